@@ -1,0 +1,21 @@
+# tabrend_add_gtest(name SOURCES ... LIBS ...): one GoogleTest executable, registered with CTest.
+# Tests find the shared corpus, the tools and the python with openpyxl through compile definitions.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+set(TABREND_PYTHON /usr/bin/python3 CACHE FILEPATH "Python with openpyxl (Debian's, not a virtual environment)")
+get_filename_component(TABREND_CORPUS_DIR ${PROJECT_SOURCE_DIR}/../shared/corpus ABSOLUTE)
+
+function(tabrend_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    TABREND_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TABREND_BINARY_DIR="${CMAKE_BINARY_DIR}"
+    TABREND_CORPUS_DIR="${TABREND_CORPUS_DIR}"
+    TABREND_PYTHON="${TABREND_PYTHON}"
+    TABREND_CLI="$<TARGET_FILE:tabrendcli>")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+endfunction()

@@ -1,0 +1,35 @@
+// GetPathKind: what the file system says a path is.
+#include "engine/PathKind.h"
+
+#include <sys/stat.h>
+
+namespace tabrend {
+
+namespace {
+
+bool IsHiddenName(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const auto slash = trimmed.find_last_of('/');
+  const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+  return name.size() > 1 && name[0] == '.' && name != "..";
+}
+
+}  // namespace
+
+int GetPathKind(const std::string& path) {
+  if (path.empty() || path.find_first_of("*?") != std::string::npos) return kPathMissing;
+  if (IsHiddenName(path)) return kPathMissing;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return kPathMissing;
+  if (S_ISDIR(info.st_mode)) return kPathFolder;
+  if (S_ISREG(info.st_mode)) return kPathFile;
+  return kPathMissing;  // devices, sockets and pipes are not files a workbook can be
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace tabrend

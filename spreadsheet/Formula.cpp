@@ -1,0 +1,259 @@
+// A small formula scanner: it knows strings, quoted sheet names, external workbook indexes,
+// structured references, error literals and numbers, and treats every other word by what
+// follows it ("!" sheet, "(" function, "[" table) or by its shape (cell, column, name).
+#include "spreadsheet/Formula.h"
+
+#include <cctype>
+
+#include "spreadsheet/Text.h"
+
+namespace tabrend::spreadsheet {
+
+namespace {
+
+bool IsWordChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || c == '_' || c == '.' || c == '\\' || c == '?' || c == '$' || u >= 0x80;
+}
+
+bool IsWordStart(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::isalpha(u) || c == '_' || c == '\\' || c == '$' || u >= 0x80;
+}
+
+// $?letters{1,3} — a column of the grid (A to XFD).
+bool IsColumn(std::string_view word) {
+  if (!word.empty() && word.front() == '$') word.remove_prefix(1);
+  if (word.empty() || word.size() > 3) return false;
+  for (char c : word)
+    if (!std::isalpha(static_cast<unsigned char>(c))) return false;
+  std::string upper;
+  for (char c : word) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper.size() < 3 || upper <= "XFD";
+}
+
+bool IsRow(std::string_view word) {
+  if (!word.empty() && word.front() == '$') word.remove_prefix(1);
+  if (word.empty() || word.size() > 7) return false;
+  for (char c : word)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// $?col$?row
+bool IsCell(std::string_view word) {
+  std::size_t split = word.size();
+  for (std::size_t i = 1; i < word.size(); ++i) {
+    if (std::isdigit(static_cast<unsigned char>(word[i])) || (word[i] == '$' && i > 0)) {
+      split = i;
+      break;
+    }
+  }
+  return split < word.size() && IsColumn(word.substr(0, split)) && IsRow(word.substr(split));
+}
+
+// R1C1-looking words, which a sheet name must be quoted to avoid.
+bool IsR1C1(std::string_view word) {
+  std::size_t i = 0;
+  auto digits = [&] {
+    while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i;
+  };
+  if (i < word.size() && (word[i] == 'R' || word[i] == 'r')) {
+    ++i;
+    digits();
+  }
+  if (i < word.size() && (word[i] == 'C' || word[i] == 'c')) {
+    ++i;
+    digits();
+  }
+  return i == word.size() && !word.empty();
+}
+
+class Rewriter {
+ public:
+  Rewriter(std::string_view formula, const ReferenceContext& context)
+      : in_(formula), context_(context) {}
+
+  std::optional<std::string> Run() {
+    while (at_ < in_.size()) {
+      const char c = in_[at_];
+      bool ok = true;
+      if (c == '"') CopyString();
+      else if (c == '\'') ok = QuotedSheet();
+      else if (c == '[') ok = Bracket(true);
+      else if (c == '#') ErrorLiteral();
+      else if (std::isdigit(static_cast<unsigned char>(c))) Number();
+      else if (IsWordStart(c)) ok = Word();
+      else out_ += in_[at_++];
+      if (!ok) return std::nullopt;
+    }
+    return out_;
+  }
+
+ private:
+  void CopyString() {
+    const std::size_t start = at_++;
+    while (at_ < in_.size()) {
+      if (in_[at_] == '"') {
+        if (at_ + 1 < in_.size() && in_[at_ + 1] == '"') {
+          at_ += 2;
+          continue;
+        }
+        ++at_;
+        break;
+      }
+      ++at_;
+    }
+    out_.append(in_.substr(start, at_ - start));
+  }
+
+  void ErrorLiteral() {
+    const std::size_t start = at_++;
+    while (at_ < in_.size() && (std::isalnum(static_cast<unsigned char>(in_[at_])) || in_[at_] == '/' || in_[at_] == '_')) ++at_;
+    if (at_ < in_.size() && (in_[at_] == '!' || in_[at_] == '?')) ++at_;
+    out_.append(in_.substr(start, at_ - start));
+  }
+
+  void Number() {
+    const std::size_t start = at_;
+    while (at_ < in_.size() && (std::isdigit(static_cast<unsigned char>(in_[at_])) || in_[at_] == '.')) ++at_;
+    if (at_ + 1 < in_.size() && (in_[at_] == 'E' || in_[at_] == 'e') &&
+        (std::isdigit(static_cast<unsigned char>(in_[at_ + 1])) || in_[at_ + 1] == '+' || in_[at_ + 1] == '-')) {
+      at_ += 2;
+      while (at_ < in_.size() && std::isdigit(static_cast<unsigned char>(in_[at_]))) ++at_;
+    }
+    out_.append(in_.substr(start, at_ - start));
+  }
+
+  // A bracket group, nested, with "'" escaping the next character as structured references do.
+  // At the start of a reference, "[digits]" names another workbook.
+  bool Bracket(bool atReferenceStart) {
+    const std::size_t start = at_;
+    if (atReferenceStart) {
+      std::size_t i = at_ + 1;
+      while (i < in_.size() && std::isdigit(static_cast<unsigned char>(in_[i]))) ++i;
+      if (i > at_ + 1 && i < in_.size() && in_[i] == ']') return false;  // [1]Sheet!A1, [1]!Name
+    }
+    int depth = 0;
+    while (at_ < in_.size()) {
+      const char c = in_[at_];
+      if (c == '\'' && at_ + 1 < in_.size()) {
+        at_ += 2;
+        continue;
+      }
+      ++at_;
+      if (c == '[') ++depth;
+      if (c == ']' && --depth == 0) break;
+    }
+    out_.append(in_.substr(start, at_ - start));
+    return true;
+  }
+
+  // 'Sheet name'!A1, 'First:Last'!A1, '[1]Sheet'!A1
+  bool QuotedSheet() {
+    std::string name;
+    std::size_t i = at_ + 1;
+    for (; i < in_.size(); ++i) {
+      if (in_[i] == '\'') {
+        if (i + 1 < in_.size() && in_[i + 1] == '\'') {
+          name += '\'';
+          ++i;
+          continue;
+        }
+        break;
+      }
+      name += in_[i];
+    }
+    if (i >= in_.size() || i + 1 >= in_.size() || in_[i + 1] != '!') {
+      // Not a sheet prefix: keep the text as it stands.
+      out_.append(in_.substr(at_, i + 1 - at_));
+      at_ = std::min(i + 1, in_.size());
+      return true;
+    }
+    at_ = i + 2;
+    return SheetPrefix(name);
+  }
+
+  bool SheetPrefix(const std::string& name) {
+    if (!name.empty() && name.front() == '[') return false;  // another workbook
+    const auto colon = name.find(':');
+    if (colon != std::string::npos) {
+      // A 3-D reference keeps working only when it spans the one sheet the output has.
+      const auto first = context_.sheet(name.substr(0, colon));
+      const auto last = context_.sheet(name.substr(colon + 1));
+      if (!first || !last || *first != *last) return false;
+      out_ += FormulaSheetName(*first) + "!";
+      afterSheet_ = true;
+      return true;
+    }
+    const auto renamed = context_.sheet(name);
+    if (!renamed) return false;
+    out_ += FormulaSheetName(*renamed) + "!";
+    afterSheet_ = true;
+    return true;
+  }
+
+  bool Word() {
+    const std::size_t start = at_;
+    while (at_ < in_.size() && IsWordChar(in_[at_])) ++at_;
+    std::string_view word = in_.substr(start, at_ - start);
+    const bool qualified = afterSheet_;
+    afterSheet_ = false;
+    if (at_ < in_.size() && in_[at_] == '!') {
+      ++at_;
+      return SheetPrefix(std::string(word));
+    }
+    // Sheet1:Sheet3!A1, unquoted 3-D reference
+    if (at_ < in_.size() && in_[at_] == ':' && !qualified) {
+      std::size_t j = at_ + 1;
+      while (j < in_.size() && IsWordChar(in_[j])) ++j;
+      if (j < in_.size() && in_[j] == '!' && j > at_ + 1) {
+        const std::string name = std::string(word) + ":" + std::string(in_.substr(at_ + 1, j - at_ - 1));
+        at_ = j + 1;
+        return SheetPrefix(name);
+      }
+    }
+    out_.append(word);
+    if (at_ < in_.size() && in_[at_] == '(') return true;  // function
+    if (at_ < in_.size() && in_[at_] == '[') {             // Table[Column]
+      if (!qualified && !context_.table(word)) return false;
+      return Bracket(false);
+    }
+    if (qualified) return true;  // a cell, range or sheet-level name of a sheet the output has
+    const std::string folded = FoldCase(word);
+    if (folded == "true" || folded == "false") return true;
+    if (IsCell(word) || IsColumn(word)) return true;
+    if (folded.rfind("_xlpm.", 0) == 0) return true;  // LET and LAMBDA parameters
+    return context_.definedName(word);
+  }
+
+  std::string_view in_;
+  const ReferenceContext& context_;
+  std::string out_;
+  std::size_t at_ = 0;
+  bool afterSheet_ = false;
+};
+
+}  // namespace
+
+std::optional<std::string> RewriteFormula(std::string_view formula, const ReferenceContext& context) {
+  return Rewriter(formula, context).Run();
+}
+
+std::string FormulaSheetName(std::string_view sheetName) {
+  bool plain = !sheetName.empty() && (std::isalpha(static_cast<unsigned char>(sheetName[0])) || sheetName[0] == '_');
+  for (char c : sheetName)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.')) plain = false;
+  if (plain && (IsCell(sheetName) || IsR1C1(sheetName) || EqualIgnoringCase(sheetName, "true") ||
+                EqualIgnoringCase(sheetName, "false")))
+    plain = false;
+  if (plain) return std::string(sheetName);
+  std::string quoted = "'";
+  for (char c : sheetName) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'";
+}
+
+}  // namespace tabrend::spreadsheet

@@ -1,0 +1,30 @@
+// Resource limits of the workbook engine. Files come from anywhere: a package that breaks one
+// of these is refused with an error that names the limit, never obeyed.
+#pragma once
+
+#include <cstdint>
+
+namespace tabrend::limits {
+
+// Entries in one package.
+inline constexpr std::uint64_t kMaxParts = 100'000;
+// Decompressed size of one part that is streamed (worksheets).
+inline constexpr std::uint64_t kMaxStreamedPartBytes = 8ull << 30;
+// Decompressed size of one part that is read whole into memory (workbook, styles, shared
+// strings, relationships, drawings).
+inline constexpr std::uint64_t kMaxLoadedPartBytes = 1ull << 30;
+// Decompressed size of the whole package.
+inline constexpr std::uint64_t kMaxPackageBytes = 32ull << 30;
+// Decompressed size over compressed size, for parts larger than kRatioFloorBytes. Real
+// worksheets compress up to about 100:1; a ZIP bomb reaches 1000:1 and more.
+inline constexpr std::uint64_t kMaxCompressionRatio = 1'000;
+inline constexpr std::uint64_t kRatioFloorBytes = 16ull << 20;
+// Nesting depth of XML elements.
+inline constexpr int kMaxXmlDepth = 256;
+// Entries of the shared-string table.
+inline constexpr std::uint64_t kMaxSharedStrings = 50'000'000;
+// The format's own grid.
+inline constexpr std::uint32_t kMaxRows = 1'048'576;
+inline constexpr std::uint32_t kMaxColumns = 16'384;
+
+}  // namespace tabrend::limits

@@ -1,0 +1,57 @@
+// Streams one worksheet part from its source package into an output, changing only what the
+// copy must change: shared-string indexes, formulas that refer to what the output lacks
+// (replaced by their cached values), renamed sheet references, links and rules that point
+// at other sheets, and the selected tab. Everything else passes through byte for byte, and
+// memory stays flat whatever the sheet's size.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "spreadsheet/Formula.h"
+#include "spreadsheet/SourceWorkbook.h"
+
+namespace tabrend::spreadsheet {
+
+// The output's shared-string table: only the strings its sheets use, in order of first use.
+class OutputStrings {
+ public:
+  explicit OutputStrings(const SharedStrings* source) : source_(source) {}
+  // New index of source string `index`; throws std::out_of_range for a missing one.
+  std::uint32_t Use(std::uint32_t index);
+  // Index of a plain text (a formula's cached string kept as a value).
+  std::uint32_t AddText(const std::string& text);
+  bool Empty() const { return items_.empty(); }
+  std::string Xml() const;
+
+ private:
+  const SharedStrings* source_;
+  std::unordered_map<std::uint32_t, std::uint32_t> bySourceIndex_;
+  std::unordered_map<std::string, std::uint32_t> byText_;
+  std::vector<std::string> items_;  // raw <si> elements
+  std::uint64_t references_ = 0;
+};
+
+struct SheetRewriteOptions {
+  const ReferenceContext* context = nullptr;
+  bool selected = false;                        // the output's active sheet
+  std::set<std::string> droppedRelationshipIds;  // elements using these ids are removed
+};
+
+struct SheetRewriteResult {
+  bool usesMetadata = false;  // cells carry cm or vm attributes
+  // What the copy could not keep, counted by kind ("formulas replaced by their values" -> 3).
+  std::map<std::string, int> losses;
+};
+
+// Rewrites sheet `sheetIndex` of source into out. Throws AutomationError naming the file,
+// part and sheet for malformed XML, hostile constructs or broken references.
+SheetRewriteResult RewriteSheet(const SourceWorkbook& source, std::size_t sheetIndex,
+                                const SheetRewriteOptions& options, OutputStrings& strings,
+                                std::FILE* out);
+
+}  // namespace tabrend::spreadsheet

@@ -1,0 +1,241 @@
+// Reading the workbook part, its relationships and the shared-string table of a source.
+#include "spreadsheet/SourceWorkbook.h"
+
+#include <expat.h>
+
+#include "spreadsheet/Error.h"
+#include "spreadsheet/Limits.h"
+#include "spreadsheet/Xml.h"
+
+namespace tabrend::spreadsheet {
+
+namespace {
+
+bool IsWorkbookContentType(std::string_view type) {
+  return type == "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml" ||
+         type == "application/vnd.ms-excel.sheet.macroEnabled.main+xml" ||
+         type == "application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml" ||
+         type == "application/vnd.ms-excel.template.macroEnabled.main+xml";
+}
+
+std::vector<std::pair<std::string, std::string>> AttributesOf(const pugi::xml_node& node) {
+  std::vector<std::pair<std::string, std::string>> attributes;
+  for (pugi::xml_attribute attribute : node.attributes())
+    attributes.emplace_back(attribute.name(), attribute.value());
+  return attributes;
+}
+
+// Collects each <si> of the shared-string table as its raw bytes.
+class SharedStringReader {
+ public:
+  SharedStringReader(SharedStrings& strings, const std::string& label, const std::string& part)
+      : strings_(strings), label_(label), part_(part), parser_(XML_ParserCreate(nullptr)) {
+    XML_SetUserData(parser_, this);
+    XML_SetElementHandler(parser_, &SharedStringReader::OnStart, &SharedStringReader::OnEnd);
+    XML_SetCharacterDataHandler(parser_, &SharedStringReader::OnText);
+    XML_SetDefaultHandler(parser_, &SharedStringReader::OnRaw);
+    XML_SetStartDoctypeDeclHandler(parser_, &SharedStringReader::OnDoctype);
+  }
+  ~SharedStringReader() { XML_ParserFree(parser_); }
+
+  void Feed(const char* data, std::size_t length, bool last) {
+    if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
+      if (!problem_.empty()) Fail(label_ + " is refused: part " + part_ + " " + problem_);
+      Fail(label_ + ": part " + part_ + " is not well-formed XML (line " +
+           std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " +
+           XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
+    }
+  }
+
+ private:
+  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
+    auto& reader = *static_cast<SharedStringReader*>(self);
+    if (++reader.depth_ > limits::kMaxXmlDepth) return reader.Stop("nests elements too deeply");
+    const std::string_view local = LocalName(name);
+    if (reader.depth_ == 1) {
+      for (int i = 0; attributes[i] != nullptr; i += 2) {
+        const std::string_view key = attributes[i];
+        if (key == "xmlns" || key.rfind("xmlns:", 0) == 0) {
+          reader.strings_.rootAttributes += " " + std::string(key) + "=\"";
+          AppendEscapedAttribute(reader.strings_.rootAttributes, attributes[i + 1]);
+          reader.strings_.rootAttributes += "\"";
+        }
+      }
+      return;
+    }
+    if (reader.depth_ == 2 && local == "si") {
+      if (reader.strings_.items.size() >= limits::kMaxSharedStrings)
+        return reader.Stop("holds more than the allowed number of shared strings");
+      reader.capturing_ = true;
+      reader.current_.clear();
+    }
+    if (reader.capturing_) XML_DefaultCurrent(reader.parser_);
+  }
+
+  static void XMLCALL OnEnd(void* self, const XML_Char*) {
+    auto& reader = *static_cast<SharedStringReader*>(self);
+    if (reader.capturing_) XML_DefaultCurrent(reader.parser_);
+    if (reader.depth_ == 2 && reader.capturing_) {
+      reader.capturing_ = false;
+      reader.strings_.items.push_back(std::move(reader.current_));
+      reader.current_ = std::string();
+    }
+    --reader.depth_;
+  }
+
+  static void XMLCALL OnText(void* self, const XML_Char*, int) {
+    auto& reader = *static_cast<SharedStringReader*>(self);
+    if (reader.capturing_) XML_DefaultCurrent(reader.parser_);
+  }
+
+  static void XMLCALL OnRaw(void* self, const XML_Char* data, int length) {
+    auto& reader = *static_cast<SharedStringReader*>(self);
+    if (reader.capturing_) reader.current_.append(data, static_cast<std::size_t>(length));
+  }
+
+  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    static_cast<SharedStringReader*>(self)->Stop("declares a document type (entities are not allowed)");
+  }
+
+  void Stop(const std::string& problem) {
+    problem_ = problem;
+    XML_StopParser(parser_, XML_FALSE);
+  }
+
+  SharedStrings& strings_;
+  const std::string& label_;
+  const std::string& part_;
+  XML_Parser parser_;
+  int depth_ = 0;
+  bool capturing_ = false;
+  std::string current_;
+  std::string problem_;
+};
+
+}  // namespace
+
+SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
+  for (const Relationship& relationship : package_.RelationshipsOf("")) {
+    if (RelationshipKind(relationship.type) == "officeDocument" && !relationship.external) {
+      workbookPart_ = relationship.targetPart;
+      break;
+    }
+  }
+  if (workbookPart_.empty()) Fail(Label() + " is not a workbook: it has no main document part");
+  const std::string type = package_.ContentType(workbookPart_);
+  if (type == "application/vnd.ms-excel.sheet.binary.macroEnabled.main")
+    Fail(Label() + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
+  if (!IsWorkbookContentType(type))
+    Fail(Label() + " is not a workbook: its main part is of type '" + type + "'");
+
+  pugi::xml_document document;
+  ParseXml(document, package_.Read(workbookPart_), Label(), workbookPart_);
+  const pugi::xml_node root = document.document_element();
+  if (LocalName(root) != "workbook")
+    Fail(Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
+  for (pugi::xml_attribute attribute : root.attributes()) {
+    const std::string_view key = attribute.name();
+    if (key == "xmlns" || key.rfind("xmlns:", 0) == 0) {
+      workbookNamespaces_ += " " + std::string(key) + "=\"";
+      AppendEscapedAttribute(workbookNamespaces_, attribute.value());
+      workbookNamespaces_ += "\"";
+    }
+  }
+
+  const auto& relationships = package_.RelationshipsOf(workbookPart_);
+  auto targetOf = [&](std::string_view id) -> const Relationship* {
+    for (const Relationship& relationship : relationships)
+      if (relationship.id == id) return &relationship;
+    return nullptr;
+  };
+
+  for (pugi::xml_node node : root.children()) {
+    const std::string_view local = LocalName(node);
+    if (local == "workbookPr") workbookPr_ = Serialize(node);
+    else if (local == "calcPr") calcPr_ = Serialize(node);
+    else if (local == "workbookProtection") workbookProtection_ = Serialize(node);
+    else if (local == "bookViews") {
+      const pugi::xml_node view = ChildByLocalName(node, "workbookView");
+      for (pugi::xml_attribute attribute : view.attributes()) {
+        const std::string_view key = attribute.name();
+        if (key != "activeTab" && key != "firstSheet") workbookView_.emplace_back(key, attribute.value());
+      }
+    } else if (local == "sheets") {
+      for (pugi::xml_node sheet : node.children()) {
+        if (LocalName(sheet) != "sheet") continue;
+        SourceSheet entry;
+        entry.name = sheet.attribute("name").value();
+        entry.state = sheet.attribute("state").value();
+        const std::string id = AttributeByLocalName(sheet, "id").value();
+        const Relationship* relationship = targetOf(id);
+        if (relationship == nullptr || relationship->external)
+          Fail(Label() + " is damaged: sheet '" + entry.name + "' has no part");
+        const std::string_view kind = RelationshipKind(relationship->type);
+        if (kind == "worksheet") entry.kind = SheetKind::kWorksheet;
+        else if (kind == "chartsheet") entry.kind = SheetKind::kChartsheet;
+        else if (kind == "dialogsheet") entry.kind = SheetKind::kDialogsheet;
+        else entry.kind = SheetKind::kMacrosheet;
+        entry.part = relationship->targetPart;
+        sheets_.push_back(std::move(entry));
+      }
+    } else if (local == "definedNames") {
+      for (pugi::xml_node name : node.children()) {
+        if (LocalName(name) != "definedName") continue;
+        DefinedName entry;
+        entry.name = name.attribute("name").value();
+        entry.formula = name.text().get();
+        if (name.attribute("localSheetId")) entry.localSheetId = name.attribute("localSheetId").as_int();
+        for (auto& attribute : AttributesOf(name))
+          if (attribute.first != "name" && attribute.first != "localSheetId")
+            entry.attributes.push_back(std::move(attribute));
+        names_.push_back(std::move(entry));
+      }
+    } else if (local == "pivotCaches") {
+      for (pugi::xml_node cache : node.children()) {
+        const Relationship* relationship = targetOf(AttributeByLocalName(cache, "id").value());
+        if (relationship != nullptr && !relationship->external)
+          pivotCacheIds_[relationship->targetPart] = cache.attribute("cacheId").value();
+      }
+    }
+  }
+  if (sheets_.empty()) Fail(Label() + " is damaged: it lists no sheets");
+}
+
+std::optional<std::string> SourceWorkbook::WorkbookPartOfKind(std::string_view kind) const {
+  for (const Relationship& relationship : package_.RelationshipsOf(workbookPart_))
+    if (!relationship.external && RelationshipKind(relationship.type) == kind && package_.Has(relationship.targetPart))
+      return relationship.targetPart;
+  return std::nullopt;
+}
+
+const std::vector<std::string>& SourceWorkbook::TableNames(std::size_t sheetIndex) const {
+  const auto cached = tableNames_.find(sheetIndex);
+  if (cached != tableNames_.end()) return cached->second;
+  std::vector<std::string>& names = tableNames_[sheetIndex];
+  for (const Relationship& relationship : package_.RelationshipsOf(sheets_[sheetIndex].part)) {
+    if (relationship.external || RelationshipKind(relationship.type) != "table" ||
+        !package_.Has(relationship.targetPart))
+      continue;
+    pugi::xml_document table;
+    ParseXml(table, package_.Read(relationship.targetPart), Label(), relationship.targetPart);
+    const pugi::xml_node root = table.document_element();
+    names.push_back(root.attribute("displayName") ? root.attribute("displayName").value()
+                                                  : root.attribute("name").value());
+  }
+  return names;
+}
+
+const SharedStrings& SourceWorkbook::Strings() const {
+  if (strings_) return *strings_;
+  auto strings = std::make_unique<SharedStrings>();
+  if (const auto part = WorkbookPartOfKind("sharedStrings")) {
+    SharedStringReader reader(*strings, Label(), *part);
+    package_.Zip().Stream(package_.IndexOf(*part),
+                          [&](const char* data, std::size_t length) { reader.Feed(data, length, false); });
+    reader.Feed("", 0, true);
+  }
+  strings_ = std::move(strings);
+  return *strings_;
+}
+
+}  // namespace tabrend::spreadsheet

@@ -1,0 +1,81 @@
+// A workbook package opened read-only: its sheets, defined names, workbook settings and the
+// shared-string table, read once and kept for every copy made from it.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "spreadsheet/Package.h"
+
+namespace tabrend::spreadsheet {
+
+enum class SheetKind { kWorksheet, kChartsheet, kDialogsheet, kMacrosheet };
+
+struct SourceSheet {
+  std::string name;
+  SheetKind kind = SheetKind::kWorksheet;
+  std::string part;   // resolved part name
+  std::string state;  // "", "hidden" or "veryHidden"
+};
+
+struct DefinedName {
+  std::string name;
+  std::optional<int> localSheetId;  // position in SourceWorkbook::Sheets(), from 0
+  std::string formula;
+  std::vector<std::pair<std::string, std::string>> attributes;  // all but name, localSheetId
+};
+
+// The shared-string table, each entry kept as its raw <si> element so rich text and phonetic
+// runs travel untouched.
+struct SharedStrings {
+  std::vector<std::string> items;
+  std::string rootAttributes;  // namespace declarations of the source's <sst>, raw
+};
+
+class SourceWorkbook {
+ public:
+  // Opens and checks the package; throws AutomationError naming the file and what is wrong.
+  explicit SourceWorkbook(const std::string& path);
+
+  const Package& Pkg() const { return package_; }
+  const std::string& Label() const { return package_.Label(); }
+  const std::string& WorkbookPart() const { return workbookPart_; }
+  const std::vector<SourceSheet>& Sheets() const { return sheets_; }
+  const std::vector<DefinedName>& Names() const { return names_; }
+
+  // Raw elements of workbook.xml kept for outputs ("" when absent).
+  const std::string& WorkbookPr() const { return workbookPr_; }
+  const std::string& CalcPr() const { return calcPr_; }
+  const std::string& WorkbookProtection() const { return workbookProtection_; }
+  // Attributes of the first <workbookView>, without activeTab and firstSheet.
+  const std::vector<std::pair<std::string, std::string>>& WorkbookViewAttributes() const {
+    return workbookView_;
+  }
+  // Namespace declarations of the source's <workbook> root, raw.
+  const std::string& WorkbookNamespaces() const { return workbookNamespaces_; }
+  // cacheId of each pivot cache definition part, as workbook.xml registers it.
+  const std::map<std::string, std::string>& PivotCacheIds() const { return pivotCacheIds_; }
+
+  // Workbook-level parts by relationship kind ("styles", "theme", "person"...): resolved names.
+  std::optional<std::string> WorkbookPartOfKind(std::string_view kind) const;
+  // The table names (displayName) of each worksheet, read on first use.
+  const std::vector<std::string>& TableNames(std::size_t sheetIndex) const;
+  // The shared strings, read on first use and kept.
+  const SharedStrings& Strings() const;
+
+ private:
+  Package package_;
+  std::string workbookPart_;
+  std::vector<SourceSheet> sheets_;
+  std::vector<DefinedName> names_;
+  std::string workbookPr_, calcPr_, workbookProtection_, workbookNamespaces_;
+  std::vector<std::pair<std::string, std::string>> workbookView_;
+  std::map<std::string, std::string> pivotCacheIds_;
+  mutable std::unique_ptr<SharedStrings> strings_;
+  mutable std::map<std::size_t, std::vector<std::string>> tableNames_;
+};
+
+}  // namespace tabrend::spreadsheet

@@ -1,0 +1,18 @@
+// Text rules the application applies to names: comparisons that ignore case across
+// Unicode, and lengths counted in characters rather than bytes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tabrend::spreadsheet {
+
+// Lower-cases every character (not only ASCII) of UTF-8 text, for comparisons that ignore case.
+std::string FoldCase(std::string_view utf8);
+bool EqualIgnoringCase(std::string_view a, std::string_view b);
+// Number of characters (UTF-16 code units, as the application counts) of UTF-8 text.
+std::size_t CharacterCount(std::string_view utf8);
+// The longest prefix of UTF-8 text with at most count characters.
+std::string TruncateCharacters(std::string_view utf8, std::size_t count);
+
+}  // namespace tabrend::spreadsheet

@@ -1,0 +1,28 @@
+// Writes a workbook package made of blank sheets and sheets copied from one source.
+//
+// The output is self-contained and private: it holds only the parts its sheets use (their
+// drawings, comments, tables and everything else reached through their relationships), the
+// shared strings they use, the defined names that refer only to them, and no calculation
+// chain, external link, macro project, thumbnail or cache of another sheet.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "spreadsheet/SourceWorkbook.h"
+
+namespace tabrend::spreadsheet {
+
+struct OutputSheet {
+  std::string name;
+  const SourceWorkbook* source = nullptr;  // nullptr: a blank sheet
+  std::size_t sourceIndex = 0;            // position in source->Sheets()
+};
+
+// Writes sheets (at least one; all copies from the same source) to path in one step: the
+// file appears complete or not at all. Returns what the copies could not keep, one line per
+// kind of loss. Throws AutomationError.
+std::vector<std::string> WriteWorkbook(const std::vector<OutputSheet>& sheets, std::size_t activeSheet,
+                                       const std::string& path);
+
+}  // namespace tabrend::spreadsheet

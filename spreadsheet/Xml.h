@@ -1,0 +1,30 @@
+// XML parts: small parts are read into pugixml documents, large ones streamed through expat.
+// Neither ever expands an entity or resolves an external one: a part with a document type
+// declaration is refused outright, as no workbook part has one.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace tabrend::spreadsheet {
+
+// Parses a whole part. Throws AutomationError "<label>: part <part> is not well-formed XML
+// (line L: reason)" or "... is refused: it declares a document type".
+void ParseXml(pugi::xml_document& document, const std::string& bytes, const std::string& label,
+              const std::string& part);
+
+// An element's name without its namespace prefix ("x:c" -> "c").
+std::string_view LocalName(std::string_view qualifiedName);
+inline std::string_view LocalName(const pugi::xml_node& node) { return LocalName(node.name()); }
+// The value of the attribute whose local name is given, whatever its prefix ("r:id").
+pugi::xml_attribute AttributeByLocalName(const pugi::xml_node& node, std::string_view localName);
+// First child element with the local name.
+pugi::xml_node ChildByLocalName(const pugi::xml_node& node, std::string_view localName);
+
+void AppendEscapedText(std::string& out, std::string_view text);
+void AppendEscapedAttribute(std::string& out, std::string_view text);
+std::string Serialize(const pugi::xml_node& node);
+
+}  // namespace tabrend::spreadsheet

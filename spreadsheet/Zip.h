@@ -1,0 +1,78 @@
+// ZIP containers of workbook packages: a read-only reader that enforces the resource limits,
+// and a writer that makes its file appear only when it is complete.
+#pragma once
+
+#include <zip.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tabrend::spreadsheet {
+
+// A package opened read-only. The file is read, never written or locked.
+// Throws AutomationError naming the file when it is missing, not a ZIP, damaged, encrypted,
+// or breaks a resource limit.
+class ZipReader {
+ public:
+  explicit ZipReader(const std::string& path);
+  ~ZipReader();
+  ZipReader(const ZipReader&) = delete;
+  ZipReader& operator=(const ZipReader&) = delete;
+
+  // Entry index of a part name ("xl/workbook.xml", no leading "/"), compared ignoring ASCII
+  // case as package part names are.
+  std::optional<std::uint64_t> Find(std::string_view partName) const;
+  const std::string& EntryName(std::uint64_t index) const { return names_[index]; }
+  std::uint64_t EntryCount() const { return names_.size(); }
+  std::uint64_t DecompressedSize(std::uint64_t index) const;
+
+  // The whole decompressed part, for parts small enough to hold in memory.
+  std::string Read(std::uint64_t index) const;
+  // The decompressed part in chunks, for parts of any size within the limits.
+  void Stream(std::uint64_t index, const std::function<void(const char*, std::size_t)>& sink) const;
+
+  // "'Q1.xlsx'", for messages.
+  const std::string& Label() const { return label_; }
+  zip_t* Handle() const { return archive_; }
+
+ private:
+  std::string label_;
+  zip_t* archive_ = nullptr;
+  std::vector<std::string> names_;
+  std::unordered_map<std::string, std::uint64_t> byLowerName_;
+};
+
+// A new package at a path. Nothing appears at the path before Commit, which replaces an
+// existing file in one step; a writer destroyed without Commit leaves the path untouched.
+class ZipWriter {
+ public:
+  explicit ZipWriter(const std::string& path);
+  ~ZipWriter();
+  ZipWriter(const ZipWriter&) = delete;
+  ZipWriter& operator=(const ZipWriter&) = delete;
+
+  void AddBytes(const std::string& partName, std::string bytes);
+  // Takes ownership of a temporary file, read from its start at Commit.
+  void AddFile(const std::string& partName, std::FILE* file);
+  // Copies a part of an open package still compressed, without inflating it.
+  void AddRawCopy(const std::string& partName, const ZipReader& source, std::uint64_t index);
+  void Commit();
+
+ private:
+  void Add(const std::string& partName, zip_source_t* source, bool compress);
+
+  std::string path_;
+  std::string label_;
+  zip_t* archive_ = nullptr;
+  std::deque<std::string> buffers_;  // kept alive until Commit
+  std::vector<std::FILE*> files_;
+};
+
+}  // namespace tabrend::spreadsheet
