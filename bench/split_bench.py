@@ -1,0 +1,83 @@
+#!/usr/bin/python3
+"""Benchmark: Tabrend's split against the fastest plain openpyxl split, and Tabrend's peak
+memory on a workbook with one very large sheet.
+
+    split_bench.py [--tabrendcli build/bin/tabrendcli] [--rows 20000] [--sheets 8] [--cols 8]
+                   [--big-mb 200] [--skip-big]
+
+Prints, from one run on the same generated file: both wall times, their ratio and both
+peak resident sizes; then the peak memory of splitting a workbook whose sheet part is
+--big-mb megabytes. Targets: at least 20 times faster than openpyxl while keeping all
+formatting; peak memory under 100 MB for the 200 MB sheet.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import make_big_workbook  # noqa: E402
+
+
+def run(command):
+    """Runs a command; returns (wall seconds, peak resident MB)."""
+    start = time.perf_counter()
+    process = subprocess.Popen(command)
+    _, status, usage = os.wait4(process.pid, 0)
+    elapsed = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"failed: {' '.join(command)}")
+    return elapsed, usage.ru_maxrss / 1024
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--tabrendcli", default=os.path.join(HERE, "..", "build", "bin", "tabrendcli"))
+    parser.add_argument("--sheets", type=int, default=8)
+    parser.add_argument("--rows", type=int, default=20000)
+    parser.add_argument("--cols", type=int, default=8)
+    parser.add_argument("--big-mb", type=int, default=200)
+    parser.add_argument("--skip-big", action="store_true")
+    arguments = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix="tabrend-bench-")
+    try:
+        source = os.path.join(work, "Sales.xlsx")
+        make_big_workbook.write(source, arguments.sheets, arguments.rows, arguments.cols)
+        print(f"workbook: {arguments.sheets} sheets x {arguments.rows} rows x {arguments.cols} columns, "
+              f"{os.path.getsize(source) / 1e6:.1f} MB")
+        ours_out = os.path.join(work, "tabrend")
+        theirs_out = os.path.join(work, "openpyxl")
+        os.mkdir(ours_out)
+        os.mkdir(theirs_out)
+        ours, ours_mb = run([arguments.tabrendcli, source, ours_out])
+        theirs, theirs_mb = run([sys.executable, os.path.join(HERE, "openpyxl_split.py"), source, theirs_out])
+        written = len(os.listdir(ours_out))
+        if written != arguments.sheets:
+            sys.exit(f"tabrendcli wrote {written} files, expected {arguments.sheets}")
+        print(f"tabrendcli: {ours:.2f} s, peak {ours_mb:.0f} MB (all formatting kept)")
+        print(f"openpyxl:   {theirs:.2f} s, peak {theirs_mb:.0f} MB (values only)")
+        print(f"ratio: {theirs / ours:.1f} times faster (target: at least 20)")
+
+        if not arguments.skip_big:
+            # Rows of 8 columns take about 500 bytes of XML each.
+            rows = arguments.big_mb * 1_000_000 // 520
+            big = os.path.join(work, "Big.xlsx")
+            make_big_workbook.write(big, 1, rows, 8)
+            with zipfile.ZipFile(big) as package:
+                part_mb = package.getinfo("xl/worksheets/sheet1.xml").file_size / 1e6
+            big_out = os.path.join(work, "big")
+            os.mkdir(big_out)
+            seconds, peak = run([arguments.tabrendcli, big, big_out])
+            print(f"one sheet part of {part_mb:.0f} MB: {seconds:.1f} s, peak {peak:.0f} MB (target: under 100 MB)")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
