@@ -98,7 +98,8 @@ class WorkbookImpl : public Workbook {
     name_ = FileNameOf(path);
     const auto& sheets = source_->Sheets();
     for (std::size_t i = 0; i < sheets.size(); ++i)
-      sheets_.push_back(std::make_unique<SheetImpl>(*this, sheets[i].name, source_, i, sheets[i].kind, sheets[i].state));
+      if (sheets[i].kind != SheetKind::kMissing)
+        sheets_.push_back(std::make_unique<SheetImpl>(*this, sheets[i].name, source_, i, sheets[i].kind, sheets[i].state));
   }
 
   void AddBlank(const std::string& name) {

@@ -85,6 +85,18 @@ Attributes Copy(const XML_Char** attributes) {
   return copy;
 }
 
+// Copies into storage that keeps its capacity from cell to cell: cells are most of a sheet.
+void CopyInto(Attributes& into, const XML_Char** attributes) {
+  std::size_t count = 0;
+  for (int i = 0; attributes[i] != nullptr; i += 2) {
+    if (count == into.size()) into.emplace_back();
+    into[count].first.assign(attributes[i]);
+    into[count].second.assign(attributes[i + 1]);
+    ++count;
+  }
+  into.resize(count);
+}
+
 const std::string* Find(const Attributes& attributes, std::string_view key) {
   for (const auto& attribute : attributes)
     if (attribute.first == key) return &attribute.second;
@@ -169,7 +181,7 @@ class SheetStream {
 
   std::string* Sink() {
     if (skipDepth_ > 0) return nullptr;
-    if (inCell_) return cellRawDepth_ > 0 ? &cellExtra_ : nullptr;
+    if (inCell_) return &cellRaw_;
     if (collect_ != nullptr) return nullptr;
     if (!captures_.empty()) return &captures_.back().buffer;
     return &main_;
@@ -180,6 +192,8 @@ class SheetStream {
   static void XMLCALL OnRaw(void* self, const XML_Char* data, int length) {
     auto& stream = *static_cast<SheetStream*>(self);
     if (std::string* sink = stream.Sink()) sink->append(data, static_cast<std::size_t>(length));
+    if (stream.inCell_ && stream.cellRawDepth_ > 0 && stream.skipDepth_ == 0)
+      stream.cellExtra_.append(data, static_cast<std::size_t>(length));
   }
 
   static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
@@ -189,11 +203,9 @@ class SheetStream {
   static void XMLCALL OnText(void* self, const XML_Char* text, int length) {
     auto& stream = *static_cast<SheetStream*>(self);
     if (stream.skipDepth_ > 0) return;
-    if (stream.collect_ != nullptr) {
-      stream.collect_->append(text, static_cast<std::size_t>(length));
-      return;
-    }
-    if (stream.inCell_ && stream.cellRawDepth_ == 0) return;
+    if (stream.collect_ != nullptr) stream.collect_->append(text, static_cast<std::size_t>(length));
+    if (stream.collect_ != nullptr && !stream.inCell_) return;
+    if (stream.inCell_ && stream.cellRawDepth_ == 0 && stream.collect_ == nullptr) return;
     stream.Raw();
   }
 
@@ -216,19 +228,17 @@ class SheetStream {
     if (inCell_) {
       if (depth_ == cellDepth_ + 1 && local == "f") {
         formulaName_ = name;
-        formulaAttributes_ = Copy(attributes);
+        CopyInto(formulaAttributes_, attributes);
         hasFormula_ = true;
         collect_ = &formula_;
-        return;
-      }
-      if (depth_ == cellDepth_ + 1 && local == "v") {
+      } else if (depth_ == cellDepth_ + 1 && local == "v") {
         valueName_ = name;
         hasValue_ = true;
         collect_ = &value_;
-        return;
+      } else {
+        ++cellRawDepth_;
       }
-      ++cellRawDepth_;
-      Raw();
+      Raw();  // the cell's bytes are kept whole for cells that need no change
       return;
     }
     if (collect_ != nullptr) {
@@ -241,11 +251,13 @@ class SheetStream {
       inCell_ = true;
       cellDepth_ = depth_;
       cellName_ = name;
-      cellAttributes_ = Copy(attributes);
+      CopyInto(cellAttributes_, attributes);
       hasFormula_ = hasValue_ = false;
       formula_.clear();
       value_.clear();
       cellExtra_.clear();
+      cellRaw_.clear();
+      Raw();
       return;
     }
     for (int i = 0; attributes[i] != nullptr; i += 2) {
@@ -324,13 +336,13 @@ class SheetStream {
       return;
     }
     if (inCell_) {
+      Raw();
       if (depth_ == cellDepth_) {
         FinishCell();
         inCell_ = false;
       } else if (collect_ != nullptr && depth_ == cellDepth_ + 1) {
         collect_ = nullptr;
       } else {
-        Raw();
         --cellRawDepth_;
       }
       --depth_;
@@ -383,6 +395,38 @@ class SheetStream {
   }
 
   void FinishCell() {
+    std::string& sink = captures_.empty() ? main_ : captures_.back().buffer;
+    const std::string* cellType = Find(cellAttributes_, "t");
+    if (!hasFormula_ && (cellType == nullptr || *cellType != "s")) {
+      // Nothing in it changes: the cell goes on as it was written.
+      for (const auto& attribute : cellAttributes_)
+        if (attribute.first == "cm" || attribute.first == "vm") result_.usesMetadata = true;
+      sink += cellRaw_;
+      return;
+    }
+    if (!hasFormula_ && hasValue_ && cellExtra_.empty()) {
+      // A shared string: only its index changes.
+      std::uint32_t index = 0;
+      try {
+        index = strings_.Use(static_cast<std::uint32_t>(std::stoul(value_)));
+      } catch (const std::exception&) {
+        Fail(source_.Label() + ": sheet '" + sheet_.name + "': cell " + CellRef() + " refers to shared string " +
+             value_ + ", which does not exist");
+      }
+      for (const auto& attribute : cellAttributes_)
+        if (attribute.first == "cm" || attribute.first == "vm") result_.usesMetadata = true;
+      AppendStartTag(sink, cellName_, cellAttributes_);
+      sink += '<';
+      sink += valueName_;
+      sink += '>';
+      sink += std::to_string(index);
+      sink += "</";
+      sink += valueName_;
+      sink += "></";
+      sink += cellName_;
+      sink += '>';
+      return;
+    }
     std::string* type = nullptr;
     Attributes& attributes = cellAttributes_;
     for (auto& attribute : attributes) {
@@ -433,7 +477,6 @@ class SheetStream {
       }
       written.push_back(std::move(attribute));
     }
-    std::string& sink = captures_.empty() ? main_ : captures_.back().buffer;
     if (!(keepFormula || writeValue || !cellExtra_.empty())) {
       AppendStartTag(sink, cellName_, written);
       sink.insert(sink.size() - 1, "/");
@@ -488,6 +531,7 @@ class SheetStream {
   Attributes cellAttributes_, formulaAttributes_;
   bool hasFormula_ = false, hasValue_ = false;
   std::string formula_, value_, cellExtra_;
+  std::string cellRaw_;  // the cell's original bytes
   std::unordered_set<std::string> droppedSharedGroups_;
 };
 

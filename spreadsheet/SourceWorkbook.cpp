@@ -168,8 +168,11 @@ SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
         entry.state = sheet.attribute("state").value();
         const std::string id = AttributeByLocalName(sheet, "id").value();
         const Relationship* relationship = targetOf(id);
-        if (relationship == nullptr || relationship->external)
-          Fail(Label() + " is damaged: sheet '" + entry.name + "' has no part");
+        if (relationship == nullptr || relationship->external || !package_.Has(relationship->targetPart)) {
+          entry.kind = SheetKind::kMissing;
+          sheets_.push_back(std::move(entry));
+          continue;
+        }
         const std::string_view kind = RelationshipKind(relationship->type);
         if (kind == "worksheet") entry.kind = SheetKind::kWorksheet;
         else if (kind == "chartsheet") entry.kind = SheetKind::kChartsheet;

@@ -12,7 +12,8 @@
 
 namespace tabrend::spreadsheet {
 
-enum class SheetKind { kWorksheet, kChartsheet, kDialogsheet, kMacrosheet };
+// kMissing: listed in the workbook without a part; kept so positions stay as the file has them.
+enum class SheetKind { kWorksheet, kChartsheet, kDialogsheet, kMacrosheet, kMissing };
 
 struct SourceSheet {
   std::string name;

@@ -77,6 +77,10 @@ pugi::xml_node ChildByLocalName(const pugi::xml_node& node, std::string_view loc
 }
 
 void AppendEscapedText(std::string& out, std::string_view text) {
+  if (text.find_first_of("&<>\r") == std::string_view::npos) {
+    out.append(text);
+    return;
+  }
   for (char c : text) {
     switch (c) {
       case '&': out += "&amp;"; break;
@@ -89,6 +93,10 @@ void AppendEscapedText(std::string& out, std::string_view text) {
 }
 
 void AppendEscapedAttribute(std::string& out, std::string_view text) {
+  if (text.find_first_of("&<>\"\n\r\t") == std::string_view::npos) {
+    out.append(text);  // the common case: nothing to escape
+    return;
+  }
   for (char c : text) {
     switch (c) {
       case '&': out += "&amp;"; break;
