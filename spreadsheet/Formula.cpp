@@ -240,6 +240,60 @@ std::optional<std::string> RewriteFormula(std::string_view formula, const Refere
   return Rewriter(formula, context).Run();
 }
 
+namespace {
+
+// "$A$1" -> (row 1, column 1); false for anything else.
+bool ParseCell(std::string_view text, std::uint32_t& row, std::uint32_t& column) {
+  std::size_t i = 0;
+  if (i < text.size() && text[i] == '$') ++i;
+  column = 0;
+  const std::size_t letters = i;
+  while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i])))
+    column = column * 26 + static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(text[i++])) - 'A' + 1);
+  if (i == letters || i - letters > 3) return false;
+  if (i < text.size() && text[i] == '$') ++i;
+  row = 0;
+  const std::size_t digits = i;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && i - digits < 8)
+    row = row * 10 + static_cast<std::uint32_t>(text[i++] - '0');
+  return i == text.size() && i > digits && row > 0 && column <= 16384 && row <= 1048576;
+}
+
+}  // namespace
+
+std::optional<SheetRange> ParseSheetRange(std::string_view formula) {
+  if (!formula.empty() && formula.front() == '=') formula.remove_prefix(1);
+  SheetRange range;
+  std::size_t at = 0;
+  if (!formula.empty() && formula.front() == '\'') {
+    for (at = 1; at < formula.size(); ++at) {
+      if (formula[at] == '\'') {
+        if (at + 1 < formula.size() && formula[at + 1] == '\'') {
+          range.sheet += '\'';
+          ++at;
+          continue;
+        }
+        break;
+      }
+      range.sheet += formula[at];
+    }
+    ++at;
+  } else {
+    while (at < formula.size() && formula[at] != '!') range.sheet += formula[at++];
+  }
+  if (range.sheet.empty() || at >= formula.size() || formula[at] != '!') return std::nullopt;
+  const std::string_view cells = formula.substr(at + 1);
+  const auto colon = cells.find(':');
+  if (!ParseCell(cells.substr(0, colon), range.firstRow, range.firstColumn)) return std::nullopt;
+  range.lastRow = range.firstRow;
+  range.lastColumn = range.firstColumn;
+  if (colon != std::string_view::npos && !ParseCell(cells.substr(colon + 1), range.lastRow, range.lastColumn))
+    return std::nullopt;
+  if (range.lastRow < range.firstRow) std::swap(range.lastRow, range.firstRow);
+  if (range.lastColumn < range.firstColumn) std::swap(range.lastColumn, range.firstColumn);
+  return range;
+}
+
 std::string FormulaSheetName(std::string_view sheetName) {
   bool plain = !sheetName.empty() && (std::isalpha(static_cast<unsigned char>(sheetName[0])) || sheetName[0] == '_');
   for (char c : sheetName)

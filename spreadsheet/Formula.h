@@ -5,6 +5,7 @@
 // reported as not keepable and its cell keeps only its cached value.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,6 +26,15 @@ struct ReferenceContext {
 // The formula with every sheet reference renamed through context.sheet, or nullopt when it
 // refers to another workbook, to a sheet the output lacks, or to a missing name or table.
 std::optional<std::string> RewriteFormula(std::string_view formula, const ReferenceContext& context);
+
+// A rectangle of cells on a named sheet, as "Sheet!$A$1:$B$4" or "'My sheet'!C3" write it.
+// Rows and columns count from 1.
+struct SheetRange {
+  std::string sheet;
+  std::uint32_t firstRow = 0, firstColumn = 0, lastRow = 0, lastColumn = 0;
+};
+// The range a formula consists of, optionally after "=", or nullopt for anything else.
+std::optional<SheetRange> ParseSheetRange(std::string_view formula);
 
 // The sheet name as a formula must write it: quoted (with doubled apostrophes) unless it is a
 // plain word that cannot be mistaken for a cell reference.

@@ -56,6 +56,7 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 const char* const kFormulaReplaced = "formulas referring to other sheets, other workbooks or missing names were replaced by their values";
 const char* const kHyperlinkDropped = "links to other sheets were removed";
 const char* const kRuleDropped = "conditional formats, validations or sparklines referring to other sheets were removed";
+const char* const kRuleLiteral = "validation lists or rule values taken from other sheets now hold the values they showed";
 const char* const kPartDropped = "slicers, timelines or other workbook-level objects were removed";
 
 // Extension blocks that only make sense with workbook-level parts the copy does not carry.
@@ -350,7 +351,8 @@ class SheetStream {
     }
     if (collect_ != nullptr && depth_ == formulaDepth_) {
       collect_ = nullptr;
-      const auto rewritten = RewriteFormula(formula_, *options_.context);
+      auto rewritten = RewriteFormula(formula_, *options_.context);
+      if (!rewritten) rewritten = LiteralForRule();
       if (!rewritten) MarkRuleDropped();
       if (std::string* sink = Sink()) AppendEscapedText(*sink, rewritten ? *rewritten : formula_);
       Raw();
@@ -366,6 +368,22 @@ class SheetStream {
       Raw();
     }
     --depth_;
+  }
+
+  // A validation list or a rule value on another sheet becomes the values it showed.
+  std::optional<std::string> LiteralForRule() {
+    if (!options_.literal) return std::nullopt;
+    for (auto capture = captures_.rbegin(); capture != captures_.rend(); ++capture) {
+      if (!capture->rule) continue;
+      const std::string_view local = LocalName(capture->name);
+      const std::string* type = Find(capture->attributes, "type");
+      std::optional<std::string> literal;
+      if (local == "dataValidation" && type != nullptr && *type == "list") literal = options_.literal(formula_, true);
+      else if (local == "cfRule") literal = options_.literal(formula_, false);
+      if (literal) ++result_.losses[kRuleLiteral];
+      return literal;
+    }
+    return std::nullopt;
   }
 
   void MarkRuleDropped() {

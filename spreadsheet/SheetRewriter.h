@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <map>
 #include <set>
 #include <string>
@@ -40,6 +42,9 @@ struct SheetRewriteOptions {
   const ReferenceContext* context = nullptr;
   bool selected = false;                        // the output's active sheet
   std::set<std::string> droppedRelationshipIds;  // elements using these ids are removed
+  // For a rule formula that refers to another sheet: the literal that keeps what it showed
+  // (a list of values when `list`, else a single value), or nullopt when there is none.
+  std::function<std::optional<std::string>(std::string_view formula, bool list)> literal;
 };
 
 struct SheetRewriteResult {

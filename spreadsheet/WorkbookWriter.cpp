@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "spreadsheet/CellReader.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Formula.h"
 #include "spreadsheet/SheetRewriter.h"
@@ -233,14 +234,14 @@ class Writer {
     RecordContentType(outputPart, type);
     std::set<std::string> dropped;
     std::vector<ReferencedPart> relationships = CarryRelationships(sourcePart, outputPart, outputSheet, dropped);
-    if (type == "application/vnd.openxmlformats-officedocument.drawingml.chart+xml" ||
-        type == "application/vnd.ms-office.chartex+xml") {
-      std::string rewritten;
-      if (RewriteChart(sourcePart, rewritten)) zip_.AddBytes(outputPart, std::move(rewritten));
-      else zip_.AddRawCopy(outputPart, source_->Pkg().Zip(), source_->Pkg().IndexOf(sourcePart));
-    } else {
+    std::string rewritten;
+    const bool chart = type == "application/vnd.openxmlformats-officedocument.drawingml.chart+xml" ||
+                       type == "application/vnd.ms-office.chartex+xml";
+    const bool pivotCache = type == "application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml";
+    if ((chart && RewriteChart(sourcePart, rewritten)) || (pivotCache && RewritePivotCache(sourcePart, rewritten)))
+      zip_.AddBytes(outputPart, std::move(rewritten));
+    else
       zip_.AddRawCopy(outputPart, source_->Pkg().Zip(), source_->Pkg().IndexOf(sourcePart));
-    }
     if (!relationships.empty()) zip_.AddBytes(RelationshipsPartOf(outputPart), RelationshipsXml(relationships));
     return outputPart;
   }
@@ -264,12 +265,59 @@ class Writer {
         dropped.insert(relationship.id);
         continue;
       }
+      if (kind == "pivotTable" && !PivotDrawsOnOutput(relationship.targetPart)) {
+        // Its cells already hold what it showed; its cache would carry another sheet's data.
+        ++losses_["pivot tables drawing on other sheets were kept as their values"];
+        dropped.insert(relationship.id);
+        continue;
+      }
       if (kind == "threadedComment") needsPersons_ = true;
       const std::string target = CarryPart(relationship.targetPart, outputSheet);
       if (kind == "pivotCacheDefinition") RegisterPivotCache(relationship.targetPart, target);
       kept.push_back({relationship.id, relationship.type, RelativeTarget(outputPart, target), false});
     }
     return kept;
+  }
+
+  // The worksheet source of the cache behind a pivot table, or an empty node.
+  pugi::xml_node PivotSource(pugi::xml_document& cache, const std::string& cachePart) const {
+    ParseXml(cache, source_->Pkg().Read(cachePart), source_->Label(), cachePart);
+    const pugi::xml_node cacheSource = ChildByLocalName(cache.document_element(), "cacheSource");
+    const std::string type = cacheSource.attribute("type").value();
+    if (!type.empty() && type != "worksheet") return {};
+    return ChildByLocalName(cacheSource, "worksheetSource");
+  }
+
+  // Whether a pivot table's cache draws on a sheet, table or name the output has.
+  bool PivotDrawsOnOutput(const std::string& pivotPart) {
+    for (const Relationship& relationship : source_->Pkg().RelationshipsOf(pivotPart)) {
+      if (relationship.external || RelationshipKind(relationship.type) != "pivotCacheDefinition" ||
+          !source_->Pkg().Has(relationship.targetPart))
+        continue;
+      pugi::xml_document cache;
+      const pugi::xml_node worksheetSource = PivotSource(cache, relationship.targetPart);
+      if (!worksheetSource || AttributeByLocalName(worksheetSource, "id")) return false;  // external data
+      if (const pugi::xml_attribute sheet = worksheetSource.attribute("sheet"))
+        return outputNameOf_.count(FoldCase(sheet.value())) > 0;
+      const std::string name = FoldCase(worksheetSource.attribute("name").value());
+      return tables_.count(name) > 0 || globalNames_.count(name) > 0;
+    }
+    return false;
+  }
+
+  // The cache definition with its source sheet renamed; false when it needs no change.
+  bool RewritePivotCache(const std::string& sourcePart, std::string& out) {
+    pugi::xml_document cache;
+    const pugi::xml_node worksheetSource = PivotSource(cache, sourcePart);
+    pugi::xml_attribute sheet = worksheetSource.attribute("sheet");
+    if (!sheet) return false;
+    const auto renamed = outputNameOf_.find(FoldCase(sheet.value()));
+    if (renamed == outputNameOf_.end() || renamed->second == sheet.value()) return false;
+    sheet.set_value(renamed->second.c_str());
+    std::ostringstream stream;
+    cache.save(stream, "", pugi::format_raw, pugi::encoding_utf8);
+    out = stream.str();
+    return true;
   }
 
   void RegisterPivotCache(const std::string& sourcePart, const std::string& outputPart) {
@@ -379,12 +427,47 @@ class Writer {
     options.context = &context;
     options.selected = index == activeSheet_;
     options.droppedRelationshipIds = dropped;
+    options.literal = [this](std::string_view formula, bool list) { return LiteralOf(formula, list); };
     auto file = TemporaryFile();
     const SheetRewriteResult result = RewriteSheet(*source_, sheet.sourceIndex, options, strings, file.get());
     for (const auto& [what, count] : result.losses) losses_[what] += count;
     zip_.AddFile(outputPart, file.release());
     if (!relationships.empty()) zip_.AddBytes(RelationshipsPartOf(outputPart), RelationshipsXml(relationships));
     return result.usesMetadata;
+  }
+
+  // What a formula pointing at a range of a sheet the output lacks showed: a list literal
+  // ("a,b,c", at most 255 characters, no item holding a comma) or a single value.
+  std::optional<std::string> LiteralOf(std::string_view formula, bool list) const {
+    const auto range = ParseSheetRange(formula);
+    if (!range) return std::nullopt;
+    const auto& sheets = source_->Sheets();
+    std::size_t index = sheets.size();
+    for (std::size_t i = 0; i < sheets.size(); ++i)
+      if (sheets[i].kind == SheetKind::kWorksheet && EqualIgnoringCase(sheets[i].name, range->sheet)) index = i;
+    if (index == sheets.size()) return std::nullopt;
+    const std::vector<std::string> texts = ReadCellTexts(*source_, index, *range);
+    if (texts.empty()) return std::nullopt;
+    auto quoted = [](const std::string& text) {
+      std::string out = "\"";
+      for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+      return out + "\"";
+    };
+    if (!list) {
+      if (texts.size() != 1) return std::nullopt;
+      char* end = nullptr;
+      std::strtod(texts[0].c_str(), &end);
+      const bool number = !texts[0].empty() && end != nullptr && *end == '\0';
+      return number ? texts[0] : quoted(texts[0]);
+    }
+    std::string items;
+    for (const std::string& text : texts) {
+      if (text.empty()) continue;
+      if (text.find(',') != std::string::npos) return std::nullopt;
+      items += (items.empty() ? "" : ",") + text;
+    }
+    if (items.empty() || CharacterCount(items) > 255) return std::nullopt;
+    return quoted(items);
   }
 
   void CarryWorkbookParts(bool usesMetadata) {
