@@ -137,14 +137,14 @@ class SheetStream {
   ~SheetStream() { XML_ParserFree(parser_); }
 
   SheetRewriteResult Run() {
-    const std::string where = source_.Label() + ": sheet '" + sheet_.name + "'";
+    where_ = source_.Label() + ": sheet '" + sheet_.name + "'";
     source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(sheet_.part), [&](const char* data, std::size_t length) {
-      Feed(data, length, false, where);
+      Feed(data, length, false);
     });
-    Feed("", 0, true, where);
-    if (!sawRoot_) Fail(where + ": part " + sheet_.part + " is empty");
+    Feed("", 0, true);
+    if (!sawRoot_) Fail(where_ + ": part " + sheet_.part + " is empty");
     Flush();
-    if (std::ferror(out_)) Fail(where + ": the copy could not be written to a temporary file");
+    if (std::ferror(out_)) Fail(where_ + ": the copy could not be written to a temporary file");
     return result_;
   }
 
@@ -160,14 +160,308 @@ class SheetStream {
     std::string buffer;
   };
 
-  void Feed(const char* data, std::size_t length, bool last, const std::string& where) {
+  // The part goes to expat, except the rows of <sheetData>, which hold nearly all of its
+  // bytes and follow a regular shape: a scanner of that shape handles them several times
+  // faster, and hands everything it does not recognise (comments, unknown elements, odd
+  // entities, malformed markup) back to expat from the row where it met it.
+  void Feed(const char* data, std::size_t length, bool last) {
+    switch (mode_) {
+      case Mode::kBeforeRows:
+        pending_.append(data, length);
+        FindRows(last);
+        break;
+      case Mode::kRows:
+        pending_.append(data, length);
+        ScanRows(last);
+        break;
+      case Mode::kExpat:
+        Parse(data, length, last);
+        break;
+    }
+    if (main_.size() > (1u << 20) && captures_.empty() && !inCell_) Flush();
+  }
+
+  void Parse(const char* data, std::size_t length, bool last) {
     if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
-      if (!problem_.empty()) Fail(where + ": " + problem_);
-      Fail(where + ": part " + sheet_.part + " is not well-formed XML (line " +
+      if (!problem_.empty()) Fail(where_ + ": " + problem_);
+      Fail(where_ + ": part " + sheet_.part + " is not well-formed XML (line " +
            std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " +
            XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
     }
-    if (main_.size() > (1u << 20) && captures_.empty() && !inCell_) Flush();
+  }
+
+  void HandToExpat(std::size_t from, bool last) {
+    mode_ = Mode::kExpat;
+    Parse(pending_.data() + from, pending_.size() - from, last);
+    pending_.clear();
+    pending_.shrink_to_fit();
+  }
+
+  static bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+  // Position of the '>' that ends the tag starting at `from`, quotes respected; npos when the
+  // buffer does not hold it yet.
+  std::size_t TagEnd(std::size_t from, std::size_t limit) const {
+    char quote = 0;
+    for (std::size_t i = from; i < limit; ++i) {
+      const char c = pending_[i];
+      if (quote != 0) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '>') {
+        return i;
+      } else if (c == '<' && i > from) {
+        return std::string::npos;
+      }
+    }
+    return std::string::npos;
+  }
+
+  bool StartsTag(std::size_t at, const std::string& name, std::size_t limit) const {
+    if (at + 1 + name.size() >= limit || pending_[at] != '<' || pending_.compare(at + 1, name.size(), name) != 0)
+      return false;
+    const char next = pending_[at + 1 + name.size()];
+    return IsSpace(next) || next == '>' || next == '/';
+  }
+
+  void FindRows(bool last) {
+    for (;;) {
+      const std::size_t found = pending_.find("sheetData", searchFrom_);
+      if (found == std::string::npos || found + 10 > pending_.size()) break;
+      searchFrom_ = found + 1;
+      std::size_t open = found;
+      while (open > 0 && pending_[open - 1] != '<' && pending_[open - 1] != '>' && !IsSpace(pending_[open - 1])) --open;
+      if (open == 0 || pending_[open - 1] != '<') continue;
+      const std::string name = pending_.substr(open, found + 9 - open);
+      if (name != "sheetData" && (name.size() < 11 || name[name.size() - 10] != ':')) continue;
+      if (!StartsTag(open - 1, name, pending_.size())) continue;
+      const std::size_t end = TagEnd(open - 1, pending_.size());
+      if (end == std::string::npos) break;
+      Parse(pending_.data(), end + 1, false);
+      const bool rowsFollow = sawSheetData_ && pending_[end - 1] != '/' && captures_.empty() && skipDepth_ == 0;
+      pending_.erase(0, end + 1);
+      if (!rowsFollow) return HandToExpat(0, last);
+      const std::string prefix = name.substr(0, name.size() - 9);
+      sheetDataEnd_ = "</" + name;
+      rowName_ = prefix + "row";
+      rowEnd_ = "</" + rowName_ + ">";
+      cellName_ = prefix + "c";
+      cellEnd_ = "</" + cellName_ + ">";
+      formulaName_ = prefix + "f";
+      valueName_ = prefix + "v";
+      inlineName_ = prefix + "is";
+      extensionName_ = prefix + "extLst";
+      mode_ = Mode::kRows;
+      return ScanRows(last);
+    }
+    if (last || pending_.size() > (16u << 20)) HandToExpat(0, last);
+  }
+
+  void ScanRows(bool last) {
+    std::size_t at = 0;
+    const std::size_t size = pending_.size();
+    for (;;) {
+      std::size_t next = at;
+      while (next < size && IsSpace(pending_[next])) ++next;
+      main_.append(pending_, at, next - at);
+      at = next;
+      if (at == size) break;
+      if (pending_[at] != '<') return HandToExpat(at, last);
+      if (pending_.compare(at, 2, "</") == 0) {
+        if (size - at < sheetDataEnd_.size() + 1 && !last) break;
+        if (pending_.compare(at, sheetDataEnd_.size(), sheetDataEnd_) == 0) return HandToExpat(at, last);
+        return HandToExpat(at, last);
+      }
+      if (!StartsTag(at, rowName_, size)) {
+        if (size - at < rowName_.size() + 2 && !last) break;
+        return HandToExpat(at, last);
+      }
+      const std::size_t startEnd = TagEnd(at, size);
+      if (startEnd == std::string::npos) break;
+      if (pending_[startEnd - 1] == '/') {
+        main_.append(pending_, at, startEnd + 1 - at);
+        at = startEnd + 1;
+        continue;
+      }
+      const std::size_t close = pending_.find(rowEnd_, startEnd);
+      if (close == std::string::npos) break;
+      rowOut_.clear();
+      if (!ScanCells(startEnd + 1, close)) return HandToExpat(at, last);
+      main_.append(pending_, at, startEnd + 1 - at);
+      main_ += rowOut_;
+      main_ += rowEnd_;
+      at = close + rowEnd_.size();
+      if (main_.size() > (1u << 20)) Flush();
+    }
+    if (last || (at == 0 && pending_.size() > (64u << 20))) return HandToExpat(at, last);
+    pending_.erase(0, at);
+  }
+
+  // Decodes the predefined and numeric entities; false for anything else (expat judges it).
+  static bool Decode(std::string_view text, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (c == '<') return false;
+      if (c != '&') {
+        out += c;
+        continue;
+      }
+      const std::size_t semicolon = text.find(';', i);
+      if (semicolon == std::string_view::npos || semicolon - i > 10) return false;
+      const std::string_view entity = text.substr(i + 1, semicolon - i - 1);
+      if (entity == "lt") out += '<';
+      else if (entity == "gt") out += '>';
+      else if (entity == "amp") out += '&';
+      else if (entity == "quot") out += '"';
+      else if (entity == "apos") out += '\'';
+      else if (entity.size() > 1 && entity[0] == '#') {
+        char* end = nullptr;
+        const std::string digits(entity.substr(entity[1] == 'x' ? 2 : 1));
+        const unsigned long code = std::strtoul(digits.c_str(), &end, entity[1] == 'x' ? 16 : 10);
+        if (digits.empty() || *end != '\0' || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+          return false;
+        if (code < 0x20 && code != 0x9 && code != 0xA && code != 0xD) return false;
+        AppendUtf8(out, static_cast<char32_t>(code));
+      } else {
+        return false;
+      }
+      i = semicolon;
+    }
+    return true;
+  }
+
+  static void AppendUtf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+
+  // Attributes of the tag [from, end) after its name; false when they are not plain.
+  bool ParseAttributes(std::size_t from, std::size_t end, Attributes& into) {
+    std::size_t count = 0;
+    std::size_t i = from;
+    for (;;) {
+      while (i < end && IsSpace(pending_[i])) ++i;
+      if (i >= end || pending_[i] == '/') break;
+      const std::size_t nameStart = i;
+      while (i < end && pending_[i] != '=' && !IsSpace(pending_[i])) ++i;
+      const std::size_t nameEnd = i;
+      while (i < end && IsSpace(pending_[i])) ++i;
+      if (i >= end || pending_[i] != '=' || nameEnd == nameStart) return false;
+      ++i;
+      while (i < end && IsSpace(pending_[i])) ++i;
+      if (i >= end || (pending_[i] != '"' && pending_[i] != '\'')) return false;
+      const char quote = pending_[i++];
+      const std::size_t valueEnd = pending_.find(quote, i);
+      if (valueEnd == std::string::npos || valueEnd >= end) return false;
+      if (count == into.size()) into.emplace_back();
+      into[count].first.assign(pending_, nameStart, nameEnd - nameStart);
+      if (!Decode(std::string_view(pending_).substr(i, valueEnd - i), into[count].second)) return false;
+      for (char& c : into[count].second)
+        if (c == '\t' || c == '\n' || c == '\r') c = ' ';  // attribute value normalisation
+      ++count;
+      i = valueEnd + 1;
+    }
+    into.resize(count);
+    return true;
+  }
+
+  // A child holding only text: <f ...>text</f>, <v>text</v>, or empty forms.
+  bool TextChild(std::size_t& at, std::size_t limit, const std::string& name, Attributes* attributes, std::string& text) {
+    const std::size_t end = TagEnd(at, limit);
+    if (end == std::string::npos) return false;
+    if (attributes != nullptr) {
+      if (!ParseAttributes(at + 1 + name.size(), end, *attributes)) return false;
+    } else if (end != at + 1 + name.size() && !(end == at + 2 + name.size() && pending_[end - 1] == '/')) {
+      return false;
+    }
+    text.clear();
+    if (pending_[end - 1] == '/') {
+      at = end + 1;
+      return true;
+    }
+    const std::size_t textEnd = pending_.find('<', end + 1);
+    if (textEnd == std::string::npos || textEnd >= limit) return false;
+    if (pending_.compare(textEnd, name.size() + 3, "</" + name + ">") != 0) return false;
+    if (!Decode(std::string_view(pending_).substr(end + 1, textEnd - end - 1), text)) return false;
+    at = textEnd + name.size() + 3;
+    return true;
+  }
+
+  // A child kept as it stands: <is>...</is>, <extLst>...</extLst>.
+  bool RawChild(std::size_t& at, std::size_t limit, const std::string& name) {
+    const std::string close = "</" + name + ">";
+    const std::size_t end = pending_.find(close, at);
+    if (end == std::string::npos || end + close.size() > limit) return false;
+    const std::string_view body = std::string_view(pending_).substr(at, end + close.size() - at);
+    if (body.find("<!") != std::string_view::npos || body.find("<?") != std::string_view::npos) return false;
+    cellExtra_.append(body);
+    at = end + close.size();
+    return true;
+  }
+
+  bool ScanCells(std::size_t from, std::size_t limit) {
+    std::size_t at = from;
+    while (at < limit) {
+      std::size_t next = at;
+      while (next < limit && IsSpace(pending_[next])) ++next;
+      rowOut_.append(pending_, at, next - at);
+      at = next;
+      if (at == limit) break;
+      if (!StartsTag(at, cellName_, limit)) return false;
+      const std::size_t startEnd = TagEnd(at, limit);
+      if (startEnd == std::string::npos) return false;
+      const bool empty = pending_[startEnd - 1] == '/';
+      if (!ParseAttributes(at + 1 + cellName_.size(), startEnd, cellAttributes_)) return false;
+      hasFormula_ = hasValue_ = false;
+      formula_.clear();
+      value_.clear();
+      cellExtra_.clear();
+      std::size_t cursor = startEnd + 1;
+      if (!empty) {
+        for (;;) {
+          while (cursor < limit && IsSpace(pending_[cursor])) ++cursor;
+          if (cursor >= limit) return false;
+          if (pending_.compare(cursor, cellEnd_.size(), cellEnd_) == 0) {
+            cursor += cellEnd_.size();
+            break;
+          }
+          if (StartsTag(cursor, formulaName_, limit) && !hasFormula_) {
+            if (!TextChild(cursor, limit, formulaName_, &formulaAttributes_, formula_)) return false;
+            hasFormula_ = true;
+          } else if (StartsTag(cursor, valueName_, limit) && !hasValue_) {
+            if (!TextChild(cursor, limit, valueName_, nullptr, value_)) return false;
+            hasValue_ = true;
+          } else if (StartsTag(cursor, inlineName_, limit)) {
+            if (!RawChild(cursor, limit, inlineName_)) return false;
+          } else if (StartsTag(cursor, extensionName_, limit)) {
+            if (!RawChild(cursor, limit, extensionName_)) return false;
+          } else {
+            return false;
+          }
+        }
+      } else {
+        cursor = startEnd + 1;
+      }
+      cellRaw_.assign(pending_, at, cursor - at);
+      FinishCell(rowOut_);
+      at = cursor;
+    }
+    return true;
   }
 
   void Stop(const std::string& problem) {
@@ -248,6 +542,7 @@ class SheetStream {
       collect_ = nullptr;
       if (std::string* sink = Sink()) AppendEscapedText(*sink, pending);
     }
+    if (local == "sheetData" && depth_ == 2) sawSheetData_ = true;
     if (local == "c") {
       inCell_ = true;
       cellDepth_ = depth_;
@@ -339,7 +634,7 @@ class SheetStream {
     if (inCell_) {
       Raw();
       if (depth_ == cellDepth_) {
-        FinishCell();
+        FinishCell(captures_.empty() ? main_ : captures_.back().buffer);
         inCell_ = false;
       } else if (collect_ != nullptr && depth_ == cellDepth_ + 1) {
         collect_ = nullptr;
@@ -412,8 +707,7 @@ class SheetStream {
     *sink += '>';
   }
 
-  void FinishCell() {
-    std::string& sink = captures_.empty() ? main_ : captures_.back().buffer;
+  void FinishCell(std::string& sink) {
     const std::string* cellType = Find(cellAttributes_, "t");
     if (!hasFormula_ && (cellType == nullptr || *cellType != "s")) {
       // Nothing in it changes: the cell goes on as it was written.
@@ -550,6 +844,15 @@ class SheetStream {
   bool hasFormula_ = false, hasValue_ = false;
   std::string formula_, value_, cellExtra_;
   std::string cellRaw_;  // the cell's original bytes
+
+  enum class Mode { kBeforeRows, kRows, kExpat };
+  Mode mode_ = Mode::kBeforeRows;
+  std::string where_;
+  std::string pending_;  // bytes not yet handled by the row scanner
+  std::size_t searchFrom_ = 0;
+  bool sawSheetData_ = false;
+  std::string sheetDataEnd_, rowName_, rowEnd_, cellEnd_, inlineName_, extensionName_;
+  std::string rowOut_;
   std::unordered_set<std::string> droppedSharedGroups_;
 };
 

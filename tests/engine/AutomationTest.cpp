@@ -251,14 +251,14 @@ print([r.formula for cf in sheet.conditional_formatting for r in cf.rules])
   EXPECT_EQ(seen,
             "My Report ='My Report'!A1*2 elsewhere 'My Report'!A1 None\n"
             "[('Local', \"'My Report'!$B$1\", 0), ('Total', \"'My Report'!$A$1\", None)]\n"
-            "[\"'My Report'!$A$1:$A$3\"]\n"
+            "[\"'My Report'!$A$1:$A$3\", '\"elsewhere\"']\n"
             "[[\"'My Report'!$A$1>3\"]]\n");
   EXPECT_EQ(report, (std::vector<std::string>{
-                        "1 conditional formats, validations or sparklines referring to other sheets were removed",
                         "1 defined names referring to other sheets or workbooks were left out",
                         "1 formulas referring to other sheets, other workbooks or missing names were replaced by "
                         "their values",
-                        "1 links to other sheets were removed"}));
+                        "1 links to other sheets were removed",
+                        "1 validation lists or rule values taken from other sheets now hold the values they showed"}));
 }
 
 // Bad input: each gets its own description, and nothing is written.
