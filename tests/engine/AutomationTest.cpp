@@ -286,7 +286,9 @@ TEST_P(BadInputTest, FailsWithItsDescriptionAndLeavesNothing) {
     WriteOne(*app, src.Worksheets()(1), dir / "out/x.xlsx", "x");
   });
   EXPECT_EQ(error, expected);
-  if (GetParam().failsAtOpen) EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "out"));
+  if (GetParam().failsAtOpen) {
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "out"));
+  }
 }
 
 #define MINIMAL_PACKAGE                                                                                           \

@@ -1,0 +1,157 @@
+// The batch: the workbooks of the source, a target folder for each, and the final opening
+// of the output root.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+
+#include "CMD/Module1.h"
+#include "engine/PathKind.h"
+
+namespace tabrend::cli {
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The last extension begins with "xls" in any letter case: what "*.xls" took on the original
+// platform, where short names made .xlsx, .xlsm and .xlsb match as well.
+bool HasWorkbookExtension(const std::string& name) {
+  const auto dot = name.rfind('.');
+  if (dot == std::string::npos || name.size() - dot - 1 < 3) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const char c = name[dot + 1 + i];
+    if ((c | 0x20) != "xls"[i]) return false;
+  }
+  return true;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const auto& name : names) {
+    if (!text.empty()) text += ", ";
+    text += name;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string GetBaseName(const std::string& path) {
+  if (path.empty() || GetPathKind(path) == kPathMissing) return {};
+  std::string name = path;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  const auto slash = name.find_last_of('/');
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos) name.erase(dot);
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return name;
+}
+
+bool Module1::ScanFolder(const std::string& folder) {
+  BatchFiles.clear();
+  const std::string prefix = !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+  DIR* listing = ::opendir(prefix.c_str());
+  if (listing == nullptr) return false;
+  std::vector<std::string> names;
+  bool listed = true;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing);
+    if (entry == nullptr) {
+      listed = errno == 0;
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name.empty() || name[0] == '.' || !HasWorkbookExtension(name)) continue;
+    struct stat info {};
+    if (::stat((prefix + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    names.push_back(name);
+  }
+  ::closedir(listing);
+  if (!listed) return false;
+  std::sort(names.begin(), names.end());  // the listing's own order differs between runs
+  for (const auto& name : names) {
+    if (BatchFiles.size() == kMaxBatchFiles) return false;
+    BatchFiles.push_back(prefix + name);
+  }
+  return true;
+}
+
+bool Module1::RunBatch() {
+  bool complete = true;
+  const int kind = GetPathKind(SourcePath);
+  const bool folderMode = kind == kPathFolder;
+  if (folderMode) {
+    if (!ScanFolder(SourcePath)) {
+      complete = false;
+      if (Verbose) log_ << SourcePath << ": cannot list the folder, or it holds more than "
+                        << kMaxBatchFiles << " workbooks\n";
+      BatchFiles.clear();
+    }
+  } else if (kind == kPathFile) {
+    BatchFiles = {SourcePath};
+  } else {
+    complete = false;  // the source went away since the command line was read
+    BatchFiles.clear();
+  }
+
+  for (const auto& path : BatchFiles) {
+    std::string target = OutputRoot;
+    const std::string base = GetBaseName(path);
+    if (base.empty()) {
+      complete = false;
+      if (Verbose) log_ << path << ": no workbook name to make its folder from; batch stopped\n";
+      break;
+    }
+    if (folderMode) target += base;
+    // A folder that exists is used as it is, hidden or not.
+    if (!IsFolder(target) && ::mkdir(target.c_str(), 0777) != 0) {
+      const int error = errno;
+      complete = false;
+      if (Verbose) {
+        log_ << path << ": cannot create the folder " << target << ": " << std::strerror(error)
+             << "; batch stopped\n";
+      }
+      break;
+    }
+    WorkbookReport report;
+    report.path = path;
+    try {
+      if (!SplitWorkbookFile(path, target, report)) complete = false;
+    } catch (const std::exception& failure) {
+      // Not an application failure: something the split could not recover from.
+      complete = false;
+      if (Verbose) log_ << path << ": " << failure.what() << "; batch stopped\n";
+      break;
+    }
+    if (Verbose) Report(report);
+  }
+
+  if (OpenOutput && IsFolder(OutputRoot)) opener_.Open(OutputRoot);
+  return complete;
+}
+
+void Module1::Report(const WorkbookReport& report) {
+  log_ << report.path << ": ";
+  if (report.done) {
+    log_ << (report.written.empty() ? "wrote nothing" : "wrote " + Joined(report.written));
+    if (!report.skipped.empty()) log_ << "; skipped existing " << Joined(report.skipped);
+  } else {
+    log_ << "failed";
+    if (report.errorNumber != 0) log_ << " (error " << report.errorNumber << ")";
+    log_ << ": " << report.error;
+    if (!report.written.empty()) log_ << "; wrote before that " << Joined(report.written);
+  }
+  log_ << '\n';
+  for (const auto& loss : report.losses) log_ << "  " << loss << '\n';
+}
+
+}  // namespace tabrend::cli

@@ -1,0 +1,179 @@
+// The command line: cutting the tail into tokens, reading the switches, and the run itself.
+#include <ostream>
+#include <string_view>
+
+#include "CMD/Module1.h"
+#include "engine/PathKind.h"
+
+namespace tabrend::cli {
+
+namespace {
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+bool IsHelpRequest(const std::vector<std::string>& args) {
+  if (args.size() != 1) return false;
+  const std::string token = AsciiLower(args[0]);
+  return token == "--help" || token == "-h" || token == "/?";
+}
+
+bool HasSwitch(const std::vector<std::string>& args, std::string_view name) {
+  for (std::size_t slot = kFirstSwitchSlot; slot < args.size() && slot < kSwitchSlotEnd; ++slot) {
+    if (AsciiLower(args[slot]) == name) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Module1::Module1(FolderOpener& opener, std::ostream& log)
+    : Random(MakeSystemRandomSource()),
+      CreateApplication(automation::CreateObject),
+      AttachApplication(automation::GetObject),
+      opener_(opener),
+      log_(log) {}
+
+bool Module1::SplitCommandLine(const std::string& line) {
+  // Quotes pair up: the first opens, the second closes, the third opens again. Blanks inside
+  // an open pair become the placeholder so the cut at blanks below passes over them.
+  std::string work;
+  int quotes = 0;
+  for (const char c : line) {
+    if (c == '"') ++quotes;
+    if (quotes == 1 && c == ' ') {
+      work += kBlankPlaceholder;
+    } else {
+      work += c;
+    }
+    if (quotes == 2 && c == '"') quotes = 0;
+  }
+  std::erase(work, '"');
+
+  std::size_t start = 0;
+  while (start <= work.size()) {
+    auto end = work.find(' ', start);
+    if (end == std::string::npos) end = work.size();
+    std::string token = work.substr(start, end - start);
+    ReplaceAll(token, kBlankPlaceholder, " ");
+    if (!token.empty()) {
+      if (Args.size() == kMaxArgs) return false;
+      Args.push_back(std::move(token));
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+bool Module1::ParseOptions(const std::string& tail) {
+  NameMode = tabrend::NameMode::kSheetName;
+  Overwrite = true;
+  OpenOutput = false;
+  if (tail.empty()) {
+    Rejection = "the command line is empty";
+    return false;
+  }
+  if (!SplitCommandLine(tail)) {
+    Rejection = "more than " + std::to_string(kMaxArgs) + " arguments";
+    return false;
+  }
+  SourcePath = Args.size() > 0 ? Args[0] : std::string();
+  OutputRoot = Args.size() > 1 ? Args[1] : std::string();
+  const int kind = GetPathKind(SourcePath);
+  if (kind != kPathFolder && kind != kPathFile) {
+    Rejection = SourcePath.empty() ? "no source given"
+                                   : "'" + SourcePath + "': no such workbook file or folder";
+    return false;
+  }
+  // Without an output root there is nowhere sensible to write; the file system's root is
+  // not a guess worth making.
+  if (OutputRoot.empty()) {
+    Rejection = "no output folder given";
+    return false;
+  }
+  if (OutputRoot.back() != '/') OutputRoot += '/';
+  for (std::size_t slot = kFirstSwitchSlot; slot < Args.size() && slot < kSwitchSlotEnd; ++slot) {
+    const std::string token = AsciiLower(Args[slot]);
+    if (token == "/name=1") {
+      NameMode = tabrend::NameMode::kSheetName;
+    } else if (token == "/name=2") {
+      NameMode = tabrend::NameMode::kWorkbookAndSheet;
+    } else if (token == "/name=3") {
+      NameMode = tabrend::NameMode::kRunningNumber;
+    } else if (token == "/overwrite=0") {
+      Overwrite = false;
+    } else if (token == "/open=1") {
+      OpenOutput = true;
+    } else if (token == "/verbose=1") {
+      Verbose = true;
+    }
+    // "/overwrite=1", "/open=0" and anything else change nothing.
+  }
+  return true;
+}
+
+std::string Usage() {
+  return R"(Usage: tabrendcli SOURCE OUTPUT [SWITCH...]
+
+Writes every worksheet of the workbook SOURCE, or of each workbook in the folder
+SOURCE, into a workbook file of its own in the folder OUTPUT. A folder source gives
+each workbook a subfolder of OUTPUT named after it. Quote paths that hold blanks.
+
+Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
+  /name=1       name each file after its sheet; workbook_sheet when the sheet bears
+                the workbook's name (the default)
+  /name=2       name each file workbook_sheet
+  /name=3       number the files 1, 2, 3... within each workbook
+  /overwrite=0  skip a sheet whose output file exists (the default replaces it)
+  /open=1       open OUTPUT in the file browser at the end
+  /verbose=1    report each workbook on standard error
+
+Exit status:
+  0  every workbook was split
+  1  a workbook failed, or the batch stopped early
+  2  the command line was not accepted; nothing was done
+)";
+}
+
+std::string CommandTail(int argc, const char* const* argv) {
+  std::string tail;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (i > 1) tail += ' ';
+    if (argument.empty() || argument.find(' ') != std::string_view::npos) {
+      tail += '"';
+      tail += argument;
+      tail += '"';
+    } else {
+      tail += argument;
+    }
+  }
+  return tail;
+}
+
+int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
+             std::ostream& err) {
+  Module1 module(opener, err);
+  const bool accepted = module.ParseOptions(tail);
+  if (IsHelpRequest(module.Args)) {
+    out << Usage();
+    return kExitDone;
+  }
+  if (!accepted) {
+    if (HasSwitch(module.Args, "/verbose=1")) err << "tabrendcli: " << module.Rejection << '\n';
+    return kExitNotAccepted;
+  }
+  return module.RunBatch() ? kExitDone : kExitFailed;
+}
+
+}  // namespace tabrend::cli

@@ -1,0 +1,124 @@
+// tabrendcli's run: the command line, the option state, the batch of workbooks and the
+// split of each one. One Module1 is one run.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CMD/FolderOpener.h"
+#include "engine/Automation.h"
+#include "engine/Naming.h"
+
+namespace tabrend::cli {
+
+// At most this many command-line tokens are taken; one more and the run is abandoned.
+inline constexpr std::size_t kMaxArgs = 101;
+// Switches are looked for in tokens 3 to 14 only (slots 2 to 13).
+inline constexpr std::size_t kFirstSwitchSlot = 2;
+inline constexpr std::size_t kSwitchSlotEnd = 14;
+// At most this many workbooks are taken from a source folder; more and none is split.
+inline constexpr std::size_t kMaxBatchFiles = 10001;
+// Stands in for a quoted blank while the line is cut at blanks. Typed on the command line it
+// becomes a blank too.
+inline constexpr char kBlankPlaceholder[] = "!@@#!$%@#%$#@^";
+inline constexpr char kApplicationClass[] = "Excel.Application";
+
+// Exit statuses.
+enum ExitStatus : int {
+  kExitDone = 0,        // every workbook of the batch was split (skipped sheets count as done)
+  kExitFailed = 1,      // a workbook failed, or the batch stopped early
+  kExitNotAccepted = 2, // the command line was not accepted; nothing was done
+};
+
+// What became of one workbook, for "/verbose=1".
+struct WorkbookReport {
+  std::string path;
+  std::vector<std::string> written;  // output file names, in the order written
+  std::vector<std::string> skipped;  // existing output files left alone ("/overwrite=0")
+  std::vector<std::string> losses;   // "file: what the copy could not keep"
+  bool done = false;
+  long errorNumber = 0;
+  std::string error;  // the failure's description; empty when done
+};
+
+class Module1 {
+ public:
+  using ApplicationSource =
+      std::function<std::unique_ptr<automation::Application>(const std::string& className)>;
+
+  // opener shows the output root for "/open=1"; log receives the "/verbose=1" lines.
+  // Both must outlive the run.
+  Module1(FolderOpener& opener, std::ostream& log);
+
+  // Cuts the command-line tail into Args. Blanks between a pair of double quotes stay in
+  // their token, quotes are removed, empty tokens are dropped; tokens keep their letter case.
+  // Returns false when the line holds more than kMaxArgs tokens (Args keeps the first ones).
+  bool SplitCommandLine(const std::string& line);
+
+  // Sets the switch defaults, cuts the tail and reads source, output root and switches.
+  // True when a batch may run: the line was accepted, the source is a file or folder, and
+  // an output root was given.
+  bool ParseOptions(const std::string& tail);
+
+  // Splits every workbook of the source. True when every workbook was split; false when one
+  // failed or the batch stopped early (folder unlisted, folder not created, failure escaped).
+  // Opens the output root when asked and it exists, however the batch went.
+  bool RunBatch();
+
+  // Fills BatchFiles with the folder's ordinary, non-hidden files whose extension begins
+  // with "xls" in any letter case, in name order. False when the folder cannot be listed or
+  // holds more than kMaxBatchFiles such files.
+  bool ScanFolder(const std::string& folder);
+
+  // Splits one workbook into target, one file per worksheet, as NameMode and Overwrite say.
+  // True when the workbook was processed to its end; false when the file does not exist or
+  // the application failed (report.error says how). Resets RunningNumber on success only.
+  bool SplitWorkbookFile(const std::string& path, const std::string& target,
+                         WorkbookReport& report);
+
+  // Program-wide state of the run.
+  std::vector<std::string> Args;
+  std::string SourcePath;
+  std::string OutputRoot;  // ends in "/" once ParseOptions accepted the line
+  tabrend::NameMode NameMode = tabrend::NameMode::kSheetName;
+  bool Overwrite = true;
+  bool OpenOutput = false;
+  bool Verbose = false;
+  std::vector<std::string> BatchFiles;
+  std::int32_t RunningNumber = 0;
+  std::string Rejection;  // why ParseOptions returned false, for "/verbose=1"
+
+  // Replaceable in tests: the random parts of cleaned names, and how the application is
+  // created and, failing that, attached to.
+  std::unique_ptr<RandomSource> Random;
+  ApplicationSource CreateApplication;
+  ApplicationSource AttachApplication;
+
+ private:
+  void Report(const WorkbookReport& report);
+
+  FolderOpener& opener_;
+  std::ostream& log_;
+};
+
+// The file's name without its last extension and without trailing blanks; empty when path
+// is empty or names no file.
+std::string GetBaseName(const std::string& path);
+
+// The text printed for --help, -h and /?.
+std::string Usage();
+
+// The command-line tail rebuilt from argv[1..]: arguments joined by blanks, an argument that
+// holds a blank (or is empty) put back in double quotes, as a shell user quoted it.
+std::string CommandTail(int argc, const char* const* argv);
+
+// The whole run: parse, batch, exit status. Prints the usage on out for a lone --help, -h
+// or /?; writes nothing else on out.
+int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
+             std::ostream& err);
+
+}  // namespace tabrend::cli

@@ -1,0 +1,91 @@
+// The split of one workbook into one file per worksheet, named by the switches in force.
+#include "CMD/Module1.h"
+#include "engine/PathKind.h"
+#include "engine/SheetOutput.h"
+
+namespace tabrend::cli {
+
+namespace {
+
+// The file name (with extension, no folder) as the file system has it; empty when no
+// workbook file stands at path.
+std::string ListedName(const std::string& path) {
+  if (GetPathKind(path) != kPathFile) return {};
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool Module1::SplitWorkbookFile(const std::string& path, const std::string& target,
+                                WorkbookReport& report) {
+  report.path = path;
+  const std::string folder = !target.empty() && target.back() == '/' ? target : target + "/";
+  const std::string listed = ListedName(path);
+  if (listed.empty()) {
+    report.error = "the workbook file does not exist";
+    return false;
+  }
+
+  std::unique_ptr<automation::Application> app;
+  automation::Workbook* source = nullptr;
+  // Set before each closing call, so that the clean-up after a failure never repeats one.
+  bool sourceClosed = false;
+  bool appQuit = false;
+  try {
+    try {
+      app = CreateApplication(kApplicationClass);
+    } catch (const automation::AutomationError&) {
+      app = AttachApplication(kApplicationClass);
+    }
+    const std::string extension = OutputExtension(app->Version());
+    source = &app->Workbooks().Open(path);
+    app->DisplayAlerts(false);  // only now: prompts while opening are the user's to see
+    const long count = source->Worksheets().Count();
+    for (long i = 1; i <= count; ++i) {
+      automation::Sheet& sheet = source->Worksheets()(i);
+      const std::string sheetName = sheet.name();
+      // The number is drawn before the existence test, so a skipped sheet still uses one.
+      const std::string file =
+          OutputName(listed, sheetName, NameMode, RunningNumber, *Random) + "." + extension;
+      if (!Overwrite && FileExists(folder + file)) {
+        report.skipped.push_back(file);
+        continue;
+      }
+      for (const auto& loss : WriteSheetFile(*app, sheet, folder + file, sheetName)) {
+        report.losses.push_back(file + ": " + loss);
+      }
+      report.written.push_back(file);
+    }
+    sourceClosed = true;
+    source->Close();
+    appQuit = true;
+    app->Quit();
+  } catch (const automation::AutomationError& failure) {
+    report.errorNumber = failure.Number();
+    report.error = failure.Description();
+    // A failing clean-up call adds to the report but cannot stop the batch.
+    if (source != nullptr && !sourceClosed) {
+      sourceClosed = true;
+      try {
+        source->Close();
+      } catch (const automation::AutomationError& closing) {
+        report.error += "; closing the workbook failed too: " + closing.Description();
+      }
+    }
+    if (app != nullptr && !appQuit) {
+      appQuit = true;
+      try {
+        app->Quit();
+      } catch (const automation::AutomationError& quitting) {
+        report.error += "; quitting the application failed too: " + quitting.Description();
+      }
+    }
+    return false;  // RunningNumber stays: the next workbook's numbers continue from it
+  }
+  RunningNumber = 0;
+  report.done = true;
+  return true;
+}
+
+}  // namespace tabrend::cli
