@@ -238,7 +238,9 @@ class Writer {
     const bool chart = type == "application/vnd.openxmlformats-officedocument.drawingml.chart+xml" ||
                        type == "application/vnd.ms-office.chartex+xml";
     const bool pivotCache = type == "application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml";
-    if ((chart && RewriteChart(sourcePart, rewritten)) || (pivotCache && RewritePivotCache(sourcePart, rewritten)))
+    const bool drawing = type == "application/vnd.openxmlformats-officedocument.drawing+xml";
+    if ((chart && RewriteChart(sourcePart, rewritten)) || (pivotCache && RewritePivotCache(sourcePart, rewritten)) ||
+        (drawing && RemoveSlicerShapes(sourcePart, rewritten)))
       zip_.AddBytes(outputPart, std::move(rewritten));
     else
       zip_.AddRawCopy(outputPart, source_->Pkg().Zip(), source_->Pkg().IndexOf(sourcePart));
@@ -277,6 +279,34 @@ class Writer {
       kept.push_back({relationship.id, relationship.type, RelativeTarget(outputPart, target), false});
     }
     return kept;
+  }
+
+  // Slicers and timelines do not come along (their caches are the whole workbook's), and a
+  // shape left pointing at one makes the spreadsheet program repair the file: the shapes go
+  // too. False when the drawing has none.
+  bool RemoveSlicerShapes(const std::string& sourcePart, std::string& out) {
+    const std::string bytes = source_->Pkg().Read(sourcePart);
+    if (bytes.find("/slicer\"") == std::string::npos && bytes.find("/timeslicer\"") == std::string::npos) return false;
+    pugi::xml_document document;
+    ParseXml(document, bytes, source_->Label(), sourcePart);
+    std::vector<pugi::xml_node> doomed;
+    for (pugi::xml_node anchor : document.document_element().children()) {
+      const pugi::xpath_node_set graphics = anchor.select_nodes(".//*[local-name()='graphicData']");
+      for (const pugi::xpath_node& graphic : graphics) {
+        const std::string uri = graphic.node().attribute("uri").value();
+        if (uri.size() >= 7 && (uri.compare(uri.size() - 7, 7, "/slicer") == 0 || uri.find("/timeslicer") != std::string::npos)) {
+          doomed.push_back(anchor);
+          break;
+        }
+      }
+    }
+    if (doomed.empty()) return false;
+    for (pugi::xml_node anchor : doomed) document.document_element().remove_child(anchor);
+    losses_["slicers, timelines or other workbook-level objects were removed"] += static_cast<int>(doomed.size());
+    std::ostringstream stream;
+    document.save(stream, "", pugi::format_raw, pugi::encoding_utf8);
+    out = stream.str();
+    return true;
   }
 
   // The worksheet source of the cache behind a pivot table, or an empty node.
@@ -565,10 +595,31 @@ class Writer {
     std::vector<ReferencedPart> root = {
         {"rId1", std::string(kRelationshipTypeBase) + "officeDocument", "xl/workbook.xml", false},
         {"rId2", std::string(kRelationshipTypeBase) + "extended-properties", "docProps/app.xml", false}};
+    // The producing application stays the source's: spreadsheet programs decide from it
+    // whether the cached formula results can be trusted or must be recalculated on load.
+    std::string application = "Microsoft Excel", appVersion = "16.0300";
+    if (source_ != nullptr) {
+      application.clear();
+      appVersion.clear();
+      for (const Relationship& relationship : source_->Pkg().RelationshipsOf("")) {
+        if (relationship.external || RelationshipKind(relationship.type) != "extended-properties" ||
+            !source_->Pkg().Has(relationship.targetPart))
+          continue;
+        pugi::xml_document properties;
+        ParseXml(properties, source_->Pkg().Read(relationship.targetPart), source_->Label(), relationship.targetPart);
+        application = ChildByLocalName(properties.document_element(), "Application").text().get();
+        appVersion = ChildByLocalName(properties.document_element(), "AppVersion").text().get();
+      }
+    }
     std::string app = kXmlDeclaration;
     app += "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
-           "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\">"
-           "<Application>Microsoft Excel</Application><DocSecurity>0</DocSecurity><ScaleCrop>false</ScaleCrop>"
+           "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\">";
+    if (!application.empty()) {
+      app += "<Application>";
+      AppendEscapedText(app, application);
+      app += "</Application>";
+    }
+    app += "<DocSecurity>0</DocSecurity><ScaleCrop>false</ScaleCrop>"
            "<HeadingPairs><vt:vector size=\"2\" baseType=\"variant\"><vt:variant><vt:lpstr>Worksheets</vt:lpstr></vt:variant>"
            "<vt:variant><vt:i4>" + std::to_string(sheets_.size()) + "</vt:i4></vt:variant></vt:vector></HeadingPairs>"
            "<TitlesOfParts><vt:vector size=\"" + std::to_string(sheets_.size()) + "\" baseType=\"lpstr\">";
@@ -578,7 +629,13 @@ class Writer {
       app += "</vt:lpstr>";
     }
     app += "</vt:vector></TitlesOfParts><LinksUpToDate>false</LinksUpToDate><SharedDoc>false</SharedDoc>"
-           "<HyperlinksChanged>false</HyperlinksChanged><AppVersion>16.0300</AppVersion></Properties>";
+           "<HyperlinksChanged>false</HyperlinksChanged>";
+    if (!appVersion.empty()) {
+      app += "<AppVersion>";
+      AppendEscapedText(app, appVersion);
+      app += "</AppVersion>";
+    }
+    app += "</Properties>";
     zip_.AddBytes("docProps/app.xml", std::move(app));
     overrides_["docProps/app.xml"] = "application/vnd.openxmlformats-officedocument.extended-properties+xml";
     if (source_ != nullptr) {
