@@ -8,7 +8,7 @@ PACKAGES=(
   libzip-dev zipcmp zip unzip libexpat1-dev libpugixml-dev
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
-  fonts-liberation xvfb xauth
+  fonts-liberation xvfb xauth libxcb1-dev
   libreoffice-calc-nogui
   python3 python3-openpyxl python3-xlsxwriter
   clang libclang-rt-14-dev

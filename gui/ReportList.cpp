@@ -1,0 +1,135 @@
+// ReportList over a QTreeWidget with one column and no tree decoration.
+#include "gui/ReportList.h"
+
+#include "engine/Automation.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+namespace tabrend::gui {
+
+namespace {
+
+constexpr int kIconRole = Qt::UserRole + 1;
+
+}  // namespace
+
+ReportList::ReportList(QWidget* parent) : QTreeWidget(parent) {
+  setColumnCount(1);
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  header()->setStretchLastSection(false);
+  header()->setSectionsMovable(false);
+  header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void ReportList::SetColumnHeader(const QString& text, int width) {
+  setHeaderLabels({text});
+  header()->resizeSection(0, width);
+}
+
+void ReportList::SetLabelEdit(bool on) {
+  labelEdit_ = on;
+  setEditTriggers(on ? QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed
+                     : QAbstractItemView::NoEditTriggers);
+}
+
+int ReportList::Count() const { return topLevelItemCount(); }
+
+QTreeWidgetItem* ReportList::Entry(int i) const {
+  if (i < 1 || i > Count()) {
+    throw automation::AutomationError(kIndexOutOfBounds, "Index out of bounds");
+  }
+  return topLevelItem(i - 1);
+}
+
+int ReportList::NumberOf(const QTreeWidgetItem* item) const {
+  return item ? indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item)) + 1 : 0;
+}
+
+QString ReportList::Text(int i) const { return Entry(i)->text(0); }
+
+int ReportList::Icon(int i) const { return Entry(i)->data(0, kIconRole).toInt(); }
+
+bool ReportList::Checked(int i) const { return Entry(i)->checkState(0) == Qt::Checked; }
+
+void ReportList::SetChecked(int i, bool ticked) {
+  Entry(i)->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
+}
+
+int ReportList::SelectedIndex() const {
+  const QList<QTreeWidgetItem*> selected = selectedItems();
+  return selected.isEmpty() ? 0 : NumberOf(selected.first());
+}
+
+void ReportList::Add(const QString& text, int icon) { Insert(Count() + 1, text, icon); }
+
+void ReportList::Insert(int i, const QString& text, int icon) {
+  if (i < 1 || i > Count() + 1) {
+    throw automation::AutomationError(kIndexOutOfBounds, "Index out of bounds");
+  }
+  const bool wasEmpty = Count() == 0;
+  auto* item = new QTreeWidgetItem(QStringList{text});
+  Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  if (checkBoxes_) flags |= Qt::ItemIsUserCheckable;
+  if (labelEdit_) flags |= Qt::ItemIsEditable;
+  item->setFlags(flags);
+  if (checkBoxes_) item->setCheckState(0, Qt::Unchecked);
+  item->setData(0, kIconRole, icon);
+  if (smallIcons_ && icon > 0) item->setIcon(0, smallIcons_->Image(icon));
+  insertTopLevelItem(i - 1, item);
+  if (wasEmpty) Select(1);
+}
+
+void ReportList::Remove(int i) {
+  QTreeWidgetItem* item = Entry(i);
+  if (item == pressed_) pressed_ = nullptr;
+  delete item;
+}
+
+void ReportList::Clear() {
+  pressed_ = nullptr;
+  clear();
+}
+
+void ReportList::Select(int i) {
+  QTreeWidgetItem* item = Entry(i);
+  clearSelection();
+  setCurrentItem(item);
+  item->setSelected(true);
+}
+
+void ReportList::ScrollIntoView(int i) { scrollToItem(Entry(i)); }
+
+void ReportList::Repaint() { viewport()->repaint(); }
+
+void ReportList::mousePressEvent(QMouseEvent* event) {
+  pressed_ = itemAt(event->position().toPoint());
+  pressedState_ = pressed_ ? pressed_->checkState(0) : Qt::Unchecked;
+  QTreeWidget::mousePressEvent(event);
+}
+
+void ReportList::mouseReleaseEvent(QMouseEvent* event) {
+  QTreeWidgetItem* pressed = pressed_;
+  pressed_ = nullptr;
+  QTreeWidget::mouseReleaseEvent(event);
+  QTreeWidgetItem* released = itemAt(event->position().toPoint());
+  // A click that only toggled the tick box is no click on the entry.
+  if (event->button() == Qt::LeftButton && released && released == pressed &&
+      released->checkState(0) == pressedState_) {
+    emit ItemClick(NumberOf(released));
+  }
+}
+
+void ReportList::keyPressEvent(QKeyEvent* event) {
+  QTreeWidgetItem* before = currentItem();
+  QTreeWidget::keyPressEvent(event);
+  QTreeWidgetItem* after = currentItem();
+  if (after && after != before) emit ItemClick(NumberOf(after));
+}
+
+}  // namespace tabrend::gui

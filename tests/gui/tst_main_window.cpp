@@ -1,0 +1,486 @@
+// form1: start-up and shutdown with EXCEL.txt and set.txt in real temporary folders, the
+// state-folder fallback, the window's layout, menus and commands, and a picture of it.
+#include "dialogs/Prompts.h"
+#include "engine/EngineState.h"
+#include "gui/Links.h"
+#include "gui/form1.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProcess>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+
+using tabrend::gui::form1;
+using tabrend::gui::StateFiles;
+namespace prompts = tabrend::prompts;
+
+namespace {
+
+QByteArray ReadBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+  file.write(bytes);
+}
+
+QStringList Entries(const tabrend::gui::ReportList& list) {
+  QStringList texts;
+  for (int i = 1; i <= list.Count(); ++i) texts << list.Text(i);
+  return texts;
+}
+
+// A program folder and a configuration folder, fresh for each test.
+struct Folders {
+  QTemporaryDir root;
+  QString program = root.filePath(QStringLiteral("program"));
+  QString config = root.filePath(QStringLiteral("config/tabrend"));
+  Folders() { QDir().mkpath(program); }
+  StateFiles Files() const { return StateFiles(program, config); }
+  QString ProgramFile(const char* name) const { return program + u'/' + QLatin1String(name); }
+};
+
+// Makes folder unwritable even for root (immutable attribute) where the file system allows;
+// false when it stays writable.
+bool MakeUnwritable(const QString& folder) {
+  ::chmod(QFile::encodeName(folder).constData(), 0555);
+  if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) return true;
+  QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder});
+  return ::access(QFile::encodeName(folder).constData(), W_OK) != 0;
+}
+
+void MakeWritable(const QString& folder) {
+  QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), folder});
+  ::chmod(QFile::encodeName(folder).constData(), 0755);
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { prompts::testing::Intercept(); }
+  void cleanup() { prompts::testing::Release(); }
+
+  void startupReadsLines_data();
+  void startupReadsLines();
+  void startupIconsFollowPathKind();
+  void startupState();
+  void shutdownHonoursSetting_data();
+  void shutdownHonoursSetting();
+  void shutdownWritesEmptyList();
+  void savedListRoundTrips();
+  void shutdownWritesEveryEntry();
+  void exitButtonRunsShutdown();
+  void unwritableProgramFolderUsesConfigFolder();
+  void configFolderFollowsEnvironment_data();
+  void configFolderFollowsEnvironment();
+
+  void controlGeometry_data();
+  void controlGeometry();
+  void windowIsFixedWithoutMaximize();
+  void tabOrder();
+  void captionsHeadersAndFont();
+  void menus();
+  void listsEditInPlaceOnlyForSheets();
+  void helpAndHomePageOpenThroughShell();
+  void grabWindow();
+};
+
+void MainWindowTest::startupReadsLines_data() {
+  QTest::addColumn<QByteArray>("content");
+  QTest::addColumn<QStringList>("entries");
+  QTest::newRow("empty file") << QByteArray("") << QStringList{};
+  QTest::newRow("CR LF after each line") << QByteArray("/a\r\n/b\r\n") << QStringList{"/a", "/b"};
+  QTest::newRow("last line without line end") << QByteArray("/a\r\n/b") << QStringList{"/a", "/b"};
+  QTest::newRow("lone CR ends a line") << QByteArray("/a\r/b\r") << QStringList{"/a", "/b"};
+  QTest::newRow("lone LF stays in the line") << QByteArray("/a\n/b\r\n") << QStringList{"/a\n/b"};
+  QTest::newRow("empty lines are entries") << QByteArray("/a\r\n\r\n/b\r\n") << QStringList{"/a", "", "/b"};
+  QTest::newRow("one empty line") << QByteArray("\r\n") << QStringList{""};
+  QTest::newRow("blanks kept") << QByteArray(" /a b \r\n") << QStringList{" /a b "};
+  QTest::newRow("UTF-8") << QByteArray("/d\xC3\xA4ten/\xE2\x82\xAC.xlsx\r\n") << QStringList{QString::fromUtf8("/däten/€.xlsx")};
+  QTest::newRow("byte order mark dropped") << QByteArray("\xEF\xBB\xBF/a\r\n") << QStringList{"/a"};
+}
+
+void MainWindowTest::startupReadsLines() {
+  QFETCH(QByteArray, content);
+  QFETCH(QStringList, entries);
+  Folders folders;
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), content);
+  form1 window(folders.Files());
+  QCOMPARE(Entries(*window.ListView1), entries);
+}
+
+void MainWindowTest::startupIconsFollowPathKind() {
+  Folders folders;
+  const QString file = folders.root.filePath(QStringLiteral("Sales.xlsx"));
+  const QString hidden = folders.root.filePath(QStringLiteral(".hidden.xlsx"));
+  WriteBytes(file, "x");
+  WriteBytes(hidden, "x");
+  const QString lines = file + "\r\n" + folders.root.path() + "\r\n" + folders.root.filePath("gone.xlsx") + "\r\n" +
+                        hidden + "\r\n\r\n";
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), lines.toUtf8());
+  form1 window(folders.Files());
+  QCOMPARE(window.ListView1->Count(), 5);
+  const int expected[] = {tabrend::gui::kIconWorkbookFile, tabrend::gui::kIconFolder, tabrend::gui::kIconMissingPath,
+                          tabrend::gui::kIconMissingPath, tabrend::gui::kIconMissingPath};
+  for (int i = 1; i <= 5; ++i) {
+    QCOMPARE(window.ListView1->Icon(i), expected[i - 1]);
+    QVERIFY(!window.ListView1->topLevelItem(i - 1)->icon(0).pixmap(16).isNull());
+  }
+  QCOMPARE(window.ImageList1.Count(), 3);
+}
+
+void MainWindowTest::startupState() {
+  Folders folders;
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), "/first\r\n/second\r\n");
+  tabrend::ForceSheetReload = false;
+  form1 window(folders.Files());
+  QVERIFY(tabrend::ForceSheetReload);
+  QCOMPARE(window.ListView1->SelectedIndex(), 1);
+  QCOMPARE(window.ListView2->Count(), 0);
+  QCOMPARE(window.ListView3->Count(), 0);
+  QCOMPARE(window.Combo1->count(), 3);
+  for (int i = 0; i < 3; ++i) QCOMPARE(window.Combo1->itemText(i), QString::fromLatin1(tabrend::gui::kNamingModes[i]));
+  QCOMPARE(window.Combo1->itemText(1), QStringLiteral("Excel Filename will be based on workbook name and sheet name "));
+  QCOMPARE(window.Combo1->currentIndex(), 0);
+  QVERIFY(!window.Combo1->isEditable());
+  QCOMPARE(window.Label1->text(), QString());
+  QCOMPARE(window.ProgressBar1->value(), 0);
+}
+
+void MainWindowTest::shutdownHonoursSetting_data() {
+  QTest::addColumn<QByteArray>("setting");  // "<none>": no set.txt
+  QTest::addColumn<bool>("saved");
+  QTest::newRow("no set.txt") << QByteArray("<none>") << true;
+  QTest::newRow("empty set.txt") << QByteArray("") << true;
+  QTest::newRow("1") << QByteArray("1\r\n") << true;
+  QTest::newRow("0") << QByteArray("0\r\n") << false;
+  QTest::newRow("0 without line end") << QByteArray("0") << false;
+  QTest::newRow("0 ended by lone CR") << QByteArray("0\rmore") << false;
+  QTest::newRow("0 followed by a lone LF") << QByteArray("0\n") << true;
+  QTest::newRow("blank before 0") << QByteArray(" 0\r\n") << true;
+  QTest::newRow("blank after 0") << QByteArray("0 \r\n") << true;
+  QTest::newRow("empty first line") << QByteArray("\r\n0\r\n") << true;
+  QTest::newRow("other text") << QByteArray("yes\r\n") << true;
+}
+
+void MainWindowTest::shutdownHonoursSetting() {
+  QFETCH(QByteArray, setting);
+  QFETCH(bool, saved);
+  Folders folders;
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), "/old\r\n");
+  if (setting != "<none>") WriteBytes(folders.ProgramFile("set.txt"), setting);
+  form1 window(folders.Files());
+  window.ListView1->Add(QStringLiteral("/new one"), tabrend::gui::kIconFolder);
+  window.close();
+  QCOMPARE(ReadBytes(folders.ProgramFile("EXCEL.txt")), saved ? QByteArray("/old\r\n/new one\r\n") : QByteArray("/old\r\n"));
+}
+
+void MainWindowTest::shutdownWritesEmptyList() {
+  Folders folders;
+  form1 window(folders.Files());  // no EXCEL.txt at all
+  QCOMPARE(window.ListView1->Count(), 0);
+  window.close();
+  QCOMPARE(ReadBytes(folders.ProgramFile("EXCEL.txt")), QByteArray(""));
+}
+
+void MainWindowTest::savedListRoundTrips() {
+  Folders folders;
+  const QString existing = folders.root.filePath(QStringLiteral("Q1 Böok.xlsx"));
+  WriteBytes(existing, "x");
+  const QStringList paths = {existing, QStringLiteral("/no/such/folder"), QString(), folders.root.path()};
+  {
+    form1 window(folders.Files());
+    for (const QString& path : paths) window.ListView1->Add(path, tabrend::gui::kIconWorkbookFile);
+    window.close();
+  }
+  QFile::remove(existing);  // icons are worked out afresh at the next start
+  form1 again(folders.Files());
+  QCOMPARE(Entries(*again.ListView1), paths);
+  QCOMPARE(again.ListView1->Icon(1), tabrend::gui::kIconMissingPath);
+  QCOMPARE(again.ListView1->Icon(4), tabrend::gui::kIconFolder);
+}
+
+void MainWindowTest::shutdownWritesEveryEntry() {
+  Folders folders;
+  const int count = 32767 + 3;  // past the largest 16-bit count
+  QByteArray lines;
+  for (int i = 1; i <= count; ++i) lines += "/s" + QByteArray::number(i) + "\r\n";
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), lines);
+  form1 window(folders.Files());
+  QCOMPARE(window.ListView1->Count(), count);
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), "");
+  window.close();
+  QCOMPARE(ReadBytes(folders.ProgramFile("EXCEL.txt")), lines);
+}
+
+void MainWindowTest::exitButtonRunsShutdown() {
+  Folders folders;
+  form1 window(folders.Files());
+  window.show();
+  window.ListView1->Add(QStringLiteral("/kept"));
+  window.Command9->click();
+  QVERIFY(!window.isVisible());
+  QCOMPARE(ReadBytes(folders.ProgramFile("EXCEL.txt")), QByteArray("/kept\r\n"));
+}
+
+void MainWindowTest::unwritableProgramFolderUsesConfigFolder() {
+  Folders folders;
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), "/shipped with the program\r\n");
+  WriteBytes(folders.ProgramFile("set.txt"), "0\r\n");
+  const bool locked = MakeUnwritable(folders.program);
+  const auto unlock = qScopeGuard([&] { MakeWritable(folders.program); });
+  if (!locked) QSKIP("cannot make a folder unwritable here");
+  QVERIFY(!QDir(folders.config).exists());
+
+  QCOMPARE(folders.Files().Folder(), folders.config);
+  {
+    form1 window(folders.Files());
+    QCOMPARE(window.ListView1->Count(), 0);  // the program folder's list is not this user's
+    window.ListView1->Add(QStringLiteral("/mine"));
+    window.close();  // the program folder's "0" does not apply either
+  }
+  QCOMPARE(ReadBytes(folders.config + "/EXCEL.txt"), QByteArray("/mine\r\n"));
+  QCOMPARE(ReadBytes(folders.ProgramFile("EXCEL.txt")), QByteArray("/shipped with the program\r\n"));
+
+  WriteBytes(folders.config + "/set.txt", "0\r\n");
+  form1 again(folders.Files());
+  QCOMPARE(Entries(*again.ListView1), QStringList{"/mine"});
+  again.ListView1->Add(QStringLiteral("/not saved"));
+  again.close();
+  QCOMPARE(ReadBytes(folders.config + "/EXCEL.txt"), QByteArray("/mine\r\n"));
+}
+
+void MainWindowTest::configFolderFollowsEnvironment_data() {
+  QTest::addColumn<QByteArray>("xdgConfigHome");
+  QTest::addColumn<QString>("expected");
+  QTest::newRow("absolute") << QByteArray("/srv/conf") << "/srv/conf/tabrend";
+  QTest::newRow("unset") << QByteArray() << QDir::homePath() + "/.config/tabrend";
+  QTest::newRow("relative is ignored") << QByteArray("conf") << QDir::homePath() + "/.config/tabrend";
+}
+
+void MainWindowTest::configFolderFollowsEnvironment() {
+  QFETCH(QByteArray, xdgConfigHome);
+  QFETCH(QString, expected);
+  const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+  const bool wasSet = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+  const auto restore = qScopeGuard([&] {
+    if (wasSet) qputenv("XDG_CONFIG_HOME", saved); else qunsetenv("XDG_CONFIG_HOME");
+  });
+  if (xdgConfigHome.isNull()) qunsetenv("XDG_CONFIG_HOME"); else qputenv("XDG_CONFIG_HOME", xdgConfigHome);
+  QCOMPARE(StateFiles::DefaultConfigFolder(), expected);
+  QCOMPARE(StateFiles::ForThisProgram().ConfigFolder(), expected);
+  QCOMPARE(StateFiles::ForThisProgram().ProgramFolder(), QCoreApplication::applicationDirPath());
+}
+
+void MainWindowTest::controlGeometry_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QRect>("twips");
+  QTest::newRow("Command1") << "Command1" << QRect(120, 0, 1210, 975);
+  QTest::newRow("Command5") << "Command5" << QRect(1440, 0, 1210, 975);
+  QTest::newRow("Command2") << "Command2" << QRect(2760, 0, 1330, 975);
+  QTest::newRow("Command6") << "Command6" << QRect(4320, 0, 1090, 975);
+  QTest::newRow("Command8") << "Command8" << QRect(5520, 0, 970, 975);
+  QTest::newRow("Command7") << "Command7" << QRect(6600, 0, 1095, 975);
+  QTest::newRow("Command9") << "Command9" << QRect(7800, 0, 970, 975);
+  QTest::newRow("ListView1") << "ListView1" << QRect(120, 1080, 8175, 2655);
+  QTest::newRow("Command3") << "Command3" << QRect(8400, 2040, 370, 610);
+  QTest::newRow("Command4") << "Command4" << QRect(8400, 2880, 370, 610);
+  QTest::newRow("Label2") << "Label2" << QRect(120, 3840, 1575, 255);
+  QTest::newRow("Combo1") << "Combo1" << QRect(1800, 3840, 6495, 330);
+  QTest::newRow("ListView2") << "ListView2" << QRect(120, 4200, 3975, 2895);
+  QTest::newRow("ListView3") << "ListView3" << QRect(4200, 4200, 4095, 2895);
+  QTest::newRow("Label1") << "Label1" << QRect(120, 7200, 6975, 255);
+  QTest::newRow("ProgressBar1") << "ProgressBar1" << QRect(120, 7440, 8535, 255);
+}
+
+void MainWindowTest::controlGeometry() {
+  QFETCH(QString, name);
+  QFETCH(QRect, twips);
+  Folders folders;
+  form1 window(folders.Files());
+  auto* control = window.findChild<QWidget*>(name);
+  QVERIFY2(control, qPrintable(name));
+  QCOMPARE(control->parentWidget(), window.centralWidget());
+  // The offscreen screen has 96 dpi: 15 twips to the pixel.
+  QCOMPARE(QGuiApplication::primaryScreen()->logicalDotsPerInchX(), 96.0);
+  const QRect pixels(qRound(twips.x() / 15.0), qRound(twips.y() / 15.0), qRound(twips.width() / 15.0),
+                     qRound(twips.height() / 15.0));
+  QCOMPARE(control->geometry(), pixels);
+}
+
+void MainWindowTest::windowIsFixedWithoutMaximize() {
+  Folders folders;
+  form1 window(folders.Files());
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  QCOMPARE(window.windowTitle(), QStringLiteral("Tabrend"));
+  QCOMPARE(window.centralWidget()->size(), QSize(589, 533));  // 8832 by 7992 twips
+  QCOMPARE(window.minimumSize(), window.maximumSize());
+  QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+  QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
+  QVERIFY(!window.windowIcon().pixmap(32).isNull());
+}
+
+void MainWindowTest::tabOrder() {
+  Folders folders;
+  form1 window(folders.Files());
+  QStringList order;
+  QWidget* widget = window.Command1;
+  do {
+    if (widget->focusPolicy() & Qt::TabFocus) order << widget->objectName();
+    widget = widget->nextInFocusChain();
+  } while (widget != window.Command1);
+  QCOMPARE(order, (QStringList{"Command1", "Command5", "Command2", "Command6", "Command8", "Command7", "Command9",
+                               "ListView1", "Combo1", "ListView2", "ListView3", "Command3", "Command4"}));
+}
+
+void MainWindowTest::captionsHeadersAndFont() {
+  Folders folders;
+  form1 window(folders.Files());
+  const std::pair<QToolButton*, const char*> buttons[] = {
+      {window.Command1, "Add Excel"}, {window.Command5, "Add Folder"}, {window.Command2, "Remove File"},
+      {window.Command6, "Separate"},  {window.Command8, "Help"},       {window.Command7, "HomePage"},
+      {window.Command9, "Exit"},      {window.Command3, ""},           {window.Command4, ""},
+  };
+  for (const auto& [button, caption] : buttons) {
+    QCOMPARE(button->text(), QString::fromLatin1(caption));
+    // The picture is really there: a name without a resource behind it gives no pixmap.
+    QVERIFY2(!button->icon().pixmap(button->iconSize()).isNull(), qPrintable(button->objectName()));
+  }
+  QCOMPARE(window.Label2->text(), QStringLiteral("Separate Option:"));
+  const std::tuple<tabrend::gui::ReportList*, const char*, int> headers[] = {
+      {window.ListView1, "Please Select the Excel File or Folder to Separate", 520},
+      {window.ListView2, "WorkBooks", 240},
+      {window.ListView3, "WorkSheets", 247},
+  };
+  for (const auto& [list, text, width] : headers) {
+    QCOMPARE(list->headerItem()->text(0), QString::fromLatin1(text));
+    QCOMPARE(list->header()->sectionSize(0), width);
+    QVERIFY(!list->header()->isHidden());
+  }
+  // Arial is asked for; fonts-liberation answers with its metric twin.
+  const QString family = QFontInfo(window.Command1->font()).family();
+  QVERIFY2(family == "Liberation Sans" || family == "Arial", qPrintable(family));
+  QCOMPARE(window.ListView3->font().family(), QStringLiteral("Arial"));
+}
+
+void MainWindowTest::menus() {
+  Folders folders;
+  form1 window(folders.Files());
+  QStringList top;
+  for (QAction* action : window.menuBar()->actions()) top << action->text();
+  QCOMPARE(top, (QStringList{"File", "Edit", "Actions", "Settings", "Help"}));
+  QCOMPARE(window.Settings->menu(), nullptr);  // a command, not a menu
+  const std::pair<QMenu*, QStringList> menus[] = {
+      {window.EE, {"AddExcel=Add Excel", "AddFolder=Add Folder"}},
+      {window.FF, {"RemoveItem=Remove Item", "RemoveAll=Remove All Items"}},
+      {window.Actions, {"Separate=Separate"}},
+      {window.Help, {"Help1=Help", "HomePage=HomePage", "About=About"}},
+  };
+  QStringList names;
+  for (const auto& [menu, items] : menus) {
+    names << menu->objectName();
+    QStringList found;
+    for (QAction* action : menu->actions()) {
+      found << action->objectName() + u'=' + action->text();
+      QVERIFY(action->shortcut().isEmpty());
+      QVERIFY(!action->text().contains(u'&'));
+    }
+    QCOMPARE(found, items);
+  }
+  QCOMPARE(names, (QStringList{"EE", "FF", "Actions", "Help"}));
+}
+
+void MainWindowTest::listsEditInPlaceOnlyForSheets() {
+  Folders folders;
+  form1 window(folders.Files());
+  for (tabrend::gui::ReportList* list : {window.ListView1, window.ListView2, window.ListView3}) {
+    list->Add(QStringLiteral("entry"));
+  }
+  const auto flags = [](tabrend::gui::ReportList* list) { return list->topLevelItem(0)->flags(); };
+  QVERIFY(!(flags(window.ListView1) & Qt::ItemIsEditable));
+  QVERIFY(!(flags(window.ListView2) & Qt::ItemIsEditable));
+  QVERIFY(flags(window.ListView3) & Qt::ItemIsEditable);
+  QVERIFY(!(flags(window.ListView1) & Qt::ItemIsUserCheckable));
+  QVERIFY(flags(window.ListView2) & Qt::ItemIsUserCheckable);
+  QVERIFY(flags(window.ListView3) & Qt::ItemIsUserCheckable);
+
+  // A person renames a sheet in place; the list then answers with the new name.
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  window.activateWindow();
+  window.ListView3->setFocus();
+  QTest::keyClick(window.ListView3, Qt::Key_F2);
+  auto* editor = window.ListView3->findChild<QLineEdit*>();
+  QVERIFY(editor);
+  editor->selectAll();
+  QTest::keyClicks(editor, QStringLiteral("Renamed"));
+  QTest::keyClick(editor, Qt::Key_Return);
+  QTRY_COMPARE(window.ListView3->Text(1), QStringLiteral("Renamed"));  // committed from the event loop
+}
+
+void MainWindowTest::helpAndHomePageOpenThroughShell() {
+  Folders folders;
+  form1 window(folders.Files());
+  window.Command8->click();
+  window.Help1->trigger();
+  WriteBytes(folders.ProgramFile("help.chm"), "x");
+  window.Command8->click();
+  window.Command7->click();
+  window.HomePage->trigger();
+  QStringList opened;
+  for (const prompts::Request& request : prompts::testing::AskedOf(prompts::Kind::ShellOpen)) opened << request.text;
+  const QString home = QString::fromUtf8(tabrend::gui::kHomePage);
+  QCOMPARE(opened, (QStringList{folders.ProgramFile("help.html"), folders.ProgramFile("help.html"),
+                                folders.ProgramFile("help.chm"), home, home}));
+  QVERIFY(prompts::testing::AskedOf(prompts::Kind::Message).empty());
+}
+
+void MainWindowTest::grabWindow() {
+  Folders folders;
+  QDir(folders.root.path()).mkdir(QStringLiteral("Monthly reports"));
+  WriteBytes(folders.root.filePath(QStringLiteral("Sales 2023.xlsx")), "x");
+  const QString lines = folders.root.filePath("Sales 2023.xlsx") + "\r\n" + folders.root.filePath("Monthly reports") +
+                        "\r\n/home/ann/old/Budget.xlsx\r\n";
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), lines.toUtf8());
+  form1 window(folders.Files());
+  for (const char* book : {"January.xlsx", "February.xlsx", "March.xlsx"}) {
+    window.ListView2->Add(QString::fromLatin1(book));
+    window.ListView2->SetChecked(window.ListView2->Count(), true);
+  }
+  for (const char* sheet : {"Summary", "North", "South", "Notes"}) {
+    window.ListView3->Add(QString::fromLatin1(sheet));
+    window.ListView3->SetChecked(window.ListView3->Count(), QByteArray(sheet) != "Notes");
+  }
+  window.Label1->setText(QStringLiteral("Splitting January"));
+  window.ProgressBar1->setValue(40);
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  const QImage image = window.grab().toImage();
+  QCOMPARE(image.size(), window.size() * image.devicePixelRatio());
+  const QString path = QStringLiteral(TABREND_TEST_OUTPUT_DIR "/form1.png");
+  QVERIFY(image.save(path));
+  qInfo("main window picture: %s", qPrintable(path));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_main_window.moc"
