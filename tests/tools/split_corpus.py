@@ -1,0 +1,199 @@
+#!/usr/bin/python3
+"""Splits every workbook of the shared real-world corpus with the real tabrendcli and
+checks every output with the independent readers.
+
+How to run:
+    /usr/bin/python3 tests/tools/split_corpus.py --cli build/bin/tabrendcli --corpus ../shared/corpus/closedxml
+        [--part K/N]  only every N-th file, starting at K (lets two runs share the work)
+        [--keep DIR]
+
+For every workbook: the run exits 0 with one output per worksheet (the files listed in
+EXPECTED_FAILURES instead fail cleanly, with their description and nothing half-written);
+every output passes check_package and loads in openpyxl; and LibreOffice shows the same
+cells in the output as in its source sheet. Two kinds of sheet are compared by the values
+stored in the files instead (openpyxl), because LibreOffice re-renders them on load in its
+own words: sheets holding pivot tables, whose cells an output keeps as Excel last showed
+them. Sources LibreOffice itself cannot open are not compared by it. The last line reads
+"N passed, M failed".
+"""
+
+import argparse
+import io
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import warnings
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+warnings.filterwarnings("ignore")
+
+import check_package  # noqa: E402
+import compare_cells  # noqa: E402
+import compare_sheet  # noqa: E402
+import xlsx_pkg  # noqa: E402
+
+import openpyxl  # noqa: E402
+
+# Files that are not sound workbooks, and what the split must say about them.
+EXPECTED_FAILURES = {
+    "~$LoadPivotTables.xlsx": "is not a workbook",       # an Excel lock file, not a workbook
+    "CVE-2016-0122-1.xlsm": "is not a workbook",        # random bytes
+    "SheetsWithoutRelId.xlsx": "has no part",           # lists a sheet that has no part
+    "tdf111974.xlsm": "has no part",                    # the same, for a macro sheet
+}
+
+
+# Sheets whose LibreOffice view differs from the output's for reasons of the source itself:
+# LibreOffice recalculates there what the output keeps as the value the file holds.
+EXPECTED_LO_DIFFERENCES = {
+    # B1 counts another sheet's names without a cached value; B2 shows B1.
+    ("DefinedNames.xlsx", "Presentation"): "a formula on a formula whose value the file never held",
+    # Text formulas on other sheets: the file holds trimmed results, LibreOffice recomputes.
+    ("tdf111974.xlsm", "OP PLAN"): "cached results differ from LibreOffice's recalculation",
+    # AND() over another sheet: the file holds TRUE, LibreOffice recomputes FALSE.
+    ("functions-excel-2010.xlsx", "Sheet1"): "cached results differ from LibreOffice's recalculation",
+    # LibreOffice shows each scenario of the sheet as a sheet of its own.
+    ("tdf97598_scenarios.xlsx", "Sheet1"): "scenarios become sheets in LibreOffice",
+    # The file holds #VALUE!, LibreOffice recomputes #NAME?.
+    ("TemplateWithTableSourcePivotTables.xlsx", "BondsOverview"): "cached results differ from LibreOffice's recalculation",
+}
+
+
+def loads_in_openpyxl(path):
+    try:
+        openpyxl.load_workbook(path).close()
+        return None
+    except Exception as exc:
+        return "%s: %s" % (type(exc).__name__, exc)
+
+
+def worksheets(path):
+    with xlsx_pkg.Package(path) as pkg:
+        return [s for s in pkg.workbook()["sheets"] if s["kind"] == "worksheet"]
+
+
+def has_pivot(path, sheet_name):
+    with xlsx_pkg.Package(path) as pkg:
+        for sheet in pkg.workbook()["sheets"]:
+            if sheet["name"] == sheet_name and sheet["part"]:
+                return any(rel.kind == "pivotTable" for rel in pkg.rels(sheet["part"]))
+    return False
+
+
+def output_sheet(path):
+    with xlsx_pkg.Package(path) as pkg:
+        names = [s["name"] for s in pkg.workbook()["sheets"]]
+    return names[0] if len(names) == 1 else None
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--corpus", required=True)
+    ap.add_argument("--part", default="1/1")
+    ap.add_argument("--keep", default=None)
+    a = ap.parse_args(argv)
+    first, every = (int(x) for x in a.part.split("/"))
+    files = []
+    for folder, _, names in os.walk(a.corpus):
+        for name in names:
+            if name.lower().endswith((".xlsx", ".xlsm")):
+                files.append(os.path.join(folder, name))
+    files.sort()
+    files = files[first - 1::every]
+    work = a.keep or tempfile.mkdtemp(prefix="tabrend-corpus-")
+    passed, failed = 0, []
+
+    def check(label, problems):
+        nonlocal passed
+        if problems:
+            failed.append(label)
+            print("FAIL %s" % label)
+            for line in problems[:10]:
+                print("     %s" % line)
+        else:
+            passed += 1
+
+    try:
+        pairs, by_values = [], []
+        for number, source in enumerate(files, 1):
+            name = os.path.basename(source)
+            out = os.path.join(work, "%04d" % number)
+            os.makedirs(out)
+            done = subprocess.run([a.cli, source, out, "/verbose=1"], capture_output=True, text=True,
+                                  timeout=600)
+            outputs = sorted(os.listdir(out))
+            if name in EXPECTED_FAILURES:
+                problems = []
+                if done.returncode != 1 or EXPECTED_FAILURES[name] not in done.stderr:
+                    problems.append("expected a clean failure saying %r, got %d: %s"
+                                    % (EXPECTED_FAILURES[name], done.returncode, done.stderr.strip()))
+                check("expected failure %s" % source, problems)
+            else:
+                expected = len(worksheets(source))
+                problems = []
+                if done.returncode != 0:
+                    problems.append("exit status %d: %s" % (done.returncode, done.stderr.strip()))
+                if len(outputs) != expected:
+                    problems.append("%d outputs for %d worksheets" % (len(outputs), expected))
+                check("split %s" % source, problems)
+            # What the source itself gets wrong is carried faithfully, not counted against the split.
+            source_problems = set(check_package.check(source, allow_macros=True)[0]) if outputs else set()
+            source_unloadable = loads_in_openpyxl(source) if outputs else None
+            for output in outputs:
+                path = os.path.join(out, output)
+                label = "%s -> %s" % (source, output)
+                found, _ = check_package.check(path, allow_macros=False)
+                check("package %s" % label, [p for p in found if p not in source_problems])
+                unloadable = loads_in_openpyxl(path)
+                if unloadable and source_unloadable:
+                    continue  # openpyxl cannot read the source either
+                check("openpyxl %s" % label, [unloadable] if unloadable else [])
+                if unloadable:
+                    continue
+                sheet = output_sheet(path)
+                if has_pivot(source, sheet):
+                    by_values.append((source, sheet, path))
+                else:
+                    pairs.append({"source": source, "sheet": sheet, "output": path})
+        for source, sheet, path in by_values:
+            try:
+                report = compare_sheet.compare_sheet(source, sheet, path)
+                cells = [item for item in report.items if item.startswith(("cell", "value", "formula"))]
+                check("stored values %s [%s]" % (source, sheet), cells)
+            except Exception as exc:
+                check("stored values %s [%s]" % (source, sheet), ["%s: %s" % (type(exc).__name__, exc)])
+        text = io.StringIO()
+        compare_cells.compare(pairs, out=text)
+        unopenable = 0
+        for line in text.getvalue().splitlines():
+            if line.startswith("OK"):
+                passed += 1
+            elif line.startswith("ERROR") and ": source: " in line:
+                unopenable += 1  # LibreOffice cannot open the source itself
+            elif line.startswith(("DIFF", "ERROR")):
+                source_path, sheet = line.split(" ", 1)[1].split(" [", 1)
+                key = (os.path.basename(source_path), sheet.split("]", 1)[0])
+                if key in EXPECTED_LO_DIFFERENCES:
+                    print("known %s [%s]: %s" % (key[0], key[1], EXPECTED_LO_DIFFERENCES[key]))
+                    passed += 1
+                    continue
+                failed.append(line)
+                print(line)
+            elif line.startswith("  "):
+                print(line)
+        print("LibreOffice: %d outputs compared, %d of them from sources LibreOffice cannot open"
+              % (len(pairs), unopenable))
+    finally:
+        if not a.keep:
+            shutil.rmtree(work, ignore_errors=True)
+    print("%d passed, %d failed" % (passed, len(failed)))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

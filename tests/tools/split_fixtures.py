@@ -1,0 +1,174 @@
+#!/usr/bin/python3
+"""Splits every fixture workbook with the real tabrendcli and checks each output with the
+independent readers; bad inputs must fail cleanly and leave nothing behind.
+
+How to run:
+    /usr/bin/python3 tests/tools/split_fixtures.py --cli build/bin/tabrendcli [--only a,b] [--keep DIR]
+
+For every good fixture: the run exits 0 and writes one output per worksheet; every output
+passes check_package (a sound, self-contained package), compare_sheet (openpyxl: values,
+formulas, styles, layout, views, page setup, names, rules and the counts of pictures,
+charts, comments, tables...) and compare_cells (LibreOffice shows the same cells, all
+outputs in one LibreOffice batch). For every bad input: the run exits 1, names the file in
+its /verbose=1 line, and writes nothing. The last line reads "N passed, M failed".
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import check_package  # noqa: E402
+import compare_cells  # noqa: E402
+import compare_sheet  # noqa: E402
+import make_fixtures  # noqa: E402
+import xlsx_pkg  # noqa: E402
+
+# Inputs no workbook program can split: each must fail with its own description.
+BAD = {
+    "not_a_zip.xlsx": "is not a workbook",
+    "empty.xlsx": "the file is empty",
+    "truncated.xlsx": "damaged or truncated",
+    "zip_without_workbook.xlsx": "is not a workbook",
+    "encrypted.xlsx": "encrypted",
+    "billion_laughs.xlsx": "declares a document type",
+    "external_entity.xlsx": "declares a document type",
+    "zip_bomb.xlsx": "ZIP bomb",
+}
+# Inputs that split in part: the sound sheets before the broken one are written.
+PARTIAL = {"bad_xml_sheet.xlsx": (1, "not well-formed XML"), "missing_sheet_part.xlsx": (1, "has no part")}
+
+
+class Tally:
+    def __init__(self):
+        self.passed = 0
+        self.failed = []
+
+    def check(self, label, problems):
+        if problems:
+            self.failed.append(label)
+            print("FAIL %s" % label)
+            for line in problems[:25]:
+                print("     %s" % line)
+        else:
+            self.passed += 1
+            print("ok   %s" % label)
+
+
+def worksheet_names(path):
+    with xlsx_pkg.Package(path) as pkg:
+        return [s["name"] for s in pkg.workbook()["sheets"] if s["kind"] == "worksheet"]
+
+
+def output_sheet(path):
+    with zipfile.ZipFile(path) as z:
+        import xml.etree.ElementTree as ET
+        root = ET.fromstring(z.read("xl/workbook.xml"))
+        names = [el.get("name") for el in root.iter() if xlsx_pkg.local(el.tag) == "sheet"]
+    return names[0] if len(names) == 1 else None
+
+
+def run_cli(cli, source, out):
+    os.makedirs(out, exist_ok=True)
+    done = subprocess.run([cli, source, out, "/verbose=1"], capture_output=True, text=True, timeout=600)
+    return done.returncode, done.stderr
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--only", default=None)
+    ap.add_argument("--keep", default=None, help="work in this folder and keep it")
+    a = ap.parse_args(argv)
+    work = a.keep or tempfile.mkdtemp(prefix="tabrend-fixtures-")
+    os.makedirs(work, exist_ok=True)
+    tally = Tally()
+    try:
+        fixtures = os.path.join(work, "fixtures")
+        args = [fixtures] + (["--only", a.only] if a.only else [])
+        if make_fixtures.main(args) != 0:
+            print("FAIL making the fixtures")
+            return 1
+        pairs = []
+        for name in sorted(os.listdir(fixtures)):
+            source = os.path.join(fixtures, name)
+            out = os.path.join(work, "out", name)
+            if name in BAD:
+                code, said = run_cli(a.cli, source, out)
+                problems = []
+                if code != 1:
+                    problems.append("exit status %d, expected 1" % code)
+                if BAD[name] not in said or name not in said:
+                    problems.append("the report does not name the file and say %r: %s" % (BAD[name], said.strip()))
+                if os.listdir(out):
+                    problems.append("files were written: %s" % os.listdir(out))
+                tally.check("bad input %s" % name, problems)
+                continue
+            if name in PARTIAL:
+                written, reason = PARTIAL[name]
+                code, said = run_cli(a.cli, source, out)
+                problems = []
+                if code != 1:
+                    problems.append("exit status %d, expected 1" % code)
+                if reason not in said:
+                    problems.append("the report does not say %r: %s" % (reason, said.strip()))
+                if len(os.listdir(out)) != written:
+                    problems.append("%d files written, expected %d" % (len(os.listdir(out)), written))
+                tally.check("partly broken %s" % name, problems)
+                continue
+            if not name.lower().endswith((".xlsx", ".xlsm", ".xltx", ".xltm")) or name.startswith("legacy"):
+                continue  # legacy formats have tests of their own
+            expected = worksheet_names(source)
+            code, said = run_cli(a.cli, source, out)
+            outputs = sorted(os.listdir(out))
+            problems = []
+            if code != 0:
+                problems.append("exit status %d: %s" % (code, said.strip()))
+            if len(outputs) != len(expected):
+                problems.append("%d outputs for %d worksheets: %s" % (len(outputs), len(expected), outputs))
+            tally.check("split %s" % name, problems)
+            for output in outputs:
+                path = os.path.join(out, output)
+                label = "%s -> %s" % (name, output)
+                found, _ = check_package.check(path)
+                tally.check("package %s" % label, found)
+                sheet = output_sheet(path)
+                if sheet is None:
+                    tally.check("sheet %s" % label, ["the output does not hold exactly one sheet"])
+                    continue
+                try:
+                    report = compare_sheet.compare_sheet(source, sheet, path)
+                    tally.check("openpyxl %s" % label, report.items)
+                except Exception as exc:  # an unreadable output is a failure to report, not a crash
+                    tally.check("openpyxl %s" % label, ["%s: %s" % (type(exc).__name__, exc)])
+                pairs.append({"source": source, "sheet": sheet, "output": path})
+        if pairs:
+            import io
+            text = io.StringIO()
+            status = compare_cells.compare(pairs, out=text)
+            lines = text.getvalue().splitlines()
+            for line in lines:
+                if line.startswith("OK"):
+                    tally.passed += 1
+                else:
+                    print(line)
+            bad = [line for line in lines if line.startswith(("DIFF", "ERROR"))]
+            tally.failed.extend(bad)
+            if status != 0 and not bad:
+                tally.failed.append("LibreOffice comparison: status %d" % status)
+            print("LibreOffice: %d outputs compared" % len(pairs))
+    finally:
+        if not a.keep:
+            shutil.rmtree(work, ignore_errors=True)
+    print("%d passed, %d failed" % (tally.passed, len(tally.failed)))
+    return 1 if tally.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
