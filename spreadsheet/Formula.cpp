@@ -222,7 +222,7 @@ class Rewriter {
     if (qualified) return true;  // a cell, range or sheet-level name of a sheet the output has
     const std::string folded = FoldCase(word);
     if (folded == "true" || folded == "false") return true;
-    if (IsCell(word) || IsColumn(word)) return true;
+    if (IsCell(word) || IsColumn(word) || IsRow(word)) return true;  // A1, A:A, $1:$2
     if (folded.rfind("_xlpm.", 0) == 0) return true;  // LET and LAMBDA parameters
     return context_.definedName(word);
   }

@@ -122,6 +122,8 @@ SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
     }
   }
   if (workbookPart_.empty()) Fail(Label() + " is not a workbook: it has no main document part");
+  if (!package_.Has(workbookPart_))
+    Fail(Label() + " is not a workbook: its workbook part " + workbookPart_ + " is missing");
   const std::string type = package_.ContentType(workbookPart_);
   if (type == "application/vnd.ms-excel.sheet.binary.macroEnabled.main")
     Fail(Label() + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
@@ -168,8 +170,8 @@ SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
         entry.state = sheet.attribute("state").value();
         const std::string id = AttributeByLocalName(sheet, "id").value();
         const Relationship* relationship = targetOf(id);
-        if (relationship == nullptr || relationship->external || !package_.Has(relationship->targetPart)) {
-          entry.kind = SheetKind::kMissing;
+        if (relationship == nullptr || relationship->external) {
+          // Listed without a part: it stays in the list, and copying it fails.
           sheets_.push_back(std::move(entry));
           continue;
         }
@@ -232,8 +234,13 @@ const SharedStrings& SourceWorkbook::Strings() const {
   if (strings_) return *strings_;
   auto strings = std::make_unique<SharedStrings>();
   if (const auto part = WorkbookPartOfKind("sharedStrings")) {
+    // Streamed, but every entry is kept: the table is held whole, under that limit.
+    const std::uint64_t index = package_.IndexOf(*part);
+    if (package_.Zip().DecompressedSize(index) > limits::kMaxLoadedPartBytes)
+      Fail(Label() + " is refused: part " + *part + " is larger than " +
+           std::to_string(limits::kMaxLoadedPartBytes >> 20) + " MiB");
     SharedStringReader reader(*strings, Label(), *part);
-    package_.Zip().Stream(package_.IndexOf(*part),
+    package_.Zip().Stream(index,
                           [&](const char* data, std::size_t length) { reader.Feed(data, length, false); });
     reader.Feed("", 0, true);
   }

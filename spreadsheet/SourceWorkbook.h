@@ -12,13 +12,12 @@
 
 namespace tabrend::spreadsheet {
 
-// kMissing: listed in the workbook without a part; kept so positions stay as the file has them.
-enum class SheetKind { kWorksheet, kChartsheet, kDialogsheet, kMacrosheet, kMissing };
+enum class SheetKind { kWorksheet, kChartsheet, kDialogsheet, kMacrosheet };
 
 struct SourceSheet {
   std::string name;
   SheetKind kind = SheetKind::kWorksheet;
-  std::string part;   // resolved part name
+  std::string part;   // resolved part name; "" when the workbook lists the sheet without one
   std::string state;  // "", "hidden" or "veryHidden"
 };
 

@@ -185,11 +185,13 @@ class Writer {
         }
       }
     }
+    std::set<std::pair<std::string, std::size_t>> written;  // some writers repeat a name in one scope
     for (std::size_t k = 0; k < candidates.size(); ++k) {
       if (!alive[k]) {
         ++losses_["defined names referring to other sheets or workbooks were left out"];
         continue;
       }
+      if (!written.emplace(FoldCase(candidates[k].first->name), candidates[k].second.value_or(SIZE_MAX)).second) continue;
       const ReferenceContext context = ContextFor(candidates[k].second.value_or(SIZE_MAX));
       names_.push_back({candidates[k].first, candidates[k].second,
                         *RewriteFormula(candidates[k].first->formula, context)});
@@ -254,6 +256,11 @@ class Writer {
     for (const Relationship& relationship : source_->Pkg().RelationshipsOf(sourcePart)) {
       if (relationship.external) {
         kept.push_back({relationship.id, relationship.type, relationship.target, true});
+        continue;
+      }
+      if (!relationship.target.empty() && relationship.target.front() == '#') {
+        // A place in the document (a shape's link), not a part: it stays as it was written.
+        kept.push_back({relationship.id, relationship.type, relationship.target, false});
         continue;
       }
       const std::string_view kind = RelationshipKind(relationship.type);
@@ -449,6 +456,8 @@ class Writer {
     const SourceSheet& sourceSheet = source_->Sheets()[sheet.sourceIndex];
     if (sourceSheet.kind != SheetKind::kWorksheet)
       Fail(source_->Label() + ": sheet '" + sourceSheet.name + "' is not a worksheet and cannot be copied");
+    if (sourceSheet.part.empty() || !source_->Pkg().Has(sourceSheet.part))
+      Fail(source_->Label() + " is damaged: sheet '" + sourceSheet.name + "' has no part");
     std::set<std::string> dropped;
     const std::vector<ReferencedPart> relationships =
         CarryRelationships(sourceSheet.part, outputPart, index, dropped);

@@ -321,7 +321,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"encrypted", "open(path, 'wb').write(b'\\xd0\\xcf\\x11\\xe0\\xa1\\xb1\\x1a\\xe1' + b'\\0' * 504 + 'EncryptedPackage'.encode('utf-16-le'))\n",
                  "{} is encrypted with a password; remove the password in the spreadsheet program and try again", true},
         BadInput{"legacy", "open(path, 'wb').write(b'\\xd0\\xcf\\x11\\xe0\\xa1\\xb1\\x1a\\xe1' + b'\\0' * 504 + 'Workbook'.encode('utf-16-le'))\n",
-                 "{} is an Excel 97-2003 workbook (.xls), which cannot be opened as a workbook package", true},
+                 "{} could not be opened: LibreOffice converted nothing, so it is damaged or is not an Excel 97-2003 "
+                 "workbook (.xls)", true},
         BadInput{"no_content_types", MINIMAL_PACKAGE "package({'[Content_Types].xml': None})\n",
                  "{} is not a workbook: it has no [Content_Types].xml part", true},
         BadInput{"document", MINIMAL_PACKAGE "package({'xl/workbook.xml': None, '_rels/.rels': '<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"/>'})\n",

@@ -20,7 +20,13 @@ xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
   "$2" wait Tabrend 15000
   sleep 1
   "$2" shot Tabrend "$3/form1-xvfb.png"
-  "$2" close Tabrend
+  # A close request can arrive while the window is still settling and be lost: ask again.
+  tries=0
+  while kill -0 $pid 2>/dev/null && [ $tries -lt 20 ]; do
+    "$2" close Tabrend 2>/dev/null || true
+    sleep 1
+    tries=$((tries + 1))
+  done
   wait $pid
 ' sh "$work" "$probe" "$pictures"
 

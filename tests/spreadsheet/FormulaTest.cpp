@@ -43,7 +43,7 @@ TEST_P(RewriteFormulaTest, KeepsRenamesOrRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(
     LocalReferences, RewriteFormulaTest,
-    testing::Values(Case{"A1+B2*$C$3", "A1+B2*$C$3"}, Case{"SUM(A:A)+SUM(1:3)", "SUM(A:A)+SUM(1:3)"},
+    testing::Values(Case{"A1+B2*$C$3", "A1+B2*$C$3"}, Case{"SUM(A:A)+SUM(1:3)", "SUM(A:A)+SUM(1:3)"}, Case{"Data!$A:$A,Data!$1:$2", "Report!$A:$A,Report!$1:$2"},
                     Case{"IF(TRUE,1E+5,-2.5e-3)", "IF(TRUE,1E+5,-2.5e-3)"},
                     Case{"_xlfn.XLOOKUP(A1,B:B,C:C)", "_xlfn.XLOOKUP(A1,B:B,C:C)"},
                     Case{"#REF!+#N/A+#DIV/0!", "#REF!+#N/A+#DIV/0!"}, Case{"{1,2;3,4}", "{1,2;3,4}"},
