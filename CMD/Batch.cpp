@@ -1,15 +1,15 @@
 // The batch: the workbooks of the source, a target folder for each, and the final opening
 // of the output root.
-#include <dirent.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ostream>
 
 #include "CMD/Module1.h"
+#include "engine/Conversion.h"
 #include "engine/PathKind.h"
+#include "engine/WorkbookFiles.h"
 
 namespace tabrend::cli {
 
@@ -18,18 +18,6 @@ namespace {
 bool IsFolder(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// The last extension begins with "xls" in any letter case: what "*.xls" took on the original
-// platform, where short names made .xlsx, .xlsm and .xlsb match as well.
-bool HasWorkbookExtension(const std::string& name) {
-  const auto dot = name.rfind('.');
-  if (dot == std::string::npos || name.size() - dot - 1 < 3) return false;
-  for (std::size_t i = 0; i < 3; ++i) {
-    const char c = name[dot + 1 + i];
-    if ((c | 0x20) != "xls"[i]) return false;
-  }
-  return true;
 }
 
 std::string Joined(const std::vector<std::string>& names) {
@@ -57,31 +45,10 @@ std::string GetBaseName(const std::string& path) {
 
 bool Module1::ScanFolder(const std::string& folder) {
   BatchFiles.clear();
-  const std::string prefix = !folder.empty() && folder.back() == '/' ? folder : folder + "/";
-  DIR* listing = ::opendir(prefix.c_str());
-  if (listing == nullptr) return false;
   std::vector<std::string> names;
-  bool listed = true;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(listing);
-    if (entry == nullptr) {
-      listed = errno == 0;
-      break;
-    }
-    const std::string name = entry->d_name;
-    if (name.empty() || name[0] == '.' || !HasWorkbookExtension(name)) continue;
-    struct stat info {};
-    if (::stat((prefix + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-    names.push_back(name);
-  }
-  ::closedir(listing);
-  if (!listed) return false;
-  std::sort(names.begin(), names.end());  // the listing's own order differs between runs
-  for (const auto& name : names) {
-    if (BatchFiles.size() == kMaxBatchFiles) return false;
-    BatchFiles.push_back(prefix + name);
-  }
+  if (!ListWorkbookFiles(folder, names) || names.size() > kMaxBatchFiles) return false;
+  const std::string prefix = !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+  for (const auto& name : names) BatchFiles.push_back(prefix + name);
   return true;
 }
 
@@ -103,6 +70,8 @@ bool Module1::RunBatch() {
     BatchFiles.clear();
   }
 
+  // The workbooks LibreOffice must convert first are converted in one start, not one each.
+  automation::PrefetchConversions(BatchFiles);
   for (const auto& path : BatchFiles) {
     std::string target = OutputRoot;
     const std::string base = GetBaseName(path);
@@ -134,6 +103,7 @@ bool Module1::RunBatch() {
     }
     if (Verbose) Report(report);
   }
+  automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
 
   if (OpenOutput && IsFolder(OutputRoot)) opener_.Open(OutputRoot);
   return complete;

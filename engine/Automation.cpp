@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "engine/Conversion.h"
 #include "spreadsheet/SourceWorkbook.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/WorkbookWriter.h"
@@ -91,15 +92,16 @@ class WorkbookImpl : public Workbook {
  public:
   WorkbookImpl(ApplicationImpl& app, std::string name) : app_(app), name_(std::move(name)) {}
 
-  // A workbook opened from a file: its sheets stand for the source's own.
+  // A workbook opened from a file: its sheets stand for the source's own. A workbook the
+  // engine cannot read is read through its converted package, which the workbook owns.
   void LoadFrom(const std::string& path) {
-    source_ = std::make_shared<const SourceWorkbook>(path);
+    if (NeedsConversion(path)) converted_ = ConvertForOpening(path);
+    source_ = std::make_shared<const SourceWorkbook>(converted_ ? converted_->Path() : path);
     openedPath_ = path;
     name_ = FileNameOf(path);
     const auto& sheets = source_->Sheets();
     for (std::size_t i = 0; i < sheets.size(); ++i)
-      if (sheets[i].kind != SheetKind::kMissing)
-        sheets_.push_back(std::make_unique<SheetImpl>(*this, sheets[i].name, source_, i, sheets[i].kind, sheets[i].state));
+      sheets_.push_back(std::make_unique<SheetImpl>(*this, sheets[i].name, source_, i, sheets[i].kind, sheets[i].state));
   }
 
   void AddBlank(const std::string& name) {
@@ -147,6 +149,7 @@ class WorkbookImpl : public Workbook {
   ApplicationImpl& app_;
   std::string name_;
   std::shared_ptr<const SourceWorkbook> source_;  // for a workbook opened from a file
+  std::unique_ptr<ConvertedPackage> converted_;   // for a source opened through a conversion
   std::string openedPath_;
   std::string savedPath_;
   std::vector<std::unique_ptr<SheetImpl>> sheets_;
@@ -370,6 +373,8 @@ void WorkbookImpl::Close() {
   closed_ = true;
   for (auto& sheet : sheets_) sheet->Kill();
   source_.reset();
+  // Sheets copied into other workbooks keep the package open; its name can go now.
+  converted_.reset();
 }
 
 Workbook& Books::Open(const std::string& path) {

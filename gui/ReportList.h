@@ -3,14 +3,16 @@
 // number and a tick, and at most one selected entry.
 #pragma once
 
+#include "engine/MainView.h"
+
 #include <QIcon>
 #include <QList>
 #include <QTreeWidget>
 
 namespace tabrend::gui {
 
-// Error number and text of an entry number outside 1..Count.
-inline constexpr long kIndexOutOfBounds = 35600;
+// Error number of an entry number outside 1..Count.
+using tabrend::kIndexOutOfBounds;
 
 // Pictures numbered from 1, the small icons of a list.
 class ImageList {

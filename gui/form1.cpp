@@ -1,6 +1,7 @@
 // form1: controls and menus, start-up and shutdown, and the window's commands.
 #include "gui/form1.h"
 
+#include "dialogs/CCommonDialogs.h"
 #include "dialogs/Prompts.h"
 #include "engine/EngineState.h"
 #include "engine/PathKind.h"
@@ -11,6 +12,7 @@
 #include "gui/Twips.h"
 
 #include <QCloseEvent>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +22,7 @@
 #include <QProgressBar>
 #include <QToolButton>
 
+#include <algorithm>
 #include <utility>
 
 namespace tabrend::gui {
@@ -230,29 +233,130 @@ void form1::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void form1::Command6_Click() { OnSeparateRequested(); }
+// The commands of the engine. The menu items do what their buttons do.
+void form1::Command6_Click() { RunCommand(&desktop::Module1::Command6_Click); }
 void form1::Separate_Click() { Command6_Click(); }
-void form1::Command1_Click() { OnAddExcelRequested(); }
+void form1::Command1_Click() { RunCommand(&desktop::Module1::Command1_Click); }
 void form1::AddExcel_Click() { Command1_Click(); }
-void form1::Command5_Click() { OnAddFolderRequested(); }
+void form1::Command5_Click() { RunCommand(&desktop::Module1::Command5_Click); }
 void form1::AddFolder_Click() { Command5_Click(); }
-void form1::Command2_Click() { OnRemoveItemRequested(); }
+void form1::Command2_Click() { RunCommand(&desktop::Module1::Command2_Click); }
 void form1::RemoveItem_Click() { Command2_Click(); }
-void form1::RemoveAll_Click() { OnRemoveAllRequested(); }
-void form1::Command3_Click() { OnMoveUpRequested(); }
-void form1::Command4_Click() { OnMoveDownRequested(); }
-void form1::ListView1_ItemClick() { OnSourceClicked(); }
-void form1::ListView2_ItemClick() { OnWorkbookClicked(); }
+void form1::RemoveAll_Click() { RunCommand(&desktop::Module1::RemoveAll_Click); }
+void form1::Command3_Click() { RunCommand(&desktop::Module1::Command3_Click); }
+void form1::Command4_Click() { RunCommand(&desktop::Module1::Command4_Click); }
+void form1::ListView1_ItemClick() { RunCommand(&desktop::Module1::ListView1_ItemClick); }
+void form1::ListView2_ItemClick() { RunCommand(&desktop::Module1::ListView2_ItemClick); }
 
-void form1::OnSeparateRequested() {}
-void form1::OnAddExcelRequested() {}
-void form1::OnAddFolderRequested() {}
-void form1::OnRemoveItemRequested() {}
-void form1::OnRemoveAllRequested() {}
-void form1::OnMoveUpRequested() {}
-void form1::OnMoveDownRequested() {}
-void form1::OnSourceClicked() {}
-void form1::OnWorkbookClicked() {}
+void form1::RunCommand(void (desktop::Module1::*command)()) {
+  // A sheet name still being typed counts: the buttons take no focus when clicked, so the
+  // editor would otherwise stay open and the command see the old name.
+  QWidget* focused = QApplication::focusWidget();
+  if (focused != nullptr && ListView3->viewport()->isAncestorOf(focused)) ListView3->setFocus();
+  try {
+    (module1_.*command)();
+  } catch (const automation::AutomationError& failure) {
+    // Nothing may leave an event handler into Qt's event loop.
+    SetWaitPointer(false);
+    prompts::ShowMessage(this, QString::fromStdString(failure.Description()), prompts::MessageIcon::Error);
+  }
+}
+
+// --- MainView ------------------------------------------------------------------------------
+
+ReportList* form1::List(ListId list) const {
+  switch (list) {
+    case ListId::kSources: return ListView1;
+    case ListId::kWorkbooks: return ListView2;
+    case ListId::kSheets: break;
+  }
+  return ListView3;
+}
+
+int form1::Count(ListId list) const { return List(list)->Count(); }
+std::string form1::Text(ListId list, int i) const { return List(list)->Text(i).toStdString(); }
+int form1::Icon(ListId list, int i) const { return List(list)->Icon(i); }
+bool form1::Checked(ListId list, int i) const { return List(list)->Checked(i); }
+void form1::SetChecked(ListId list, int i, bool ticked) { List(list)->SetChecked(i, ticked); }
+int form1::SelectedIndex(ListId list) const { return List(list)->SelectedIndex(); }
+
+void form1::Add(ListId list, const std::string& text, int icon) {
+  List(list)->Add(QString::fromStdString(text), icon);
+}
+
+void form1::Insert(ListId list, int i, const std::string& text, int icon) {
+  List(list)->Insert(i, QString::fromStdString(text), icon);
+}
+
+void form1::Remove(ListId list, int i) { List(list)->Remove(i); }
+void form1::Clear(ListId list) { List(list)->Clear(); }
+void form1::Select(ListId list, int i) { List(list)->Select(i); }
+void form1::ScrollIntoView(ListId list, int i) { List(list)->ScrollIntoView(i); }
+void form1::Repaint(ListId list) { List(list)->Repaint(); }
+
+int form1::NamingMode() const { return Combo1->currentIndex(); }
+
+void form1::SetProgressMax(int max) {
+  // A bar whose maximum equals its minimum shows a busy animation, which would stay on after
+  // a workbook without worksheets; such a bar stays empty instead.
+  ProgressBar1->setRange(0, std::max(max, 1));
+}
+
+void form1::SetProgressValue(int value) { ProgressBar1->setValue(value); }
+
+void form1::SetStatus(const std::string& text) { Label1->setText(QString::fromStdString(text)); }
+
+void form1::RepaintNow() {
+  Label1->repaint();
+  ProgressBar1->repaint();
+  // The window system's own requests (exposure, "are you alive") are answered while a split
+  // runs; the person's input waits, so no second command can start inside this one.
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void form1::SetWaitPointer(bool wait) {
+  if (wait == waitPointer_) return;
+  waitPointer_ = wait;
+  if (wait) {
+    setCursor(Qt::WaitCursor);
+  } else {
+    unsetCursor();
+  }
+}
+
+void form1::ShowMessage(const std::string& text, tabrend::MessageIcon icon) {
+  prompts::MessageIcon shown = prompts::MessageIcon::None;
+  switch (icon) {
+    case tabrend::MessageIcon::kNone: break;
+    case tabrend::MessageIcon::kInformation: shown = prompts::MessageIcon::Information; break;
+    case tabrend::MessageIcon::kError: shown = prompts::MessageIcon::Error; break;
+  }
+  prompts::ShowMessage(this, QString::fromStdString(text), shown);
+}
+
+std::optional<std::string> form1::AskWorkbookFile(const std::string& title) {
+  dialogs::CCommonDialogs dialog;
+  dialog.Init(this);
+  dialog.Title(QString::fromStdString(title));
+  // Set as the command always did; ShowOpen offers its own fixed list of file types.
+  dialog.Filter(QStringLiteral("Excel File(*.xls;*.xlsx)") + QChar(0) + QStringLiteral("*.xls;*.xlsx") + QChar(0));
+  if (!dialog.ShowOpen()) return std::nullopt;
+  return dialog.FileName().toStdString();
+}
+
+std::optional<std::string> form1::AskFolder(const std::string& title) {
+  dialogs::CCommonDialogs dialog;
+  dialog.Init(this);
+  dialog.Title(QString::fromStdString(title));
+  if (!dialog.ShowFolder()) return std::nullopt;
+  return dialog.Path().toStdString();
+}
+
+void form1::OpenFolder(const std::string& path) { prompts::OpenWithShell(QString::fromStdString(path)); }
+
+void form1::TrappedError(const std::string& command, const std::string& description) {
+  qWarning("Tabrend: %s: %s", command.c_str(), description.c_str());
+}
 
 void form1::Settings_Click() {
   Setting dialog(files_, this);

@@ -4,8 +4,13 @@
 // (close box or Exit) writes it back unless set.txt says "0".
 //
 // Every control's objectName is its name below, so tests and people find them.
+//
+// The commands are the engine's (engine/Module1.h): the window is its MainView, and each
+// event handler only hands the event to the engine.
 #pragma once
 
+#include "engine/MainView.h"
+#include "engine/Module1.h"
 #include "gui/ReportList.h"
 #include "gui/StateFiles.h"
 
@@ -28,9 +33,12 @@ inline constexpr const char* kNamingModes[] = {
 };
 
 // Small icons of ListView1 entries, numbers into ImageList1.
-enum SourceIcon : int { kIconWorkbookFile = 1, kIconFolder = 2, kIconMissingPath = 3 };
+using tabrend::kIconFolder;
+using tabrend::kIconMissingPath;
+using tabrend::kIconWorkbookFile;
+using tabrend::SourceIcon;
 
-class form1 : public QMainWindow {
+class form1 : public QMainWindow, private MainView {
   Q_OBJECT
 
  public:
@@ -39,6 +47,9 @@ class form1 : public QMainWindow {
   explicit form1(StateFiles files = StateFiles::ForThisProgram(), QWidget* parent = nullptr);
 
   const StateFiles& Files() const { return files_; }
+
+  // The engine behind the commands, with its state (sheet choices, output folders).
+  desktop::Module1& Engine() { return module1_; }
 
   // Command buttons, left to right, and the arrows beside the source list.
   QToolButton* Command1;  // Add Excel
@@ -106,19 +117,40 @@ class form1 : public QMainWindow {
   void About_Click();
   void Command9_Click();
 
-  // The source-list, browsing and Separate commands arrive with the split engine; until then
-  // their events end here and change nothing.
-  void OnSeparateRequested();
-  void OnAddExcelRequested();
-  void OnAddFolderRequested();
-  void OnRemoveItemRequested();
-  void OnRemoveAllRequested();
-  void OnMoveUpRequested();
-  void OnMoveDownRequested();
-  void OnSourceClicked();
-  void OnWorkbookClicked();
+  // Runs one of the engine's commands. A failure no trap of the engine caught is shown to
+  // the person, and the window goes on.
+  void RunCommand(void (desktop::Module1::*command)());
+
+  // MainView over the widgets.
+  ReportList* List(ListId list) const;
+  int Count(ListId list) const override;
+  std::string Text(ListId list, int i) const override;
+  int Icon(ListId list, int i) const override;
+  bool Checked(ListId list, int i) const override;
+  void SetChecked(ListId list, int i, bool ticked) override;
+  int SelectedIndex(ListId list) const override;
+  void Add(ListId list, const std::string& text, int icon) override;
+  void Insert(ListId list, int i, const std::string& text, int icon) override;
+  void Remove(ListId list, int i) override;
+  void Clear(ListId list) override;
+  void Select(ListId list, int i) override;
+  void ScrollIntoView(ListId list, int i) override;
+  void Repaint(ListId list) override;
+  int NamingMode() const override;
+  void SetProgressMax(int max) override;
+  void SetProgressValue(int value) override;
+  void SetStatus(const std::string& text) override;
+  void RepaintNow() override;
+  void SetWaitPointer(bool wait) override;
+  void ShowMessage(const std::string& text, tabrend::MessageIcon icon) override;
+  std::optional<std::string> AskWorkbookFile(const std::string& title) override;
+  std::optional<std::string> AskFolder(const std::string& title) override;
+  void OpenFolder(const std::string& path) override;
+  void TrappedError(const std::string& command, const std::string& description) override;
 
   StateFiles files_;
+  desktop::Module1 module1_{*this};
+  bool waitPointer_ = false;
 };
 
 }  // namespace tabrend::gui

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -34,7 +35,8 @@ std::uint32_t U32(const char* p) { return U16(p) | static_cast<std::uint32_t>(U1
 
 class File {
  public:
-  explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  // Non-blocking, so that a FIFO is refused instead of waited on.
+  explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
     struct stat info {};
     if (fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) size_ = static_cast<std::uint64_t>(info.st_size);
   }
@@ -243,6 +245,17 @@ bool IsBareBiff(const std::string& head) {
   return bof && (length == 4 || length == 6 || length == 8 || length == 16);
 }
 
+bool FileHoldsUtf16(const std::string& path, std::string_view ascii) {
+  std::string needle;
+  for (char c : ascii) {
+    needle += c;
+    needle += '\0';
+  }
+  const File file(path);
+  std::string content(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), 64 << 20)), '\0');
+  return file.ReadAt(0, content.data(), content.size()) && content.find(needle) != std::string::npos;
+}
+
 FileFormat ZipFormat(const std::string& path) {
   try {
     const ZipReader zip(path);
@@ -261,30 +274,7 @@ FileFormat ZipFormat(const std::string& path) {
   return FileFormat::kOther;
 }
 
-}  // namespace
-
-bool CompoundHasStream(const std::string& path, const std::string& streamName) {
-  const CompoundFile compound(path);
-  return compound.Valid() && compound.RootStream(streamName).has_value();
-}
-
-FileFormat DetectFileFormat(const std::string& path) {
-  const std::string head = Head(path, 8);
-  if (head == kCompoundSignature) {
-    const CompoundFile compound(path);
-    // A compound file whose directory cannot be read is still given to the converter, which
-    // is the judge of damaged workbooks.
-    if (!compound.Valid()) return FileFormat::kExcel97;
-    if (compound.RootStream("EncryptedPackage")) return FileFormat::kEncryptedPackage;
-    if (compound.RootStream("Workbook") || compound.RootStream("Book")) return FileFormat::kExcel97;
-    return FileFormat::kOther;
-  }
-  if (head.rfind("PK", 0) == 0) return ZipFormat(path);
-  if (IsBareBiff(head)) return FileFormat::kExcel97;
-  return FileFormat::kOther;
-}
-
-bool Excel97IsEncrypted(const std::string& path) {
+bool BiffIsEncrypted(const std::string& path) {
   const CompoundFile compound(path);
   if (!compound.Valid()) return false;
   auto stream = compound.RootStream("Workbook");
@@ -300,6 +290,48 @@ bool Excel97IsEncrypted(const std::string& path) {
     at += 4 + U16(records.data() + at + 2);
   }
   return false;
+}
+
+bool OpenDocumentIsEncrypted(const std::string& path) {
+  try {
+    const ZipReader zip(path);
+    const auto manifest = zip.Find("META-INF/manifest.xml");
+    return manifest && zip.Read(*manifest).find("encryption-data") != std::string::npos;
+  } catch (const AutomationError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+bool CompoundHasStream(const std::string& path, const std::string& streamName) {
+  const CompoundFile compound(path);
+  return compound.Valid() && compound.RootStream(streamName).has_value();
+}
+
+FileFormat DetectFileFormat(const std::string& path) {
+  const std::string head = Head(path, 8);
+  if (head == kCompoundSignature) {
+    const CompoundFile compound(path);
+    // A compound file whose directory cannot be read is given to the converter, which is the
+    // judge of damaged workbooks, unless the name of an encrypted package's stream shows.
+    if (!compound.Valid())
+      return FileHoldsUtf16(path, "EncryptedPackage") ? FileFormat::kEncryptedPackage : FileFormat::kExcel97;
+    if (compound.RootStream("EncryptedPackage")) return FileFormat::kEncryptedPackage;
+    if (compound.RootStream("Workbook") || compound.RootStream("Book")) return FileFormat::kExcel97;
+    return FileFormat::kOther;
+  }
+  if (head.rfind("PK", 0) == 0) return ZipFormat(path);
+  if (IsBareBiff(head)) return FileFormat::kExcel97;
+  return FileFormat::kOther;
+}
+
+bool NeedsPassword(const std::string& path) {
+  switch (DetectFileFormat(path)) {
+    case FileFormat::kExcel97: return BiffIsEncrypted(path);
+    case FileFormat::kOpenDocument: return OpenDocumentIsEncrypted(path);
+    default: return false;
+  }
 }
 
 }  // namespace tabrend::spreadsheet

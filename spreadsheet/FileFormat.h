@@ -22,8 +22,9 @@ FileFormat DetectFileFormat(const std::string& path);
 // whose root storage holds a stream of that name.
 bool CompoundHasStream(const std::string& path, const std::string& streamName);
 
-// True when the BIFF workbook stream of path declares encryption (a FILEPASS record), so it
-// needs a password to be read.
-bool Excel97IsEncrypted(const std::string& path);
+// True when a workbook of the converted formats declares that it is encrypted, so that no
+// reader can open it without its password: a BIFF workbook stream with a FILEPASS record, or
+// an OpenDocument manifest with encryption data.
+bool NeedsPassword(const std::string& path);
 
 }  // namespace tabrend::spreadsheet

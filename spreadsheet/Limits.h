@@ -19,6 +19,10 @@ inline constexpr std::uint64_t kMaxPackageBytes = 32ull << 30;
 // worksheets compress up to about 100:1; a ZIP bomb reaches 1000:1 and more.
 inline constexpr std::uint64_t kMaxCompressionRatio = 1'000;
 inline constexpr std::uint64_t kRatioFloorBytes = 16ull << 20;
+// One element of a worksheet that the streaming copy must hold whole before it can write it
+// (a cell, a conditional format or validation group, an extension block). The rest of a
+// sheet streams; without this a few compressed megabytes could fill the memory.
+inline constexpr std::uint64_t kMaxHeldElementBytes = 64ull << 20;
 // Nesting depth of XML elements.
 inline constexpr int kMaxXmlDepth = 256;
 // Entries of the shared-string table.

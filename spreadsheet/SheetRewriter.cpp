@@ -4,6 +4,8 @@
 
 #include <expat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <unordered_set>
 
@@ -80,6 +82,22 @@ bool IsFormulaText(std::string_view local) {
   return local == "formula" || local == "formula1" || local == "formula2" || local == "f";
 }
 
+// Whether an A1 cell reference ("XFE1", "A0") lies outside the format's grid. Text of
+// another shape is not judged here.
+bool OutsideGrid(std::string_view reference) {
+  std::size_t i = 0;
+  std::uint64_t column = 0;
+  for (; i < reference.size() && std::isalpha(static_cast<unsigned char>(reference[i])); ++i)
+    column = std::min<std::uint64_t>(column * 26 + static_cast<std::uint64_t>(std::toupper(static_cast<unsigned char>(reference[i])) - 'A' + 1),
+                                     limits::kMaxColumns + 1);
+  const std::size_t letters = i;
+  std::uint64_t row = 0;
+  for (; i < reference.size() && std::isdigit(static_cast<unsigned char>(reference[i])); ++i)
+    row = std::min<std::uint64_t>(row * 10 + static_cast<std::uint64_t>(reference[i] - '0'), limits::kMaxRows + 1);
+  if (letters == 0 || i == letters || i != reference.size()) return false;
+  return column > limits::kMaxColumns || row == 0 || row > limits::kMaxRows;
+}
+
 Attributes Copy(const XML_Char** attributes) {
   Attributes copy;
   for (int i = 0; attributes[i] != nullptr; i += 2) copy.emplace_back(attributes[i], attributes[i + 1]);
@@ -134,7 +152,10 @@ class SheetStream {
     XML_SetStartDoctypeDeclHandler(parser_, &SheetStream::OnDoctype);
     main_.reserve(1 << 21);
   }
-  ~SheetStream() { XML_ParserFree(parser_); }
+  ~SheetStream() {
+    XML_ParserFree(parser_);
+    if (fragment_ != nullptr) XML_ParserFree(fragment_);
+  }
 
   SheetRewriteResult Run() {
     where_ = source_.Label() + ": sheet '" + sheet_.name + "'";
@@ -179,6 +200,16 @@ class SheetStream {
         break;
     }
     if (main_.size() > (1u << 20) && captures_.empty() && !inCell_) Flush();
+    if (HeldBytes() > limits::kMaxHeldElementBytes)
+      Fail(where_ + " is refused: part " + sheet_.part + " holds an element larger than " +
+           std::to_string(limits::kMaxHeldElementBytes >> 20) + " MiB");
+  }
+
+  // What the copy holds in memory until an element ends.
+  std::uint64_t HeldBytes() const {
+    std::uint64_t held = cellRaw_.size() + cellExtra_.size() + formula_.size() + value_.size();
+    for (const Capture& capture : captures_) held += capture.buffer.size();
+    return held;
   }
 
   void Parse(const char* data, std::size_t length, bool last) {
@@ -279,6 +310,7 @@ class SheetStream {
       }
       const std::size_t startEnd = TagEnd(at, size);
       if (startEnd == std::string::npos) break;
+      if (!ParseAttributes(at + 1 + rowName_.size(), startEnd, rowAttributes_)) return HandToExpat(at, last);
       if (pending_[startEnd - 1] == '/') {
         main_.append(pending_, at, startEnd + 1 - at);
         at = startEnd + 1;
@@ -286,6 +318,9 @@ class SheetStream {
       }
       const std::size_t close = pending_.find(rowEnd_, startEnd);
       if (close == std::string::npos) break;
+      // Bytes this scanner passes on must be XML's own characters, as expat would insist.
+      const std::string_view row = std::string_view(pending_).substr(at, close - at);
+      if (!IsXmlText(row) || row.find("]]>") != std::string_view::npos) return HandToExpat(at, last);
       rowOut_.clear();
       if (!ScanCells(startEnd + 1, close)) return HandToExpat(at, last);
       main_.append(pending_, at, startEnd + 1 - at);
@@ -320,7 +355,8 @@ class SheetStream {
         char* end = nullptr;
         const std::string digits(entity.substr(entity[1] == 'x' ? 2 : 1));
         const unsigned long code = std::strtoul(digits.c_str(), &end, entity[1] == 'x' ? 16 : 10);
-        if (digits.empty() || *end != '\0' || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        if (digits.empty() || *end != '\0' || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ||
+            code == 0xFFFE || code == 0xFFFF)
           return false;
         if (code < 0x20 && code != 0x9 && code != 0xA && code != 0xD) return false;
         AppendUtf8(out, static_cast<char32_t>(code));
@@ -350,16 +386,30 @@ class SheetStream {
     }
   }
 
+  // An attribute name of letters, digits and "_:.-", not starting with a digit, "." or "-".
+  static bool IsPlainName(std::string_view name) {
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) || name[0] == '.' || name[0] == '-')
+      return false;
+    for (const char c : name)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != ':' && c != '.' && c != '-') return false;
+    return true;
+  }
+
   // Attributes of the tag [from, end) after its name; false when they are not plain.
   bool ParseAttributes(std::size_t from, std::size_t end, Attributes& into) {
     std::size_t count = 0;
     std::size_t i = from;
     for (;;) {
       while (i < end && IsSpace(pending_[i])) ++i;
-      if (i >= end || pending_[i] == '/') break;
+      if (i >= end) break;
+      if (pending_[i] == '/') {
+        if (i + 1 != end) return false;
+        break;
+      }
       const std::size_t nameStart = i;
       while (i < end && pending_[i] != '=' && !IsSpace(pending_[i])) ++i;
       const std::size_t nameEnd = i;
+      if (!IsPlainName(std::string_view(pending_).substr(nameStart, nameEnd - nameStart))) return false;
       while (i < end && IsSpace(pending_[i])) ++i;
       if (i >= end || pending_[i] != '=' || nameEnd == nameStart) return false;
       ++i;
@@ -373,8 +423,11 @@ class SheetStream {
       if (!Decode(std::string_view(pending_).substr(i, valueEnd - i), into[count].second)) return false;
       for (char& c : into[count].second)
         if (c == '\t' || c == '\n' || c == '\r') c = ' ';  // attribute value normalisation
+      for (std::size_t k = 0; k < count; ++k)
+        if (into[k].first == into[count].first) return false;  // expat refuses a repeated attribute
       ++count;
       i = valueEnd + 1;
+      if (i < end && !IsSpace(pending_[i]) && pending_[i] != '/') return false;  // attributes need a blank between
     }
     into.resize(count);
     return true;
@@ -402,6 +455,23 @@ class SheetStream {
     return true;
   }
 
+  // Whether a child kept as it stands is well-formed and not nested too deeply: the scanner
+  // does not look inside it, so expat does, on the child alone.
+  bool WellFormed(std::string_view body) {
+    if (fragment_ == nullptr) fragment_ = XML_ParserCreate(nullptr);
+    else XML_ParserReset(fragment_, nullptr);
+    fragmentDepth_ = 0;
+    XML_SetUserData(fragment_, this);
+    XML_SetElementHandler(
+        fragment_,
+        [](void* self, const XML_Char*, const XML_Char**) {
+          auto& stream = *static_cast<SheetStream*>(self);
+          if (++stream.fragmentDepth_ > limits::kMaxXmlDepth) XML_StopParser(stream.fragment_, XML_FALSE);
+        },
+        [](void* self, const XML_Char*) { --static_cast<SheetStream*>(self)->fragmentDepth_; });
+    return XML_Parse(fragment_, body.data(), static_cast<int>(body.size()), XML_TRUE) == XML_STATUS_OK;
+  }
+
   // A child kept as it stands: <is>...</is>, <extLst>...</extLst>.
   bool RawChild(std::size_t& at, std::size_t limit, const std::string& name) {
     const std::string close = "</" + name + ">";
@@ -409,6 +479,7 @@ class SheetStream {
     if (end == std::string::npos || end + close.size() > limit) return false;
     const std::string_view body = std::string_view(pending_).substr(at, end + close.size() - at);
     if (body.find("<!") != std::string_view::npos || body.find("<?") != std::string_view::npos) return false;
+    if (!WellFormed(body)) return false;
     cellExtra_.append(body);
     at = end + close.size();
     return true;
@@ -708,6 +779,9 @@ class SheetStream {
   }
 
   void FinishCell(std::string& sink) {
+    if (const std::string* reference = Find(cellAttributes_, "r"); reference != nullptr && OutsideGrid(*reference))
+      Fail(where_ + ": cell " + *reference + " lies outside the grid of " + std::to_string(limits::kMaxRows) +
+           " rows and " + std::to_string(limits::kMaxColumns) + " columns");
     const std::string* cellType = Find(cellAttributes_, "t");
     if (!hasFormula_ && (cellType == nullptr || *cellType != "s")) {
       // Nothing in it changes: the cell goes on as it was written.
@@ -781,6 +855,10 @@ class SheetStream {
         if (attribute.first == "t") {
           if (!hasValue_) continue;
           if (attribute.second == "str") {
+            if (value_.empty()) {
+              writeValue = false;  // an empty result is an empty cell
+              continue;
+            }
             value = std::to_string(strings_.AddText(value_));
             written.emplace_back("t", "s");
             continue;
@@ -822,6 +900,9 @@ class SheetStream {
   OutputStrings& strings_;
   std::FILE* out_;
   XML_Parser parser_;
+  XML_Parser fragment_ = nullptr;  // checks children the row scanner copies whole
+  int fragmentDepth_ = 0;
+  Attributes rowAttributes_;
   SheetRewriteResult result_;
   std::string problem_;
   std::string main_;

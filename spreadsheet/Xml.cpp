@@ -21,12 +21,23 @@ std::size_t LineOf(const std::string& bytes, std::ptrdiff_t offset) {
   return line;
 }
 
+// pugixml takes any bytes for text; what it took must be XML's own characters, or the
+// names and values copied from it would make outputs no reader accepts.
+bool NodeHasXmlText(const pugi::xml_node& node) {
+  if (!IsXmlText(node.name()) || !IsXmlText(node.value())) return false;
+  for (pugi::xml_attribute attribute : node.attributes())
+    if (!IsXmlText(attribute.name()) || !IsXmlText(attribute.value())) return false;
+  return true;
+}
+
+// Depth of the tree; -1 when a node holds a character XML does not allow.
 int Depth(const pugi::xml_node& root) {
   // Iterative, so a hostile nesting cannot exhaust the stack here.
   int deepest = 0;
   int depth = 0;
   pugi::xml_node node = root.first_child();
   while (node) {
+    if (!NodeHasXmlText(node)) return -1;
     if (node.type() == pugi::node_element && depth + 1 > deepest) deepest = depth + 1;
     if (node.first_child()) {
       node = node.first_child();
@@ -54,9 +65,37 @@ void ParseXml(pugi::xml_document& document, const std::string& bytes, const std:
   if (!result)
     Fail(label + ": part " + part + " is not well-formed XML (line " +
          std::to_string(LineOf(bytes, result.offset)) + ": " + result.description() + ")");
-  if (Depth(document) > limits::kMaxXmlDepth)
+  const int depth = Depth(document);
+  if (depth < 0) Fail(label + ": part " + part + " is not well-formed XML (it holds a character XML does not allow)");
+  if (depth > limits::kMaxXmlDepth)
     Fail(label + " is refused: part " + part + " nests elements deeper than " +
          std::to_string(limits::kMaxXmlDepth) + " levels");
+}
+
+bool IsXmlText(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+      ++p;
+      continue;
+    }
+    const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+    if (c < 0xC2 || c > 0xF4) return false;
+    char32_t code = c & (0x3F >> extra);
+    if (end - p <= extra) return false;
+    for (int k = 1; k <= extra; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;
+      code = (code << 6) | (p[k] & 0x3F);
+    }
+    if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+        (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF)
+      return false;
+    p += extra + 1;
+  }
+  return true;
 }
 
 std::string_view LocalName(std::string_view qualifiedName) {

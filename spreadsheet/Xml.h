@@ -15,6 +15,10 @@ namespace tabrend::spreadsheet {
 void ParseXml(pugi::xml_document& document, const std::string& bytes, const std::string& label,
               const std::string& part);
 
+// Whether text is well-formed UTF-8 made only of the characters XML allows (no C0 control
+// but tab, line feed and carriage return; no surrogate, U+FFFE or U+FFFF).
+bool IsXmlText(std::string_view text);
+
 // An element's name without its namespace prefix ("x:c" -> "c").
 std::string_view LocalName(std::string_view qualifiedName);
 inline std::string_view LocalName(const pugi::xml_node& node) { return LocalName(node.name()); }

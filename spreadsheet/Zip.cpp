@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "spreadsheet/Error.h"
+#include "spreadsheet/FileFormat.h"
 #include "spreadsheet/Limits.h"
 
 namespace tabrend {
@@ -38,17 +39,6 @@ std::string FileHead(const std::string& path, std::size_t bytes) {
   return head;
 }
 
-bool FileContainsUtf16(const std::string& path, const std::string& ascii) {
-  std::string needle;
-  for (char c : ascii) {
-    needle += c;
-    needle += '\0';
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return content.find(needle) != std::string::npos;
-}
-
 // Why a file that libzip will not open is not a workbook, in words a person can act on.
 [[noreturn]] void FailUnopenable(const std::string& path, const std::string& label, int zipError) {
   struct stat info {};
@@ -60,11 +50,14 @@ bool FileContainsUtf16(const std::string& path, const std::string& ascii) {
   if (info.st_size == 0) Fail(label + " is not a workbook: the file is empty");
   const std::string head = FileHead(path, 8);
   if (head == std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)) {
-    if (FileContainsUtf16(path, "EncryptedPackage"))
+    const FileFormat format = DetectFileFormat(path);
+    if (format == FileFormat::kEncryptedPackage)
       Fail(label + " is encrypted with a password; remove the password in the spreadsheet "
                    "program and try again");
-    Fail(label + " is an Excel 97-2003 workbook (.xls), which cannot be opened as a workbook "
-                 "package");
+    if (format == FileFormat::kExcel97)
+      Fail(label + " is an Excel 97-2003 workbook (.xls), which cannot be opened as a workbook "
+                   "package");
+    Fail(label + " is not a workbook: it is a compound document with no workbook stream");
   }
   if (zipError == ZIP_ER_OPEN || zipError == ZIP_ER_READ)
     Fail(label + " cannot be read: " + std::strerror(errno));
@@ -141,7 +134,8 @@ std::string ZipReader::Read(std::uint64_t index) const {
     Fail(label_ + " is refused: part " + names_[index] + " is larger than " +
          std::to_string(limits::kMaxLoadedPartBytes >> 20) + " MiB");
   std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(size));
+  // The size is only the directory's claim: a file of a few bytes may claim a gigabyte.
+  bytes.reserve(static_cast<std::size_t>(std::min(size, limits::kRatioFloorBytes)));
   Stream(index, [&](const char* data, std::size_t length) { bytes.append(data, length); });
   return bytes;
 }

@@ -1,0 +1,634 @@
+// Conversion of .xls, .xlsb and .ods sources into .xlsx packages by LibreOffice headless.
+//
+// Layout under TMPDIR, one root per process:
+//   tabrend-XXXXXX/run-XXXXXX/   one LibreOffice start: profile/, tmp/ (its TMPDIR), in/
+//                                 (links to the sources, numbered), out/; removed after it
+//   tabrend-XXXXXX/book-XXXXXX/  one converted package, named as its source
+// The root goes with its last folder, at exit, and on a terminating signal.
+#include "engine/Conversion.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+#include "spreadsheet/Error.h"
+#include "spreadsheet/FileFormat.h"
+
+extern char** environ;
+
+namespace tabrend::automation {
+
+namespace {
+
+using spreadsheet::FileFormat;
+
+constexpr char kNotInstalled[] =
+    " needs LibreOffice to be opened: install the Debian package libreoffice-calc-nogui";
+constexpr std::size_t kMaxWorkbooksPerStart = 100;
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// ---- Removal of a folder tree with system calls only, so a signal handler may run it.
+
+bool RemoveEntry(int parent, const char* name, int depth);
+
+void EmptyFolder(int folder, int depth) {
+  alignas(struct dirent64) char buffer[8192];
+  // Entries are removed while the folder is read, so read it again until a pass removes none.
+  for (bool removed = true; removed;) {
+    removed = false;
+    if (::lseek(folder, 0, SEEK_SET) < 0) return;
+    for (;;) {
+      const ssize_t got = ::getdents64(folder, buffer, sizeof buffer);
+      if (got <= 0) break;
+      for (ssize_t at = 0; at < got;) {
+        const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+        at += entry->d_reclen;
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        if (RemoveEntry(folder, name, depth + 1)) removed = true;
+      }
+    }
+  }
+}
+
+bool RemoveEntry(int parent, const char* name, int depth) {
+  if (::unlinkat(parent, name, 0) == 0) return true;
+  if ((errno != EISDIR && errno != EPERM) || depth > 64) return false;
+  const int folder = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder < 0) return false;
+  EmptyFolder(folder, depth);
+  ::close(folder);
+  return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+}
+
+void RemoveTree(const char* path) { RemoveEntry(AT_FDCWD, path, 0); }
+
+// ---- Process-wide state.
+
+struct FileKey {
+  dev_t device;
+  ino_t inode;
+  off_t size;
+  timespec modified;
+  bool operator==(const FileKey& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+  }
+};
+
+// A prefetched result: the package, or the description of why there is none.
+struct Kept {
+  FileKey key;
+  std::unique_ptr<ConvertedPackage> package;
+  std::string error;
+};
+
+struct State {
+  std::mutex folders;  // root and users
+  std::string root;
+  std::size_t users = 0;
+  std::mutex conversions;  // one LibreOffice at a time
+  std::mutex kept;
+  std::map<std::string, Kept> keptResults;
+  std::atomic<long long> firstMilliseconds{180000};
+  std::atomic<long long> perMoreMilliseconds{30000};
+};
+
+// Never destroyed: packages destroyed by other static objects at exit still find it.
+State& Global() {
+  static State* const state = new State;
+  return *state;
+}
+
+// What a signal handler needs, in plain memory.
+char gSignalRoot[PATH_MAX];
+std::atomic<bool> gSignalRootLive{false};
+std::atomic<pid_t> gRunningGroup{0};
+struct sigaction gPrevious[std::size(kCleanupSignals)];
+
+void OnTerminatingSignal(int number, siginfo_t* info, void* context) {
+  const int savedErrno = errno;
+  const pid_t group = gRunningGroup.load();
+  if (group > 0) ::kill(-group, SIGKILL);
+  if (gSignalRootLive.load()) RemoveTree(gSignalRoot);
+  for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+    if (kCleanupSignals[i] != number) continue;
+    const struct sigaction& previous = gPrevious[i];
+    if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
+      previous.sa_sigaction(number, info, context);
+      errno = savedErrno;
+      return;
+    }
+    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+      previous.sa_handler(number);
+      errno = savedErrno;
+      return;
+    }
+  }
+  // End as the signal would have ended the program.
+  ::signal(number, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, number);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(number);
+}
+
+void InstallCleanupHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction ours {};
+    ours.sa_sigaction = OnTerminatingSignal;
+    ours.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&ours.sa_mask);
+    for (int number : kCleanupSignals) sigaddset(&ours.sa_mask, number);
+    for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+      ::sigaction(kCleanupSignals[i], nullptr, &gPrevious[i]);
+      // A signal the program ignores (SIGHUP under nohup) stays ignored.
+      if ((gPrevious[i].sa_flags & SA_SIGINFO) == 0 && gPrevious[i].sa_handler == SIG_IGN) continue;
+      ::sigaction(kCleanupSignals[i], &ours, nullptr);
+    }
+    std::atexit([] {
+      if (gSignalRootLive.exchange(false)) RemoveTree(gSignalRoot);
+    });
+  });
+}
+
+std::string TemporaryBase() {
+  const char* base = std::getenv("TMPDIR");
+  return base != nullptr && *base != '\0' ? base : "/tmp";
+}
+
+// A new folder under the process's root, or "" with problem set.
+std::string AcquireFolder(const char* prefix, std::string& problem) {
+  State& state = Global();
+  std::lock_guard lock(state.folders);
+  if (state.root.empty()) {
+    std::string pattern = TemporaryBase() + "/tabrend-XXXXXX";
+    if (pattern.size() >= sizeof gSignalRoot || ::mkdtemp(pattern.data()) == nullptr) {
+      problem = "cannot create a temporary folder in '" + TemporaryBase() + "': " +
+                (pattern.size() >= sizeof gSignalRoot ? "the path is too long" : std::strerror(errno));
+      return {};
+    }
+    InstallCleanupHandlers();
+    std::memcpy(gSignalRoot, pattern.c_str(), pattern.size() + 1);
+    gSignalRootLive = true;
+    state.root = pattern;
+  }
+  std::string folder = state.root + "/" + prefix + "-XXXXXX";
+  if (::mkdtemp(folder.data()) == nullptr) {
+    problem = "cannot create a temporary folder in '" + state.root + "': " + std::strerror(errno);
+    return {};
+  }
+  ++state.users;
+  return folder;
+}
+
+void ReleaseFolder(const std::string& folder) {
+  State& state = Global();
+  std::lock_guard lock(state.folders);
+  RemoveTree(folder.c_str());
+  if (state.users > 0 && --state.users == 0 && !state.root.empty()) {
+    gSignalRootLive = false;
+    RemoveTree(state.root.c_str());
+    state.root.clear();
+  }
+}
+
+// A folder of the root, removed when the object goes unless handed over.
+class TempFolder {
+ public:
+  explicit TempFolder(const char* prefix, std::string& problem) : path_(AcquireFolder(prefix, problem)) {}
+  ~TempFolder() {
+    if (!path_.empty()) ReleaseFolder(path_);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  bool Made() const { return !path_.empty(); }
+  const std::string& Path() const { return path_; }
+  std::string HandOver() { return std::exchange(path_, std::string()); }
+
+ private:
+  std::string path_;
+};
+
+// ---- LibreOffice.
+
+std::optional<FileKey> KeyOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileKey{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+}
+
+std::string FileNameOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsConverted(FileFormat format) {
+  return format == FileFormat::kExcel97 || format == FileFormat::kBinaryPackage ||
+         format == FileFormat::kOpenDocument;
+}
+
+// LibreOffice's own import filter for the format: its type detection, left alone, reads a
+// damaged file as text and "converts" it.
+const char* ImportFilter(FileFormat format) {
+  switch (format) {
+    case FileFormat::kExcel97: return "MS Excel 97";
+    case FileFormat::kBinaryPackage: return "Calc MS Excel 2007 Binary";
+    default: return "calc8";
+  }
+}
+
+const char* Extension(FileFormat format) {
+  switch (format) {
+    case FileFormat::kExcel97: return "xls";
+    case FileFormat::kBinaryPackage: return "xlsb";
+    default: return "ods";
+  }
+}
+
+std::string KindName(FileFormat format) {
+  switch (format) {
+    case FileFormat::kExcel97: return "an Excel 97-2003 workbook (.xls)";
+    case FileFormat::kBinaryPackage: return "an Excel binary workbook (.xlsb)";
+    default: return "an OpenDocument spreadsheet (.ods)";
+  }
+}
+
+// The first "soffice" on PATH, as a shell would find it; "" when there is none.
+std::string FindLibreOffice() {
+  const char* variable = std::getenv("PATH");
+  const std::string list = variable != nullptr ? variable : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  for (;;) {
+    const auto end = std::min(list.find(':', start), list.size());
+    std::string folder = end == start ? "." : list.substr(start, end - start);
+    if (folder.front() != '/') {  // LibreOffice starts in another working folder
+      char* cwd = ::getcwd(nullptr, 0);
+      folder = (cwd != nullptr ? std::string(cwd) : std::string()) + "/" + folder;
+      std::free(cwd);
+    }
+    const std::string candidate = folder + "/soffice";
+    struct stat info {};
+    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    if (end == list.size()) return {};
+    start = end + 1;
+  }
+}
+
+std::string FileUrl(const std::string& path) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (const unsigned char c : path) {
+    if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += hex[c >> 4];
+      url += hex[c & 15];
+    }
+  }
+  return url;
+}
+
+std::string Seconds(std::chrono::milliseconds time) {
+  const long long tenths = (time.count() + 50) / 100;
+  return tenths % 10 == 0 ? std::to_string(tenths / 10) : std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+struct RunResult {
+  enum Outcome { kExited, kSignalled, kTimedOut, kNotStarted } outcome = kExited;
+  int detail = 0;  // exit status, signal number or errno
+};
+
+// Runs program with arguments in folder, with folder/tmp as its TMPDIR and /dev/null as its
+// input and output, in a process group of its own; kills the group when limit runs out.
+RunResult RunLibreOffice(const std::vector<std::string>& arguments, const std::string& folder,
+                         std::chrono::milliseconds limit) {
+  // Everything the child needs is made before fork: after it, only system calls.
+  std::vector<std::string> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    if (text.rfind("TMPDIR=", 0) == 0 || text.rfind("TMP=", 0) == 0 || text.rfind("TEMP=", 0) == 0) continue;
+    environment.emplace_back(text);
+  }
+  environment.push_back("TMPDIR=" + folder + "/tmp");
+  std::vector<char*> argv;
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const auto& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
+
+  RunResult result;
+  const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int output = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int report[2] = {-1, -1};
+  if (input < 0 || output < 0 || ::pipe2(report, O_CLOEXEC) != 0) {
+    result = {RunResult::kNotStarted, errno};
+    for (int fd : {input, output, report[0], report[1]})
+      if (fd >= 0) ::close(fd);
+    return result;
+  }
+
+  // Signals wait until the child's group is known, so a handler can always kill it.
+  sigset_t all, before;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &before);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setpgid(0, 0);
+    for (int number : kCleanupSignals) {
+      struct sigaction current {};
+      ::sigaction(number, nullptr, &current);
+      if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_IGN) ::signal(number, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (::chdir(folder.c_str()) == 0 && ::dup2(input, 0) == 0 && ::dup2(output, 1) == 1 && ::dup2(output, 2) == 2)
+      ::execve(argv[0], argv.data(), envp.data());
+    const int error = errno;
+    [[maybe_unused]] const ssize_t ignored = ::write(report[1], &error, sizeof error);
+    ::_exit(127);
+  }
+  const int forkError = errno;
+  if (child > 0) {
+    ::setpgid(child, child);  // either side may be first
+    gRunningGroup = child;
+  }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  ::close(input);
+  ::close(output);
+  ::close(report[1]);
+  if (child < 0) {
+    ::close(report[0]);
+    return {RunResult::kNotStarted, forkError};
+  }
+  int execError = 0;
+  ssize_t got;
+  while ((got = ::read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+  }
+  ::close(report[0]);
+  if (got == static_cast<ssize_t>(sizeof execError)) result = {RunResult::kNotStarted, execError};
+
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  bool timedOut = false;
+  for (;;) {
+    siginfo_t info {};
+    const int waited = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (waited == 0 && info.si_pid == child) break;
+    if (waited != 0 && errno != EINTR) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      timedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // Whatever is left of the group goes: everything when the time ran out, helpers otherwise.
+  ::kill(-child, SIGKILL);
+  int status = 0;
+  pid_t reaped;
+  while ((reaped = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  }
+  gRunningGroup = 0;
+  if (result.outcome == RunResult::kNotStarted) return result;
+  if (timedOut) return {RunResult::kTimedOut, 0};
+  if (reaped == child && WIFSIGNALED(status)) return {RunResult::kSignalled, WTERMSIG(status)};
+  if (reaped == child && WIFEXITED(status)) return {RunResult::kExited, WEXITSTATUS(status)};
+  return {RunResult::kExited, 0};  // reaped elsewhere (SIGCHLD ignored): judged by its outputs
+}
+
+struct Converted {
+  std::unique_ptr<ConvertedPackage> package;
+  std::string error;
+  bool decisive = true;  // false: the failure may be another workbook's doing
+};
+
+// Converts sources of one format in one LibreOffice start.
+std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, FileFormat format,
+                                    const std::string& program) {
+  State& state = Global();
+  std::lock_guard running(state.conversions);
+  std::vector<Converted> results(sources.size());
+  std::string problem;
+  TempFolder run("run", problem);
+  if (!run.Made()) {
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      results[i].error = Quoted(sources[i]) + " could not be converted: " + problem;
+      results[i].decisive = false;
+    }
+    return results;
+  }
+  const std::string& folder = run.Path();
+  for (const char* sub : {"/in", "/out", "/tmp"}) ::mkdir((folder + sub).c_str(), 0700);
+
+  std::string workingFolder;
+  if (char* cwd = ::getcwd(nullptr, 0)) {
+    workingFolder = cwd;
+    std::free(cwd);
+  }
+  const auto linkName = [&](std::size_t i) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%04zu", i + 1);
+    return std::string(number);
+  };
+  std::vector<std::string> arguments{program,
+                                     "-env:UserInstallation=" + FileUrl(folder + "/profile"),
+                                     "--headless",
+                                     "--norestore",
+                                     "--nolockcheck",
+                                     "--nologo",
+                                     "--nodefault",
+                                     std::string("--infilter=") + ImportFilter(format),
+                                     "--convert-to",
+                                     "xlsx:Calc MS Excel 2007 XML",
+                                     "--outdir",
+                                     "out"};
+  std::vector<bool> linked(sources.size(), false);
+  std::size_t linkedCount = 0;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string& source = sources[i];
+    const std::string target = !source.empty() && source.front() == '/' ? source : workingFolder + "/" + source;
+    const std::string link = "in/" + linkName(i) + "." + Extension(format);
+    // LibreOffice reads the source through the link and puts its lock file, if any, here.
+    if (::symlink(target.c_str(), (folder + "/" + link).c_str()) != 0) {
+      results[i].error = Quoted(source) + " could not be converted: " + std::strerror(errno);
+      results[i].decisive = false;
+      continue;
+    }
+    linked[i] = true;
+    ++linkedCount;
+    arguments.push_back(link);
+  }
+  if (linkedCount == 0) return results;
+
+  const auto limit = std::chrono::milliseconds(state.firstMilliseconds.load()) +
+                     std::chrono::milliseconds(state.perMoreMilliseconds.load()) *
+                         static_cast<long long>(linkedCount - 1);
+  const RunResult outcome = RunLibreOffice(arguments, folder, limit);
+  const bool alone = linkedCount == 1;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    if (!linked[i]) continue;
+    const std::string label = Quoted(sources[i]);
+    const std::string output = folder + "/out/" + linkName(i) + ".xlsx";
+    struct stat info {};
+    if (::lstat(output.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+      TempFolder book("book", problem);
+      const std::string package = book.Path() + "/" + FileNameOf(sources[i]);
+      if (!book.Made() || ::rename(output.c_str(), package.c_str()) != 0) {
+        results[i].error = label + " could not be converted: " + (book.Made() ? std::strerror(errno) : problem);
+        results[i].decisive = false;
+        continue;
+      }
+      results[i].package = std::make_unique<ConvertedPackage>(book.HandOver(), package);
+      continue;
+    }
+    Converted& result = results[i];
+    result.decisive = alone;
+    switch (outcome.outcome) {
+      case RunResult::kNotStarted:
+        result.error = label + " could not be converted: LibreOffice (" + program +
+                       ") could not be started: " + std::strerror(outcome.detail);
+        result.decisive = true;
+        break;
+      case RunResult::kTimedOut:
+        result.error = label + " could not be converted: LibreOffice did not finish within " + Seconds(limit) +
+                       " seconds and was stopped";
+        break;
+      case RunResult::kSignalled:
+        result.error = label + " could not be converted: LibreOffice stopped on signal " +
+                       std::to_string(outcome.detail) + " (" + strsignal(outcome.detail) + ")";
+        break;
+      case RunResult::kExited:
+        if (outcome.detail != 0) {
+          result.error = label + " could not be converted: LibreOffice failed with exit status " +
+                         std::to_string(outcome.detail);
+        } else if (spreadsheet::NeedsPassword(sources[i])) {
+          result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
+                                 "the password in the spreadsheet program and try again";
+          result.decisive = true;
+        } else {
+          result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
+                         KindName(format);
+          result.decisive = true;
+        }
+        break;
+    }
+  }
+  return results;
+}
+
+}  // namespace
+
+ConvertedPackage::ConvertedPackage(std::string folder, std::string path)
+    : folder_(std::move(folder)), path_(std::move(path)) {}
+
+ConvertedPackage::~ConvertedPackage() { ReleaseFolder(folder_); }
+
+bool NeedsConversion(const std::string& path) { return IsConverted(spreadsheet::DetectFileFormat(path)); }
+
+std::unique_ptr<ConvertedPackage> ConvertForOpening(const std::string& path) {
+  const std::string label = Quoted(path);
+  const std::optional<FileKey> key = KeyOf(path);
+  State& state = Global();
+  std::optional<Kept> kept;
+  {
+    std::lock_guard lock(state.kept);
+    const auto found = state.keptResults.find(path);
+    if (found != state.keptResults.end()) {
+      kept.emplace(std::move(found->second));
+      state.keptResults.erase(found);
+    }
+  }
+  if (kept && key && kept->key == *key) {
+    if (kept->package) return std::move(kept->package);
+    Fail(kept->error);
+  }
+  kept.reset();  // a result for an older version of the file
+
+  const FileFormat format = spreadsheet::DetectFileFormat(path);
+  if (!IsConverted(format)) Fail(label + " is not a workbook that LibreOffice converts");
+  const std::string program = FindLibreOffice();
+  if (program.empty()) Fail(label + kNotInstalled);
+  auto results = ConvertGroup({path}, format, program);
+  if (!results[0].package) Fail(results[0].error);
+  return std::move(results[0].package);
+}
+
+void PrefetchConversions(const std::vector<std::string>& paths) {
+  const std::string program = FindLibreOffice();
+  if (program.empty()) return;  // each workbook's Open says what to install
+  State& state = Global();
+  std::map<FileFormat, std::vector<std::pair<std::string, FileKey>>> groups;
+  std::set<std::string> seen;
+  for (const auto& path : paths) {
+    if (!seen.insert(path).second) continue;
+    const std::optional<FileKey> key = KeyOf(path);
+    if (!key) continue;
+    {
+      std::lock_guard lock(state.kept);
+      const auto found = state.keptResults.find(path);
+      if (found != state.keptResults.end() && found->second.key == *key) continue;
+    }
+    const FileFormat format = spreadsheet::DetectFileFormat(path);
+    if (IsConverted(format)) groups[format].emplace_back(path, *key);
+  }
+  for (const auto& [format, group] : groups) {
+    for (std::size_t first = 0; first < group.size(); first += kMaxWorkbooksPerStart) {
+      const std::size_t end = std::min(group.size(), first + kMaxWorkbooksPerStart);
+      std::vector<std::string> chunk;
+      for (std::size_t i = first; i < end; ++i) chunk.push_back(group[i].first);
+      auto results = ConvertGroup(chunk, format, program);
+      std::vector<Kept> replaced;  // destroyed outside the lock
+      std::lock_guard lock(state.kept);
+      for (std::size_t i = 0; i < chunk.size(); ++i) {
+        // A failure that may be another workbook's doing is left for the workbook's own Open.
+        if (!results[i].package && !results[i].decisive) continue;
+        Kept entry{group[first + i].second, std::move(results[i].package), std::move(results[i].error)};
+        auto [slot, inserted] = state.keptResults.try_emplace(chunk[i], std::move(entry));
+        if (!inserted) {
+          replaced.push_back(std::move(slot->second));
+          slot->second = std::move(entry);
+        }
+      }
+    }
+  }
+}
+
+void DiscardPrefetchedConversions() {
+  State& state = Global();
+  std::map<std::string, Kept> dropped;
+  {
+    std::lock_guard lock(state.kept);
+    dropped.swap(state.keptResults);
+  }
+}
+
+void SetConversionTimeLimit(std::chrono::milliseconds first, std::chrono::milliseconds perMoreWorkbook) {
+  Global().firstMilliseconds = first.count();
+  Global().perMoreMilliseconds = perMoreWorkbook.count();
+}
+
+}  // namespace tabrend::automation

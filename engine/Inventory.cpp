@@ -1,0 +1,157 @@
+// The source inventory: the workbooks of a source, the sheets of a workbook, and the sheet
+// choices kept while the person moves between the workbooks of one source.
+#include <utility>
+
+#include "engine/EngineState.h"
+#include "engine/Module1.h"
+#include "engine/PathKind.h"
+#include "engine/WorkbookFiles.h"
+
+namespace tabrend::desktop {
+
+using automation::AutomationError;
+
+namespace {
+
+std::string FileNameOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The workbook file that source and listed name stand for: a file source is its own only
+// workbook; a folder source holds the listed file, if it is still a file.
+std::string ResolveWorkbookPath(const std::string& source, const std::string& listed) {
+  switch (GetPathKind(source)) {
+    case kPathFile:
+      return source;
+    case kPathFolder: {
+      const std::string path =
+          (!source.empty() && source.back() == '/' ? source : source + "/") + listed;
+      return GetPathKind(path) == kPathFile ? path : std::string();
+    }
+    default:
+      return {};
+  }
+}
+
+// Text of the list's selected entry; empty when the list is empty or nothing is selected.
+std::string SelectedText(const MainView& view, ListId list) {
+  if (view.Count(list) == 0) return {};
+  const int selected = view.SelectedIndex(list);
+  return selected == 0 ? std::string() : view.Text(list, selected);
+}
+
+}  // namespace
+
+Module1::Module1(MainView& view)
+    : Random(MakeSystemRandomSource()),
+      CreateApplication(automation::CreateObject),
+      AttachApplication(automation::GetObject),
+      Clock([] { return std::time(nullptr); }),
+      view_(view) {}
+
+void Module1::ListWorkbooks(const std::string& source) {
+  try {
+    SheetTable.Clear();
+    view_.Clear(ListId::kWorkbooks);
+    if (GetPathKind(source) == kPathFile) {
+      view_.Add(ListId::kWorkbooks, FileNameOf(source));
+      view_.SetChecked(ListId::kWorkbooks, 1, true);
+    } else {
+      std::vector<std::string> names;
+      // A listing that fails part way still shows the names it read.
+      ListWorkbookFiles(source, names);
+      for (const auto& name : names) {
+        if (view_.Count(ListId::kWorkbooks) == kMaxListedWorkbooks) break;
+        view_.Add(ListId::kWorkbooks, name);
+        view_.SetChecked(ListId::kWorkbooks, view_.Count(ListId::kWorkbooks), true);
+      }
+    }
+  } catch (const AutomationError& failure) {
+    view_.TrappedError("ListWorkbooks", failure.Description());
+  }
+  view_.Repaint(ListId::kWorkbooks);
+}
+
+std::string Module1::GetSelectedWorkbookPath() const {
+  return ResolveWorkbookPath(SelectedText(view_, ListId::kSources),
+                             SelectedText(view_, ListId::kWorkbooks));
+}
+
+std::string Module1::GetWorkbookPath(int i) const {
+  const std::string listed =
+      view_.Count(ListId::kWorkbooks) == 0 ? std::string() : view_.Text(ListId::kWorkbooks, i);
+  return ResolveWorkbookPath(SelectedText(view_, ListId::kSources), listed);
+}
+
+void Module1::SaveSheetChoices() {
+  const int count = view_.Count(ListId::kSheets);
+  for (int i = 1; i <= count && i <= SheetTable::kMaxSheets; ++i) {
+    SheetTable.Store(ShownWorkbook, i, view_.Text(ListId::kSheets, i),
+                     view_.Checked(ListId::kSheets, i));
+  }
+}
+
+void Module1::ListSheets() {
+  const std::string path = GetSelectedWorkbookPath();
+  if (path.empty()) return;
+
+  std::unique_ptr<automation::Application> app;
+  automation::Workbook* source = nullptr;
+  bool sourceClosed = false;
+  bool appQuit = false;
+  try {
+    const int w = view_.SelectedIndex(ListId::kWorkbooks);
+    if (w == 0) throw AutomationError(kIndexOutOfBounds, "No workbook is selected");
+    std::string held;
+    if (!ForceSheetReload) {
+      held = SheetTable.Name(w, 1);  // read before the list on screen is stored
+      SaveSheetChoices();
+    }
+    ShownWorkbook = w;
+    view_.Clear(ListId::kSheets);
+    if (!held.empty()) {
+      for (int s = 1; s <= SheetTable::kMaxSheets; ++s) {
+        const std::string& name = SheetTable.Name(w, s);
+        if (name.empty()) break;
+        view_.Add(ListId::kSheets, name);
+        view_.SetChecked(ListId::kSheets, view_.Count(ListId::kSheets), SheetTable.Ticked(w, s));
+      }
+    } else {
+      app = CreateApplication(kApplicationClass);  // never an attached instance here
+      source = &app->Workbooks().Open(path);
+      app->DisplayAlerts(false);
+      const long count = source->Worksheets().Count();
+      for (long i = 1; i <= count; ++i) {
+        const std::string name = source->Worksheets()(i).name();
+        view_.Add(ListId::kSheets, name);
+        view_.SetChecked(ListId::kSheets, view_.Count(ListId::kSheets), true);
+        if (i <= SheetTable::kMaxSheets) SheetTable.Store(w, static_cast<int>(i), name, true);
+      }
+      sourceClosed = true;
+      source->Close();
+      appQuit = true;
+      app->Quit();
+    }
+  } catch (const std::exception& failure) {
+    // The failure that stopped the listing is the one shown; a clean-up call that fails as
+    // well adds nothing the person can act on.
+    if (source != nullptr && !sourceClosed) {
+      try {
+        source->Close();
+      } catch (const AutomationError&) {
+      }
+    }
+    if (app != nullptr && !appQuit) {
+      try {
+        app->Quit();
+      } catch (const AutomationError&) {
+      }
+    }
+    view_.ShowMessage(failure.what(), MessageIcon::kError);
+    view_.ShowMessage(kOpenFailedMessage, MessageIcon::kError);
+  }
+  view_.Repaint(ListId::kSheets);
+}
+
+}  // namespace tabrend::desktop

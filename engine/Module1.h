@@ -1,0 +1,161 @@
+// Tabrend's engine module: the inventory behind the window's three lists (sources, their
+// workbooks, a workbook's sheets), the sheet choices kept per workbook, the split of one
+// workbook into one file per chosen sheet, the output folder of a run, and the window's
+// commands that drive them (Separate, the source-list commands, clicks on sources and
+// workbooks). It reaches the window only through MainView, and runs on the caller's thread.
+//
+// Paths use "/". A folder source and TargetFolder carry no trailing "/"; OutputRoot ends
+// with one after a successful ChooseOutputFolder.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/Automation.h"
+#include "engine/MainView.h"
+#include "engine/Naming.h"
+#include "engine/SheetTable.h"
+
+namespace tabrend::desktop {
+
+inline constexpr char kApplicationClass[] = "Excel.Application";
+
+// A folder source lists at most this many workbooks.
+inline constexpr int kMaxListedWorkbooks = SheetTable::kMaxWorkbooks;
+
+// Results of SplitWorkbook.
+enum SplitResult : int {
+  kSplitDone = 1,     // every chosen sheet written, the application quit
+  kSplitFailed = 2,   // an error stopped the split; its description was shown
+  kSplitNothing = 3,  // the workbook has no path; nothing was started
+};
+
+// The messages the commands show.
+inline constexpr char kNoWorkbooksMessage[] = "Please select excel at fast!";
+inline constexpr char kFolderMissingMessage[] = "Folder does not exist!";
+inline constexpr char kFolderFailedMessage[] = "Forder is failed!";
+inline constexpr char kOpenFailedMessage[] = "Excel file open failed!";
+// Titles of the choosers.
+inline constexpr char kAddFileTitle[] = "Select Excel File";
+inline constexpr char kAddFolderTitle[] = "Add all excel files in folder";
+inline constexpr char kOutputFolderTitle[] = "Please select output folder";
+
+// "Split <folder name> file failed!"
+std::string SplitFailedMessage(const std::string& folderName);
+
+// name with every blank and every "." removed: "My Book 2.1" gives "MyBook21".
+std::string RemoveBlanksAndDots(const std::string& name);
+
+// The local date and time of `when` as 14 digits, "yyyymmddhhmmss".
+std::string Timestamp(std::time_t when);
+
+class Module1 {
+ public:
+  using ApplicationSource =
+      std::function<std::unique_ptr<automation::Application>(const std::string& className)>;
+
+  // The view must outlive the module.
+  explicit Module1(MainView& view);
+
+  // --- Source inventory ------------------------------------------------------------------
+
+  // Empties SheetTable and fills the workbook list with the workbooks of source, all ticked:
+  // the file's own name for a file source, whatever its extension; for a folder, the names of
+  // its workbook files in name order, at most kMaxListedWorkbooks. A missing source lists
+  // nothing. Reports nothing; a list cut short by a failure stays as far as it got.
+  void ListWorkbooks(const std::string& source);
+
+  // The full path of the workbook selected in the workbook list, or empty text when there is
+  // none or it no longer names a file. A file source answers its own path.
+  std::string GetSelectedWorkbookPath() const;
+  // The same for the workbook at position i (from 1) of the workbook list. Throws
+  // AutomationError(kIndexOutOfBounds) for a position without an entry.
+  std::string GetWorkbookPath(int i) const;
+
+  // Lists the sheets of the selected workbook in the sheet list and makes it ShownWorkbook.
+  // Does nothing when GetSelectedWorkbookPath is empty. With ForceSheetReload false, first
+  // stores the list on screen for the previously shown workbook, then shows the selected
+  // workbook's stored choices if it holds any. Otherwise opens the workbook and lists every
+  // worksheet, ticked, storing the first SheetTable::kMaxSheets. A workbook that cannot be
+  // read shows its error description and then kOpenFailedMessage (error icon); the sheet
+  // list keeps what was added.
+  void ListSheets();
+
+  // Copies the sheet list's names and ticks (the first SheetTable::kMaxSheets entries) into
+  // SheetTable under ShownWorkbook.
+  void SaveSheetChoices();
+
+  // --- Split -----------------------------------------------------------------------------
+
+  // Writes the chosen sheets of workbook w (position in the workbook list) into TargetFolder,
+  // one file each, moving the progress bar. A workbook that holds choices writes its ticked
+  // sheets under their listed names (sheets beyond SheetTable::kMaxSheets always, under their
+  // own names); any other workbook writes every worksheet under its own name. A file is never
+  // left half-written, and a file name holding "/" or "\" is refused. On failure the error's
+  // description is shown (no icon), what was opened is closed, and kSplitFailed returned.
+  // RunningNumber goes back to 0 only when the split is done.
+  int SplitWorkbook(int w);
+
+  // The base name of the file that receives sheet sheetName of workbook w, by the naming
+  // mode on the window, cleaned (Naming.h). Mode 2 draws the next RunningNumber.
+  std::string MakeOutputName(int w, const std::string& sheetName);
+
+  // Asks for a folder and creates the run folder "<folder>/<yyyymmddhhmmss>" in it. True
+  // when it was created; OutputRoot then names it, with a final "/". Cancelling or an empty
+  // answer ends quietly; a path that is no folder shows kFolderMissingMessage, a run folder
+  // that cannot be created kFolderFailedMessage (no icon). Failures of the chooser itself
+  // reach the caller.
+  bool ChooseOutputFolder();
+
+  // --- Commands of the window --------------------------------------------------------------
+
+  // Separate (Command6, menu Separate): every ticked workbook into a fresh folder of its own
+  // under a new run folder, then the run folder opened. The status line and the progress bar
+  // are at rest and the normal pointer back whenever it returns.
+  void Command6_Click();
+  // Add Excel (Command1, menu AddExcel) and Add Folder (Command5, menu AddFolder): add the
+  // chosen source at the end of the source list, select it, list its workbooks and the
+  // sheets of its first workbook.
+  void Command1_Click();
+  void Command5_Click();
+  // Remove File (Command2, menu RemoveItem): removes the selected source and lists the one
+  // before it (or the new first one).
+  void Command2_Click();
+  // Remove All Items (menu RemoveAll).
+  void RemoveAll_Click();
+  // The arrows: move the selected source up (Command3) or down (Command4), icon and all.
+  void Command3_Click();
+  void Command4_Click();
+  // A source was clicked: list its workbooks and the sheets of the first one; no sheet
+  // choices are kept.
+  void ListView1_ItemClick();
+  // A workbook was clicked: keep the shown workbook's choices, show the clicked one's.
+  void ListView2_ItemClick();
+
+  // --- Module state ------------------------------------------------------------------------
+
+  tabrend::SheetTable SheetTable;
+  // Position in the workbook list of the workbook whose sheets the sheet list shows.
+  int ShownWorkbook = 0;
+  std::string OutputRoot;
+  std::string TargetFolder;
+  std::int32_t RunningNumber = 0;
+
+  // Replaceable in tests: the random parts of cleaned names, how the application is created
+  // and, failing that (SplitWorkbook only), attached to, and the clock of the run folder.
+  std::unique_ptr<RandomSource> Random;
+  ApplicationSource CreateApplication;
+  ApplicationSource AttachApplication;
+  std::function<std::time_t()> Clock;
+
+ private:
+  // Creates the workbook's folder; false (with the reason shown) when it cannot be made.
+  bool MakeTargetFolder();
+
+  MainView& view_;
+};
+
+}  // namespace tabrend::desktop
