@@ -4,18 +4,12 @@
 #include <algorithm>
 
 #include "spreadsheet/Error.h"
+#include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
 
 std::string FolderOf(std::string_view part) {
   const auto slash = part.find_last_of('/');
@@ -96,9 +90,9 @@ Package::Package(const std::string& path) : path_(path), zip_(path) {
   ParseXml(types, zip_.Read(*typesIndex), Label(), "[Content_Types].xml");
   for (pugi::xml_node node : types.document_element().children()) {
     if (LocalName(node) == "Default")
-      defaults_[Lower(node.attribute("Extension").value())] = node.attribute("ContentType").value();
+      defaults_[LowerAscii(node.attribute("Extension").value())] = node.attribute("ContentType").value();
     else if (LocalName(node) == "Override")
-      overrides_[Lower(ResolvePartName("", node.attribute("PartName").value()))] =
+      overrides_[LowerAscii(ResolvePartName("", node.attribute("PartName").value()))] =
           node.attribute("ContentType").value();
   }
 }
@@ -112,11 +106,11 @@ std::uint64_t Package::IndexOf(std::string_view part) const {
 std::string Package::Read(std::string_view part) const { return zip_.Read(IndexOf(part)); }
 
 std::string Package::ContentType(std::string_view part) const {
-  const auto found = overrides_.find(Lower(part));
+  const auto found = overrides_.find(LowerAscii(part));
   if (found != overrides_.end()) return found->second;
   const auto dot = part.find_last_of('.');
   if (dot != std::string_view::npos) {
-    const auto byExtension = defaults_.find(Lower(part.substr(dot + 1)));
+    const auto byExtension = defaults_.find(LowerAscii(part.substr(dot + 1)));
     if (byExtension != defaults_.end()) return byExtension->second;
   }
   return {};

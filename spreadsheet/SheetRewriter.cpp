@@ -11,6 +11,7 @@
 
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Limits.h"
+#include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -366,24 +367,6 @@ class SheetStream {
       i = semicolon;
     }
     return true;
-  }
-
-  static void AppendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
   }
 
   // An attribute name of letters, digits and "_:.-", not starting with a digit, "." or "-".

@@ -27,7 +27,7 @@ char32_t Decode(std::string_view text, std::size_t& i) {
   return code;
 }
 
-void Encode(std::string& out, char32_t code) {
+void EncodeUtf8(std::string& out, char32_t code) {
   if (code < 0x80) {
     out += static_cast<char>(code);
   } else if (code < 0x800) {
@@ -55,6 +55,15 @@ locale_t UnicodeLocale() {
 
 }  // namespace
 
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return lower;
+}
+
+void AppendUtf8(std::string& out, char32_t code) { EncodeUtf8(out, code); }
+
 std::string FoldCase(std::string_view utf8) {
   std::string folded;
   folded.reserve(utf8.size());
@@ -63,7 +72,7 @@ std::string FoldCase(std::string_view utf8) {
     if (code < 0x80) {
       folded += static_cast<char>(code >= 'A' && code <= 'Z' ? code + 32 : code);
     } else {
-      Encode(folded, static_cast<char32_t>(towlower_l(static_cast<wint_t>(code), UnicodeLocale())));
+      EncodeUtf8(folded, static_cast<char32_t>(towlower_l(static_cast<wint_t>(code), UnicodeLocale())));
     }
   }
   return folded;

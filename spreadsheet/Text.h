@@ -7,6 +7,10 @@
 
 namespace tabrend::spreadsheet {
 
+// Lower-cases ASCII letters only, as package part names and file extensions compare.
+std::string LowerAscii(std::string_view text);
+// Appends one Unicode code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t code);
 // Lower-cases every character (not only ASCII) of UTF-8 text, for comparisons that ignore case.
 std::string FoldCase(std::string_view utf8);
 bool EqualIgnoringCase(std::string_view a, std::string_view b);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "spreadsheet/Error.h"
+#include "spreadsheet/Text.h"
 #include "spreadsheet/FileFormat.h"
 #include "spreadsheet/Limits.h"
 
@@ -23,13 +24,6 @@ std::string Quoted(const std::string& pathOrName) {
 namespace spreadsheet {
 
 namespace {
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
 
 std::string FileHead(const std::string& path, std::size_t bytes) {
   std::ifstream in(path, std::ios::binary);

@@ -97,6 +97,9 @@ def main(argv=None):
     ap.add_argument("--part", default="1/1")
     ap.add_argument("--keep", default=None)
     a = ap.parse_args(argv)
+    if not os.path.isdir(a.corpus):
+        print("no corpus at %s: skipped" % a.corpus)
+        return 77
     first, every = (int(x) for x in a.part.split("/"))
     files = []
     for folder, _, names in os.walk(a.corpus):
