@@ -13,6 +13,7 @@
 #include "spreadsheet/CellReader.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Formula.h"
+#include "spreadsheet/Limits.h"
 #include "spreadsheet/SheetRewriter.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
@@ -231,6 +232,14 @@ class Writer {
   // Copies sourcePart (not a sheet) and everything it reaches; returns its output name.
   std::string CarryPart(const std::string& sourcePart, std::size_t outputSheet) {
     if (const auto done = partNames_.find(sourcePart); done != partNames_.end()) return done->second;
+    if (carryDepth_ >= limits::kMaxPartChain)
+      Fail(source_->Label() + " is refused: its parts reach one another more than " +
+           std::to_string(limits::kMaxPartChain) + " levels deep");
+    ++carryDepth_;
+    struct Leave {
+      int& depth;
+      ~Leave() { --depth; }
+    } leave{carryDepth_};
     const std::string outputPart = OutputNameFor(sourcePart);
     const std::string type = source_->Pkg().ContentType(sourcePart);
     RecordContentType(outputPart, type);
@@ -241,8 +250,14 @@ class Writer {
                        type == "application/vnd.ms-office.chartex+xml";
     const bool pivotCache = type == "application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml";
     const bool drawing = type == "application/vnd.openxmlformats-officedocument.drawing+xml";
-    if ((chart && RewriteChart(sourcePart, rewritten)) || (pivotCache && RewritePivotCache(sourcePart, rewritten)) ||
-        (drawing && RemoveSlicerShapes(sourcePart, rewritten)))
+    bool changed = (chart && RewriteChart(sourcePart, rewritten)) ||
+                   (pivotCache && RewritePivotCache(sourcePart, rewritten)) ||
+                   (drawing && RemoveSlicerShapes(sourcePart, rewritten));
+    if (!dropped.empty() && IsXmlType(type)) {
+      if (!changed) rewritten = source_->Pkg().Read(sourcePart);
+      changed = RemoveUsesOf(dropped, sourcePart, rewritten) || changed;
+    }
+    if (changed)
       zip_.AddBytes(outputPart, std::move(rewritten));
     else
       zip_.AddRawCopy(outputPart, source_->Pkg().Zip(), source_->Pkg().IndexOf(sourcePart));
@@ -259,8 +274,15 @@ class Writer {
         continue;
       }
       if (!relationship.target.empty() && relationship.target.front() == '#') {
-        // A place in the document (a shape's link), not a part: it stays as it was written.
-        kept.push_back({relationship.id, relationship.type, relationship.target, false});
+        // A place in the document (a shape's link), not a part: it follows its sheet's name,
+        // and goes when its sheet is not in the output.
+        const auto place = RewriteFormula(std::string_view(relationship.target).substr(1), ContextFor(outputSheet));
+        if (!place) {
+          ++losses_["links to other sheets were removed"];
+          dropped.insert(relationship.id);
+          continue;
+        }
+        kept.push_back({relationship.id, relationship.type, "#" + *place, false});
         continue;
       }
       const std::string_view kind = RelationshipKind(relationship.type);
@@ -313,6 +335,43 @@ class Writer {
     std::ostringstream stream;
     document.save(stream, "", pugi::format_raw, pugi::encoding_utf8);
     out = stream.str();
+    return true;
+  }
+
+  static bool IsXmlType(const std::string& type) {
+    return type.size() >= 3 && type.compare(type.size() - 3, 3, "xml") == 0;
+  }
+
+  // Removes from an XML part the elements that use one of the dropped relationships (a link
+  // on a shape, say), so none is left naming a relationship the part no longer has.
+  bool RemoveUsesOf(const std::set<std::string>& dropped, const std::string& sourcePart, std::string& bytes) {
+    pugi::xml_document document;
+    ParseXml(document, bytes, source_->Label(), sourcePart);
+    std::vector<pugi::xml_node> doomed;
+    for (const pugi::xpath_node& found : document.select_nodes("//*[@*]")) {
+      for (pugi::xml_attribute attribute : found.node().attributes()) {
+        const std::string_view name = attribute.name();
+        if (name.find(':') != std::string_view::npos && dropped.count(attribute.value()) > 0 &&
+            (LocalName(name) == "id" || LocalName(name) == "embed" || LocalName(name) == "link")) {
+          doomed.push_back(found.node());
+          break;
+        }
+      }
+    }
+    if (doomed.empty()) return false;
+    // Only the outermost: removing an element frees what it holds.
+    auto inside = [&](pugi::xml_node node) {
+      for (pugi::xml_node up = node.parent(); up; up = up.parent())
+        if (std::find(doomed.begin(), doomed.end(), up) != doomed.end()) return true;
+      return false;
+    };
+    std::vector<pugi::xml_node> outermost;
+    for (pugi::xml_node node : doomed)
+      if (!inside(node)) outermost.push_back(node);
+    for (pugi::xml_node node : outermost) node.parent().remove_child(node);
+    std::ostringstream stream;
+    document.save(stream, "", pugi::format_raw, pugi::encoding_utf8);
+    bytes = stream.str();
     return true;
   }
 
@@ -715,6 +774,7 @@ class Writer {
   std::map<std::string, std::string> defaults_, overrides_;
   std::map<std::string, int> losses_;
   bool needsPersons_ = false;
+  int carryDepth_ = 0;  // CarryPart calls under way
 };
 
 }  // namespace
