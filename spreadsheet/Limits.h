@@ -23,6 +23,10 @@ inline constexpr std::uint64_t kRatioFloorBytes = 16ull << 20;
 // (a cell, a conditional format or validation group, an extension block). The rest of a
 // sheet streams; without this a few compressed megabytes could fill the memory.
 inline constexpr std::uint64_t kMaxHeldElementBytes = 64ull << 20;
+// Parts reached from a sheet through relationships one behind another (a sheet, its drawing,
+// a chart, its picture: real packages need a handful). Deeper chains are refused before
+// they exhaust the stack.
+inline constexpr int kMaxPartChain = 64;
 // Nesting depth of XML elements.
 inline constexpr int kMaxXmlDepth = 256;
 // Entries of the shared-string table.
