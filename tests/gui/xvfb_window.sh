@@ -15,7 +15,7 @@ printf '/tmp\r\n/no/such/workbook.xlsx' > "$work/EXCEL.txt"
 
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
   set -eu
-  "$1/Tabrend" &
+  QT_QPA_PLATFORM=xcb "$1/Tabrend" &
   pid=$!
   "$2" wait Tabrend 15000
   sleep 1
