@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The engine, spreadsheet and command-line tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for a short bounded time on its seeds.
+# One clang build (build-asan, no desktop program) serves both.
+#   scripts/sanitize.sh [FUZZ_SECONDS]     (default 15 per target; 0 skips fuzzing)
+# A longer fuzzing run on its own: scripts/fuzz.sh 3600
+set -euo pipefail
+cd "$(dirname "$0")/.."
+fuzz_seconds=${1:-15}
+build=build-asan
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+# libFuzzer comes with clang: a build dir configured for another compiler starts again.
+if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang' "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
+if [ ! -f "$build/build.ninja" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTABREND_SANITIZE=ON -DTABREND_FUZZ=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=ON >/dev/null
+fi
+cmake --build "$build" -j2
+# Without the desktop program this build holds the engine, spreadsheet and command-line
+# tests; the split_* checks (LibreOffice and openpyxl reading every output) need no
+# sanitizer and take minutes, so the plain build runs them.
+(cd "$build" && ctest --output-on-failure -j2 --timeout 900 -E '^split_')
+
+if [ "$fuzz_seconds" != 0 ]; then
+  TABREND_FUZZ_BUILD="$build" bash scripts/fuzz.sh "$fuzz_seconds"
+fi
