@@ -99,6 +99,20 @@ bool OutsideGrid(std::string_view reference) {
   return column > limits::kMaxColumns || row == 0 || row > limits::kMaxRows;
 }
 
+// Whether a row number ("1048577", "0") lies outside the grid; text of another shape is not
+// judged here.
+bool RowOutsideGrid(std::string_view number) {
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  std::uint64_t row = 0;
+  for (const char c : number) row = std::min<std::uint64_t>(row * 10 + static_cast<std::uint64_t>(c - '0'), limits::kMaxRows + 1);
+  return row == 0 || row > limits::kMaxRows;
+}
+
+std::string OutsideGridMessage(const std::string& what) {
+  return what + " lies outside the grid of " + std::to_string(limits::kMaxRows) + " rows and " +
+         std::to_string(limits::kMaxColumns) + " columns";
+}
+
 Attributes Copy(const XML_Char** attributes) {
   Attributes copy;
   for (int i = 0; attributes[i] != nullptr; i += 2) copy.emplace_back(attributes[i], attributes[i + 1]);
@@ -312,6 +326,8 @@ class SheetStream {
       const std::size_t startEnd = TagEnd(at, size);
       if (startEnd == std::string::npos) break;
       if (!ParseAttributes(at + 1 + rowName_.size(), startEnd, rowAttributes_)) return HandToExpat(at, last);
+      if (const std::string* number = Find(rowAttributes_, "r"); number != nullptr && RowOutsideGrid(*number))
+        Fail(where_ + ": " + OutsideGridMessage("row " + *number));
       if (pending_[startEnd - 1] == '/') {
         main_.append(pending_, at, startEnd + 1 - at);
         at = startEnd + 1;
@@ -597,6 +613,10 @@ class SheetStream {
       if (std::string* sink = Sink()) AppendEscapedText(*sink, pending);
     }
     if (local == "sheetData" && depth_ == 2) sawSheetData_ = true;
+    if (local == "row" && depth_ == 3)
+      for (int i = 0; attributes[i] != nullptr; i += 2)
+        if (std::string_view(attributes[i]) == "r" && RowOutsideGrid(attributes[i + 1]))
+          return Stop(OutsideGridMessage(std::string("row ") + attributes[i + 1]));
     if (local == "c") {
       inCell_ = true;
       cellDepth_ = depth_;
@@ -763,8 +783,7 @@ class SheetStream {
 
   void FinishCell(std::string& sink) {
     if (const std::string* reference = Find(cellAttributes_, "r"); reference != nullptr && OutsideGrid(*reference))
-      Fail(where_ + ": cell " + *reference + " lies outside the grid of " + std::to_string(limits::kMaxRows) +
-           " rows and " + std::to_string(limits::kMaxColumns) + " columns");
+      Fail(where_ + ": " + OutsideGridMessage("cell " + *reference));
     const std::string* cellType = Find(cellAttributes_, "t");
     if (!hasFormula_ && (cellType == nullptr || *cellType != "s")) {
       // Nothing in it changes: the cell goes on as it was written.
