@@ -98,10 +98,17 @@ Finished RunAndWait(const Names& args, const Names& environmentChanges) {
 }
 
 // Dead, or a zombie nobody reaps (the container's first process may not).
+// Whether the process has ended (or is a zombie). A killed process takes a moment to
+// end, longer on a loaded machine: it has 5 seconds.
 bool Gone(pid_t pid) {
-  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const auto close = stat.rfind(')');
-  return stat.empty() || (close != std::string::npos && stat.substr(close + 2, 1) == "Z");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    if (stat.empty() || (close != std::string::npos && stat.substr(close + 2, 1) == "Z")) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 // CSV text with every unquoted TRUE or FALSE field written 1 or 0.

@@ -158,6 +158,9 @@ struct MoveCase {
   int newSelection;
 };
 
+// Names the case in the test list ("up_3"), rather than its raw bytes.
+void PrintTo(const MoveCase& move, std::ostream* out) { *out << (move.up ? "up_" : "down_") << move.selected; }
+
 class MoveTest : public DesktopTest, public testing::WithParamInterface<MoveCase> {};
 
 TEST_P(MoveTest, MovesTheSelectedEntryWithItsIcon) {
