@@ -265,6 +265,20 @@ class Writer {
     return outputPart;
   }
 
+  // Whether part is the workbook's own or one of its sheets (or their strings, styles, chain):
+  // never carried as an attachment, whatever kind a sheet's relationship claims for it.
+  bool IsWorkbookLevelPart(const std::string& part) {
+    if (workbookLevelParts_.empty()) {
+      workbookLevelParts_.insert(source_->WorkbookPart());
+      for (const SourceSheet& sheet : source_->Sheets())
+        if (!sheet.part.empty()) workbookLevelParts_.insert(sheet.part);
+      for (const Relationship& relationship : source_->Pkg().RelationshipsOf(source_->WorkbookPart()))
+        if (!relationship.external && IsSheetOrWorkbookKind(RelationshipKind(relationship.type)))
+          workbookLevelParts_.insert(relationship.targetPart);
+    }
+    return workbookLevelParts_.count(part) > 0;
+  }
+
   std::vector<ReferencedPart> CarryRelationships(const std::string& sourcePart, const std::string& outputPart,
                                                  std::size_t outputSheet, std::set<std::string>& dropped) {
     std::vector<ReferencedPart> kept;
@@ -291,7 +305,7 @@ class Writer {
         continue;
       }
       if (IsSheetOrWorkbookKind(kind) || !source_->Pkg().Has(relationship.targetPart) ||
-          relationship.targetPart == sourcePart) {
+          relationship.targetPart == sourcePart || IsWorkbookLevelPart(relationship.targetPart)) {
         ++losses_[kRelationshipDropped];
         dropped.insert(relationship.id);
         continue;
@@ -769,6 +783,7 @@ class Writer {
   std::vector<CarriedName> names_;
   std::map<std::string, std::string> partNames_;  // source part -> output part
   std::set<std::string> taken_;                    // folded output part names in use
+  std::set<std::string> workbookLevelParts_;       // filled on first use
   std::vector<ReferencedPart> workbookRelationships_;
   std::vector<std::pair<std::string, ReferencedPart>> pivotCaches_;
   std::map<std::string, std::string> defaults_, overrides_;

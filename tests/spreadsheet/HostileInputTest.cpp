@@ -265,6 +265,34 @@ TEST(OutputPathTest, NoSheetNameLeavesTheOutputFolder) {
   EXPECT_EQ(result.errors.size(), names.size() - 3) << testing::PrintToString(result.errors);
 }
 
+// A sheet's relationship to another sheet's part, or to the workbook's own parts, carries
+// nothing of them, whatever kind of link it claims to be.
+TEST(OutputPathTest, ALinkToAnotherSheetsPartCarriesNothingOfIt) {
+  const std::string rels = "http://schemas.openxmlformats.org/package/2006/relationships";
+  std::string links;
+  int id = 0;
+  for (const char* target : {"sheet2.xml", "/xl/workbook.xml", "../sharedStrings.xml"})
+    links += "<Relationship Id=\"rId" + std::to_string(++id) + "\" Type=\"http://example.com/attachment\" Target=\"" +
+             target + "\"/>";
+  Sandbox sandbox;
+  WriteFile(sandbox.Input("Book.xlsx"),
+            Package({{"xl/worksheets/_rels/sheet1.xml.rels", "<Relationships xmlns=\"" + rels + "\">" + links + "</Relationships>"},
+                     {"xl/worksheets/sheet2.xml", Sheet("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>secret</t></is></c></row>")}}));
+  const SplitResult result = SplitEverySheet(sandbox, "Book.xlsx", false);
+  ASSERT_EQ(result.problem, "");
+  ASSERT_TRUE(result.outputs.count("Data.xlsx"));
+  spreadsheet::ZipReader output(sandbox.Out() + "/Data.xlsx");
+  std::vector<std::string> names;
+  for (std::uint64_t i = 0; i < output.EntryCount(); ++i) names.push_back(output.EntryName(i));
+  for (const std::string& name : names) {
+    EXPECT_NE(name, "xl/worksheets/sheet2.xml");
+    EXPECT_EQ(name.find("workbook1"), std::string::npos) << name;
+    EXPECT_EQ(name.find("sharedStrings1"), std::string::npos) << name;
+  }
+  EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.rfind("xl/worksheets/sheet", 0) == 0; }), 1)
+      << testing::PrintToString(names);
+}
+
 // Every input a fuzzer once broke the engine with: it now fails with its error, or splits.
 struct Regression {
   const char* file;   // under tests/spreadsheet/regressions/
@@ -312,6 +340,9 @@ const Regression kRegressions[] = {
      "(invalid token))"},
     {"parts/cell_outside_grid.txt",
      "'Book.xlsx': sheet 'Other Sheet': cell XFE1 lies outside the grid of 1048576 rows and 16384 columns"},
+    {"parts/sheet_linked_to_another_sheets_part.txt",
+     "'Book.xlsx': sheet 'Other Sheet': part xl/worksheets/sheet2.xml is not well-formed XML (line 1: mismatched "
+     "tag)"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Found, RegressionTest, testing::ValuesIn(kRegressions),
