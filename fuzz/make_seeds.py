@@ -3,7 +3,7 @@
 
     make_seeds.py SEEDS_DIR [WORKBOOK...]
 
-Writes SEEDS_DIR/package (workbooks: made here by XlsxWriter, plus the given ones),
+Writes SEEDS_DIR/package (the given workbooks: the test fixtures, the sample, corpus files),
 SEEDS_DIR/parts (the same workbooks as fuzz_parts texts), SEEDS_DIR/formula (formulas
 found in them, plus hand-picked ones) and SEEDS_DIR/command_line.
 """
@@ -13,72 +13,8 @@ import shutil
 import sys
 import zipfile
 
-import xlsxwriter
-
 MAX_PART = 12 * 1024      # a parts seed keeps XML parts up to this size
 MAX_PARTS_SEED = 48 * 1024
-
-
-def make_workbooks(folder):
-    """Small workbooks with the features the split rewrites."""
-    path = os.path.join(folder, 'features.xlsx')
-    book = xlsxwriter.Workbook(path)
-    data = book.add_worksheet('Data')
-    other = book.add_worksheet("It's Q1")
-    hidden = book.add_worksheet('Hidden')
-    hidden.hide()
-    bold = book.add_format({'bold': True, 'num_format': '0.00%'})
-    data.write_row('A1', ['Name', 'Value', 'Rich'], bold)
-    data.write_column('A2', ['alpha', 'beta', 'gamma'])
-    data.write_column('B2', [1, 2.5, -3])
-    data.write_rich_string('C2', 'plain ', bold, 'bold')
-    data.write_formula('D2', "=SUM(B2:B4)+'It''s Q1'!A1", None, 7)
-    data.write_formula('D3', '=Rate*B3', None, 1)
-    data.write_array_formula('E2:E4', '{=B2:B4*2}')
-    data.write_formula('F2', '=[1]Other!A1', None, 0)
-    data.merge_range('A6:C6', 'merged', bold)
-    data.conditional_format('B2:B4', {'type': 'formula', 'criteria': "='It''s Q1'!$A$1>1", 'format': bold})
-    data.data_validation('B2:B4', {'validate': 'list', 'source': '=Hidden!$A$1:$A$3'})
-    data.write_url('A8', "internal:'It''s Q1'!A1", string='link')
-    data.write_url('A9', 'https://example.com/', string='web')
-    data.write_comment('A2', 'a comment')
-    data.freeze_panes(1, 1)
-    data.autofilter('A1:C4')
-    data.set_column('A:A', 20)
-    data.set_row(3, 30)
-    data.print_area('A1:F9')
-    data.repeat_rows(0)
-    data.add_table('H1:I3', {'name': 'Sales', 'data': [[1, 2], [3, 4]]})
-    data.write_formula('K1', '=SUM(Sales[Column1])', None, 4)
-    other.write('A1', 5)
-    other.write_formula('A2', '=Data!B2*2', None, 2)
-    other.set_tab_color('red')
-    hidden.write_column('A1', ['x', 'y', 'z'])
-    book.define_name('Rate', '=Data!$B$2')
-    book.define_name("'It's Q1'!Local", "='It''s Q1'!$A$1")
-    book.define_name('Everywhere', '=Data!$A$1:Hidden!$A$1')
-    chart = book.add_chart({'type': 'column'})
-    chart.add_series({'values': '=Data!$B$2:$B$4', 'categories': "='It''s Q1'!$A$1:$A$2", 'name': '=Data!$A$1'})
-    data.insert_chart('M2', chart)
-    sheet = book.add_chartsheet('Chart')
-    chart2 = book.add_chart({'type': 'line'})
-    chart2.add_series({'values': '=Data!$B$2:$B$4'})
-    sheet.set_chart(chart2)
-    book.close()
-
-    path = os.path.join(folder, 'strings.xlsx')
-    book = xlsxwriter.Workbook(path)
-    for n in range(3):
-        sheet = book.add_worksheet('S%d' % n)
-        for row in range(20):
-            sheet.write_row(row, 0, ['text %d' % ((row * 7 + n) % 11), row, row * 0.5])
-        sheet.write_formula('E1', '=S0!A1&S%d!A2' % ((n + 1) % 3), None, 'x')
-    book.close()
-
-    path = os.path.join(folder, 'single.xlsx')
-    book = xlsxwriter.Workbook(path)
-    book.add_worksheet('single').write('A1', 'single')
-    book.close()
 
 
 def parts_text(path):
@@ -120,7 +56,6 @@ def main():
     folders = {name: os.path.join(seeds, name) for name in ('package', 'parts', 'formula', 'command_line')}
     for folder in folders.values():
         os.makedirs(folder, exist_ok=True)
-    make_workbooks(folders['package'])
     for index, source in enumerate(sys.argv[2:]):
         name = '%03d_%s' % (index, re.sub(r'[^A-Za-z0-9._-]', '_', os.path.basename(source)))
         shutil.copyfile(source, os.path.join(folders['package'], name))

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan and UBSan; in build-fuzz, or $TABREND_FUZZ_BUILD)
-# and fuzzes each for SECONDS (default 20) on seeds made at run time from fixtures written by
-# XlsxWriter, the sample and a bounded selection of the shared corpus, after running the
+# and fuzzes each for SECONDS (default 20) on seeds made at run time from the test fixtures,
+# the sample and a bounded selection of the shared corpus, after running the
 # committed regression inputs. A longer run, all targets or some:
 #     scripts/fuzz.sh 3600 [fuzz_parts fuzz_split ...]
 # Findings land in BUILD/findings/TARGET; the grown corpus stays in BUILD/corpus/TARGET.
@@ -20,12 +20,15 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" -j2 --target "${targets[@]}"
 
-# Seeds: fixtures made by XlsxWriter, the sample, and the smallest files of the shared corpus.
+# Seeds: the test fixtures (those under 64 KB: no ZIP bomb), the sample, and the smallest
+# files of the shared corpus.
 seeds="$build/seeds"
-rm -rf "$seeds"
+rm -rf "$seeds" "$build/fixtures"
+/usr/bin/python3 tests/tools/make_fixtures.py "$build/fixtures" --no-lo >/dev/null
 corpus_dir=../shared/corpus
-mapfile -t picked < <(find "$corpus_dir" -type f \( -name '*.xlsx' -o -name '*.xlsm' -o -name '*.xltx' \) \
-  -size -24k 2>/dev/null | sort | head -n 60)
+mapfile -t picked < <( (find "$build/fixtures" -type f -size -64k | sort
+  find "$corpus_dir" -type f \( -name '*.xlsx' -o -name '*.xlsm' -o -name '*.xltx' \) -size -24k 2>/dev/null |
+    sort | head -n 60) )
 /usr/bin/python3 fuzz/make_seeds.py "$seeds" samples/*.xlsx "${picked[@]}"
 
 declare -A seed_of=([fuzz_open]=package [fuzz_split]=package [fuzz_parts]=parts [fuzz_formula]=formula
