@@ -110,8 +110,10 @@ class Rewriter {
   void ErrorLiteral() {
     const std::size_t start = at_++;
     while (at_ < in_.size() && (std::isalnum(static_cast<unsigned char>(in_[at_])) || in_[at_] == '/' || in_[at_] == '_')) ++at_;
-    if (at_ < in_.size() && (in_[at_] == '!' || in_[at_] == '?')) ++at_;
+    const bool open = !(at_ < in_.size() && (in_[at_] == '!' || in_[at_] == '?'));
+    if (!open) ++at_;
     out_.append(in_.substr(start, at_ - start));
+    if (open) openErrorLiteralEnd_ = out_.size();
   }
 
   void Number() {
@@ -174,6 +176,20 @@ class Rewriter {
     return SheetPrefix(name);
   }
 
+  // A sheet name written where it would read back as part of what comes before it: right
+  // after a word ("x'Q1'!A1"), after "word:" ("A1:'Q1'!B2" would become a 3-D reference) or
+  // after an unfinished error literal ("#N/'Q1'!A1"). There it keeps its quotes, whatever its
+  // shape.
+  std::string SheetNameHere(const std::string& name) const {
+    const std::string written = FormulaSheetName(name);
+    const std::size_t n = out_.size();
+    const bool glued = n > 0 && (IsWordChar(out_[n - 1]) || out_[n - 1] == '\'' || out_[n - 1] == '#' ||
+                                 (out_[n - 1] == ':' && n > 1 && IsWordChar(out_[n - 2])) ||
+                                 openErrorLiteralEnd_ == n);
+    if (!glued || written.front() == '\'') return written;
+    return "'" + written + "'";  // a plain name holds no quote to double
+  }
+
   bool SheetPrefix(const std::string& name) {
     if (!name.empty() && name.front() == '[') return false;  // another workbook
     const auto colon = name.find(':');
@@ -182,13 +198,13 @@ class Rewriter {
       const auto first = context_.sheet(name.substr(0, colon));
       const auto last = context_.sheet(name.substr(colon + 1));
       if (!first || !last || *first != *last) return false;
-      out_ += FormulaSheetName(*first) + "!";
+      out_ += SheetNameHere(*first) + "!";
       afterSheet_ = true;
       return true;
     }
     const auto renamed = context_.sheet(name);
     if (!renamed) return false;
-    out_ += FormulaSheetName(*renamed) + "!";
+    out_ += SheetNameHere(*renamed) + "!";
     afterSheet_ = true;
     return true;
   }
@@ -232,6 +248,7 @@ class Rewriter {
   std::string out_;
   std::size_t at_ = 0;
   bool afterSheet_ = false;
+  std::size_t openErrorLiteralEnd_ = std::string::npos;  // where out_ ended after "#..." without "!"
 };
 
 }  // namespace

@@ -360,6 +360,7 @@ TEST(RegressionListTest, EveryInputHasItsRow) {
   for (const auto& entry : fs::recursive_directory_iterator(RegressionsDir())) {
     if (!entry.is_regular_file()) continue;
     const std::string file = fs::relative(entry.path(), RegressionsDir()).string();
+    if (file.rfind("formula/", 0) == 0) continue;  // formulas, not workbooks: FormulaTest reads them
     EXPECT_TRUE(listed.count(file)) << file << " has no row in kRegressions";
   }
 }
