@@ -83,22 +83,6 @@ bool IsFormulaText(std::string_view local) {
   return local == "formula" || local == "formula1" || local == "formula2" || local == "f";
 }
 
-// Whether an A1 cell reference ("XFE1", "A0") lies outside the format's grid. Text of
-// another shape is not judged here.
-bool OutsideGrid(std::string_view reference) {
-  std::size_t i = 0;
-  std::uint64_t column = 0;
-  for (; i < reference.size() && std::isalpha(static_cast<unsigned char>(reference[i])); ++i)
-    column = std::min<std::uint64_t>(column * 26 + static_cast<std::uint64_t>(std::toupper(static_cast<unsigned char>(reference[i])) - 'A' + 1),
-                                     limits::kMaxColumns + 1);
-  const std::size_t letters = i;
-  std::uint64_t row = 0;
-  for (; i < reference.size() && std::isdigit(static_cast<unsigned char>(reference[i])); ++i)
-    row = std::min<std::uint64_t>(row * 10 + static_cast<std::uint64_t>(reference[i] - '0'), limits::kMaxRows + 1);
-  if (letters == 0 || i == letters || i != reference.size()) return false;
-  return column > limits::kMaxColumns || row == 0 || row > limits::kMaxRows;
-}
-
 // Whether a row number ("1048577", "0") lies outside the grid; text of another shape is not
 // judged here.
 bool RowOutsideGrid(std::string_view number) {
@@ -106,6 +90,19 @@ bool RowOutsideGrid(std::string_view number) {
   std::uint64_t row = 0;
   for (const char c : number) row = std::min<std::uint64_t>(row * 10 + static_cast<std::uint64_t>(c - '0'), limits::kMaxRows + 1);
   return row == 0 || row > limits::kMaxRows;
+}
+
+// Whether an A1 cell reference ("XFE1", "A0") lies outside the format's grid. Text of
+// another shape is not judged here.
+bool OutsideGrid(std::string_view reference) {
+  std::size_t letters = 0;
+  std::uint64_t column = 0;
+  for (; letters < reference.size() && std::isalpha(static_cast<unsigned char>(reference[letters])); ++letters)
+    column = std::min<std::uint64_t>(column * 26 + static_cast<std::uint64_t>(std::toupper(static_cast<unsigned char>(reference[letters])) - 'A' + 1),
+                                     limits::kMaxColumns + 1);
+  const std::string_view row = reference.substr(letters);
+  if (letters == 0 || row.empty() || row.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  return column > limits::kMaxColumns || RowOutsideGrid(row);
 }
 
 std::string OutsideGridMessage(const std::string& what) {
