@@ -1,8 +1,10 @@
 // The batch: the workbooks of the source, a target folder for each, and the final opening
 // of the output root.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ostream>
 
@@ -18,6 +20,15 @@ namespace {
 bool IsFolder(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The opener takes a relative "-dash" for one of its options; an absolute path never is one.
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path.front() == '/') return path;
+  char* cwd = ::getcwd(nullptr, 0);
+  const std::string absolute = cwd != nullptr ? std::string(cwd) + "/" + path : "./" + path;
+  std::free(cwd);
+  return absolute;
 }
 
 std::string Joined(const std::vector<std::string>& names) {
@@ -80,7 +91,13 @@ bool Module1::RunBatch() {
       if (Verbose) log_ << path << ": no workbook name to make its folder from; batch stopped\n";
       break;
     }
-    if (folderMode) target += base;
+    // Two workbooks of one base name (a.xlsx, a.xlsm) get folders of their own: a, a_2.
+    std::string renamedFolder;
+    if (folderMode) {
+      const std::string folder = OutputNames.Claim(OutputRoot, base, "");
+      if (folder != base) renamedFolder = "written into the folder " + folder + ": " + base + " holds another workbook of this run";
+      target += folder;
+    }
     // A folder that exists is used as it is, hidden or not.
     if (!IsFolder(target) && ::mkdir(target.c_str(), 0777) != 0) {
       const int error = errno;
@@ -93,6 +110,7 @@ bool Module1::RunBatch() {
     }
     WorkbookReport report;
     report.path = path;
+    if (!renamedFolder.empty()) report.renamed.push_back(renamedFolder);
     try {
       if (!SplitWorkbookFile(path, target, report)) complete = false;
     } catch (const std::exception& failure) {
@@ -105,7 +123,7 @@ bool Module1::RunBatch() {
   }
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
 
-  if (OpenOutput && IsFolder(OutputRoot)) opener_.Open(OutputRoot);
+  if (OpenOutput && IsFolder(OutputRoot)) opener_.Open(AbsolutePath(OutputRoot));
   return complete;
 }
 
@@ -121,6 +139,7 @@ void Module1::Report(const WorkbookReport& report) {
     if (!report.written.empty()) log_ << "; wrote before that " << Joined(report.written);
   }
   log_ << '\n';
+  for (const auto& renamed : report.renamed) log_ << "  " << renamed << '\n';
   for (const auto& loss : report.losses) log_ << "  " << loss << '\n';
 }
 

@@ -28,10 +28,11 @@ bool IsHelpRequest(const std::vector<std::string>& args) {
   return token == "--help" || token == "-h" || token == "/?";
 }
 
-bool HasSwitch(const std::vector<std::string>& args, std::string_view name) {
-  for (std::size_t slot = kFirstSwitchSlot; slot < args.size() && slot < kSwitchSlotEnd; ++slot) {
-    if (AsciiLower(args[slot]) == name) return true;
-  }
+// One of the program's own switches, whatever its value: "/name=...", "/overwrite=...".
+bool IsSwitch(const std::string& token) {
+  const std::string lower = AsciiLower(token);
+  for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose="})
+    if (lower.rfind(name, 0) == 0) return true;
   return false;
 }
 
@@ -76,9 +77,6 @@ bool Module1::SplitCommandLine(const std::string& line) {
 }
 
 bool Module1::ParseOptions(const std::string& tail) {
-  NameMode = tabrend::NameMode::kSheetName;
-  Overwrite = true;
-  OpenOutput = false;
   if (tail.empty()) {
     Rejection = "the command line is empty";
     return false;
@@ -87,6 +85,31 @@ bool Module1::ParseOptions(const std::string& tail) {
     Rejection = "more than " + std::to_string(kMaxArgs) + " arguments";
     return false;
   }
+  return ReadOptions();
+}
+
+bool Module1::ParseOptions(const std::vector<std::string>& arguments) {
+  // The shell has cut and unquoted the line already: each argument is taken as it is.
+  Args.clear();
+  for (const auto& argument : arguments) {
+    if (argument.empty()) continue;  // an empty quoted string holds no place
+    if (Args.size() == kMaxArgs) {
+      Rejection = "more than " + std::to_string(kMaxArgs) + " arguments";
+      return false;
+    }
+    Args.push_back(argument);
+  }
+  if (Args.empty()) {
+    Rejection = "the command line is empty";
+    return false;
+  }
+  return ReadOptions();
+}
+
+bool Module1::ReadOptions() {
+  NameMode = tabrend::NameMode::kSheetName;
+  Overwrite = true;
+  OpenOutput = false;
   SourcePath = Args.size() > 0 ? Args[0] : std::string();
   OutputRoot = Args.size() > 1 ? Args[1] : std::string();
   const int kind = GetPathKind(SourcePath);
@@ -96,9 +119,13 @@ bool Module1::ParseOptions(const std::string& tail) {
     return false;
   }
   // Without an output root there is nowhere sensible to write; the file system's root is
-  // not a guess worth making.
+  // not a guess worth making, and neither is a folder named like a switch.
   if (OutputRoot.empty()) {
     Rejection = "no output folder given";
+    return false;
+  }
+  if (IsSwitch(OutputRoot)) {
+    Rejection = "no output folder given: '" + OutputRoot + "' is a switch";
     return false;
   }
   if (OutputRoot.back() != '/') OutputRoot += '/';
@@ -145,35 +172,34 @@ Exit status:
 )";
 }
 
-std::string CommandTail(int argc, const char* const* argv) {
-  std::string tail;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (i > 1) tail += ' ';
-    if (argument.empty() || argument.find(' ') != std::string_view::npos) {
-      tail += '"';
-      tail += argument;
-      tail += '"';
-    } else {
-      tail += argument;
-    }
-  }
-  return tail;
-}
+namespace {
 
-int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
-             std::ostream& err) {
-  Module1 module(opener, err);
-  const bool accepted = module.ParseOptions(tail);
+int Finish(Module1& module, bool accepted, std::ostream& out, std::ostream& err) {
   if (IsHelpRequest(module.Args)) {
     out << Usage();
     return kExitDone;
   }
   if (!accepted) {
-    if (HasSwitch(module.Args, "/verbose=1")) err << "tabrendcli: " << module.Rejection << '\n';
+    err << "tabrendcli: " << module.Rejection << " (tabrendcli --help lists the usage)\n";
     return kExitNotAccepted;
   }
   return module.RunBatch() ? kExitDone : kExitFailed;
+}
+
+}  // namespace
+
+int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
+             std::ostream& err) {
+  Module1 module(opener, err);
+  const bool accepted = module.ParseOptions(tail);
+  return Finish(module, accepted, out, err);
+}
+
+int FormLoad(const std::vector<std::string>& arguments, FolderOpener& opener, std::ostream& out,
+             std::ostream& err) {
+  Module1 module(opener, err);
+  const bool accepted = module.ParseOptions(arguments);
+  return Finish(module, accepted, out, err);
 }
 
 }  // namespace tabrend::cli

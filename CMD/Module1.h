@@ -40,6 +40,7 @@ struct WorkbookReport {
   std::vector<std::string> written;  // output file names, in the order written
   std::vector<std::string> skipped;  // existing output files left alone ("/overwrite=0")
   std::vector<std::string> losses;   // "file: what the copy could not keep"
+  std::vector<std::string> renamed;  // sheets written under another name than their own
   bool done = false;
   long errorNumber = 0;
   std::string error;  // the failure's description; empty when done
@@ -63,6 +64,9 @@ class Module1 {
   // True when a batch may run: the line was accepted, the source is a file or folder, and
   // an output root was given.
   bool ParseOptions(const std::string& tail);
+  // The same for arguments the shell has already cut: each is taken as it is (empty ones
+  // are dropped, as an empty quoted string holds no place on a line).
+  bool ParseOptions(const std::vector<std::string>& arguments);
 
   // Splits every workbook of the source. True when every workbook was split; false when one
   // failed or the batch stopped early (folder unlisted, folder not created, failure escaped).
@@ -90,6 +94,8 @@ class Module1 {
   bool Verbose = false;
   std::vector<std::string> BatchFiles;
   std::int32_t RunningNumber = 0;
+  // The names this run gave out, so that no output replaces another of the same run.
+  RunOutputNames OutputNames;
   std::string Rejection;  // why ParseOptions returned false, for "/verbose=1"
 
   // Replaceable in tests: the random parts of cleaned names, and how the application is
@@ -99,6 +105,7 @@ class Module1 {
   ApplicationSource AttachApplication;
 
  private:
+  bool ReadOptions();  // from Args
   void Report(const WorkbookReport& report);
 
   FolderOpener& opener_;
@@ -112,13 +119,13 @@ std::string GetBaseName(const std::string& path);
 // The text printed for --help, -h and /?.
 std::string Usage();
 
-// The command-line tail rebuilt from argv[1..]: arguments joined by blanks, an argument that
-// holds a blank (or is empty) put back in double quotes, as a shell user quoted it.
-std::string CommandTail(int argc, const char* const* argv);
-
 // The whole run: parse, batch, exit status. Prints the usage on out for a lone --help, -h
 // or /?; writes nothing else on out.
 int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
+             std::ostream& err);
+// The same for the arguments as the shell passed them. A command line that is not accepted
+// is told on err in one line; nothing else is written there without "/verbose=1".
+int FormLoad(const std::vector<std::string>& arguments, FolderOpener& opener, std::ostream& out,
              std::ostream& err);
 
 }  // namespace tabrend::cli

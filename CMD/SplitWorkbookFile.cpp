@@ -46,15 +46,23 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
       automation::Sheet& sheet = source->Worksheets()(i);
       const std::string sheetName = sheet.name();
       // The number is drawn before the existence test, so a skipped sheet still uses one.
-      const std::string file =
-          OutputName(listed, sheetName, NameMode, RunningNumber, *Random) + "." + extension;
+      const std::string base = OutputName(listed, sheetName, NameMode, RunningNumber, *Random);
+      // Another output of this run holding the name keeps it; this one takes the next free.
+      const std::string file = OutputNames.Claim(folder, base, "." + extension);
+      if (file != base + "." + extension)
+        report.renamed.push_back("sheet '" + sheetName + "' written as " + file + ": " + base + "." +
+                                 extension + " is another output of this run");
       if (!Overwrite && FileExists(folder + file)) {
         report.skipped.push_back(file);
         continue;
       }
-      for (const auto& loss : WriteSheetFile(*app, sheet, folder + file, sheetName)) {
-        report.losses.push_back(file + ": " + loss);
+      const SheetFileResult result = WriteSheetFile(
+          *app, sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly);
+      if (!result.placed) {  // another run wrote it meanwhile
+        report.skipped.push_back(file);
+        continue;
       }
+      for (const auto& loss : result.losses) report.losses.push_back(file + ": " + loss);
       report.written.push_back(file);
     }
     sourceClosed = true;

@@ -48,6 +48,24 @@ std::optional<Answer> TakeAnswer(const Request& request) {
   return std::nullopt;
 }
 
+// Long unbroken runs (paths, long names) get break opportunities after each "/" and every
+// 40 characters, so that a message box wraps them instead of growing past the screen.
+QString Wrappable(const QString& text) {
+  constexpr int kLongRun = 60, kPiece = 40;
+  QString result;
+  int run = 0, sinceBreak = 0;
+  for (const QChar c : text) {
+    result += c;
+    run = c.isSpace() ? 0 : run + 1;
+    sinceBreak = c.isSpace() ? 0 : sinceBreak + 1;
+    if (run >= kLongRun / 2 && (c == QLatin1Char('/') || sinceBreak >= kPiece)) {
+      result += QChar(0x200B);  // zero-width space
+      sinceBreak = 0;
+    }
+  }
+  return result;
+}
+
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::Information: return QMessageBox::Information;
@@ -163,7 +181,7 @@ void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) {
     State().asked.push_back(request);
     return;
   }
-  QMessageBox box(BoxIcon(icon), QStringLiteral("Tabrend"), text, QMessageBox::Ok, owner);
+  QMessageBox box(BoxIcon(icon), QStringLiteral("Tabrend"), Wrappable(text), QMessageBox::Ok, owner);
   box.exec();
 }
 

@@ -121,6 +121,10 @@ class WorkbookImpl : public Workbook {
   void Save() override;
   void Close() override;
   std::string Name() const override { return name_; }
+  std::string FullName() const override {
+    if (!savedPath_.empty()) return savedPath_;
+    return openedPath_.empty() ? name_ : openedPath_;
+  }
   std::vector<std::string> LossReport() const override { return lossReport_; }
 
   void CheckOpen() const {
@@ -324,14 +328,12 @@ void WorkbookImpl::SaveAs(const std::string& path) {
   const std::string file = FileNameOf(path);
   const std::string label = "'" + file + "'";
   if (file.empty()) throw AutomationError(kApplicationDefined, "'" + path + "' cannot be saved: it names no file");
-  for (unsigned char c : path)
+  // The folder is the caller's to choose; only the file's own name is the application's.
+  for (unsigned char c : file)
     if (c < 0x20 || c == 0x7F)
       throw AutomationError(kApplicationDefined, label + " cannot be saved: the name holds a control character");
-  if (path.find('\\') != std::string::npos)
+  if (file.find('\\') != std::string::npos)
     throw AutomationError(kApplicationDefined, label + " cannot be saved: a file name cannot hold \"\\\"");
-  if (path == ".." || path.rfind("../", 0) == 0 || path.find("/../") != std::string::npos ||
-      (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0))
-    throw AutomationError(kApplicationDefined, label + " cannot be saved: the path climbs out of its folder with \"..\"");
   struct stat info {};
   const std::string folder = FolderOf(path);
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))

@@ -72,6 +72,8 @@ class Workbook {
   virtual void Close() = 0;
   // The file name (no folder), or "Book1" and so on for a workbook never saved.
   virtual std::string Name() const = 0;
+  // The file's full path as it was opened or last saved; Name() for a workbook never saved.
+  virtual std::string FullName() const = 0;
   // What the last save could not keep of the copied sheets (dropped formulas, links,
   // parts), one line each, for a person to read. Empty when nothing was lost.
   virtual std::vector<std::string> LossReport() const = 0;

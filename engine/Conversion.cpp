@@ -30,6 +30,7 @@
 #include <thread>
 #include <utility>
 
+#include "engine/SignalCleanup.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/FileFormat.h"
 
@@ -44,43 +45,6 @@ using spreadsheet::FileFormat;
 constexpr char kNotInstalled[] =
     " needs LibreOffice to be opened: install the Debian package libreoffice-calc-nogui";
 constexpr std::size_t kMaxWorkbooksPerStart = 100;
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// ---- Removal of a folder tree with system calls only, so a signal handler may run it.
-
-bool RemoveEntry(int parent, const char* name, int depth);
-
-void EmptyFolder(int folder, int depth) {
-  alignas(struct dirent64) char buffer[8192];
-  // Entries are removed while the folder is read, so read it again until a pass removes none.
-  for (bool removed = true; removed;) {
-    removed = false;
-    if (::lseek(folder, 0, SEEK_SET) < 0) return;
-    for (;;) {
-      const ssize_t got = ::getdents64(folder, buffer, sizeof buffer);
-      if (got <= 0) break;
-      for (ssize_t at = 0; at < got;) {
-        const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
-        at += entry->d_reclen;
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-        if (RemoveEntry(folder, name, depth + 1)) removed = true;
-      }
-    }
-  }
-}
-
-bool RemoveEntry(int parent, const char* name, int depth) {
-  if (::unlinkat(parent, name, 0) == 0) return true;
-  if ((errno != EISDIR && errno != EPERM) || depth > 64) return false;
-  const int folder = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (folder < 0) return false;
-  EmptyFolder(folder, depth);
-  ::close(folder);
-  return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
-}
-
-void RemoveTree(const char* path) { RemoveEntry(AT_FDCWD, path, 0); }
 
 // ---- Process-wide state.
 
@@ -105,6 +69,7 @@ struct Kept {
 struct State {
   std::mutex folders;  // root and users
   std::string root;
+  std::unique_ptr<RemovedOnSignal> rootOnSignal;
   std::size_t users = 0;
   std::mutex conversions;  // one LibreOffice at a time
   std::mutex kept;
@@ -119,60 +84,6 @@ State& Global() {
   return *state;
 }
 
-// What a signal handler needs, in plain memory.
-char gSignalRoot[PATH_MAX];
-std::atomic<bool> gSignalRootLive{false};
-std::atomic<pid_t> gRunningGroup{0};
-struct sigaction gPrevious[std::size(kCleanupSignals)];
-
-void OnTerminatingSignal(int number, siginfo_t* info, void* context) {
-  const int savedErrno = errno;
-  const pid_t group = gRunningGroup.load();
-  if (group > 0) ::kill(-group, SIGKILL);
-  if (gSignalRootLive.load()) RemoveTree(gSignalRoot);
-  for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
-    if (kCleanupSignals[i] != number) continue;
-    const struct sigaction& previous = gPrevious[i];
-    if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
-      previous.sa_sigaction(number, info, context);
-      errno = savedErrno;
-      return;
-    }
-    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
-      previous.sa_handler(number);
-      errno = savedErrno;
-      return;
-    }
-  }
-  // End as the signal would have ended the program.
-  ::signal(number, SIG_DFL);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, number);
-  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-  ::raise(number);
-}
-
-void InstallCleanupHandlers() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction ours {};
-    ours.sa_sigaction = OnTerminatingSignal;
-    ours.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&ours.sa_mask);
-    for (int number : kCleanupSignals) sigaddset(&ours.sa_mask, number);
-    for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
-      ::sigaction(kCleanupSignals[i], nullptr, &gPrevious[i]);
-      // A signal the program ignores (SIGHUP under nohup) stays ignored.
-      if ((gPrevious[i].sa_flags & SA_SIGINFO) == 0 && gPrevious[i].sa_handler == SIG_IGN) continue;
-      ::sigaction(kCleanupSignals[i], &ours, nullptr);
-    }
-    std::atexit([] {
-      if (gSignalRootLive.exchange(false)) RemoveTree(gSignalRoot);
-    });
-  });
-}
-
 std::string TemporaryBase() {
   const char* base = std::getenv("TMPDIR");
   return base != nullptr && *base != '\0' ? base : "/tmp";
@@ -184,14 +95,12 @@ std::string AcquireFolder(const char* prefix, std::string& problem) {
   std::lock_guard lock(state.folders);
   if (state.root.empty()) {
     std::string pattern = TemporaryBase() + "/tabrend-XXXXXX";
-    if (pattern.size() >= sizeof gSignalRoot || ::mkdtemp(pattern.data()) == nullptr) {
+    if (pattern.size() >= PATH_MAX || ::mkdtemp(pattern.data()) == nullptr) {
       problem = "cannot create a temporary folder in '" + TemporaryBase() + "': " +
-                (pattern.size() >= sizeof gSignalRoot ? "the path is too long" : std::strerror(errno));
+                (pattern.size() >= PATH_MAX ? "the path is too long" : std::strerror(errno));
       return {};
     }
-    InstallCleanupHandlers();
-    std::memcpy(gSignalRoot, pattern.c_str(), pattern.size() + 1);
-    gSignalRootLive = true;
+    state.rootOnSignal = std::make_unique<RemovedOnSignal>(pattern);
     state.root = pattern;
   }
   std::string folder = state.root + "/" + prefix + "-XXXXXX";
@@ -208,7 +117,7 @@ void ReleaseFolder(const std::string& folder) {
   std::lock_guard lock(state.folders);
   RemoveTree(folder.c_str());
   if (state.users > 0 && --state.users == 0 && !state.root.empty()) {
-    gSignalRootLive = false;
+    state.rootOnSignal.reset();
     RemoveTree(state.root.c_str());
     state.root.clear();
   }
@@ -376,7 +285,7 @@ RunResult RunLibreOffice(const std::vector<std::string>& arguments, const std::s
   const int forkError = errno;
   if (child > 0) {
     ::setpgid(child, child);  // either side may be first
-    gRunningGroup = child;
+    SetGroupKilledOnSignal(child);
   }
   ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   ::close(input);
@@ -412,7 +321,7 @@ RunResult RunLibreOffice(const std::vector<std::string>& arguments, const std::s
   pid_t reaped;
   while ((reaped = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
   }
-  gRunningGroup = 0;
+  SetGroupKilledOnSignal(0);
   if (result.outcome == RunResult::kNotStarted) return result;
   if (timedOut) return {RunResult::kTimedOut, 0};
   if (reaped == child && WIFSIGNALED(status)) return {RunResult::kSignalled, WTERMSIG(status)};

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/Automation.h"
 #include "engine/MainView.h"
@@ -37,6 +38,10 @@ enum SplitResult : int {
 inline constexpr char kNoWorkbooksMessage[] = "Please select excel at fast!";
 inline constexpr char kFolderMissingMessage[] = "Folder does not exist!";
 inline constexpr char kFolderFailedMessage[] = "Forder is failed!";
+// Opens the list of sheets written under another name than their own at the end of a run.
+inline constexpr char kRenamedOutputsMessage[] =
+    "These sheets were written under other names, because an earlier sheet of this run already "
+    "had theirs:";
 inline constexpr char kOpenFailedMessage[] = "Excel file open failed!";
 // Titles of the choosers.
 inline constexpr char kAddFileTitle[] = "Select Excel File";
@@ -143,6 +148,10 @@ class Module1 {
   std::string OutputRoot;
   std::string TargetFolder;
   std::int32_t RunningNumber = 0;
+  // The file names this Separate run gave out, and the sheets that could not have their own
+  // because another output of the run held it ("'a<b' of Book.xlsx: ab_2.xlsx").
+  RunOutputNames OutputNames;
+  std::vector<std::string> RenamedOutputs;
 
   // Replaceable in tests: the random parts of cleaned names, how the application is created
   // and, failing that (SplitWorkbook only), attached to, and the clock of the run folder.

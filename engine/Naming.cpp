@@ -102,4 +102,13 @@ std::string OutputName(const std::string& listedName, const std::string& sheetNa
   return CleanOutputName(RawOutputName(listedName, sheetName, mode, runningNumber), random);
 }
 
+std::string RunOutputNames::Claim(const std::string& folder, const std::string& name,
+                                  const std::string& extension) {
+  const std::string prefix = !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+  std::string candidate = name + extension;
+  for (int n = 2; !given_.insert(prefix + candidate).second; ++n)
+    candidate = name + "_" + std::to_string(n) + extension;
+  return candidate;
+}
+
 }  // namespace tabrend

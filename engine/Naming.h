@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace tabrend {
@@ -68,5 +69,18 @@ std::string RawOutputName(const std::string& listedName, const std::string& shee
 // sheetName of the workbook whose listed file name is listedName.
 std::string OutputName(const std::string& listedName, const std::string& sheetName,
                        NameMode mode, std::int32_t& runningNumber, RandomSource& random);
+
+// The output names one run has given out in each folder, so that no output of a run lands on
+// another output of the same run. Files that stood there before the run are not its concern.
+class RunOutputNames {
+ public:
+  // name + extension (extension with its "." or empty for a folder) when the run has not
+  // given that out in folder yet; else the first of name_2, name_3, ... that is free. The
+  // result is given out from then on.
+  std::string Claim(const std::string& folder, const std::string& name, const std::string& extension);
+
+ private:
+  std::set<std::string> given_;  // folder + "/" + name
+};
 
 }  // namespace tabrend

@@ -18,7 +18,8 @@ bool IsHiddenName(const std::string& path) {
 }  // namespace
 
 int GetPathKind(const std::string& path) {
-  if (path.empty() || path.find_first_of("*?") != std::string::npos) return kPathMissing;
+  // "*" and "?" are ordinary characters of a name here: the shell expanded any wildcard.
+  if (path.empty()) return kPathMissing;
   if (IsHiddenName(path)) return kPathMissing;
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return kPathMissing;

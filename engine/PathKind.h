@@ -8,7 +8,8 @@ namespace tabrend {
 enum PathKindValue : int { kPathMissing = 0, kPathFolder = 1, kPathFile = 2 };
 
 // 0 when the path does not exist, is hidden, or cannot be examined (an empty path, a
-// wildcard, a permission error); 1 for a folder; 2 for an ordinary file. Never throws.
+// permission error); 1 for a folder; 2 for an ordinary file. "*" and "?" are ordinary
+// characters of a name. Never throws.
 // Hidden entries (a name starting with ".") count as missing, as the listing that decides
 // does not show them; "." and ".." themselves are folders.
 int GetPathKind(const std::string& path);

@@ -1,103 +1,210 @@
-// One sheet into one output file, with the earlier file kept until the new one is complete.
+// One sheet into one output file, built in a staging folder and renamed into place.
 #include "engine/SheetOutput.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "engine/SignalCleanup.h"
 
 namespace tabrend {
 
 using automation::AutomationError;
+using automation::kApplicationDefined;
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
+constexpr char kStagingPrefix[] = ".tabrend-";
+constexpr char kStagingSuffix[] = ".part";
+// libzip writes its own temporary file beside the one it is asked for, named with 7 more
+// bytes; names longer than this are staged under a short one.
+constexpr std::size_t kLongestStagedName = 240;
+
+std::string ParentOf(const std::string& path) {
   const auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The entry at an output path before its sheet is written, and how to get back to it.
-// A hard link keeps the earlier file in place while the application replaces the name;
-// where the file system has no hard links the file is renamed aside instead.
-class PreviousFile {
+std::string LastComponent(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+[[noreturn]] void Refuse(const std::string& file, const std::string& why) {
+  throw AutomationError(kApplicationDefined, "'" + file + "' cannot be saved: " + why);
+}
+
+// A name made from sheet and workbook names must not reach outside the folder it is for.
+void CheckMadeName(const std::string& file) {
+  for (const unsigned char c : file)
+    if (c < 0x20 || c == 0x7F) Refuse(file, "the name holds a control character");
+  if (file.find('\\') != std::string::npos) Refuse(file, "a file name cannot hold \"\\\"");
+  std::size_t start = 0;
+  for (;;) {
+    const auto end = std::min(file.find('/', start), file.size());
+    if (file.compare(start, end - start, "..") == 0)
+      Refuse(file, "the path climbs out of its folder with \"..\"");
+    if (end == file.size()) break;
+    start = end + 1;
+  }
+}
+
+// True for ".tabrend-<digits>-<digits>.part".
+bool IsStagingName(const std::string& name) {
+  const std::size_t prefix = sizeof kStagingPrefix - 1, suffix = sizeof kStagingSuffix - 1;
+  if (name.size() <= prefix + suffix || name.compare(0, prefix, kStagingPrefix) != 0 ||
+      name.compare(name.size() - suffix, suffix, kStagingSuffix) != 0)
+    return false;
+  const std::string middle = name.substr(prefix, name.size() - prefix - suffix);
+  const auto dash = middle.find('-');
+  if (dash == 0 || dash == std::string::npos || dash + 1 == middle.size()) return false;
+  for (std::size_t i = 0; i < middle.size(); ++i)
+    if (i != dash && (middle[i] < '0' || middle[i] > '9')) return false;
+  return true;
+}
+
+// The first write into a folder sweeps it of what killed runs left there.
+void SweepOnce(const std::string& folder) {
+  static std::mutex guard;
+  static std::set<std::string> swept;
+  std::lock_guard lock(guard);
+  if (swept.insert(folder).second) RemoveAbandonedStaging(folder);
+}
+
+// The private folder an output is built in. Its descriptor holds an exclusive lock for as
+// long as the object lives, which tells a later sweep that its owner is alive.
+class StagingFolder {
  public:
-  explicit PreviousFile(const std::string& path) : path_(path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return;  // nothing to keep
+  StagingFolder(const std::string& parent, const std::string& finalFile) {
+    SweepOnce(parent);
     static std::atomic<unsigned> counter{0};
-    const std::string folder = FolderOf(path);
     for (;;) {
-      backup_ = folder + "/.tabrend-" + std::to_string(::getpid()) + "-" +
-                std::to_string(counter++) + ".old";
-      if (::link(path.c_str(), backup_.c_str()) == 0) break;
-      if (errno == EEXIST) continue;
-      if (::rename(path.c_str(), backup_.c_str()) == 0) break;  // no hard links here
-      if (errno == EEXIST) continue;
-      throw AutomationError(automation::kApplicationDefined,
-                            "'" + path + "': cannot keep the existing file while it is replaced: " +
-                                std::strerror(errno));
+      path_ = parent + "/" + kStagingPrefix + std::to_string(::getpid()) + "-" +
+              std::to_string(counter++) + kStagingSuffix;
+      if (::mkdir(path_.c_str(), 0700) == 0) break;
+      if (errno != EEXIST) Refuse(finalFile, "no file can be created in the folder '" + parent + "': " + std::strerror(errno));
     }
+    onSignal_ = std::make_unique<RemovedOnSignal>(path_);
+    lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock_ >= 0) ::flock(lock_, LOCK_EX);
+    file_ = path_ + "/" + (finalFile.size() <= kLongestStagedName ? finalFile : "output.xlsx");
   }
-
-  PreviousFile(const PreviousFile&) = delete;
-  PreviousFile& operator=(const PreviousFile&) = delete;
-
-  // The new file is complete: the earlier one is no longer needed.
-  void Discard() {
-    // A backup that cannot be removed is a hidden file left beside a complete output; the
-    // write itself succeeded, so that is not a failure of this sheet.
-    if (!backup_.empty()) ::unlink(backup_.c_str());
-    backup_.clear();
+  ~StagingFolder() {
+    RemoveTree(path_.c_str());
+    onSignal_.reset();
+    if (lock_ >= 0) ::close(lock_);
   }
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
 
-  // Undoes the write: what stands at the path now goes, the earlier entry comes back.
-  void Restore() {
-    struct stat info {};
-    if (!backup_.empty()) {
-      // When the write never replaced the name, both names are the same file, and rename
-      // would do nothing and leave the backup behind.
-      struct stat kept {};
-      if (::lstat(path_.c_str(), &info) == 0 && ::lstat(backup_.c_str(), &kept) == 0 &&
-          info.st_dev == kept.st_dev && info.st_ino == kept.st_ino) {
-        ::unlink(backup_.c_str());
-      } else {
-        ::rename(backup_.c_str(), path_.c_str());  // replaces a partial file in one step
-      }
-      backup_.clear();
-      return;
-    }
-    if (::lstat(path_.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) ::unlink(path_.c_str());
-  }
+  const std::string& File() const { return file_; }
 
  private:
   std::string path_;
-  std::string backup_;
+  std::string file_;
+  std::unique_ptr<RemovedOnSignal> onSignal_;
+  int lock_ = -1;
 };
+
+// What stands at the final name must not be a folder or the source being split.
+void CheckTarget(const std::string& target, const std::string& sourcePath, const std::string& file) {
+  struct stat info {}, source {};
+  if (::stat(target.c_str(), &info) != 0) return;
+  if (S_ISDIR(info.st_mode)) Refuse(file, "'" + target + "' is a folder");
+  if (::stat(sourcePath.c_str(), &source) == 0 && source.st_dev == info.st_dev && source.st_ino == info.st_ino)
+    Refuse(file, "it is open as a source workbook, which is never written");
+}
+
+// Puts the staged file at target in one step. False when only creating and target is taken.
+bool Place(const std::string& staged, const std::string& target, Placement placement,
+           const std::string& file) {
+  if (placement == Placement::kReplace) {
+    if (::rename(staged.c_str(), target.c_str()) != 0)
+      Refuse(file, "it cannot be put in place: " + std::string(std::strerror(errno)));
+    return true;
+  }
+  if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) return false;
+  if (errno != EINVAL && errno != ENOSYS)
+    Refuse(file, "it cannot be put in place: " + std::string(std::strerror(errno)));
+  // A file system without the no-replace rename: a hard link is just as exclusive.
+  if (::link(staged.c_str(), target.c_str()) == 0) return true;
+  if (errno == EEXIST) return false;
+  Refuse(file, "it cannot be put in place: " + std::string(std::strerror(errno)));
+}
+
+mode_t ProcessUmask() {
+  // Read without changing it: umask() itself would set it, racing other threads.
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+  return 022;
+}
 
 }  // namespace
 
-std::vector<std::string> WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
-                                        const std::string& path, const std::string& name) {
-  PreviousFile previous(path);
+mode_t OutputMode(mode_t sourceMode) {
+  static const mode_t mask = ProcessUmask();
+  return sourceMode & 0666 & ~mask;
+}
+
+void RemoveAbandonedStaging(const std::string& folder) {
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return;
+  const int parent = ::dirfd(listing);
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (!IsStagingName(name)) continue;
+    const int staging = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (staging < 0) continue;
+    // A live owner holds the lock; the kernel drops it when the owner dies, however it died.
+    if (::flock(staging, LOCK_EX | LOCK_NB) == 0) RemoveTree((folder + "/" + name).c_str());
+    ::close(staging);
+  }
+  ::closedir(listing);
+}
+
+SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
+                               const std::string& folder, const std::string& file,
+                               const std::string& name, Placement placement) {
+  CheckMadeName(file);
+  const std::string target = (!folder.empty() && folder.back() == '/' ? folder : folder + "/") + file;
+  struct stat info {};
+  if (::stat(ParentOf(target).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    Refuse(LastComponent(file), "the folder '" + ParentOf(target) + "' does not exist");
+  const std::string sourcePath = sheet.Parent().FullName();
+  CheckTarget(target, sourcePath, LastComponent(file));
+  StagingFolder staging(ParentOf(target), LastComponent(file));
   automation::Workbook* output = nullptr;
   bool closeCalled = false;
   try {
     output = &app.Workbooks().Add();
-    output->SaveAs(path);
+    output->SaveAs(staging.File());
     sheet.Copy(output->Sheets()(1));
     for (long k = output->Sheets().Count(); k >= 2; --k) output->Sheets()(k).Delete();
     output->Sheets()(1).name(name);
     output->Save();
-    std::vector<std::string> losses = output->LossReport();
+    SheetFileResult result;
+    result.losses = output->LossReport();
     closeCalled = true;
     output->Close();
-    previous.Discard();
-    return losses;
+    struct stat source {};
+    if (::stat(sourcePath.c_str(), &source) == 0) ::chmod(staging.File().c_str(), OutputMode(source.st_mode));
+    CheckTarget(target, sourcePath, LastComponent(file));
+    result.placed = Place(staging.File(), target, placement, LastComponent(file));
+    return result;
   } catch (...) {
     if (output != nullptr && !closeCalled) {
       closeCalled = true;
@@ -107,7 +214,6 @@ std::vector<std::string> WriteSheetFile(automation::Application& app, automation
         // The step that failed first is the one reported; the workbook is abandoned either way.
       }
     }
-    previous.Restore();
     throw;
   }
 }

@@ -1,6 +1,15 @@
 // Writing one sheet of an open source workbook into an output workbook file of its own.
 // Both programs' splits write every output file through WriteSheetFile.
+//
+// An output is complete or absent. It is built in a private staging folder beside its final
+// name (".tabrend-<pid>-<n>.part", locked while its process lives), then put at the final
+// name in one rename. Nothing ever stands at a final name that is not a complete copy of its
+// sheet: a kill at any instant leaves the earlier complete file or the new complete one. A
+// terminating signal removes the staging folder; one left by SIGKILL is removed by the next
+// write into that folder, once no live process holds it.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
@@ -9,22 +18,42 @@
 
 namespace tabrend {
 
-// Writes `sheet` into a new workbook of `app` saved at `path`, as that workbook's only sheet,
-// named `name`. The calls are made in the application's order: Workbooks.Add, SaveAs(path),
-// sheet.Copy(Before := Sheets(1)), Sheets(k).Delete for k from Sheets.Count down to 2,
-// Sheets(1).name = name, Save, Close.
+enum class Placement {
+  kReplace,     // an existing file of the name is replaced in one step
+  kCreateOnly,  // the file is placed only where nothing stands, in one step
+};
+
+struct SheetFileResult {
+  // What the copy could not keep, one line each.
+  std::vector<std::string> losses;
+  // False only for kCreateOnly when the name was taken by the time the file was complete
+  // (another run wrote it meanwhile): nothing was changed.
+  bool placed = false;
+};
+
+// Writes `sheet` into a new workbook of `app`, as that workbook's only sheet named `name`,
+// and puts it at folder + "/" + file. The calls are made in the application's order:
+// Workbooks.Add, SaveAs (into the staging folder), sheet.Copy(Before := Sheets(1)),
+// Sheets(k).Delete for k from Sheets.Count down to 2, Sheets(1).name = name, Save, Close.
 //
-// All or nothing: when any step fails, the new workbook is closed (once; a failing Close is
-// never repeated), whatever the write left at `path` is removed, and a file that was at `path`
-// before is put back unchanged; then the AutomationError of the failed step is rethrown
-// (other exceptions pass through after the same clean-up). An existing file is only ever
-// replaced by a complete new one. While the write runs the earlier file is kept under a
-// hidden name (".tabrend-<pid>-<n>.old") in the same folder, removed once the write is done.
+// `folder` is the caller's and taken as it is; `file` is a name the program made from sheet
+// and workbook names, and is refused (AutomationError, before anything is written) when it
+// holds "\" or a control character or climbs with "..". It may hold "/" to reach an existing
+// subfolder. The output gets the source file's permission bits less the umask, as cp gives.
 //
-// Returns the loss report of the saved workbook: what the copy could not keep, one line each.
-// Throws AutomationError (kApplicationDefined) when an existing file at `path` cannot be set
-// aside, before anything is written.
-std::vector<std::string> WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
-                                        const std::string& path, const std::string& name);
+// When any step fails, the new workbook is closed (once; a failing Close is never repeated),
+// the staging folder goes, and the AutomationError of the failed step is rethrown (other
+// exceptions pass through after the same clean-up). Whatever stood at the final name stays.
+SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
+                               const std::string& folder, const std::string& file,
+                               const std::string& name, Placement placement = Placement::kReplace);
+
+// Removes the staging folders in `folder` that a killed run left: only entries named
+// ".tabrend-<digits>-<digits>.part" that are folders no live process holds. Called by the
+// first write into each folder; safe to call again.
+void RemoveAbandonedStaging(const std::string& folder);
+
+// The mode a new output gets from its source's: the permission bits less the umask.
+mode_t OutputMode(mode_t sourceMode);
 
 }  // namespace tabrend

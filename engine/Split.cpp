@@ -83,7 +83,6 @@ std::string Module1::MakeOutputName(int w, const std::string& sheetName) {
 int Module1::SplitWorkbook(int w) {
   const std::string path = GetWorkbookPath(w);
   if (path.empty()) return kSplitNothing;
-  const std::string folder = TargetFolder + "/";
 
   std::unique_ptr<automation::Application> app;
   automation::Workbook* source = nullptr;
@@ -113,9 +112,12 @@ int Module1::SplitWorkbook(int w) {
         name = sheet.name();
       }
       if (write) {
-        const std::string file = MakeOutputName(w, name) + "." + extension;
-        RefuseSeparators(file);
-        WriteSheetFile(*app, sheet, folder + file, name);
+        const std::string base = MakeOutputName(w, name);
+        RefuseSeparators(base + "." + extension);
+        const std::string file = OutputNames.Claim(TargetFolder, base, "." + extension);
+        if (file != base + "." + extension)
+          RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
+        WriteSheetFile(*app, sheet, TargetFolder, file, name);
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();
@@ -182,6 +184,8 @@ void Module1::Command6_Click() {
     return;
   }
   if (!ChooseOutputFolder()) return;
+  OutputNames = {};
+  RenamedOutputs.clear();
   SaveSheetChoices();  // the choices on screen count for the shown workbook
   view_.SetWaitPointer(true);
   for (int i = 1; i <= count; ++i) {
@@ -197,6 +201,11 @@ void Module1::Command6_Click() {
     }
     const int result = MakeTargetFolder() ? SplitWorkbook(i) : kSplitFailed;
     if (result != kSplitDone) view_.ShowMessage(SplitFailedMessage(folderName), MessageIcon::kError);
+  }
+  if (!RenamedOutputs.empty()) {
+    std::string text = kRenamedOutputsMessage;
+    for (const auto& line : RenamedOutputs) text += "\n" + line;
+    view_.ShowMessage(text, MessageIcon::kInformation);
   }
   view_.OpenFolder(OutputRoot);
 }

@@ -215,11 +215,11 @@ inline SplitResult SplitEverySheet(const Sandbox& sandbox, const std::string& in
     automation::Sheet& sheet = source->Worksheets()(i);
     const std::string name = sheet.name();
     const std::string file = OutputName(inputName, name, NameMode::kSheetName, running, random) + ".xlsx";
-    attempt(file, [&] { WriteSheetFile(*app, sheet, sandbox.Out() + "/" + file, name); });
+    attempt(file, [&] { WriteSheetFile(*app, sheet, sandbox.Out(), file, name); });
   }
   // A renamed copy rewrites every reference to the sheet, and its name needs quoting.
   if (extraOutputs && count >= 1)
-    attempt("renamed.xlsx", [&] { WriteSheetFile(*app, source->Worksheets()(1), sandbox.Out() + "/renamed.xlsx", "Ren'amed 1"); });
+    attempt("renamed.xlsx", [&] { WriteSheetFile(*app, source->Worksheets()(1), sandbox.Out(), "renamed.xlsx", "Ren'amed 1"); });
   // Several sheets in one output: the strings and names they share.
   if (extraOutputs && count >= 2 && count <= 8) {
     automation::Workbook* all = nullptr;

@@ -37,10 +37,10 @@ Setting::Setting(const StateFiles& files, QWidget* parent)
 }
 
 void Setting::Form_Load() {
-  // Only "1" ticks the box; a file without a line leaves it as made, unticked.
-  if (const std::optional<QString> line = ReadFirstLine(files_.SettingsPath())) {
-    Check1->setChecked(*line == QLatin1String("1"));
-  }
+  // The box shows what the program does: the list is saved unless the setting is "0", so a
+  // missing or empty file ticks it.
+  const std::optional<QString> line = ReadFirstLine(files_.SettingsPath());
+  Check1->setChecked(!(line && *line == QLatin1String("0")));
 }
 
 void Setting::OKButton_Click() {

@@ -253,6 +253,16 @@ void form1::RunCommand(void (desktop::Module1::*command)()) {
   // editor would otherwise stay open and the command see the old name.
   QWidget* focused = QApplication::focusWidget();
   if (focused != nullptr && ListView3->viewport()->isAncestorOf(focused)) ListView3->setFocus();
+  // A command started while another runs (a key press answered inside a long one) is dropped.
+  if (commandRunning_) return;
+  commandRunning_ = true;
+  struct Finished {
+    form1& window;
+    ~Finished() {
+      window.commandRunning_ = false;
+      window.SetCommandsEnabled(true);
+    }
+  } finished{*this};
   try {
     (module1_.*command)();
   } catch (const automation::AutomationError& failure) {
@@ -307,11 +317,21 @@ void form1::SetProgressValue(int value) { ProgressBar1->setValue(value); }
 void form1::SetStatus(const std::string& text) { Label1->setText(QString::fromStdString(text)); }
 
 void form1::RepaintNow() {
+  // While a long command runs, everything that changes the sources or starts a command is
+  // disabled, and the person's input is handled at once: clicks on disabled controls are
+  // dropped instead of queued for when the command ends. Closing the window still works.
+  if (commandRunning_) SetCommandsEnabled(false);
   Label1->repaint();
   ProgressBar1->repaint();
-  // The window system's own requests (exposure, "are you alive") are answered while a split
-  // runs; the person's input waits, so no second command can start inside this one.
-  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  QApplication::processEvents();
+}
+
+void form1::SetCommandsEnabled(bool enabled) {
+  if (commandsEnabled_ == enabled) return;
+  commandsEnabled_ = enabled;
+  for (QWidget* control : centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (control != Label1 && control != ProgressBar1) control->setEnabled(enabled);
+  menuBar()->setEnabled(enabled);
 }
 
 void form1::SetWaitPointer(bool wait) {

@@ -151,6 +151,9 @@ class form1 : public QMainWindow, private MainView {
   StateFiles files_;
   desktop::Module1 module1_{*this};
   bool waitPointer_ = false;
+  bool commandRunning_ = false;   // a command of the engine is under way
+  bool commandsEnabled_ = true;
+  void SetCommandsEnabled(bool enabled);
 };
 
 }  // namespace tabrend::gui

@@ -57,6 +57,8 @@ namespace {
 using Attributes = std::vector<std::pair<std::string, std::string>>;
 
 const char* const kFormulaReplaced = "formulas referring to other sheets, other workbooks or missing names were replaced by their values";
+const char* const kFormulaLeftEmpty =
+    "formulas referring to other sheets, other workbooks or missing names had no stored value, so their cells are empty";
 const char* const kHyperlinkDropped = "links to other sheets were removed";
 const char* const kRuleDropped = "conditional formats, validations or sparklines referring to other sheets were removed";
 const char* const kRuleLiteral = "validation lists or rule values taken from other sheets now hold the values they showed";
@@ -834,7 +836,7 @@ class SheetStream {
           if (shared && group != nullptr) droppedSharedGroups_.insert(*group);
         }
       }
-      if (!keepFormula) ++result_.losses[kFormulaReplaced];
+      if (!keepFormula) ++result_.losses[hasValue_ ? kFormulaReplaced : kFormulaLeftEmpty];
     }
     std::string value = value_;
     bool writeValue = hasValue_;

@@ -3,6 +3,13 @@
 // describe exactly what was written.
 #include "spreadsheet/WorkbookWriter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include <algorithm>
 #include <deque>
 #include <map>
@@ -77,9 +84,20 @@ bool IsMetadataKind(std::string_view kind) {
   return kind == "sheetMetadata" || kind.rfind("rd", 0) == 0 || kind.rfind("richValue", 0) == 0;
 }
 
+// An unnamed scratch file in TMPDIR (std::tmpfile would always use /tmp).
 std::unique_ptr<std::FILE, int (*)(std::FILE*)> TemporaryFile() {
-  std::FILE* file = std::tmpfile();
-  if (file == nullptr) Fail("no temporary file could be created for the copy (is the temporary folder full?)");
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-copy-XXXXXX";
+  const int descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (descriptor < 0)
+    Fail("no temporary file could be created for the copy in '" + pattern.substr(0, pattern.rfind('/')) +
+         "': " + std::strerror(errno));
+  ::unlink(pattern.c_str());
+  std::FILE* file = ::fdopen(descriptor, "w+b");
+  if (file == nullptr) {
+    ::close(descriptor);
+    Fail("no temporary file could be created for the copy: " + std::string(std::strerror(errno)));
+  }
   return {file, std::fclose};
 }
 

@@ -134,18 +134,6 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{"{src} \"Out Put\" /name=2", true, NameMode::kWorkbookAndSheet, true, false,
                     false, "Out Put/"}));
 
-TEST(CommandTail, QuotesArgumentsHoldingBlanksSoTheyComeBackWhole) {
-  const char* argv[] = {"tabrendcli", "My Folder/a b.xlsx", "Out", "", "/name=2"};
-  const std::string tail = CommandTail(5, argv);
-  EXPECT_EQ(tail, "\"My Folder/a b.xlsx\" Out \"\" /name=2");
-  NoOpener opener;
-  std::ostringstream log;
-  Module1 module(opener, log);
-  module.SplitCommandLine(tail);
-  EXPECT_EQ(module.Args, (Tokens{"My Folder/a b.xlsx", "Out", "/name=2"}));
-  EXPECT_EQ(CommandTail(1, argv), "");
-}
-
 TEST(GetBaseName, CutsTheLastExtensionAndTrailingBlanks) {
   TempDir dir;
   for (const char* name : {"my.data.xls", "Book .xlsx", "NoDot", " .xlsx"}) {

@@ -1,10 +1,12 @@
 // The tabrendcli program itself, run as a shell would run it: arguments, exit status, what it
 // prints, and the opener it starts.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -28,8 +30,9 @@ struct Outcome {
   std::string err;
 };
 
-// Runs the program with the given arguments; path, when given, replaces PATH.
-Outcome RunProgram(const Names& args, const std::string& path = {}) {
+// Runs the program with the given arguments; path, when given, replaces PATH; cwd, when
+// given, is the working folder.
+Outcome RunProgram(const Names& args, const std::string& path = {}, const std::string& cwd = {}) {
   TempDir streams;
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -51,6 +54,7 @@ Outcome RunProgram(const Names& args, const std::string& path = {}) {
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
     ::execve(TABREND_CLI, argv.data(), envp.data());
     ::_exit(127);
   }
@@ -70,17 +74,21 @@ class ProgramTest : public testing::Test {
   TempDir dir;
 };
 
-TEST_F(ProgramTest, RejectedCommandLinesExitWithTwoAndPrintNothing) {
-  Names tooMany{Path("My Folder/Book One.xlsx"), Path("out")};
+TEST_F(ProgramTest, RejectedCommandLinesExitWithTwoAndSayWhyInOneLine) {
+  const std::string book = Path("My Folder/Book One.xlsx");
+  Names tooMany{book, Path("out")};
   while (tooMany.size() < 102) tooMany.push_back("x");
-  for (const Names& args : {Names{}, Names{Path("My Folder/Book One.xlsx")},
-                            Names{Path("missing.xlsx"), Path("out"), "/verbose=0"}, tooMany,
-                            Names{"--help", Path("out")}}) {
-    const Outcome outcome = RunProgram(args);
+  // A switch where the output folder belongs means the folder was forgotten.
+  for (const Names& args : {Names{}, Names{book}, Names{Path("missing.xlsx"), Path("out"), "/verbose=0"},
+                            tooMany, Names{"--help", Path("out")}, Names{book, "/name=2"},
+                            Names{book, "/VERBOSE=1"}, Names{book, "/overwrite=0", Path("out")}}) {
+    const Outcome outcome = RunProgram(args, {}, Path("."));
     EXPECT_EQ(outcome.status, 2) << args.size() << " arguments";
-    EXPECT_EQ(outcome.out + outcome.err, "");
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err.rfind("tabrendcli: ", 0), 0u) << outcome.err;
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
   }
-  EXPECT_FALSE(fs::exists(Path("out")));
+  EXPECT_EQ(Listing(dir.path()), (Names{"My Folder"}));
 }
 
 TEST_F(ProgramTest, HelpAloneShowsTheUsage) {
@@ -98,6 +106,69 @@ TEST_F(ProgramTest, ArgumentsWithBlanksStayWholeAndTheRunIsSilent) {
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out + outcome.err, "");
   EXPECT_EQ(Listing(Path("Out Dir")), (Names{"Feb.xlsx", "Jan.xlsx"}));
+}
+
+// The shell has cut the arguments: quotes and blanks in them are parts of names. The folder
+// the user typed is theirs, whatever it holds; only the names the program makes are checked.
+TEST_F(ProgramTest, ArgumentsAndTheOutputFolderAreTakenAsTheyAre) {
+  test::MakeWorkbook(Path("my\"book.xlsx"), {"Jan"});
+  const std::string typed = Path("\"out Q2\"\tand\\more");
+  EXPECT_EQ(RunProgram({Path("my\"book.xlsx"), typed, "/name=2"}).status, 0);
+  EXPECT_EQ(Listing(typed), (Names{"mybook_Jan.xlsx"}));
+
+  fs::create_directories(Path("wild/sub"));
+  test::MakeWorkbook(Path("wild/b?.xlsx"), {"Feb"});
+  EXPECT_EQ(RunProgram({Path("wild/b?.xlsx"), Path("wild/sub/../dots")}).status, 0);
+  EXPECT_EQ(Listing(Path("wild/dots")), (Names{"Feb.xlsx"}));
+  fs::create_directory(Path("wild-out"));
+  EXPECT_EQ(RunProgram({Path("wild"), Path("wild-out")}).status, 0);
+  EXPECT_EQ(Listing(Path("wild-out/b?")), (Names{"Feb.xlsx"}));
+
+  // A made name of 249 bytes still fits the file system's 255.
+  const std::string longName(240, 'w');
+  test::MakeWorkbook(Path(longName + ".xlsx"), {"Jan"});
+  EXPECT_EQ(RunProgram({Path(longName + ".xlsx"), Path("long"), "/name=2"}).status, 0);
+  EXPECT_EQ(Listing(Path("long")), (Names{longName + "_Jan.xlsx"}));
+}
+
+// Two sheets whose names clean to one file name, and two workbooks of one base name in a
+// folder source: each output keeps its own file, and the report says where it went.
+TEST_F(ProgramTest, OutputsOfOneRunNeverLandOnOneName) {
+  fs::create_directory(Path("clash"));
+  test::MakeWorkbook(Path("clash/Book.xlsx"), {"a|b", "ab", "a<b"});
+  test::MakeWorkbook(Path("clash/Book.xlsm"), {"Other"});
+  fs::create_directory(Path("out"));
+  const Outcome run = RunProgram({Path("clash"), Path("out"), "/verbose=1"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Listing(Path("out")), (Names{"Book", "Book_2"}));
+  EXPECT_EQ(Listing(Path("out/Book")), (Names{"Other.xlsx"}));
+  using Sheets = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(test::ReadSheets(Path("out/Book_2/ab.xlsx")), (Sheets{{"a|b", "a|b data"}}));
+  EXPECT_EQ(test::ReadSheets(Path("out/Book_2/ab_2.xlsx")), (Sheets{{"ab", "ab data"}}));
+  EXPECT_EQ(test::ReadSheets(Path("out/Book_2/ab_3.xlsx")), (Sheets{{"a<b", "a<b data"}}));
+  EXPECT_NE(run.err.find("  written into the folder Book_2: Book holds another workbook of this run\n"),
+            std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("  sheet 'a<b' written as ab_3.xlsx: ab.xlsx is another output of this run\n"),
+            std::string::npos) << run.err;
+}
+
+// Outputs get the source's permission bits less the umask, and the first write into a folder
+// clears what a killed run left there, but nothing a live run still holds.
+TEST_F(ProgramTest, OutputsTakeTheSourcesModeAndStaleStagingGoes) {
+  const std::string book = Path("My Folder/Book One.xlsx");
+  fs::permissions(book, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_directories(Path("out/.tabrend-999999-1.part"));
+  test::WriteFile(Path("out/.tabrend-999999-1.part/Jan.xlsx"), "half");
+  fs::create_directories(Path("out/.tabrend-999999-2.part"));
+  fs::create_directories(Path("out/.tabrend-keep.part"));
+  const int held = ::open(Path("out/.tabrend-999999-2.part").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  EXPECT_EQ(RunProgram({book, Path("out")}).status, 0);
+  ::close(held);
+  EXPECT_EQ(Listing(Path("out")), (Names{".tabrend-999999-2.part", ".tabrend-keep.part", "Feb.xlsx", "Jan.xlsx"}));
+  struct stat info {};
+  ASSERT_EQ(::stat(Path("out/Jan.xlsx").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u & ~0022u);
 }
 
 TEST_F(ProgramTest, VerboseReportsEachWorkbookAndAFailureGivesOne) {
@@ -130,14 +201,15 @@ TEST_F(ProgramTest, OpensTheOutputRootWithXdgOpenWithoutWaitingForIt) {
   fs::permissions(Path("bin/xdg-open"), fs::perms::owner_all);
 
   const auto started = std::chrono::steady_clock::now();
-  const Outcome outcome = RunProgram({Path("My Folder/Book One.xlsx"), Path("Out"), "/open=1"},
-                                     Path("bin") + ":/usr/bin:/bin");
+  // An output folder named like an option reaches the opener as a path, never as an option.
+  const Outcome outcome = RunProgram({Path("My Folder/Book One.xlsx"), "-Out", "/open=1"},
+                                     Path("bin") + ":/usr/bin:/bin", Path("."));
   EXPECT_EQ(outcome.status, 0);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
   for (int i = 0; i < 100 && !fs::exists(record); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_EQ(test::ReadFile(record), Path("Out") + "/");
+  EXPECT_EQ(test::ReadFile(record), Path("-Out") + "/");
 
   // No opener at all changes nothing.
   const Outcome without =

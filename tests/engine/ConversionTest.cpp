@@ -517,7 +517,7 @@ TEST_F(ConversionTest, AutomationTakesPrefetchedCopiesOnceAndEveryEndRemovesThem
     for (long i = 1; i <= book.Worksheets().Count(); ++i) {
       Sheet& sheet = book.Worksheets()(i);
       names.push_back(sheet.name());
-      WriteSheetFile(app, sheet, Path(kind) + "/" + sheet.name() + ".xlsx", sheet.name());
+      WriteSheetFile(app, sheet, Path(kind), sheet.name() + ".xlsx", sheet.name());
     }
     EXPECT_EQ(names, kSheets.at(kind));
   };

@@ -111,6 +111,7 @@ class LoggedWorkbook : public automation::Workbook {
     inner_.Close();
   }
   std::string Name() const override { return inner_.Name(); }
+  std::string FullName() const override { return inner_.FullName(); }
   std::vector<std::string> LossReport() const override { return inner_.LossReport(); }
 
   automation::Sheet& Wrap(automation::Sheet& sheet) {

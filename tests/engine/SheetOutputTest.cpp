@@ -33,6 +33,7 @@ class SheetOutputTest : public testing::Test {
   void TearDown() override { app_->Quit(); }
 
   std::string Out(const std::string& name) const { return dir_ / ("out/" + name); }
+  std::string OutDir() const { return dir_ / "out"; }
 
   TempDir dir_;
   std::string source_;
@@ -42,8 +43,9 @@ class SheetOutputTest : public testing::Test {
 };
 
 TEST_F(SheetOutputTest, WritesTheSheetAloneUnderItsNameInTheApplicationsOrder) {
-  const auto losses = WriteSheetFile(*app_, book_->Worksheets()(3), Out("March.xlsx"), "March");
-  EXPECT_TRUE(losses.empty());
+  const auto result = WriteSheetFile(*app_, book_->Worksheets()(3), OutDir(), "March.xlsx", "March");
+  EXPECT_TRUE(result.losses.empty());
+  EXPECT_TRUE(result.placed);
   EXPECT_EQ(log_.calls, (std::vector<std::string>{"Add", "SaveAs March.xlsx", "Copy",
                                                  "Sheets.Count", "Delete Sheet1", "name= March",
                                                  "Save", "Close March.xlsx"}));
@@ -52,13 +54,13 @@ TEST_F(SheetOutputTest, WritesTheSheetAloneUnderItsNameInTheApplicationsOrder) {
 }
 
 TEST_F(SheetOutputTest, SheetNamedLikeTheNewWorkbooksDefaultSheetKeepsItsName) {
-  WriteSheetFile(*app_, book_->Worksheets()(2), Out("Sheet1.xlsx"), "Sheet1");
+  WriteSheetFile(*app_, book_->Worksheets()(2), OutDir(), "Sheet1.xlsx", "Sheet1");
   EXPECT_EQ(ReadSheets(Out("Sheet1.xlsx")), (Sheets{{"Sheet1", "Sheet1 data"}}));
 }
 
 TEST_F(SheetOutputTest, ReplacesAnExistingFileWithTheNewOne) {
   test::MakeWorkbook(Out("Jan.xlsx"), {"Old", "Older"});
-  WriteSheetFile(*app_, book_->Worksheets()(1), Out("Jan.xlsx"), "Jan");
+  WriteSheetFile(*app_, book_->Worksheets()(1), OutDir(), "Jan.xlsx", "Jan");
   EXPECT_EQ(ReadSheets(Out("Jan.xlsx")), (Sheets{{"Jan", "Jan data"}}));
   EXPECT_EQ(Listing(dir_.path() / "out"), (std::vector<std::string>{"Jan.xlsx"}));
 }
@@ -81,7 +83,7 @@ TEST_P(SheetOutputFailureTest, LeavesTheOutputNameAsItWasAndClosesTheNewWorkbook
   log_.failures = {{GetParam().step, 1}};
 
   try {
-    WriteSheetFile(*app_, book_->Worksheets()(1), Out("Jan.xlsx"), "Jan");
+    WriteSheetFile(*app_, book_->Worksheets()(1), OutDir(), "Jan.xlsx", "Jan");
     FAIL() << "no failure";
   } catch (const automation::AutomationError& error) {
     // The step's own error comes out, not one from the clean-up.
@@ -120,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SheetOutputTest, OutputNameTakenByAFolderFailsAndLeavesTheFolder) {
   fs::create_directory(Out("Jan.xlsx"));
-  EXPECT_THROW(WriteSheetFile(*app_, book_->Worksheets()(1), Out("Jan.xlsx"), "Jan"),
+  EXPECT_THROW(WriteSheetFile(*app_, book_->Worksheets()(1), OutDir(), "Jan.xlsx", "Jan"),
                automation::AutomationError);
   EXPECT_TRUE(fs::is_directory(Out("Jan.xlsx")));
   EXPECT_EQ(Listing(dir_.path() / "out"), (std::vector<std::string>{"Jan.xlsx"}));

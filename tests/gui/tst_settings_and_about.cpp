@@ -61,7 +61,7 @@ class SettingsAndAboutTest : public QObject {
   void cancelAndCloseBoxLeaveFileAlone_data();
   void cancelAndCloseBoxLeaveFileAlone();
   void settingsMenuOpensFreshDialogEachTime();
-  void okOnEmptySettingStopsSaving();
+  void okOnFirstRunKeepsSaving();
   void settingsDialogLayout();
 
   void aboutBoxContentsAndLinks();
@@ -80,11 +80,12 @@ void SettingsAndAboutTest::dialogReadsFirstLine_data() {
   QTest::newRow("1 without line end") << QByteArray("1") << true;
   QTest::newRow("1 then more lines") << QByteArray("1\r\n0\r\n") << true;
   QTest::newRow("0") << QByteArray("0\r\n") << false;
-  QTest::newRow("empty") << QByteArray("") << false;
-  QTest::newRow("missing") << QByteArray("<none>") << false;
-  QTest::newRow("yes") << QByteArray("yes\r\n") << false;
-  QTest::newRow("blank before 1") << QByteArray(" 1\r\n") << false;
-  QTest::newRow("1 followed by a lone LF") << QByteArray("1\n") << false;
+  // The box shows what the program does: only "0" stops the list being saved.
+  QTest::newRow("0 then more lines") << QByteArray("0\r\n1\r\n") << false;
+  QTest::newRow("empty") << QByteArray("") << true;
+  QTest::newRow("missing") << QByteArray("<none>") << true;
+  QTest::newRow("yes") << QByteArray("yes\r\n") << true;
+  QTest::newRow("0 followed by a lone LF") << QByteArray("0\n") << true;
 }
 
 void SettingsAndAboutTest::dialogReadsFirstLine() {
@@ -143,15 +144,15 @@ void SettingsAndAboutTest::settingsMenuOpensFreshDialogEachTime() {
     auto& setting = static_cast<Setting&>(dialog);
     QCOMPARE(setting.parentWidget(), &window);
     seen << setting.Check1->isChecked();
-    setting.Check1->setChecked(true);
+    setting.Check1->setChecked(!setting.Check1->isChecked());
     setting.OKButton->click();
   };
   prompts::testing::Queue(prompts::Kind::Dialog, Doing(tickAndConfirm));
   prompts::testing::Queue(prompts::Kind::Dialog, Doing(tickAndConfirm));
   window.Settings->trigger();
-  QCOMPARE(ReadBytes(SetTxt()), QByteArray("1\r\n"));
+  QCOMPARE(ReadBytes(SetTxt()), QByteArray("0\r\n"));
   window.Settings->trigger();
-  QCOMPARE(seen, (QList<bool>{false, true}));  // the second showing read the file again
+  QCOMPARE(seen, (QList<bool>{true, false}));  // the second showing read the file again
   const auto asked = prompts::testing::AskedOf(prompts::Kind::Dialog);
   QCOMPARE(asked.size(), std::size_t{2});
   QCOMPARE(asked[0].dialogName, QStringLiteral("Setting"));
@@ -159,7 +160,8 @@ void SettingsAndAboutTest::settingsMenuOpensFreshDialogEachTime() {
   QCOMPARE(prompts::testing::Unanswered(), 0);
 }
 
-void SettingsAndAboutTest::okOnEmptySettingStopsSaving() {
+// Before the first OK there is no setting and the list is saved; OK keeps it that way.
+void SettingsAndAboutTest::okOnFirstRunKeepsSaving() {
   WriteBytes(SetTxt(), "");
   WriteBytes(folder_->filePath(QStringLiteral("EXCEL.txt")), "/before\r\n");
   form1 window(Files());
@@ -167,10 +169,10 @@ void SettingsAndAboutTest::okOnEmptySettingStopsSaving() {
     static_cast<Setting&>(dialog).OKButton->click();
   }));
   window.Settings->trigger();
-  QCOMPARE(ReadBytes(SetTxt()), QByteArray("0\r\n"));
+  QCOMPARE(ReadBytes(SetTxt()), QByteArray("1\r\n"));
   window.ListView1->Add(QStringLiteral("/after"));
   window.close();
-  QCOMPARE(ReadBytes(folder_->filePath(QStringLiteral("EXCEL.txt"))), QByteArray("/before\r\n"));
+  QCOMPARE(ReadBytes(folder_->filePath(QStringLiteral("EXCEL.txt"))), QByteArray("/before\r\n/after\r\n"));
 }
 
 void SettingsAndAboutTest::settingsDialogLayout() {

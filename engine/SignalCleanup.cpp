@@ -1,0 +1,153 @@
+// Terminating-signal clean-up: a fixed table of folder paths in static memory, read by the
+// handler with atomic loads only.
+#include "engine/SignalCleanup.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <mutex>
+
+namespace tabrend {
+
+const int kCleanupSignals[kCleanupSignalCount] = {SIGINT, SIGTERM, SIGHUP};
+
+namespace {
+
+// Deeper trees than this are not ours: nothing the program makes nests that far.
+constexpr int kMaxRemovalDepth = 64;
+
+bool RemoveEntry(int parent, const char* name, int depth);
+
+void EmptyFolder(int folder, int depth) {
+  alignas(struct dirent64) char buffer[8192];
+  // Entries are removed while the folder is read, so read it again until a pass removes none.
+  for (bool removed = true; removed;) {
+    removed = false;
+    if (::lseek(folder, 0, SEEK_SET) < 0) return;
+    for (;;) {
+      const ssize_t got = ::getdents64(folder, buffer, sizeof buffer);
+      if (got <= 0) break;
+      for (ssize_t at = 0; at < got;) {
+        const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+        at += entry->d_reclen;
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        if (RemoveEntry(folder, name, depth + 1)) removed = true;
+      }
+    }
+  }
+}
+
+bool RemoveEntry(int parent, const char* name, int depth) {
+  if (::unlinkat(parent, name, 0) == 0) return true;
+  if ((errno != EISDIR && errno != EPERM) || depth > kMaxRemovalDepth) return false;
+  const int folder = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder < 0) return false;
+  EmptyFolder(folder, depth);
+  ::close(folder);
+  return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+}
+
+// A slot is free (0), being filled or emptied (1), or live (2): the handler reads live ones.
+struct Slot {
+  std::atomic<int> state{0};
+  char path[PATH_MAX];
+};
+Slot gSlots[RemovedOnSignal::kMaxRegisteredFolders];
+std::atomic<pid_t> gGroup{0};
+struct sigaction gPrevious[kCleanupSignalCount];
+
+void RemoveRegistered() {
+  for (Slot& slot : gSlots) {
+    int live = 2;
+    if (slot.state.compare_exchange_strong(live, 1)) {
+      RemoveTree(slot.path);
+      slot.state = 2;  // the owner still unregisters it
+    }
+  }
+}
+
+void OnTerminatingSignal(int number, siginfo_t* info, void* context) {
+  const int savedErrno = errno;
+  const pid_t group = gGroup.load();
+  if (group > 0) ::kill(-group, SIGKILL);
+  RemoveRegistered();
+  for (int i = 0; i < kCleanupSignalCount; ++i) {
+    if (kCleanupSignals[i] != number) continue;
+    const struct sigaction& previous = gPrevious[i];
+    if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
+      previous.sa_sigaction(number, info, context);
+      errno = savedErrno;
+      return;
+    }
+    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+      previous.sa_handler(number);
+      errno = savedErrno;
+      return;
+    }
+  }
+  // End as the signal would have ended the program.
+  ::signal(number, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, number);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(number);
+}
+
+}  // namespace
+
+void RemoveTree(const char* path) { RemoveEntry(AT_FDCWD, path, 0); }
+
+void InstallCleanupHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction ours {};
+    ours.sa_sigaction = OnTerminatingSignal;
+    ours.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&ours.sa_mask);
+    for (int number : kCleanupSignals) sigaddset(&ours.sa_mask, number);
+    for (int i = 0; i < kCleanupSignalCount; ++i) {
+      ::sigaction(kCleanupSignals[i], nullptr, &gPrevious[i]);
+      // A signal the program ignores (SIGHUP under nohup) stays ignored.
+      if ((gPrevious[i].sa_flags & SA_SIGINFO) == 0 && gPrevious[i].sa_handler == SIG_IGN) continue;
+      ::sigaction(kCleanupSignals[i], &ours, nullptr);
+    }
+    std::atexit(RemoveRegistered);
+  });
+}
+
+RemovedOnSignal::RemovedOnSignal(const std::string& path) {
+  if (path.size() >= PATH_MAX) return;
+  InstallCleanupHandlers();
+  for (int i = 0; i < kMaxRegisteredFolders; ++i) {
+    int free = 0;
+    if (!gSlots[i].state.compare_exchange_strong(free, 1)) continue;
+    std::memcpy(gSlots[i].path, path.c_str(), path.size() + 1);
+    gSlots[i].state = 2;
+    slot_ = i;
+    return;
+  }
+}
+
+RemovedOnSignal::~RemovedOnSignal() {
+  if (slot_ < 0) return;
+  // Waits out a handler that is removing it right now on another thread.
+  for (int live = 2; !gSlots[slot_].state.compare_exchange_weak(live, 0); live = 2) {
+  }
+}
+
+void SetGroupKilledOnSignal(pid_t group) {
+  if (group > 0) InstallCleanupHandlers();
+  gGroup = group;
+}
+
+}  // namespace tabrend

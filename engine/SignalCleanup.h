@@ -1,0 +1,46 @@
+// What the process leaves behind when it is interrupted: folders it registered are removed,
+// and a child process group it registered is killed, when SIGINT, SIGTERM or SIGHUP ends it
+// (the signal is then raised again with its default action, or passed to a handler installed
+// before) and at exit. Everything the handler touches is plain memory and system calls.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace tabrend {
+
+// The signals that end the program with a clean-up first.
+inline constexpr int kCleanupSignalCount = 3;
+extern const int kCleanupSignals[kCleanupSignalCount];
+
+// Removes a folder and everything in it, or a file, using system calls only: safe inside a
+// signal handler. Symbolic links are removed, never followed.
+void RemoveTree(const char* path);
+
+// While it lives, the folder at path is removed if a terminating signal or exit ends the
+// process. Destroying it only stops that; removing the folder is the owner's job. At most
+// kMaxRegisteredFolders are registered at once; one more is still created, unregistered.
+class RemovedOnSignal {
+ public:
+  static constexpr int kMaxRegisteredFolders = 64;
+
+  explicit RemovedOnSignal(const std::string& path);
+  ~RemovedOnSignal();
+  RemovedOnSignal(const RemovedOnSignal&) = delete;
+  RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+
+  // False when the path was too long or every slot was taken.
+  bool Registered() const { return slot_ >= 0; }
+
+ private:
+  int slot_ = -1;
+};
+
+// The process group killed first when a terminating signal ends the process; 0 for none.
+void SetGroupKilledOnSignal(pid_t group);
+
+// Installs the handlers (once). Registering a folder does it too.
+void InstallCleanupHandlers();
+
+}  // namespace tabrend
