@@ -354,6 +354,30 @@ TEST_F(SeparateTest, WorkbooksWhoseNamesCleanAlikeGetDigitsOntoThePreviousCandid
   ExpectAtRest();
 }
 
+// Sheets whose names clean to one file name, one of them renamed so in the sheet list: each
+// keeps a file of its own, and the run ends by saying which went where.
+TEST_F(SeparateTest, SheetsWhoseNamesCleanAlikeEachKeepAFile) {
+  test::MakeWorkbooks({{Path("src/Book.xlsx"), {"a|b", "ab", "a\"b", "a<b", "Other"}}});
+  ClickSource(Path("src"));
+  view_.Rename(ListId::kSheets, 5, "ab");
+  view_.folderAnswers.push_back(Path("out"));
+  engine_.Command6_Click();
+
+  EXPECT_EQ(test::ReadOutputs(RunFolder()),
+            (Outputs{{"Book/ab.xlsx", {{"a|b", "a|b data"}}},
+                     {"Book/ab_2.xlsx", {{"ab", "ab data"}}},
+                     {"Book/ab_3.xlsx", {{"a\"b", "a\"b data"}}},
+                     {"Book/ab_4.xlsx", {{"a<b", "a<b data"}}},
+                     {"Book/ab_5.xlsx", {{"ab", "Other data"}}}}));
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].icon, MessageIcon::kInformation);
+  EXPECT_EQ(view_.messages[0].text, std::string(desktop::kRenamedOutputsMessage) +
+                                        "\n'ab' of Book.xlsx: ab_2.xlsx\n'a\"b' of Book.xlsx: ab_3.xlsx"
+                                        "\n'a<b' of Book.xlsx: ab_4.xlsx\n'ab' of Book.xlsx: ab_5.xlsx");
+  EXPECT_EQ(view_.opened, Names{RunFolder()});
+  ExpectAtRest();
+}
+
 struct ModeCase {
   int mode;
   Outputs outputs;  // relative to the run folder
