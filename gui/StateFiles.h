@@ -42,6 +42,12 @@ class StateFiles {
   QString configFolder_;
 };
 
+// Paths are bytes to the file system and need not be UTF-8 (a Latin-1 "café.xlsx"). Their
+// text keeps every byte: valid UTF-8 reads as usual, and each other byte becomes the lone
+// surrogate U+DC80..U+DCFF, which BytesOfText turns back into that byte.
+QString TextOfBytes(const QByteArray& bytes);
+QByteArray BytesOfText(const QString& text);
+
 // Every line of the file, in order.
 QStringList ReadLines(const QString& path);
 // The first line, or nothing when the file has no line (empty, missing or unreadable).

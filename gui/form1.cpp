@@ -203,7 +203,7 @@ void form1::Form_Load() {
   for (const QString& path : ReadLines(files_.SourceListPath())) {
     // A path that no longer exists stays in the list, marked as missing.
     int icon = kIconMissingPath;
-    switch (GetPathKind(QFile::encodeName(path).toStdString())) {
+    switch (GetPathKind(BytesOfText(path).toStdString())) {
       case kPathFile: icon = kIconWorkbookFile; break;
       case kPathFolder: icon = kIconFolder; break;
       default: break;
@@ -284,18 +284,19 @@ ReportList* form1::List(ListId list) const {
 }
 
 int form1::Count(ListId list) const { return List(list)->Count(); }
-std::string form1::Text(ListId list, int i) const { return List(list)->Text(i).toStdString(); }
+// The lists show file-system names; their bytes go back to the engine unchanged.
+std::string form1::Text(ListId list, int i) const { return BytesOfText(List(list)->Text(i)).toStdString(); }
 int form1::Icon(ListId list, int i) const { return List(list)->Icon(i); }
 bool form1::Checked(ListId list, int i) const { return List(list)->Checked(i); }
 void form1::SetChecked(ListId list, int i, bool ticked) { List(list)->SetChecked(i, ticked); }
 int form1::SelectedIndex(ListId list) const { return List(list)->SelectedIndex(); }
 
 void form1::Add(ListId list, const std::string& text, int icon) {
-  List(list)->Add(QString::fromStdString(text), icon);
+  List(list)->Add(TextOfBytes(QByteArray::fromStdString(text)), icon);
 }
 
 void form1::Insert(ListId list, int i, const std::string& text, int icon) {
-  List(list)->Insert(i, QString::fromStdString(text), icon);
+  List(list)->Insert(i, TextOfBytes(QByteArray::fromStdString(text)), icon);
 }
 
 void form1::Remove(ListId list, int i) { List(list)->Remove(i); }

@@ -836,7 +836,11 @@ class SheetStream {
           if (shared && group != nullptr) droppedSharedGroups_.insert(*group);
         }
       }
-      if (!keepFormula) ++result_.losses[hasValue_ ? kFormulaReplaced : kFormulaLeftEmpty];
+      if (!keepFormula) {
+        // An empty result is a stored value only for a text result.
+        const bool stored = hasValue_ && (!value_.empty() || (type != nullptr && *type == "str"));
+        ++result_.losses[stored ? kFormulaReplaced : kFormulaLeftEmpty];
+      }
     }
     std::string value = value_;
     bool writeValue = hasValue_;

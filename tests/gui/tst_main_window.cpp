@@ -3,9 +3,11 @@
 #include "dialogs/Prompts.h"
 #include "engine/EngineState.h"
 #include "gui/Links.h"
+#include "gui/StateFiles.h"
 #include "gui/form1.h"
 
 #include <QComboBox>
+#include <cstdio>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -82,6 +84,7 @@ class MainWindowTest : public QObject {
   void startupReadsLines_data();
   void startupReadsLines();
   void startupIconsFollowPathKind();
+  void pathsThatAreNotUtf8KeepTheirBytes();
   void startupState();
   void shutdownHonoursSetting_data();
   void shutdownHonoursSetting();
@@ -146,6 +149,23 @@ void MainWindowTest::startupIconsFollowPathKind() {
     QVERIFY(!window.ListView1->topLevelItem(i - 1)->icon(0).pixmap(16).isNull());
   }
   QCOMPARE(window.ImageList1.Count(), 3);
+}
+
+// A Latin-1 name is a file like any other: found at start-up and written back byte for byte.
+void MainWindowTest::pathsThatAreNotUtf8KeepTheirBytes() {
+  Folders folders;
+  const QByteArray path = QFile::encodeName(folders.root.path()) + "/caf\xE9.xlsx";
+  FILE* raw = std::fopen(path.constData(), "wb");
+  QVERIFY(raw != nullptr);
+  std::fclose(raw);
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), path + "\r\n");
+  {
+    form1 window(folders.Files());
+    QCOMPARE(window.ListView1->Icon(1), tabrend::gui::kIconWorkbookFile);
+    QCOMPARE(tabrend::gui::BytesOfText(window.ListView1->Text(1)), path);
+    window.close();
+  }
+  QCOMPARE(ReadBytes(folders.ProgramFile("EXCEL.txt")), path + "\r\n");
 }
 
 void MainWindowTest::startupState() {
