@@ -184,25 +184,13 @@ class Writer {
       const auto position = outputPositionOf_.find(static_cast<std::size_t>(*name.localSheetId));
       if (position != outputPositionOf_.end()) candidates.emplace_back(&name, position->second);
     }
-    // A name that uses a name which cannot come along cannot come either: repeat until stable.
-    std::vector<bool> alive(candidates.size(), true);
-    for (bool changed = true; changed;) {
-      changed = false;
-      globalNames_.clear();
-      scopedNames_.clear();
-      for (std::size_t k = 0; k < candidates.size(); ++k) {
-        if (!alive[k]) continue;
-        if (candidates[k].second) scopedNames_[*candidates[k].second].insert(FoldCase(candidates[k].first->name));
-        else globalNames_.insert(FoldCase(candidates[k].first->name));
-      }
-      for (std::size_t k = 0; k < candidates.size(); ++k) {
-        if (!alive[k]) continue;
-        const ReferenceContext context = ContextFor(candidates[k].second.value_or(SIZE_MAX));
-        if (!RewriteFormula(candidates[k].first->formula, context)) {
-          alive[k] = false;
-          changed = true;
-        }
-      }
+    const std::vector<bool> alive = NamesThatCanCome(candidates);
+    globalNames_.clear();
+    scopedNames_.clear();
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      if (!alive[k]) continue;
+      if (candidates[k].second) scopedNames_[*candidates[k].second].insert(FoldCase(candidates[k].first->name));
+      else globalNames_.insert(FoldCase(candidates[k].first->name));
     }
     std::set<std::pair<std::string, std::size_t>> written;  // some writers repeat a name in one scope
     for (std::size_t k = 0; k < candidates.size(); ++k) {
@@ -215,6 +203,76 @@ class Writer {
       names_.push_back({candidates[k].first, candidates[k].second,
                         *RewriteFormula(candidates[k].first->formula, context)});
     }
+  }
+
+  // Which candidates can come along: those whose formulas refer only to what the output has,
+  // names included, where a name that uses a name which cannot come cannot come either. Each
+  // formula is read once and a death travels back along the uses, so a long chain of names
+  // costs time in proportion to its length, not its square.
+  std::vector<bool> NamesThatCanCome(
+      const std::vector<std::pair<const DefinedName*, std::optional<std::size_t>>>& candidates) const {
+    constexpr std::size_t kWorkbookScope = SIZE_MAX;
+    // Candidates of one name in one scope form a group; a name is there while one of its group is.
+    std::map<std::pair<std::string, std::size_t>, std::size_t> groupOf;
+    std::vector<std::size_t> groupOfCandidate(candidates.size()), aliveInGroup;
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      const auto key = std::make_pair(FoldCase(candidates[k].first->name), candidates[k].second.value_or(kWorkbookScope));
+      const auto [found, added] = groupOf.emplace(key, aliveInGroup.size());
+      if (added) aliveInGroup.push_back(0);
+      groupOfCandidate[k] = found->second;
+      ++aliveInGroup[found->second];
+    }
+    const auto groupIndex = [&](const std::string& key, std::size_t scope) -> std::optional<std::size_t> {
+      const auto found = groupOf.find({key, scope});
+      if (found == groupOf.end()) return std::nullopt;
+      return found->second;
+    };
+    // A use of a name from a sheet's scope finds that sheet's name first, else the workbook's.
+    struct Use {
+      std::size_t user;
+      std::optional<std::size_t> scoped, global;
+    };
+    std::vector<Use> uses;
+    std::vector<std::vector<std::size_t>> usesOfGroup(aliveInGroup.size());
+    std::vector<bool> alive(candidates.size(), true);
+    std::vector<std::size_t> dying;
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      const std::size_t scope = candidates[k].second.value_or(kWorkbookScope);
+      ReferenceContext context = ContextFor(scope);
+      std::vector<Use> found;
+      context.definedName = [&](std::string_view name) {
+        const std::string key = FoldCase(name);
+        Use use{k, scope == kWorkbookScope ? std::nullopt : groupIndex(key, scope), groupIndex(key, kWorkbookScope)};
+        if (!use.scoped && !use.global) return false;
+        found.push_back(use);
+        return true;
+      };
+      if (!RewriteFormula(candidates[k].first->formula, context)) {
+        alive[k] = false;
+        dying.push_back(k);
+        continue;
+      }
+      for (const Use& use : found) {
+        for (const auto& group : {use.scoped, use.global})
+          if (group) usesOfGroup[*group].push_back(uses.size());
+        uses.push_back(use);
+      }
+    }
+    while (!dying.empty()) {
+      const std::size_t k = dying.back();
+      dying.pop_back();
+      const std::size_t group = groupOfCandidate[k];
+      if (--aliveInGroup[group] != 0) continue;
+      for (const std::size_t u : usesOfGroup[group]) {
+        const Use& use = uses[u];
+        const bool stillThere = (use.scoped && aliveInGroup[*use.scoped] > 0) || (use.global && aliveInGroup[*use.global] > 0);
+        if (!stillThere && alive[use.user]) {
+          alive[use.user] = false;
+          dying.push_back(use.user);
+        }
+      }
+    }
+    return alive;
   }
 
   ReferenceContext ContextFor(std::size_t outputSheet) const {

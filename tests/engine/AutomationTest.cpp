@@ -263,6 +263,45 @@ print([r.formula for cf in sheet.conditional_formatting for r in cf.rules])
                         "1 validation lists or rule values taken from other sheets now hold the values they showed"}));
 }
 
+// A name comes along when everything it uses does, through any chain of names; a sheet's own
+// name shadows the workbook's of the same name for that sheet.
+TEST(WorkbookTest, NamesComeAlongWhenEverythingTheyUseDoes) {
+  TempDir dir;
+  RunPython(R"(import sys, xlsxwriter
+path = open(sys.argv[1]).read().split('\n')[0]
+book = xlsxwriter.Workbook(path)
+data = book.add_worksheet('Data'); other = book.add_worksheet('Other')
+book.define_name('Bad_0', '=Other!$A$1')
+book.define_name('Good_0', '=Data!$A$1')
+for i in range(1, 30):
+    book.define_name(f'Bad_{i}', f'=Bad_{i-1}+1')
+    book.define_name(f'Good_{i}', f'=Good_{i-1}+1')
+book.define_name('Mixed', '=Good_29+Bad_29')
+book.define_name('Shadowed', '=Other!$B$1')
+book.define_name('Data!Shadowed', '=Data!$B$1')
+book.define_name('UsesShadowed', '=Shadowed*2')
+book.define_name('Data!LocalUse', '=Shadowed*3')
+book.close()
+)",
+            {dir / "names.xlsx"});
+  auto app = NewApp();
+  Workbook& src = app->Workbooks().Open(dir / "names.xlsx");
+  Workbook& out = app->Workbooks().Add();
+  out.SaveAs(dir / "out.xlsx");
+  src.Worksheets()(1).Copy(out.Sheets()(1));
+  out.Sheets()(2).Delete();
+  out.Save();
+  app->Quit();
+  const std::string seen = RunPython(R"(import sys, openpyxl
+path = open(sys.argv[1]).read().split('\n')[0]
+book = openpyxl.load_workbook(path)
+names = sorted((n.name, n.localSheetId) for n in book.defined_names.definedName)
+print(len([n for n in names if n[0].startswith('Good_')]), [n for n in names if not n[0].startswith('Good_')])
+)",
+                                     {dir / "out.xlsx"});
+  EXPECT_EQ(seen, "30 [('LocalUse', 0), ('Shadowed', 0)]\n");
+}
+
 // A formula saved without its result (as openpyxl writes them) cannot become a value: the
 // report says the cell is empty, not that it kept a value.
 TEST(WorkbookTest, FormulaWithoutAStoredResultIsReportedAsLeftEmpty) {
