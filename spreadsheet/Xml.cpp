@@ -2,6 +2,8 @@
 #include "spreadsheet/Xml.h"
 
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Limits.h"
@@ -10,8 +12,34 @@ namespace tabrend::spreadsheet {
 
 namespace {
 
+// text in UTF-8 (and ASCII), UTF-16 or UTF-32 of either byte order: the encodings the XML
+// readers accept for a part.
+std::vector<std::string> Encodings(std::string_view text) {
+  std::vector<std::string> forms{std::string(text)};
+  for (const std::size_t width : {2u, 4u}) {
+    for (const bool bigEndian : {false, true}) {
+      std::string form;
+      for (const char c : text) {
+        std::string unit(width, '\0');
+        unit[bigEndian ? width - 1 : 0] = c;
+        form += unit;
+      }
+      forms.push_back(std::move(form));
+    }
+  }
+  return forms;
+}
+
 bool DeclaresDoctype(const std::string& bytes) {
-  return bytes.find("<!DOCTYPE") != std::string::npos || bytes.find("<!ENTITY") != std::string::npos;
+  static const std::vector<std::string> markers = [] {
+    std::vector<std::string> all;
+    for (const char* marker : {"<!DOCTYPE", "<!ENTITY"})
+      for (std::string& form : Encodings(marker)) all.push_back(std::move(form));
+    return all;
+  }();
+  for (const std::string& marker : markers)
+    if (bytes.find(marker) != std::string::npos) return true;
+  return false;
 }
 
 std::size_t LineOf(const std::string& bytes, std::ptrdiff_t offset) {

@@ -61,6 +61,19 @@ std::string FileHead(const std::string& path, std::size_t bytes) {
   Fail(label + " is not a workbook: no ZIP central directory");
 }
 
+// A part name with an empty, "." or ".." segment.
+bool ClimbsOrIsEmpty(const std::string& name) {
+  if (name.empty()) return true;
+  std::size_t start = 0;
+  for (;;) {
+    const auto end = std::min(name.find('/', start), name.size());
+    const std::string_view segment(name.data() + start, end - start);
+    if (segment == ".." || segment == "." || (segment.empty() && end != name.size())) return true;
+    if (end == name.size()) return false;
+    start = end + 1;
+  }
+}
+
 }  // namespace
 
 ZipReader::ZipReader(const std::string& path) : label_(Quoted(path)) {
@@ -85,8 +98,16 @@ ZipReader::ZipReader(const std::string& path) : label_(Quoted(path)) {
       zip_discard(archive_);
       Fail(label_ + " is damaged: entry " + std::to_string(i) + " of its ZIP directory is unreadable");
     }
-    std::string name = st.name;
+    const std::string written = st.name;
+    std::string name = written;
+    // Some writers separate with "\\"; as part names they mean "/", and no output may carry
+    // a name that another system would unpack outside its folder.
+    std::replace(name.begin(), name.end(), '\\', '/');
     if (!name.empty() && name.front() == '/') name.erase(0, 1);
+    if (ClimbsOrIsEmpty(name)) {
+      zip_discard(archive_);
+      Fail(label_ + " is refused: its part name '" + written + "' climbs out of the package");
+    }
     total += st.size;
     if (total > limits::kMaxPackageBytes) {
       zip_discard(archive_);
@@ -99,7 +120,11 @@ ZipReader::ZipReader(const std::string& path) : label_(Quoted(path)) {
       Fail(label_ + " is refused: part " + name + " decompresses more than " +
            std::to_string(limits::kMaxCompressionRatio) + " times its stored size (a ZIP bomb)");
     }
-    byLowerName_.emplace(LowerAscii(name), static_cast<std::uint64_t>(i));
+    // Two parts of one name: readers disagree on which one counts, so none is chosen here.
+    if (!byLowerName_.emplace(LowerAscii(name), static_cast<std::uint64_t>(i)).second && name.back() != '/') {
+      zip_discard(archive_);
+      Fail(label_ + " is damaged: it holds the part " + name + " twice, and readers disagree on which one counts");
+    }
     names_.push_back(std::move(name));
   }
 }

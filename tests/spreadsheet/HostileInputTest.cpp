@@ -227,6 +227,31 @@ INSTANTIATE_TEST_SUITE_P(
               "16384 columns"}),
     [](const testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
 
+// Packages that readers would see differently are refused rather than guessed at.
+std::string Utf16Le(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (const char c : ascii) out += std::string{c, '\0'};
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ambiguous, LimitTest,
+    testing::Values(
+        Limit{"part_twice", [] { return Package({{"XL/worksheets/sheet1.xml", Sheet("")}}); },
+              "'Book.xlsx' is damaged: it holds the part xl/worksheets/sheet1.xml twice, and readers disagree on which "
+              "one counts"},
+        Limit{"utf16_doctype",
+              [] {
+                return Package({{"xl/_rels/workbook.xml.rels",
+                                 Utf16Le("<?xml version=\"1.0\" encoding=\"UTF-16\"?><!DOCTYPE r []><Relationships "
+                                         "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"/>")}});
+              },
+              "'Book.xlsx' is refused: part xl/_rels/workbook.xml.rels declares a document type (entities are not "
+              "allowed)"},
+        Limit{"climbing_backslash", [] { return Package({{"xl/media/..\\..\\ZIPSLIP.png", "x"}}); },
+              "'Book.xlsx' is refused: its part name 'xl/media/..\\..\\ZIPSLIP.png' climbs out of the package"}),
+    [](const testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
+
 // Cells at the grid's far edges are the grid's own.
 TEST(GridTest, KeepsTheLastRowAndColumn) {
   const SplitResult result = SplitBytes(Package(
