@@ -98,7 +98,7 @@ class RangeReader {
     if (reader.type_ == "s") {
       const auto& items = reader.source_.Strings().items;
       const auto index = std::strtoul(text.c_str(), nullptr, 10);
-      text = index < items.size() ? SharedStringText(items[index]) : std::string();
+      text = index < items.size() ? SharedStringText(std::string(items[index])) : std::string();
     } else if (reader.type_ == "b") {
       text = text == "1" ? "TRUE" : "FALSE";
     }

@@ -22,7 +22,7 @@ std::uint32_t OutputStrings::Use(std::uint32_t index) {
   if (found != bySourceIndex_.end()) return found->second;
   if (source_ == nullptr || index >= source_->items.size()) throw std::out_of_range("shared string");
   const auto added = static_cast<std::uint32_t>(items_.size());
-  items_.push_back(source_->items[index]);
+  items_.emplace_back(source_->items[index]);
   bySourceIndex_.emplace(index, added);
   return added;
 }
@@ -229,6 +229,7 @@ class SheetStream {
   void Parse(const char* data, std::size_t length, bool last) {
     if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
       if (!problem_.empty()) Fail(where_ + ": " + problem_);
+      if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY) Fail(where_ + ": part " + sheet_.part + " cannot be read: out of memory");
       Fail(where_ + ": part " + sheet_.part + " is not well-formed XML (line " +
            std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " +
            XML_ErrorString(XML_GetErrorCode(parser_)) + ")");

@@ -1,6 +1,9 @@
 // Reading the workbook part, its relationships and the shared-string table of a source.
 #include "spreadsheet/SourceWorkbook.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include <expat.h>
 
 #include "spreadsheet/Error.h"
@@ -8,6 +11,20 @@
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
+
+void SharedStringItems::push_back(std::string_view item) {
+  constexpr std::size_t kBlockBytes = 16u << 20;
+  if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < item.size()) {
+    blocks_.emplace_back();
+    blocks_.back().reserve(std::max(kBlockBytes, item.size()));
+    heldBytes_ += blocks_.back().capacity();
+  }
+  std::string& block = blocks_.back();
+  index_.push_back({static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(block.size()),
+                    static_cast<std::uint32_t>(item.size())});
+  block.append(item);
+  heldBytes_ += sizeof(Entry);
+}
 
 namespace {
 
@@ -41,6 +58,7 @@ class SharedStringReader {
   void Feed(const char* data, std::size_t length, bool last) {
     if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
       if (!problem_.empty()) Fail(label_ + " is refused: part " + part_ + " " + problem_);
+      if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY) Fail(label_ + ": part " + part_ + " cannot be read: out of memory");
       Fail(label_ + ": part " + part_ + " is not well-formed XML (line " +
            std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " +
            XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
@@ -55,6 +73,9 @@ class SharedStringReader {
     if (reader.depth_ == 1) {
       for (int i = 0; attributes[i] != nullptr; i += 2) {
         const std::string_view key = attributes[i];
+        // A table that says it is too large is refused before any of it is read.
+        if (key == "uniqueCount" && std::strtoull(attributes[i + 1], nullptr, 10) > limits::kMaxSharedStrings)
+          return reader.Stop("holds more than the allowed number of shared strings");
         if (key == "xmlns" || key.rfind("xmlns:", 0) == 0) {
           reader.strings_.rootAttributes += " " + std::string(key) + "=\"";
           AppendEscapedAttribute(reader.strings_.rootAttributes, attributes[i + 1]);
@@ -66,6 +87,9 @@ class SharedStringReader {
     if (reader.depth_ == 2 && local == "si") {
       if (reader.strings_.items.size() >= limits::kMaxSharedStrings)
         return reader.Stop("holds more than the allowed number of shared strings");
+      if (reader.strings_.items.HeldBytes() > limits::kMaxSharedStringTableBytes)
+        return reader.Stop("holds more shared strings than fit in " +
+                           std::to_string(limits::kMaxSharedStringTableBytes >> 20) + " MiB");
       reader.capturing_ = true;
       reader.current_.clear();
     }
@@ -77,8 +101,8 @@ class SharedStringReader {
     if (reader.capturing_) XML_DefaultCurrent(reader.parser_);
     if (reader.depth_ == 2 && reader.capturing_) {
       reader.capturing_ = false;
-      reader.strings_.items.push_back(std::move(reader.current_));
-      reader.current_ = std::string();
+      reader.strings_.items.push_back(reader.current_);
+      reader.current_.clear();
     }
     --reader.depth_;
   }
@@ -236,9 +260,9 @@ const SharedStrings& SourceWorkbook::Strings() const {
   if (const auto part = WorkbookPartOfKind("sharedStrings")) {
     // Streamed, but every entry is kept: the table is held whole, under that limit.
     const std::uint64_t index = package_.IndexOf(*part);
-    if (package_.Zip().DecompressedSize(index) > limits::kMaxLoadedPartBytes)
+    if (package_.Zip().DecompressedSize(index) > limits::kMaxSharedStringsPartBytes)
       Fail(Label() + " is refused: part " + *part + " is larger than " +
-           std::to_string(limits::kMaxLoadedPartBytes >> 20) + " MiB");
+           std::to_string(limits::kMaxSharedStringsPartBytes >> 20) + " MiB");
     SharedStringReader reader(*strings, Label(), *part);
     package_.Zip().Stream(index,
                           [&](const char* data, std::size_t length) { reader.Feed(data, length, false); });

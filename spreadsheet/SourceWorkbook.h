@@ -2,10 +2,13 @@
 // shared-string table, read once and kept for every copy made from it.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "spreadsheet/Package.h"
@@ -30,8 +33,31 @@ struct DefinedName {
 
 // The shared-string table, each entry kept as its raw <si> element so rich text and phonetic
 // runs travel untouched.
+//
+// Entries are packed into large blocks that never move, with 12 bytes of index each, so the
+// table costs little more than its own bytes and never needs a second copy to grow.
+class SharedStringItems {
+ public:
+  std::size_t size() const { return index_.size(); }
+  std::string_view operator[](std::size_t i) const {
+    const Entry& entry = index_[i];
+    return std::string_view(blocks_[entry.block]).substr(entry.offset, entry.length);
+  }
+  void push_back(std::string_view item);
+  // What the table holds: its bytes and its index.
+  std::uint64_t HeldBytes() const { return heldBytes_; }
+
+ private:
+  struct Entry {
+    std::uint32_t block, offset, length;
+  };
+  std::vector<std::string> blocks_;  // each reserved once, never grown past its capacity
+  std::deque<Entry> index_;
+  std::uint64_t heldBytes_ = 0;
+};
+
 struct SharedStrings {
-  std::vector<std::string> items;
+  SharedStringItems items;
   std::string rootAttributes;  // namespace declarations of the source's <sst>, raw
 };
 

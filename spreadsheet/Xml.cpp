@@ -86,10 +86,15 @@ int Depth(const pugi::xml_node& root) {
 
 void ParseXml(pugi::xml_document& document, const std::string& bytes, const std::string& label,
               const std::string& part) {
+  if (bytes.size() > limits::kMaxParsedPartBytes)
+    Fail(label + " is refused: part " + part + " is larger than " +
+         std::to_string(limits::kMaxParsedPartBytes >> 20) + " MiB");
   if (DeclaresDoctype(bytes))
     Fail(label + " is refused: part " + part + " declares a document type (entities are not allowed)");
   const pugi::xml_parse_result result =
       document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+  if (result.status == pugi::status_out_of_memory)
+    Fail(label + ": part " + part + " cannot be read: out of memory");
   if (!result)
     Fail(label + ": part " + part + " is not well-formed XML (line " +
          std::to_string(LineOf(bytes, result.offset)) + ": " + result.description() + ")");

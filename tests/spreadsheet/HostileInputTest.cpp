@@ -140,7 +140,18 @@ INSTANTIATE_TEST_SUITE_P(
         Limit{"streamed_part", [] { return Package({}, {{"xl/worksheets/sheet2.xml", {9 * kGiB, 10 << 20}}}); },
               "'Book.xlsx' is refused: part xl/worksheets/sheet2.xml is larger than 8 GiB"},
         Limit{"loaded_part", [] { return Package({}, {{"xl/workbook.xml", {kGiB + 1, 2 << 20}}}); },
-              "'Book.xlsx' is refused: part xl/workbook.xml is larger than 1024 MiB"},
+              "'Book.xlsx' is refused: part xl/workbook.xml is larger than 256 MiB"},
+        // A part parsed whole takes several times its size: a large one is refused first.
+        Limit{"parsed_part",
+              [] {
+                std::string rels = DefaultParts()["xl/_rels/workbook.xml.rels"];
+                rels.insert(rels.rfind("</Relationships>"), std::string(65 << 20, ' '));
+                return Package({{"xl/_rels/workbook.xml.rels", rels}});
+              },
+              "'Book.xlsx' is refused: part xl/_rels/workbook.xml.rels is larger than 64 MiB"},
+        Limit{"shared_strings_declared",
+              [] { return Package({{"xl/sharedStrings.xml", "<sst " + kMain + " uniqueCount=\"20000001\"><si><t>a</t></si></sst>"}}); },
+              "'Book.xlsx' is refused: part xl/sharedStrings.xml holds more than the allowed number of shared strings"},
         Limit{"shared_strings_size", [] { return Package({}, {{"xl/sharedStrings.xml", {kGiB + 1, 2 << 20}}}); },
               "'Book.xlsx' is refused: part xl/sharedStrings.xml is larger than 1024 MiB"},
         // A claim within the limits that the file does not keep: no gigabyte is set aside for it.
@@ -158,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                 return Package(chain);
               },
               "'Book.xlsx' is refused: its parts reach one another more than 64 levels deep"},
-        Limit{"claimed_size", [] { return Package({}, {{"xl/workbook.xml", {kGiB, 2 << 20}}}); },
+        Limit{"claimed_size", [] { return Package({}, {{"xl/workbook.xml", {200 << 20, 2 << 20}}}); },
               "'Book.xlsx' is damaged: part xl/workbook.xml cannot be read (Premature end of file)"}),
     [](const testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
 
