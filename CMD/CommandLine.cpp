@@ -4,6 +4,7 @@
 
 #include "CMD/Module1.h"
 #include "engine/PathKind.h"
+#include "engine/Version.h"
 
 namespace tabrend::cli {
 
@@ -26,6 +27,10 @@ bool IsHelpRequest(const std::vector<std::string>& args) {
   if (args.size() != 1) return false;
   const std::string token = AsciiLower(args[0]);
   return token == "--help" || token == "-h" || token == "/?";
+}
+
+bool IsVersionRequest(const std::vector<std::string>& args) {
+  return args.size() == 1 && AsciiLower(args[0]) == "--version";
 }
 
 bool HasSwitch(const std::vector<std::string>& args, std::string_view name) {
@@ -124,6 +129,7 @@ bool Module1::ParseOptions(const std::string& tail) {
 
 std::string Usage() {
   return R"(Usage: tabrendcli SOURCE OUTPUT [SWITCH...]
+       tabrendcli --help | --version
 
 Writes every worksheet of the workbook SOURCE, or of each workbook in the folder
 SOURCE, into a workbook file of its own in the folder OUTPUT. A folder source gives
@@ -167,6 +173,10 @@ int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
   const bool accepted = module.ParseOptions(tail);
   if (IsHelpRequest(module.Args)) {
     out << Usage();
+    return kExitDone;
+  }
+  if (IsVersionRequest(module.Args)) {
+    out << "tabrendcli " << kProductVersion << '\n';
     return kExitDone;
   }
   if (!accepted) {

@@ -117,7 +117,8 @@ std::string Usage();
 std::string CommandTail(int argc, const char* const* argv);
 
 // The whole run: parse, batch, exit status. Prints the usage on out for a lone --help, -h
-// or /?; writes nothing else on out.
+// or /?, and "tabrendcli" and the product version for a lone --version; writes nothing else
+// on out.
 int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
              std::ostream& err);
 
