@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -443,6 +444,13 @@ void MainWindowTest::helpAndHomePageOpenThroughShell() {
   form1 window(folders.Files());
   window.Command8->click();
   window.Help1->trigger();
+  // Installed: the program in bin/, its manual in share/tabrend/.
+  const QString installed = folders.root.filePath(QStringLiteral("share/tabrend/help.html"));
+  QDir().mkpath(QFileInfo(installed).path());
+  WriteBytes(installed, "x");
+  window.Command8->click();
+  WriteBytes(folders.ProgramFile("help.html"), "x");
+  window.Command8->click();
   WriteBytes(folders.ProgramFile("help.chm"), "x");
   window.Command8->click();
   window.Command7->click();
@@ -450,8 +458,8 @@ void MainWindowTest::helpAndHomePageOpenThroughShell() {
   QStringList opened;
   for (const prompts::Request& request : prompts::testing::AskedOf(prompts::Kind::ShellOpen)) opened << request.text;
   const QString home = QString::fromUtf8(tabrend::gui::kHomePage);
-  QCOMPARE(opened, (QStringList{folders.ProgramFile("help.html"), folders.ProgramFile("help.html"),
-                                folders.ProgramFile("help.chm"), home, home}));
+  QCOMPARE(opened, (QStringList{folders.ProgramFile("help.html"), folders.ProgramFile("help.html"), installed,
+                                folders.ProgramFile("help.html"), folders.ProgramFile("help.chm"), home, home}));
   QVERIFY(prompts::testing::AskedOf(prompts::Kind::Message).empty());
 }
 
