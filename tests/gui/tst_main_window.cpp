@@ -261,6 +261,12 @@ void MainWindowTest::unwritableProgramFolderUsesConfigFolder() {
   }
   QCOMPARE(ReadBytes(folders.config + "/EXCEL.txt"), QByteArray("/mine\r\n"));
   QCOMPARE(ReadBytes(folders.ProgramFile("EXCEL.txt")), QByteArray("/shipped with the program\r\n"));
+  // Another user can neither read nor change this one's list.
+  for (const QString& created : {folders.config, QFileInfo(folders.config).path()}) {
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(created).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0700u);
+  }
 
   WriteBytes(folders.config + "/set.txt", "0\r\n");
   form1 again(folders.Files());
