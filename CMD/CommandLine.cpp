@@ -4,6 +4,7 @@
 
 #include "CMD/Module1.h"
 #include "engine/PathKind.h"
+#include "engine/Version.h"
 
 namespace tabrend::cli {
 
@@ -26,6 +27,10 @@ bool IsHelpRequest(const std::vector<std::string>& args) {
   if (args.size() != 1) return false;
   const std::string token = AsciiLower(args[0]);
   return token == "--help" || token == "-h" || token == "/?";
+}
+
+bool IsVersionRequest(const std::vector<std::string>& args) {
+  return args.size() == 1 && AsciiLower(args[0]) == "--version";
 }
 
 // One of the program's own switches, whatever its value: "/name=...", "/overwrite=...".
@@ -151,6 +156,7 @@ bool Module1::ReadOptions() {
 
 std::string Usage() {
   return R"(Usage: tabrendcli SOURCE OUTPUT [SWITCH...]
+       tabrendcli --help | --version
 
 Writes every worksheet of the workbook SOURCE, or of each workbook in the folder
 SOURCE, into a workbook file of its own in the folder OUTPUT. A folder source gives
@@ -177,6 +183,10 @@ namespace {
 int Finish(Module1& module, bool accepted, std::ostream& out, std::ostream& err) {
   if (IsHelpRequest(module.Args)) {
     out << Usage();
+    return kExitDone;
+  }
+  if (IsVersionRequest(module.Args)) {
+    out << "tabrendcli " << kProductVersion << '\n';
     return kExitDone;
   }
   if (!accepted) {

@@ -120,7 +120,8 @@ std::string GetBaseName(const std::string& path);
 std::string Usage();
 
 // The whole run: parse, batch, exit status. Prints the usage on out for a lone --help, -h
-// or /?; writes nothing else on out.
+// or /?, and "tabrendcli" and the product version for a lone --version; writes nothing else
+// on out.
 int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
              std::ostream& err);
 // The same for the arguments as the shell passed them. A command line that is not accepted

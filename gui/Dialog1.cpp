@@ -2,6 +2,7 @@
 #include "gui/Dialog1.h"
 
 #include "dialogs/Prompts.h"
+#include "engine/Version.h"
 #include "gui/Links.h"
 #include "gui/Fonts.h"
 #include "gui/Twips.h"
@@ -26,6 +27,10 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
 }
 
 }  // namespace
+
+QString VersionCaption() {
+  return QStringLiteral("Version:") + QLatin1String(kProductVersion);
+}
 
 LinkLabel::LinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
   setCursor(Qt::PointingHandCursor);
@@ -52,7 +57,7 @@ Dialog1::Dialog1(QWidget* parent)
   QFont productFont = font();
   productFont.setBold(true);
   Label1->setFont(productFont);
-  Label4 = MakeLabel(this, "Label4", QString::fromLatin1(kVersionCaption));
+  Label4 = MakeLabel(this, "Label4", VersionCaption());
   Frame1 = new QGroupBox(this);
   Frame1->setObjectName(QStringLiteral("Frame1"));
   Label3 = MakeLabel(Frame1, "Label3", QStringLiteral("Technical Support:"));

@@ -25,7 +25,8 @@ class LinkLabel : public QLabel {
   void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
-inline constexpr const char* kVersionCaption = "Version:10.1.2";
+// "Version:" and the product version (engine/Version.h).
+QString VersionCaption();
 
 class Dialog1 : public QDialog {
   Q_OBJECT

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
@@ -32,6 +33,18 @@ QStringList SplitLines(const QByteArray& bytes) {
     if (start < bytes.size() && bytes[start] == kLf) ++start;
   }
   return lines;
+}
+
+// Creates the folder and any missing parent with mode 0700, as the XDG base directory rules
+// ask, so that one user's list is not open to the others. Existing folders keep their mode.
+void MakeFolders(const QString& folder) {
+  QStringList missing;
+  for (QString level = QDir::cleanPath(folder); !QFileInfo::exists(level);
+       level = QFileInfo(level).path()) {
+    missing.prepend(level);
+    if (QFileInfo(level).path() == level) break;
+  }
+  for (const QString& level : missing) ::mkdir(QFile::encodeName(level).constData(), 0700);
 }
 
 QByteArray ReadAll(const QString& path) {
@@ -127,7 +140,7 @@ std::optional<QString> ReadFirstLine(const QString& path) {
 }
 
 bool WriteLines(const QString& path, const QStringList& lines) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
+  MakeFolders(QFileInfo(path).absolutePath());
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) return false;
   for (const QString& line : lines) {

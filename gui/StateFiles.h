@@ -52,8 +52,9 @@ QByteArray BytesOfText(const QString& text);
 QStringList ReadLines(const QString& path);
 // The first line, or nothing when the file has no line (empty, missing or unreadable).
 std::optional<QString> ReadFirstLine(const QString& path);
-// Replaces the file with these lines, each ended by CR LF, creating its folder if needed. The
-// old content stays until the new one is complete. False when the file cannot be written.
+// Replaces the file with these lines, each ended by CR LF, creating its folder if needed (with
+// mode 0700, readable by its owner only). The old content stays until the new one is
+// complete. False when the file cannot be written.
 bool WriteLines(const QString& path, const QStringList& lines);
 
 }  // namespace tabrend::gui

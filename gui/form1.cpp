@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -384,11 +383,7 @@ void form1::Settings_Click() {
   prompts::RunDialog(dialog);
 }
 
-void form1::Command8_Click() {
-  const QString folder = files_.ProgramFolder() + u'/';
-  const QString compiled = folder + QLatin1String(kCompiledHelpFile);
-  prompts::OpenWithShell(QFileInfo::exists(compiled) ? compiled : folder + QLatin1String(kHelpManual));
-}
+void form1::Command8_Click() { prompts::OpenWithShell(HelpFile(files_.ProgramFolder())); }
 
 void form1::Help1_Click() { Command8_Click(); }
 

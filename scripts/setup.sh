@@ -12,6 +12,7 @@ PACKAGES=(
   libreoffice-calc-nogui
   python3 python3-openpyxl python3-xlsxwriter
   clang libclang-rt-14-dev
+  dpkg-dev file lintian desktop-file-utils appstream mandoc
 )
 
 missing=()

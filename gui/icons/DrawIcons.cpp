@@ -1,7 +1,9 @@
 // Draws the program's pictures into PNG files: the command buttons (32 pixels), the source
 // list's icons (16 pixels), the arrows and the program icon, each also at twice the size
-// ("name@2x.png") for dense screens. The PNG files are kept with the sources; run this
-// (target tabrend_draw_icons) after changing a drawing:
+// ("name@2x.png") for dense screens, and the program icon at the desktop's usual sizes in the
+// layout of the hicolor icon theme ("hicolor/48x48/apps/tabrend.png"), which the installation
+// copies. The PNG files are kept with the sources; run this (target tabrend_draw_icons) after
+// changing a drawing:
 //   tabrend_draw_icons <folder>
 #include <QApplication>
 #include <QDir>
@@ -277,6 +279,11 @@ int main(int argc, char* argv[]) {
   for (const Picture& picture : pictures) {
     ok &= Save(folder, QLatin1String(picture.name), picture.size, picture.draw);
     ok &= Save(folder, QLatin1String(picture.name) + QStringLiteral("@2x"), picture.size * 2, picture.draw);
+  }
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    const QString apps = folder + QStringLiteral("/hicolor/%1x%1/apps").arg(size);
+    QDir().mkpath(apps);
+    ok &= Save(apps, QStringLiteral("tabrend"), size, ProgramIcon);
   }
   return ok ? 0 : 1;
 }

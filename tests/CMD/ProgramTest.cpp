@@ -80,8 +80,9 @@ TEST_F(ProgramTest, RejectedCommandLinesExitWithTwoAndSayWhyInOneLine) {
   while (tooMany.size() < 102) tooMany.push_back("x");
   // A switch where the output folder belongs means the folder was forgotten.
   for (const Names& args : {Names{}, Names{book}, Names{Path("missing.xlsx"), Path("out"), "/verbose=0"},
-                            tooMany, Names{"--help", Path("out")}, Names{book, "/name=2"},
-                            Names{book, "/VERBOSE=1"}, Names{book, "/overwrite=0", Path("out")}}) {
+                            tooMany, Names{"--help", Path("out")}, Names{"--version", Path("out")},
+                            Names{book, "/name=2"}, Names{book, "/VERBOSE=1"},
+                            Names{book, "/overwrite=0", Path("out")}}) {
     const Outcome outcome = RunProgram(args, {}, Path("."));
     EXPECT_EQ(outcome.status, 2) << args.size() << " arguments";
     EXPECT_EQ(outcome.out, "");
@@ -97,6 +98,16 @@ TEST_F(ProgramTest, HelpAloneShowsTheUsage) {
     EXPECT_EQ(outcome.status, 0) << request;
     EXPECT_EQ(outcome.out.rfind("Usage: tabrendcli SOURCE OUTPUT", 0), 0u) << outcome.out;
     EXPECT_NE(outcome.out.find("/overwrite=0"), std::string::npos);
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+// The same version as the About box of the desktop program.
+TEST_F(ProgramTest, VersionAlonePrintsTheProductVersion) {
+  for (const char* request : {"--version", "--VERSION"}) {
+    const Outcome outcome = RunProgram({request});
+    EXPECT_EQ(outcome.status, 0) << request;
+    EXPECT_EQ(outcome.out, "tabrendcli 10.1.2\n");
     EXPECT_EQ(outcome.err, "");
   }
 }

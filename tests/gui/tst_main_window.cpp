@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -280,6 +281,12 @@ void MainWindowTest::unwritableProgramFolderUsesConfigFolder() {
   }
   QCOMPARE(ReadBytes(folders.config + "/EXCEL.txt"), QByteArray("/mine\r\n"));
   QCOMPARE(ReadBytes(folders.ProgramFile("EXCEL.txt")), QByteArray("/shipped with the program\r\n"));
+  // Another user can neither read nor change this one's list.
+  for (const QString& created : {folders.config, QFileInfo(folders.config).path()}) {
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(created).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0700u);
+  }
 
   WriteBytes(folders.config + "/set.txt", "0\r\n");
   form1 again(folders.Files());
@@ -463,6 +470,13 @@ void MainWindowTest::helpAndHomePageOpenThroughShell() {
   form1 window(folders.Files());
   window.Command8->click();
   window.Help1->trigger();
+  // Installed: the program in bin/, its manual in share/tabrend/.
+  const QString installed = folders.root.filePath(QStringLiteral("share/tabrend/help.html"));
+  QDir().mkpath(QFileInfo(installed).path());
+  WriteBytes(installed, "x");
+  window.Command8->click();
+  WriteBytes(folders.ProgramFile("help.html"), "x");
+  window.Command8->click();
   WriteBytes(folders.ProgramFile("help.chm"), "x");
   window.Command8->click();
   window.Command7->click();
@@ -470,8 +484,8 @@ void MainWindowTest::helpAndHomePageOpenThroughShell() {
   QStringList opened;
   for (const prompts::Request& request : prompts::testing::AskedOf(prompts::Kind::ShellOpen)) opened << request.text;
   const QString home = QString::fromUtf8(tabrend::gui::kHomePage);
-  QCOMPARE(opened, (QStringList{folders.ProgramFile("help.html"), folders.ProgramFile("help.html"),
-                                folders.ProgramFile("help.chm"), home, home}));
+  QCOMPARE(opened, (QStringList{folders.ProgramFile("help.html"), folders.ProgramFile("help.html"), installed,
+                                folders.ProgramFile("help.html"), folders.ProgramFile("help.chm"), home, home}));
   QVERIFY(prompts::testing::AskedOf(prompts::Kind::Message).empty());
 }
 
