@@ -18,12 +18,13 @@ namespace tabrend::spreadsheet {
 
 std::uint32_t OutputStrings::Use(std::uint32_t index) {
   ++references_;
-  const auto found = bySourceIndex_.find(index);
-  if (found != bySourceIndex_.end()) return found->second;
   if (source_ == nullptr || index >= source_->items.size()) throw std::out_of_range("shared string");
+  if (bySourceIndex_.empty()) bySourceIndex_.resize(source_->items.size(), 0);
+  std::uint32_t& known = bySourceIndex_[index];
+  if (known != 0) return known - 1;
   const auto added = static_cast<std::uint32_t>(items_.size());
-  items_.emplace_back(source_->items[index]);
-  bySourceIndex_.emplace(index, added);
+  items_.push_back(index);
+  known = added + 1;
   return added;
 }
 
@@ -35,21 +36,32 @@ std::uint32_t OutputStrings::AddText(const std::string& text) {
   AppendEscapedText(item, text);
   item += "</t></si>";
   const auto added = static_cast<std::uint32_t>(items_.size());
-  items_.push_back(std::move(item));
+  items_.push_back(kAddedText | addedTexts_.size());
+  addedTexts_.push_back(std::move(item));
   byText_.emplace(text, added);
   return added;
 }
 
-std::string OutputStrings::Xml() const {
+void OutputStrings::WriteXml(std::FILE* out) const {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<sst";
   const std::string declared = source_ != nullptr ? source_->rootAttributes : std::string();
   if (declared.find("xmlns=") == std::string::npos)
     xml += " xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
   xml += declared + " count=\"" + std::to_string(references_) + "\" uniqueCount=\"" +
          std::to_string(items_.size()) + "\">";
-  for (const std::string& item : items_) xml += item;
+  constexpr std::size_t kFlushBytes = 1u << 20;
+  bool written = true;
+  for (const std::uint64_t item : items_) {
+    if ((item & kAddedText) != 0) xml += addedTexts_[item & ~kAddedText];
+    else xml += source_->items[item];
+    if (xml.size() >= kFlushBytes) {
+      written = written && std::fwrite(xml.data(), 1, xml.size(), out) == xml.size();
+      xml.clear();
+    }
+  }
   xml += "</sst>";
-  return xml;
+  written = written && std::fwrite(xml.data(), 1, xml.size(), out) == xml.size() && std::fflush(out) == 0;
+  if (!written) Fail("the shared strings of the copy could not be written to a temporary file (is the temporary folder full?)");
 }
 
 namespace {

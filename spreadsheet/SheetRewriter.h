@@ -28,13 +28,20 @@ class OutputStrings {
   // Index of a plain text (a formula's cached string kept as a value).
   std::uint32_t AddText(const std::string& text);
   bool Empty() const { return items_.empty(); }
-  std::string Xml() const;
+  // Writes the table's part. Throws AutomationError when the file cannot be written.
+  void WriteXml(std::FILE* out) const;
 
  private:
+  static constexpr std::uint64_t kAddedText = 1ull << 63;
+
   const SharedStrings* source_;
-  std::unordered_map<std::uint32_t, std::uint32_t> bySourceIndex_;
+  // Output index + 1 of each source string used, 0 for one not used: 4 bytes a string
+  // instead of a hash entry, as a big table has millions.
+  std::vector<std::uint32_t> bySourceIndex_;
   std::unordered_map<std::string, std::uint32_t> byText_;
-  std::vector<std::string> items_;  // raw <si> elements
+  // Each output entry: a source index, or kAddedText | position in addedTexts_.
+  std::vector<std::uint64_t> items_;
+  std::vector<std::string> addedTexts_;  // raw <si> elements of texts added
   std::uint64_t references_ = 0;
 };
 

@@ -22,6 +22,7 @@
 #include "spreadsheet/Formula.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/SheetRewriter.h"
+#include "spreadsheet/StylePruning.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
 
@@ -149,7 +150,9 @@ class Writer {
     for (std::size_t i = 0; i < sheets_.size(); ++i) usesMetadata |= WriteSheet(i, strings);
     if (source_ != nullptr) CarryWorkbookParts(usesMetadata);
     if (!strings.Empty()) {
-      zip_.AddBytes("xl/sharedStrings.xml", strings.Xml());
+      auto file = TemporaryFile();
+      strings.WriteXml(file.get());
+      zip_.AddFile("xl/sharedStrings.xml", file.release());
       overrides_["xl/sharedStrings.xml"] = "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
       workbookRelationships_.push_back({"", std::string(kRelationshipTypeBase) + "sharedStrings", "sharedStrings.xml", false});
     }
@@ -333,6 +336,10 @@ class Writer {
       if (!changed) rewritten = source_->Pkg().Read(sourcePart);
       changed = RemoveUsesOf(dropped, sourcePart, rewritten) || changed;
     }
+    // Tables and pivot tables name differential formats and table styles.
+    if (type == "application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml" ||
+        type == "application/vnd.openxmlformats-officedocument.spreadsheetml.pivotTable+xml")
+      styleUse_.Scan(changed ? rewritten : source_->Pkg().Read(sourcePart));
     if (changed)
       zip_.AddBytes(outputPart, std::move(rewritten));
     else
@@ -619,9 +626,29 @@ class Writer {
     auto file = TemporaryFile();
     const SheetRewriteResult result = RewriteSheet(*source_, sheet.sourceIndex, options, strings, file.get());
     for (const auto& [what, count] : result.losses) losses_[what] += count;
+    ScanStyleUse(file.get());
     zip_.AddFile(outputPart, file.release());
     if (!relationships.empty()) zip_.AddBytes(RelationshipsPartOf(outputPart), RelationshipsXml(relationships));
     return result.usesMetadata;
+  }
+
+  // Reads a written sheet back for the styles it names, in pieces cut before a "<".
+  void ScanStyleUse(std::FILE* file) {
+    std::rewind(file);
+    std::string buffer;
+    std::vector<char> chunk(1 << 20);
+    for (;;) {
+      const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
+      buffer.append(chunk.data(), got);
+      const bool last = got < chunk.size();
+      const auto cut = last ? buffer.size() : buffer.rfind('<');
+      if (cut != std::string::npos && cut > 0) {
+        styleUse_.Scan(std::string_view(buffer).substr(0, cut));
+        buffer.erase(0, cut);
+      }
+      if (last) break;
+    }
+    if (std::ferror(file)) Fail("the copy of a sheet could not be read back from its temporary file");
   }
 
   // What a formula pointing at a range of a sheet the output lacks showed: a list literal
@@ -675,7 +702,13 @@ class Writer {
       styles = source_->WorkbookPartOfKind("styles");
       theme = source_->WorkbookPartOfKind("theme");
     }
-    if (styles) zip_.AddRawCopy("xl/styles.xml", source_->Pkg().Zip(), source_->Pkg().IndexOf(*styles));
+    if (styles && source_->Pkg().Zip().DecompressedSize(source_->Pkg().IndexOf(*styles)) <= limits::kMaxParsedPartBytes) {
+      zip_.AddBytes("xl/styles.xml", std::string(kXmlDeclaration) + PrunedStyles(source_->Pkg().Read(*styles), styleUse_,
+                                                                               source_->Label(), *styles));
+    } else if (styles) {
+      // A styles part too large to parse goes whole rather than not at all.
+      zip_.AddRawCopy("xl/styles.xml", source_->Pkg().Zip(), source_->Pkg().IndexOf(*styles));
+    }
     else zip_.AddBytes("xl/styles.xml", std::string(kXmlDeclaration) + kDefaultStyles);
     overrides_["xl/styles.xml"] = "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
     workbookRelationships_.push_back({"", std::string(kRelationshipTypeBase) + "styles", "styles.xml", false});
@@ -864,6 +897,7 @@ class Writer {
   std::vector<std::pair<std::string, ReferencedPart>> pivotCaches_;
   std::map<std::string, std::string> defaults_, overrides_;
   std::map<std::string, int> losses_;
+  StyleUse styleUse_;  // the styles the sheets and their parts name
   bool needsPersons_ = false;
   int carryDepth_ = 0;  // CarryPart calls under way
 };
