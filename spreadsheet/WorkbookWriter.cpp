@@ -202,10 +202,61 @@ class Writer {
         continue;
       }
       if (!written.emplace(FoldCase(candidates[k].first->name), candidates[k].second.value_or(SIZE_MAX)).second) continue;
-      const ReferenceContext context = ContextFor(candidates[k].second.value_or(SIZE_MAX));
-      names_.push_back({candidates[k].first, candidates[k].second,
-                        *RewriteFormula(candidates[k].first->formula, context)});
+      // Which sheets and names the formula refers to: a workbook-level name that refers to no
+      // sheet (a constant) goes only with an output that uses it.
+      ReferenceContext context = ContextFor(candidates[k].second.value_or(SIZE_MAX));
+      bool refersToSheet = false;
+      std::vector<std::string> uses;
+      context.sheet = [&refersToSheet, sheet = context.sheet](std::string_view name) {
+        refersToSheet = true;
+        return sheet(name);
+      };
+      context.definedName = [&uses, defined = context.definedName](std::string_view name) {
+        uses.push_back(FoldCase(name));
+        return defined(name);
+      };
+      std::string formula = *RewriteFormula(candidates[k].first->formula, context);
+      const bool constant = !candidates[k].second && !refersToSheet;
+      names_.push_back({candidates[k].first, candidates[k].second, std::move(formula), constant, std::move(uses)});
     }
+    referencedNames_.clear();  // from here on, what the sheets and their parts use
+  }
+
+  // The carried names worth writing: all but the constants no sheet, part or written name uses.
+  auto NamesToWrite() const {
+    std::map<std::string, std::vector<const CarriedName*>> byKey;
+    for (const CarriedName& name : names_) byKey[FoldCase(name.source->name)].push_back(&name);
+    // A name that uses a name bound to a sheet is bound to it too: only the rest are constants.
+    std::map<std::string, std::vector<const CarriedName*>> users;
+    for (const CarriedName& name : names_)
+      for (const std::string& key : name.uses) users[key].push_back(&name);
+    std::set<const CarriedName*> bound;
+    std::vector<const CarriedName*> spreading;
+    for (const CarriedName& name : names_)
+      if (!name.constant && bound.insert(&name).second) spreading.push_back(&name);
+    while (!spreading.empty()) {
+      const CarriedName* name = spreading.back();
+      spreading.pop_back();
+      if (const auto found = users.find(FoldCase(name->source->name)); found != users.end())
+        for (const CarriedName* user : found->second)
+          if (bound.insert(user).second) spreading.push_back(user);
+    }
+    std::set<const CarriedName*> written;
+    std::vector<std::string> pending(referencedNames_.begin(), referencedNames_.end());
+    for (const CarriedName* name : bound)
+      if (written.insert(name).second) pending.insert(pending.end(), name->uses.begin(), name->uses.end());
+    while (!pending.empty()) {
+      const std::string key = std::move(pending.back());
+      pending.pop_back();
+      const auto found = byKey.find(key);
+      if (found == byKey.end()) continue;
+      for (const CarriedName* name : found->second)
+        if (written.insert(name).second) pending.insert(pending.end(), name->uses.begin(), name->uses.end());
+    }
+    std::vector<const CarriedName*> ordered;
+    for (const CarriedName& name : names_)
+      if (written.count(&name)) ordered.push_back(&name);
+    return ordered;
   }
 
   // Which candidates can come along: those whose formulas refer only to what the output has,
@@ -287,9 +338,10 @@ class Writer {
     };
     context.definedName = [this, outputSheet](std::string_view name) {
       const std::string key = FoldCase(name);
-      if (globalNames_.count(key)) return true;
       const auto scoped = scopedNames_.find(outputSheet);
-      return scoped != scopedNames_.end() && scoped->second.count(key) > 0;
+      const bool known = globalNames_.count(key) || (scoped != scopedNames_.end() && scoped->second.count(key) > 0);
+      if (known) referencedNames_.insert(key);
+      return known;
     };
     context.table = [this](std::string_view name) { return tables_.count(FoldCase(name)) > 0; };
     return context;
@@ -738,14 +790,14 @@ class Writer {
       xml += "<sheet name=\"" + Escaped(sheets_[i].name) + "\" sheetId=\"" + std::to_string(i + 1) +
              "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
     xml += "</sheets>";
-    if (!names_.empty()) {
+    if (const auto names = NamesToWrite(); !names.empty()) {
       xml += "<definedNames>";
-      for (const auto& name : names_) {
-        xml += "<definedName name=\"" + Escaped(name.source->name) + "\"";
-        for (const auto& [key, value] : name.source->attributes) xml += " " + key + "=\"" + Escaped(value) + "\"";
-        if (name.outputSheet) xml += " localSheetId=\"" + std::to_string(*name.outputSheet) + "\"";
+      for (const CarriedName* name : names) {
+        xml += "<definedName name=\"" + Escaped(name->source->name) + "\"";
+        for (const auto& [key, value] : name->source->attributes) xml += " " + key + "=\"" + Escaped(value) + "\"";
+        if (name->outputSheet) xml += " localSheetId=\"" + std::to_string(*name->outputSheet) + "\"";
         xml += ">";
-        AppendEscapedText(xml, name.formula);
+        AppendEscapedText(xml, name->formula);
         xml += "</definedName>";
       }
       xml += "</definedNames>";
@@ -879,6 +931,8 @@ class Writer {
     const DefinedName* source;
     std::optional<std::size_t> outputSheet;
     std::string formula;
+    bool constant = false;           // workbook-level, referring to no sheet
+    std::vector<std::string> uses;  // folded names its formula uses
   };
 
   const std::vector<OutputSheet>& sheets_;
@@ -890,6 +944,7 @@ class Writer {
   std::set<std::string> tables_, globalNames_;
   std::map<std::size_t, std::set<std::string>> scopedNames_;
   std::vector<CarriedName> names_;
+  mutable std::set<std::string> referencedNames_;  // folded names the sheets and parts use
   std::map<std::string, std::string> partNames_;  // source part -> output part
   std::set<std::string> taken_;                    // folded output part names in use
   std::set<std::string> workbookLevelParts_;       // filled on first use

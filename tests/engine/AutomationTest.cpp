@@ -264,7 +264,7 @@ print([r.formula for cf in sheet.conditional_formatting for r in cf.rules])
 }
 
 // A name comes along when everything it uses does, through any chain of names; a sheet's own
-// name shadows the workbook's of the same name for that sheet.
+// name shadows the workbook's of the same name for that sheet; a constant comes only when used.
 TEST(WorkbookTest, NamesComeAlongWhenEverythingTheyUseDoes) {
   TempDir dir;
   RunPython(R"(import sys, xlsxwriter
@@ -281,6 +281,9 @@ book.define_name('Shadowed', '=Other!$B$1')
 book.define_name('Data!Shadowed', '=Data!$B$1')
 book.define_name('UsesShadowed', '=Shadowed*2')
 book.define_name('Data!LocalUse', '=Shadowed*3')
+book.define_name('Rate', '=0.19')
+book.define_name('Unused', '="SECRET"')
+data.write_formula('A2', '=Rate*2', None, 0.38)
 book.close()
 )",
             {dir / "names.xlsx"});
@@ -299,7 +302,7 @@ names = sorted((n.name, n.localSheetId) for n in book.defined_names.definedName)
 print(len([n for n in names if n[0].startswith('Good_')]), [n for n in names if not n[0].startswith('Good_')])
 )",
                                      {dir / "out.xlsx"});
-  EXPECT_EQ(seen, "30 [('LocalUse', 0), ('Shadowed', 0)]\n");
+  EXPECT_EQ(seen, "30 [('LocalUse', 0), ('Rate', None), ('Shadowed', 0)]\n");
 }
 
 // A formula saved without its result (as openpyxl writes them) cannot become a value: the

@@ -270,7 +270,9 @@ def per_column(ws):
         hi = dim.max or lo
         key = (round(dim.width or 0, 6) if dim.customWidth or dim.width else None,
                bool(dim.hidden), dim.outline_level or 0, bool(dim.collapsed),
-               dim_style(dim) if dim.style_id else None)
+               # By what the style is, not its position: openpyxl numbers a column without
+               # a style by where its list holds the default, which repeats in an output.
+               dim_style(dim))
         for i in range(lo, min(hi, 16384) + 1):
             out[i] = key
     return out
