@@ -168,11 +168,13 @@ SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
     }
   }
 
-  const auto& relationships = package_.RelationshipsOf(workbookPart_);
+  // By id, so that a workbook of many sheets costs no more than their number.
+  std::map<std::string_view, const Relationship*> byId;
+  for (const Relationship& relationship : package_.RelationshipsOf(workbookPart_))
+    byId.emplace(relationship.id, &relationship);  // the first of a repeated id counts
   auto targetOf = [&](std::string_view id) -> const Relationship* {
-    for (const Relationship& relationship : relationships)
-      if (relationship.id == id) return &relationship;
-    return nullptr;
+    const auto found = byId.find(id);
+    return found == byId.end() ? nullptr : found->second;
   };
 
   for (pugi::xml_node node : root.children()) {

@@ -508,10 +508,13 @@ class Writer {
       }
     }
     if (doomed.empty()) return false;
-    // Only the outermost: removing an element frees what it holds.
+    // Only the outermost: removing an element frees what it holds. A set, so a part with
+    // many such elements costs its depth per element, not their number.
+    std::set<pugi::xml_node_struct*> doomedSet;
+    for (pugi::xml_node node : doomed) doomedSet.insert(node.internal_object());
     auto inside = [&](pugi::xml_node node) {
       for (pugi::xml_node up = node.parent(); up; up = up.parent())
-        if (std::find(doomed.begin(), doomed.end(), up) != doomed.end()) return true;
+        if (doomedSet.count(up.internal_object())) return true;
       return false;
     };
     std::vector<pugi::xml_node> outermost;
