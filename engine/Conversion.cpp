@@ -719,6 +719,7 @@ class LibreOfficeCalculator : public spreadsheet::ResultCalculator {
       if (!spreadsheet::EqualIgnoringCase(sheets[i].name, name) || sheets[i].part.empty()) continue;
       try {
         results.cells = spreadsheet::ReadCellResults(*copy_, i, cells);
+        if (results.cells.size() < cells.size()) results.problem = "LibreOffice calculated no result for them";
       } catch (const AutomationError& error) {
         results.problem = "they could not be calculated: LibreOffice's copy cannot be read: " + error.Description();
       }

@@ -76,7 +76,7 @@ class ResultCalculator {
  public:
   struct Results {
     std::map<std::string, CellResult> cells;  // by cell reference ("B7")
-    std::string problem;                      // why cells have no result, for the loss report
+    std::string problem;                      // why cells asked for have none, for the loss report
   };
   virtual ~ResultCalculator() = default;
   // The results of cells (references such as "B7") of worksheet sheetIndex of source. Never

@@ -624,15 +624,13 @@ class Writer {
     ResultCalculator::Results calculated;
     if (!result.missingResults.empty() && source_->Calculator() != nullptr) {
       calculated = source_->Calculator()->Calculate(*source_, sheet.sourceIndex, result.missingResults);
-      const std::string reason =
-          calculated.problem.empty() ? "LibreOffice calculated no result for them" : calculated.problem;
       if (calculated.cells.empty()) {
         // Nothing to write: only the report says more.
         const auto empty = result.losses.extract(FormulaLeftEmptyLoss(""));
-        if (!empty.empty()) result.losses[FormulaLeftEmptyLoss(reason)] += empty.mapped();
+        if (!empty.empty()) result.losses[FormulaLeftEmptyLoss(calculated.problem)] += empty.mapped();
       } else {
         options.computed = &calculated.cells;
-        options.missingReason = reason;
+        options.missingReason = calculated.problem;
         strings.RestoreUses(usesBefore);
         file = TemporaryFile();
         result = RewriteSheet(*source_, sheet.sourceIndex, options, strings, file.get());
