@@ -96,7 +96,10 @@ class WorkbookImpl : public Workbook {
   // engine cannot read is read through its converted package, which the workbook owns.
   void LoadFrom(const std::string& path) {
     if (NeedsConversion(path)) converted_ = ConvertForOpening(path);
-    source_ = std::make_shared<const SourceWorkbook>(converted_ ? converted_->Path() : path);
+    const std::string& package = converted_ ? converted_->Path() : path;
+    auto source = std::make_shared<SourceWorkbook>(package);
+    source->SetCalculator(CalculatorFor(package));
+    source_ = std::move(source);
     openedPath_ = path;
     name_ = FileNameOf(path);
     const auto& sheets = source_->Sheets();

@@ -1,9 +1,10 @@
-// Conversion of .xls, .xlsb and .ods sources into .xlsx packages by LibreOffice headless.
+// Conversion of .xls, .xlsb and .ods sources into .xlsx packages by LibreOffice headless, and
+// calculated copies of .xlsx packages whose formulas were saved without results.
 //
 // Layout under TMPDIR, one root per process:
 //   tabrend-XXXXXX/run-XXXXXX/   one LibreOffice start: profile/, tmp/ (its TMPDIR), in/
 //                                 (links to the sources, numbered), out/; removed after it
-//   tabrend-XXXXXX/book-XXXXXX/  one converted package, named as its source
+//   tabrend-XXXXXX/book-XXXXXX/  one converted (or calculated) package, named as its source
 // The root goes with its last folder, at exit, and on a terminating signal.
 #include "engine/Conversion.h"
 
@@ -14,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -31,8 +33,11 @@
 #include <utility>
 
 #include "engine/SignalCleanup.h"
+#include "spreadsheet/CellReader.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/FileFormat.h"
+#include "spreadsheet/SourceWorkbook.h"
+#include "spreadsheet/Text.h"
 
 extern char** environ;
 
@@ -72,8 +77,10 @@ struct State {
   std::unique_ptr<RemovedOnSignal> rootOnSignal;
   std::size_t users = 0;
   std::mutex conversions;  // one LibreOffice at a time
-  std::mutex kept;
+  std::mutex kept;  // keptResults, keptCalculations, candidates
   std::map<std::string, Kept> keptResults;
+  std::map<std::string, Kept> keptCalculations;  // error: why there is no calculated copy
+  std::vector<std::string> candidates;  // workbooks of the run whose calculation may come along
   std::atomic<long long> firstMilliseconds{180000};
   std::atomic<long long> perMoreMilliseconds{30000};
 };
@@ -331,13 +338,50 @@ RunResult RunLibreOffice(const std::vector<std::string>& arguments, const std::s
 
 struct Converted {
   std::unique_ptr<ConvertedPackage> package;
-  std::string error;
+  std::string error;     // the whole description, naming the source
+  std::string cause;     // what went wrong, as "LibreOffice failed with exit status 1"
   bool decisive = true;  // false: the failure may be another workbook's doing
 };
 
-// Converts sources of one format in one LibreOffice start.
-std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, FileFormat format,
+// What one LibreOffice start does to its sources: reads them with filter and writes them as
+// .xlsx; a calculation has every formula calculated on loading, as a spreadsheet program
+// does for the workbooks saved without results (they ask for it, or their calcId is older).
+struct Job {
+  FileFormat format;  // of the sources
+  const char* filter;
+  const char* extension;
+  bool calculation = false;
+};
+
+Job ConversionJob(FileFormat format) { return {format, ImportFilter(format), Extension(format)}; }
+
+const Job kCalculationJob{FileFormat::kOther, "Calc MS Excel 2007 XML", "xlsx", true};
+
+// The profile's settings for a start that calculates: every formula is calculated on
+// loading, in both the OOXML and the OpenDocument formats (LibreOffice's default calculates
+// only formulas without a result).
+std::string RecalculationSettings() {
+  std::string xcu =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+      "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
+  for (const char* name : {"OOXMLRecalcMode", "ODFRecalcMode"})
+    xcu += std::string("<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop oor:name=\"") + name +
+           "\" oor:op=\"fuse\"><value>0</value></prop></item>\n";
+  return xcu + "</oor:items>\n";
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (descriptor < 0) return false;
+  const bool written = ::write(descriptor, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  return ::close(descriptor) == 0 && written;
+}
+
+// Converts sources, all of the job's format, in one LibreOffice start.
+std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, const Job& job,
                                     const std::string& program) {
+  const FileFormat format = job.format;
   State& state = Global();
   std::lock_guard running(state.conversions);
   std::vector<Converted> results(sources.size());
@@ -346,12 +390,22 @@ std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, Fil
   if (!run.Made()) {
     for (std::size_t i = 0; i < sources.size(); ++i) {
       results[i].error = Quoted(sources[i]) + " could not be converted: " + problem;
+      results[i].cause = problem;
       results[i].decisive = false;
     }
     return results;
   }
   const std::string& folder = run.Path();
-  for (const char* sub : {"/in", "/out", "/tmp"}) ::mkdir((folder + sub).c_str(), 0700);
+  for (const char* sub : {"/in", "/out", "/tmp", "/profile", "/profile/user"}) ::mkdir((folder + sub).c_str(), 0700);
+  if (job.calculation &&
+      !WriteWholeFile(folder + "/profile/user/registrymodifications.xcu", RecalculationSettings())) {
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      results[i].cause = std::string("its settings could not be written: ") + std::strerror(errno);
+      results[i].error = Quoted(sources[i]) + " could not be converted: " + results[i].cause;
+      results[i].decisive = false;
+    }
+    return results;
+  }
 
   std::string workingFolder;
   if (char* cwd = ::getcwd(nullptr, 0)) {
@@ -370,7 +424,7 @@ std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, Fil
                                      "--nolockcheck",
                                      "--nologo",
                                      "--nodefault",
-                                     std::string("--infilter=") + ImportFilter(format),
+                                     std::string("--infilter=") + job.filter,
                                      "--convert-to",
                                      "xlsx:Calc MS Excel 2007 XML",
                                      "--outdir",
@@ -380,10 +434,11 @@ std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, Fil
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const std::string& source = sources[i];
     const std::string target = !source.empty() && source.front() == '/' ? source : workingFolder + "/" + source;
-    const std::string link = "in/" + linkName(i) + "." + Extension(format);
+    const std::string link = "in/" + linkName(i) + "." + job.extension;
     // LibreOffice reads the source through the link and puts its lock file, if any, here.
     if (::symlink(target.c_str(), (folder + "/" + link).c_str()) != 0) {
-      results[i].error = Quoted(source) + " could not be converted: " + std::strerror(errno);
+      results[i].cause = std::strerror(errno);
+      results[i].error = Quoted(source) + " could not be converted: " + results[i].cause;
       results[i].decisive = false;
       continue;
     }
@@ -407,7 +462,8 @@ std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, Fil
       TempFolder book("book", problem);
       const std::string package = book.Path() + "/" + FileNameOf(sources[i]);
       if (!book.Made() || ::rename(output.c_str(), package.c_str()) != 0) {
-        results[i].error = label + " could not be converted: " + (book.Made() ? std::strerror(errno) : problem);
+        results[i].cause = book.Made() ? std::strerror(errno) : problem;
+        results[i].error = label + " could not be converted: " + results[i].cause;
         results[i].decisive = false;
         continue;
       }
@@ -418,33 +474,33 @@ std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, Fil
     result.decisive = alone;
     switch (outcome.outcome) {
       case RunResult::kNotStarted:
-        result.error = label + " could not be converted: LibreOffice (" + program +
-                       ") could not be started: " + std::strerror(outcome.detail);
+        result.cause = "LibreOffice (" + program + ") could not be started: " + std::strerror(outcome.detail);
         result.decisive = true;
         break;
       case RunResult::kTimedOut:
-        result.error = label + " could not be converted: LibreOffice did not finish within " + Seconds(limit) +
-                       " seconds and was stopped";
+        result.cause = "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
         break;
       case RunResult::kSignalled:
-        result.error = label + " could not be converted: LibreOffice stopped on signal " +
-                       std::to_string(outcome.detail) + " (" + strsignal(outcome.detail) + ")";
+        result.cause = "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" +
+                       strsignal(outcome.detail) + ")";
         break;
       case RunResult::kExited:
         if (outcome.detail != 0) {
-          result.error = label + " could not be converted: LibreOffice failed with exit status " +
-                         std::to_string(outcome.detail);
+          result.cause = "LibreOffice failed with exit status " + std::to_string(outcome.detail);
         } else if (spreadsheet::NeedsPassword(sources[i])) {
+          result.cause = "LibreOffice could not read the workbook: it is protected with a password";
           result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
                                  "the password in the spreadsheet program and try again";
           result.decisive = true;
         } else {
+          result.cause = "LibreOffice could not read the workbook";
           result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
-                         KindName(format);
+                         (job.calculation ? std::string("a workbook") : KindName(format));
           result.decisive = true;
         }
         break;
     }
+    if (result.error.empty()) result.error = label + " could not be converted: " + result.cause;
   }
   return results;
 }
@@ -481,15 +537,22 @@ std::unique_ptr<ConvertedPackage> ConvertForOpening(const std::string& path) {
   if (!IsConverted(format)) Fail(label + " is not a workbook that LibreOffice converts");
   const std::string program = FindLibreOffice();
   if (program.empty()) Fail(label + kNotInstalled);
-  auto results = ConvertGroup({path}, format, program);
+  auto results = ConvertGroup({path}, ConversionJob(format), program);
   if (!results[0].package) Fail(results[0].error);
   return std::move(results[0].package);
 }
 
 void PrefetchConversions(const std::vector<std::string>& paths) {
+  State& state = Global();
+  {
+    // Not read now: only a workbook that needs calculating looks at the others.
+    std::lock_guard lock(state.kept);
+    state.candidates.clear();
+    for (const auto& path : paths)
+      if (!NeedsConversion(path)) state.candidates.push_back(path);
+  }
   const std::string program = FindLibreOffice();
   if (program.empty()) return;  // each workbook's Open says what to install
-  State& state = Global();
   std::map<FileFormat, std::vector<std::pair<std::string, FileKey>>> groups;
   std::set<std::string> seen;
   for (const auto& path : paths) {
@@ -509,7 +572,7 @@ void PrefetchConversions(const std::vector<std::string>& paths) {
       const std::size_t end = std::min(group.size(), first + kMaxWorkbooksPerStart);
       std::vector<std::string> chunk;
       for (std::size_t i = first; i < end; ++i) chunk.push_back(group[i].first);
-      auto results = ConvertGroup(chunk, format, program);
+      auto results = ConvertGroup(chunk, ConversionJob(format), program);
       std::vector<Kept> replaced;  // destroyed outside the lock
       std::lock_guard lock(state.kept);
       for (std::size_t i = 0; i < chunk.size(); ++i) {
@@ -528,11 +591,162 @@ void PrefetchConversions(const std::vector<std::string>& paths) {
 
 void DiscardPrefetchedConversions() {
   State& state = Global();
-  std::map<std::string, Kept> dropped;
+  std::map<std::string, Kept> dropped, droppedCalculations;
   {
     std::lock_guard lock(state.kept);
     dropped.swap(state.keptResults);
+    droppedCalculations.swap(state.keptCalculations);
+    state.candidates.clear();
   }
+}
+
+namespace {
+
+constexpr char kCalculatorMissing[] =
+    "LibreOffice, which would calculate them, is not installed (install the Debian package libreoffice-calc-nogui)";
+
+struct Candidate {
+  std::string path;
+  FileKey key;
+};
+
+// The workbook at path as a calculation candidate when a split of its worksheets would
+// drop a formula saved without a result.
+std::optional<Candidate> NeedingCalculation(const std::string& path) {
+  const std::optional<FileKey> key = KeyOf(path);
+  if (!key) return std::nullopt;
+  try {
+    const spreadsheet::SourceWorkbook book(path);
+    for (std::size_t i = 0; i < book.Sheets().size(); ++i) {
+      const auto& sheet = book.Sheets()[i];
+      if (sheet.kind == spreadsheet::SheetKind::kWorksheet && !sheet.part.empty() && book.Pkg().Has(sheet.part) &&
+          spreadsheet::DropsFormulasWithoutResults(book, i))
+        return Candidate{path, *key};
+    }
+  } catch (const AutomationError&) {
+    // Its own Open or split describes what is wrong with it.
+  }
+  return std::nullopt;
+}
+
+// Calculates group in as few LibreOffice starts as the per-start limit allows, keeping each result for the workbook's calculator; a failure that
+// may be another workbook's doing is kept only for `asking`, whose calculator waits for it.
+void CalculateGroup(const std::vector<Candidate>& group, const std::string& asking, const std::string& program) {
+  State& state = Global();
+  for (std::size_t first = 0; first < group.size(); first += kMaxWorkbooksPerStart) {
+    const std::size_t end = std::min(group.size(), first + kMaxWorkbooksPerStart);
+    std::vector<std::string> chunk;
+    for (std::size_t i = first; i < end; ++i) chunk.push_back(group[i].path);
+    auto results = ConvertGroup(chunk, kCalculationJob, program);
+    std::vector<Kept> replaced;  // destroyed outside the lock
+    std::lock_guard lock(state.kept);
+    for (std::size_t i = 0; i < chunk.size(); ++i) {
+      if (!results[i].package && !results[i].decisive && chunk[i] != asking) continue;
+      Kept entry{group[first + i].key, std::move(results[i].package),
+                 "they could not be calculated: " + results[i].cause};
+      auto [slot, inserted] = state.keptCalculations.try_emplace(chunk[i], std::move(entry));
+      if (!inserted) {
+        replaced.push_back(std::move(slot->second));
+        slot->second = std::move(entry);
+      }
+    }
+  }
+}
+
+// The calculated copy of the workbook at path, or why there is none. The first workbook of
+// a run that needs one has every other workbook of the run that needs one calculated in the
+// same start.
+Kept TakeCalculation(const std::string& path) {
+  State& state = Global();
+  const std::optional<FileKey> key = KeyOf(path);
+  const auto take = [&]() -> std::optional<Kept> {
+    std::lock_guard lock(state.kept);
+    const auto found = state.keptCalculations.find(path);
+    if (found == state.keptCalculations.end()) return std::nullopt;
+    Kept kept = std::move(found->second);
+    state.keptCalculations.erase(found);
+    if (!key || !(kept.key == *key)) return std::nullopt;
+    return kept;
+  };
+  if (auto kept = take()) return std::move(*kept);
+  const std::string program = FindLibreOffice();
+  if (program.empty()) return {FileKey{}, nullptr, kCalculatorMissing};
+  if (!key) return {FileKey{}, nullptr, "they could not be calculated: the workbook can no longer be read"};
+  std::vector<std::string> candidates;
+  {
+    std::lock_guard lock(state.kept);
+    candidates.swap(state.candidates);
+  }
+  std::vector<Candidate> group{{path, *key}};
+  for (const auto& candidate : candidates)
+    if (candidate != path)
+      if (auto needing = NeedingCalculation(candidate)) group.push_back(*needing);
+  CalculateGroup(group, path, program);
+  if (auto kept = take()) return std::move(*kept);
+  return {*key, nullptr, "they could not be calculated: the file changed while LibreOffice read it"};
+}
+
+// Results from LibreOffice's calculated copy of the workbook, made on the first request and
+// kept, with the reason when there is none, for every later one.
+class LibreOfficeCalculator : public spreadsheet::ResultCalculator {
+ public:
+  explicit LibreOfficeCalculator(std::string path) : path_(std::move(path)) {}
+
+  Results Calculate(const spreadsheet::SourceWorkbook& source, std::size_t sheetIndex,
+                    const std::vector<std::string>& cells) override {
+    std::lock_guard lock(mutex_);
+    if (!tried_) {
+      tried_ = true;
+      Kept calculated = TakeCalculation(path_);
+      problem_ = calculated.error;
+      if (calculated.package) {
+        try {
+          copy_ = std::make_unique<spreadsheet::SourceWorkbook>(calculated.package->Path());
+          package_ = std::move(calculated.package);
+        } catch (const AutomationError& error) {
+          problem_ = "they could not be calculated: LibreOffice's copy cannot be read: " + error.Description();
+        }
+      }
+    }
+    Results results;
+    if (!copy_) {
+      results.problem = problem_;
+      return results;
+    }
+    const std::string& name = source.Sheets()[sheetIndex].name;
+    const auto& sheets = copy_->Sheets();
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+      if (!spreadsheet::EqualIgnoringCase(sheets[i].name, name) || sheets[i].part.empty()) continue;
+      try {
+        results.cells = spreadsheet::ReadCellResults(*copy_, i, cells);
+        if (results.cells.size() < cells.size()) results.problem = "LibreOffice calculated no result for them";
+      } catch (const AutomationError& error) {
+        results.problem = "they could not be calculated: LibreOffice's copy cannot be read: " + error.Description();
+      }
+      return results;
+    }
+    results.problem = "they could not be calculated: LibreOffice's copy has no sheet '" + name + "'";
+    return results;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string path_;
+  bool tried_ = false;
+  std::string problem_;
+  std::unique_ptr<ConvertedPackage> package_;
+  std::unique_ptr<spreadsheet::SourceWorkbook> copy_;  // opened from package_
+};
+
+}  // namespace
+
+std::shared_ptr<spreadsheet::ResultCalculator> CalculatorFor(const std::string& path) {
+  State& state = Global();
+  {
+    std::lock_guard lock(state.kept);
+    state.candidates.erase(std::remove(state.candidates.begin(), state.candidates.end(), path), state.candidates.end());
+  }
+  return std::make_shared<LibreOfficeCalculator>(path);
 }
 
 void SetConversionTimeLimit(std::chrono::milliseconds first, std::chrono::milliseconds perMoreWorkbook) {

@@ -1,5 +1,6 @@
 // Workbooks the native engine cannot read (.xls, .xlsb, .ods) are opened through a copy that
-// LibreOffice headless converts into a .xlsx package in a private temporary folder.
+// LibreOffice headless converts into a .xlsx package in a private temporary folder. The same
+// runner calculates workbooks whose formulas were saved without results (CalculatorFor).
 //
 // LibreOffice runs with a user profile of its own, so a LibreOffice the user has open is
 // neither disturbed nor in the way; without a shell, in its own process group, with nothing
@@ -15,6 +16,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "spreadsheet/SourceWorkbook.h"
 
 namespace tabrend::automation {
 
@@ -46,13 +49,25 @@ std::unique_ptr<ConvertedPackage> ConvertForOpening(const std::string& path);
 
 // Converts the workbooks among paths that need it, with one LibreOffice start for each
 // import format present (at most 100 workbooks a start), and keeps each result, package or
-// failure, for the next ConvertForOpening of the same path. A failure is not thrown here: it
+// failure, for the next ConvertForOpening of the same path. The other paths become the run's
+// calculation candidates (see CalculatorFor); they are not read here. A failure is not thrown here: it
 // is described when the path is opened, and one that may be another workbook's doing (the
 // start was stopped or crashed) is not kept, so that Open converts that workbook alone.
 void PrefetchConversions(const std::vector<std::string>& paths);
 
-// Removes every kept result that no ConvertForOpening took.
+// Removes every kept result that no ConvertForOpening or calculator took, and the run's
+// calculation candidates.
 void DiscardPrefetchedConversions();
+
+// The calculator for formulas of the workbook package at path that were saved without a
+// result, to attach to the opened workbook. Nothing runs until an output would drop such a
+// formula: then LibreOffice converts the workbook once into a calculated copy (in the same
+// private, time-limited way as a conversion, every formula calculated on loading) and the
+// copy's results of exactly the cells asked for are taken. The run's candidates that would drop such a
+// formula too are calculated in the same start and kept for their own calculators. Without
+// LibreOffice, or when it fails, the results say why there are none; nothing is thrown.
+// Opening path takes it off the run's candidates.
+std::shared_ptr<spreadsheet::ResultCalculator> CalculatorFor(const std::string& path);
 
 // The time one LibreOffice start may take: first, plus perMoreWorkbook for each workbook
 // after the first. When it runs out, LibreOffice's process group is killed.

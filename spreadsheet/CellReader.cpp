@@ -5,8 +5,12 @@
 #include <pugixml.hpp>
 
 #include <cstring>
+#include <functional>
+#include <set>
+#include <unordered_set>
 
 #include "spreadsheet/Error.h"
+#include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -121,7 +125,208 @@ class RangeReader {
   bool finished_ = false;
 };
 
+
+// One cell as a streamed scan sees it.
+struct ScannedCell {
+  std::string reference, type, formula, formulaKind, sharedGroup, value;
+  bool hasFormula = false, hasValue = false;
+};
+
+// Streams a worksheet part cell by cell. onRow (given the row number) and onCell return
+// false to stop reading there.
+class CellScanner {
+ public:
+  CellScanner(const SourceWorkbook& source, std::function<bool(std::uint32_t)> onRow,
+              std::function<bool(const ScannedCell&)> onCell)
+      : source_(source), onRow_(std::move(onRow)), onCell_(std::move(onCell)), parser_(XML_ParserCreate(nullptr)) {
+    XML_SetUserData(parser_, this);
+    XML_SetElementHandler(parser_, &CellScanner::OnStart, &CellScanner::OnEnd);
+    XML_SetCharacterDataHandler(parser_, &CellScanner::OnText);
+    XML_SetStartDoctypeDeclHandler(parser_, &CellScanner::OnDoctype);
+  }
+  ~CellScanner() { XML_ParserFree(parser_); }
+  CellScanner(const CellScanner&) = delete;
+  CellScanner& operator=(const CellScanner&) = delete;
+
+  void Scan(const std::string& part) {
+    struct Stopped {};
+    try {
+      source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(part), [&](const char* data, std::size_t length) {
+        const XML_Status status = XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE);
+        if (stopped_) throw Stopped{};
+        if (status == XML_STATUS_ERROR) Fail(source_.Label() + ": part " + part + " is not well-formed XML");
+      });
+    } catch (const Stopped&) {
+    }
+  }
+
+ private:
+  void Stop() {
+    stopped_ = true;
+    XML_StopParser(parser_, XML_FALSE);
+  }
+
+  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    auto& scanner = *static_cast<CellScanner*>(self);
+    XML_StopParser(scanner.parser_, XML_FALSE);
+  }
+
+  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
+    auto& scanner = *static_cast<CellScanner*>(self);
+    const std::string_view local = LocalName(name);
+    ScannedCell& cell = scanner.cell_;
+    if (scanner.inCell_) {
+      ++scanner.cellDepth_;
+      if (scanner.cellDepth_ == 1 && local == "f") {
+        cell.hasFormula = true;
+        for (int i = 0; attributes[i] != nullptr; i += 2) {
+          if (std::strcmp(attributes[i], "t") == 0) cell.formulaKind = attributes[i + 1];
+          if (std::strcmp(attributes[i], "si") == 0) cell.sharedGroup = attributes[i + 1];
+        }
+        scanner.collect_ = &cell.formula;
+      } else if (scanner.cellDepth_ == 1 && local == "v") {
+        cell.hasValue = true;
+        scanner.collect_ = &cell.value;
+      } else if (local == "rPh") {
+        ++scanner.phonetic_;
+      } else if (local == "t" && scanner.phonetic_ == 0) {
+        cell.hasValue = true;  // inline text
+        scanner.collect_ = &cell.value;
+      }
+      return;
+    }
+    if (local == "row") {
+      ++scanner.row_;
+      for (int i = 0; attributes[i] != nullptr; i += 2)
+        if (std::strcmp(attributes[i], "r") == 0) scanner.row_ = static_cast<std::uint32_t>(std::strtoul(attributes[i + 1], nullptr, 10));
+      if (!scanner.onRow_(scanner.row_)) scanner.Stop();
+    } else if (local == "c") {
+      scanner.inCell_ = true;
+      scanner.cellDepth_ = 0;
+      scanner.phonetic_ = 0;
+      cell = ScannedCell();
+      for (int i = 0; attributes[i] != nullptr; i += 2) {
+        if (std::strcmp(attributes[i], "t") == 0) cell.type = attributes[i + 1];
+        if (std::strcmp(attributes[i], "r") == 0) cell.reference = attributes[i + 1];
+      }
+    }
+  }
+
+  static void XMLCALL OnEnd(void* self, const XML_Char* name) {
+    auto& scanner = *static_cast<CellScanner*>(self);
+    if (!scanner.inCell_) return;
+    scanner.collect_ = nullptr;
+    if (scanner.cellDepth_-- > 0) {
+      if (LocalName(name) == "rPh") --scanner.phonetic_;
+      return;
+    }
+    scanner.inCell_ = false;
+    if (!scanner.onCell_(scanner.cell_)) scanner.Stop();
+  }
+
+  static void XMLCALL OnText(void* self, const XML_Char* text, int length) {
+    auto& scanner = *static_cast<CellScanner*>(self);
+    if (scanner.collect_ != nullptr) scanner.collect_->append(text, static_cast<std::size_t>(length));
+  }
+
+  const SourceWorkbook& source_;
+  std::function<bool(std::uint32_t)> onRow_;
+  std::function<bool(const ScannedCell&)> onCell_;
+  XML_Parser parser_;
+  ScannedCell cell_;
+  std::string* collect_ = nullptr;
+  std::uint32_t row_ = 0;
+  int cellDepth_ = 0, phonetic_ = 0;
+  bool inCell_ = false, stopped_ = false;
+};
+
+std::uint32_t RowOf(std::string_view reference) {
+  const auto digits = reference.find_first_of("0123456789");
+  return digits == std::string_view::npos ? 0 : static_cast<std::uint32_t>(std::strtoul(std::string(reference.substr(digits)).c_str(), nullptr, 10));
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
 }  // namespace
+
+std::map<std::string, CellResult> ReadCellResults(const SourceWorkbook& source, std::size_t sheetIndex,
+                                                  const std::vector<std::string>& cells) {
+  std::map<std::string, std::string> wanted;  // upper-case reference -> as asked
+  std::uint32_t lastRow = 0;
+  for (const std::string& cell : cells) {
+    wanted.emplace(Upper(cell), cell);
+    lastRow = std::max(lastRow, RowOf(cell));
+  }
+  std::map<std::string, CellResult> results;
+  CellScanner scanner(
+      source, [&](std::uint32_t row) { return row <= lastRow; },
+      [&](const ScannedCell& cell) {
+        const auto found = wanted.find(Upper(cell.reference));
+        if (found == wanted.end() || !cell.hasValue) return true;
+        CellResult result{cell.type, cell.value};
+        if (cell.type == "s") {
+          const auto& items = source.Strings().items;
+          const auto index = std::strtoul(cell.value.c_str(), nullptr, 10);
+          if (cell.value.empty() || index >= items.size()) return true;
+          result = {"str", SharedStringText(std::string(items[index]))};
+        } else if (cell.type == "inlineStr") {
+          result.type = "str";
+        } else if (cell.type.empty() || cell.type == "n") {
+          if (cell.value.empty()) return true;
+          result.type = "n";
+        } else if (cell.type != "str" && cell.type != "b" && cell.type != "e") {
+          return true;
+        }
+        results.emplace(found->second, std::move(result));
+        return true;
+      });
+  scanner.Scan(source.Sheets()[sheetIndex].part);
+  return results;
+}
+
+bool DropsFormulasWithoutResults(const SourceWorkbook& source, std::size_t sheetIndex) {
+  const SourceSheet& sheet = source.Sheets()[sheetIndex];
+  const std::vector<std::string>& tables = source.TableNames(sheetIndex);
+  ReferenceContext context;
+  context.sheet = [&](std::string_view name) -> std::optional<std::string> {
+    if (!EqualIgnoringCase(name, sheet.name)) return std::nullopt;
+    return sheet.name;
+  };
+  context.table = [&](std::string_view name) {
+    return std::any_of(tables.begin(), tables.end(), [&](const std::string& table) { return EqualIgnoringCase(table, name); });
+  };
+  // Names the sheet alone keeps: its own and the workbook's, referring to nothing but it.
+  context.definedName = [](std::string_view) { return false; };
+  std::set<std::string> names;
+  for (const DefinedName& name : source.Names())
+    if ((!name.localSheetId || static_cast<std::size_t>(*name.localSheetId) == sheetIndex) &&
+        RewriteFormula(name.formula, context))
+      names.insert(FoldCase(name.name));
+  context.definedName = [&](std::string_view name) { return names.count(FoldCase(name)) > 0; };
+
+  std::unordered_set<std::string> droppedGroups;
+  bool drops = false;
+  CellScanner scanner(
+      source, [](std::uint32_t) { return true; },
+      [&](const ScannedCell& cell) {
+        if (!cell.hasFormula || cell.formulaKind == "dataTable") return true;
+        bool dropped;
+        if (cell.formulaKind == "shared" && cell.formula.empty()) {
+          dropped = droppedGroups.count(cell.sharedGroup) > 0;
+        } else {
+          dropped = !RewriteFormula(cell.formula, context);
+          if (dropped && cell.formulaKind == "shared") droppedGroups.insert(cell.sharedGroup);
+        }
+        const bool stored = cell.hasValue && (!cell.value.empty() || cell.type == "str");
+        drops = dropped && !stored;
+        return !drops;
+      });
+  scanner.Scan(sheet.part);
+  return drops;
+}
 
 std::vector<std::string> ReadCellTexts(const SourceWorkbook& source, std::size_t sheetIndex, const SheetRange& range) {
   // A range larger than any list or rule needs is not read at all.

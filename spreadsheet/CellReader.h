@@ -2,6 +2,7 @@
 // keep what it showed once the copy stands alone.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,19 @@ namespace tabrend::spreadsheet {
 // as their plain text, booleans as TRUE/FALSE, numbers and errors as stored. Empty cells
 // give "". Reads the sheet part only as far as the range's last row.
 std::vector<std::string> ReadCellTexts(const SourceWorkbook& source, std::size_t sheetIndex, const SheetRange& range);
+
+// The results cells of worksheet sheetIndex hold, for the cells named ("B7"): shared and
+// inline strings as "str" with their plain text, numbers as "n", booleans as "b", errors as
+// "e". A named cell that is empty or holds no value is left out. Reads the sheet part only as
+// far as the last named row. Throws AutomationError for a part that is not well-formed.
+std::map<std::string, CellResult> ReadCellResults(const SourceWorkbook& source, std::size_t sheetIndex,
+                                                  const std::vector<std::string>& cells);
+
+// Whether a copy of worksheet sheetIndex on its own would drop a formula saved without a
+// result: one referring to another sheet, another workbook, or a name or table the sheet
+// alone lacks. Reads the part until it meets the first. Throws AutomationError for a part
+// that is not well-formed.
+bool DropsFormulasWithoutResults(const SourceWorkbook& source, std::size_t sheetIndex);
 
 // The plain text of a raw <si> element: its runs without phonetic guides.
 std::string SharedStringText(const std::string& rawItem);

@@ -71,6 +71,9 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 const char* const kFormulaReplaced = "formulas referring to other sheets, other workbooks or missing names were replaced by their values";
 const char* const kFormulaLeftEmpty =
     "formulas referring to other sheets, other workbooks or missing names had no stored value, so their cells are empty";
+const char* const kFormulaCalculated =
+    "formulas referring to other sheets, other workbooks or missing names had no stored value and were replaced by "
+    "the values LibreOffice calculated";
 const char* const kHyperlinkDropped = "links to other sheets were removed";
 const char* const kRuleDropped = "conditional formats, validations or sparklines referring to other sheets were removed";
 const char* const kRuleLiteral = "validation lists or rule values taken from other sheets now hold the values they showed";
@@ -852,7 +855,15 @@ class SheetStream {
       if (!keepFormula) {
         // An empty result is a stored value only for a text result.
         const bool stored = hasValue_ && (!value_.empty() || (type != nullptr && *type == "str"));
-        ++result_.losses[stored ? kFormulaReplaced : kFormulaLeftEmpty];
+        if (stored) {
+          ++result_.losses[kFormulaReplaced];
+        } else if (const CellResult* computed = ComputedResult()) {
+          ++result_.losses[kFormulaCalculated];
+          return WriteComputed(sink, *computed);
+        } else {
+          ++result_.losses[FormulaLeftEmptyLoss(options_.missingReason)];
+          if (const std::string* reference = Find(cellAttributes_, "r")) result_.missingResults.push_back(*reference);
+        }
       }
     }
     std::string value = value_;
@@ -907,6 +918,41 @@ class SheetStream {
     sink += "</" + cellName_ + ">";
   }
 
+  const CellResult* ComputedResult() const {
+    if (options_.computed == nullptr) return nullptr;
+    const std::string* reference = Find(cellAttributes_, "r");
+    if (reference == nullptr) return nullptr;
+    const auto found = options_.computed->find(*reference);
+    return found != options_.computed->end() ? &found->second : nullptr;
+  }
+
+  // The cell without its formula, holding the calculated result typed as the result is; an
+  // empty text is an empty cell, as for a stored one.
+  void WriteComputed(std::string& sink, const CellResult& computed) {
+    Attributes written;
+    for (auto& attribute : cellAttributes_)
+      if (attribute.first != "t" && attribute.first != "cm") written.push_back(std::move(attribute));
+    std::string value = computed.value;
+    if (computed.type == "str") {
+      if (!value.empty()) {
+        value = std::to_string(strings_.AddText(computed.value));
+        written.emplace_back("t", "s");
+      }
+    } else if (computed.type == "b" || computed.type == "e") {
+      written.emplace_back("t", computed.type);
+    }
+    AppendStartTag(sink, cellName_, written);
+    if (!value.empty()) {
+      // The source cell may have had no <v> to take the name from: it takes the cell's prefix.
+      const std::string valueName = cellName_.substr(0, cellName_.size() - 1) + "v";
+      sink += '<' + valueName + '>';
+      AppendEscapedText(sink, value);
+      sink += "</" + valueName + ">";
+    }
+    sink += cellExtra_;
+    sink += "</" + cellName_ + ">";
+  }
+
   std::string CellRef() const {
     const std::string* reference = Find(cellAttributes_, "r");
     return reference != nullptr ? *reference : std::string("?");
@@ -956,6 +1002,10 @@ class SheetStream {
 };
 
 }  // namespace
+
+std::string FormulaLeftEmptyLoss(const std::string& reason) {
+  return reason.empty() ? kFormulaLeftEmpty : std::string(kFormulaLeftEmpty) + ": " + reason;
+}
 
 SheetRewriteResult RewriteSheet(const SourceWorkbook& source, std::size_t sheetIndex,
                                 const SheetRewriteOptions& options, OutputStrings& strings, std::FILE* out) {

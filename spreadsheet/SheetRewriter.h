@@ -27,6 +27,10 @@ class OutputStrings {
   std::uint32_t Use(std::uint32_t index);
   // Index of a plain text (a formula's cached string kept as a value).
   std::uint32_t AddText(const std::string& text);
+  // How many uses were counted; RestoreUses takes the count back to such a mark before a
+  // sheet is copied again (its strings are then used again, in the same order).
+  std::uint64_t Uses() const { return references_; }
+  void RestoreUses(std::uint64_t mark) { references_ = mark; }
   bool Empty() const { return items_.empty(); }
   // Writes the table's part. Throws AutomationError when the file cannot be written.
   void WriteXml(std::FILE* out) const;
@@ -52,13 +56,25 @@ struct SheetRewriteOptions {
   // For a rule formula that refers to another sheet: the literal that keeps what it showed
   // (a list of values when `list`, else a single value), or nullopt when there is none.
   std::function<std::optional<std::string>(std::string_view formula, bool list)> literal;
+  // Results calculated for formulas the copy cannot keep and that were saved without one, by
+  // cell reference; such a cell becomes its result. nullptr: none.
+  const std::map<std::string, CellResult>* computed = nullptr;
+  // Why such a cell with no result in `computed` stays empty ("" when nothing was tried).
+  std::string missingReason;
 };
 
 struct SheetRewriteResult {
   bool usesMetadata = false;  // cells carry cm or vm attributes
   // What the copy could not keep, counted by kind ("formulas replaced by their values" -> 3).
   std::map<std::string, int> losses;
+  // Cells ("B7") of formulas the copy could not keep that were saved without a result and
+  // found none in options.computed: they are empty in the copy.
+  std::vector<std::string> missingResults;
 };
+
+// The loss line of formulas that could not be kept and had no stored value, with why they
+// could not be calculated either ("" when no calculation was tried).
+std::string FormulaLeftEmptyLoss(const std::string& reason);
 
 // Rewrites sheet `sheetIndex` of source into out. Throws AutomationError naming the file,
 // part and sheet for malformed XML, hostile constructs or broken references.

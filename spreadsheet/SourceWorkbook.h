@@ -61,6 +61,31 @@ struct SharedStrings {
   std::string rootAttributes;  // namespace declarations of the source's <sst>, raw
 };
 
+class SourceWorkbook;
+
+// A formula's result as a cell stores it: type "n" (a number), "str", "b" or "e", and its
+// text as <v> holds it ("42", "pears", "1", "#DIV/0!").
+struct CellResult {
+  std::string type;
+  std::string value;
+};
+
+// Calculates what formulas saved without a result would show. The engine cannot calculate;
+// whoever opens a workbook may attach one (the automation layer runs LibreOffice).
+class ResultCalculator {
+ public:
+  struct Results {
+    std::map<std::string, CellResult> cells;  // by cell reference ("B7")
+    std::string problem;                      // why cells asked for have none, for the loss report
+  };
+  virtual ~ResultCalculator() = default;
+  // The results of cells (references such as "B7") of worksheet sheetIndex of source. Never
+  // throws for a calculation that fails or cannot run: problem says why, and the copy goes on
+  // without those results.
+  virtual Results Calculate(const SourceWorkbook& source, std::size_t sheetIndex,
+                            const std::vector<std::string>& cells) = 0;
+};
+
 class SourceWorkbook {
  public:
   // Opens and checks the package; throws AutomationError naming the file and what is wrong.
@@ -92,6 +117,11 @@ class SourceWorkbook {
   // The shared strings, read on first use and kept.
   const SharedStrings& Strings() const;
 
+  // What calculates results the source never saved; nullptr (the default) leaves such
+  // cells of formulas an output cannot keep empty.
+  void SetCalculator(std::shared_ptr<ResultCalculator> calculator) { calculator_ = std::move(calculator); }
+  ResultCalculator* Calculator() const { return calculator_.get(); }
+
  private:
   Package package_;
   std::string workbookPart_;
@@ -100,6 +130,7 @@ class SourceWorkbook {
   std::string workbookPr_, calcPr_, workbookProtection_, workbookNamespaces_;
   std::vector<std::pair<std::string, std::string>> workbookView_;
   std::map<std::string, std::string> pivotCacheIds_;
+  std::shared_ptr<ResultCalculator> calculator_;
   mutable std::unique_ptr<SharedStrings> strings_;
   mutable std::map<std::size_t, std::vector<std::string>> tableNames_;
 };

@@ -678,8 +678,26 @@ class Writer {
     options.selected = index == activeSheet_;
     options.droppedRelationshipIds = dropped;
     options.literal = [this](std::string_view formula, bool list) { return LiteralOf(formula, list); };
+    const std::uint64_t usesBefore = strings.Uses();
     auto file = TemporaryFile();
-    const SheetRewriteResult result = RewriteSheet(*source_, sheet.sourceIndex, options, strings, file.get());
+    SheetRewriteResult result = RewriteSheet(*source_, sheet.sourceIndex, options, strings, file.get());
+    // Formulas the copy drops that were saved without a result: the sheet is copied again
+    // with the results calculated for exactly those cells, or with why there are none.
+    ResultCalculator::Results calculated;
+    if (!result.missingResults.empty() && source_->Calculator() != nullptr) {
+      calculated = source_->Calculator()->Calculate(*source_, sheet.sourceIndex, result.missingResults);
+      if (calculated.cells.empty()) {
+        // Nothing to write: only the report says more.
+        const auto empty = result.losses.extract(FormulaLeftEmptyLoss(""));
+        if (!empty.empty()) result.losses[FormulaLeftEmptyLoss(calculated.problem)] += empty.mapped();
+      } else {
+        options.computed = &calculated.cells;
+        options.missingReason = calculated.problem;
+        strings.RestoreUses(usesBefore);
+        file = TemporaryFile();
+        result = RewriteSheet(*source_, sheet.sourceIndex, options, strings, file.get());
+      }
+    }
     for (const auto& [what, count] : result.losses) losses_[what] += count;
     ScanStyleUse(file.get());
     zip_.AddFile(outputPart, file.release());

@@ -305,29 +305,6 @@ print(len([n for n in names if n[0].startswith('Good_')]), [n for n in names if 
   EXPECT_EQ(seen, "30 [('LocalUse', 0), ('Rate', None), ('Shadowed', 0)]\n");
 }
 
-// A formula saved without its result (as openpyxl writes them) cannot become a value: the
-// report says the cell is empty, not that it kept a value.
-TEST(WorkbookTest, FormulaWithoutAStoredResultIsReportedAsLeftEmpty) {
-  TempDir dir;
-  RunPython(R"(import sys, openpyxl
-path = open(sys.argv[1]).read().split('\n')[0]
-book = openpyxl.Workbook(); data = book.active; data.title = 'Data'; data['A1'] = 21
-report = book.create_sheet('Report'); report['A1'] = '=Data!A1*2'; book.save(path)
-)",
-            {dir / "report.xlsx"});
-  auto app = NewApp();
-  Workbook& src = app->Workbooks().Open(dir / "report.xlsx");
-  Workbook& out = app->Workbooks().Add();
-  out.SaveAs(dir / "out.xlsx");
-  src.Worksheets()(2).Copy(out.Sheets()(1));
-  out.Sheets()(2).Delete();
-  out.Save();
-  EXPECT_EQ(out.LossReport(), (std::vector<std::string>{
-                                  "1 formulas referring to other sheets, other workbooks or missing names had no "
-                                  "stored value, so their cells are empty"}));
-  app->Quit();
-}
-
 // Bad input: each gets its own description, and nothing is written.
 struct BadInput {
   const char* name;

@@ -627,6 +627,141 @@ TEST_F(ConversionTest, PasswordProtectedAndDamagedFilesFailWithADescriptionAndLe
   EXPECT_EQ(app->Workbooks().Count(), 0);
 }
 
+// Workbooks whose formulas on other sheets were saved without results: by openpyxl, and by
+// hand as other writers store them (no <v> at all, a text type with no value, a shared
+// formula), beside one written by XlsxWriter whose results are all stored.
+constexpr char kResultlessWriter[] = R"(import sys, datetime, zipfile, openpyxl, xlsxwriter
+from openpyxl.workbook.defined_name import DefinedName
+folder = open(sys.argv[1], encoding='utf-8').read().split('\n')[0]
+book = openpyxl.Workbook(); data = book.active; data.title = 'Data'
+data['A1'] = 21; data['A2'] = 'pear'; data['A3'] = datetime.date(2024, 2, 29); data['A4'] = True; data['A5'] = 0
+data['B1'] = 'apple'; data['C1'] = 1.5; data['B2'] = 'pear'; data['C2'] = 2.25; data['D1'] = '=A1*2'
+book.defined_names.append(DefinedName('Rate', attr_text='Data!$C$1'))
+report = book.create_sheet('Report')
+for row, formula in enumerate(['=Data!A1*2', '=Data!A2&"s"', '=Data!A3+1', '=NOT(Data!A4)', '=1/Data!A5', '=Rate*2',
+                               '=SUM(Data!C1:C2)', '=VLOOKUP("pear",Data!B1:C2,2,FALSE)', '=Data!D1+1', '=A1+1',
+                               '=IF(Data!A1>0,"",1)'], 1):
+    report.cell(row, 1).value = formula
+report['A3'].number_format = 'yyyy-mm-dd'
+book.save(folder + '/Typed.xlsx')
+main = 'xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"'
+rel = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'
+def sheet(cells): return '<worksheet %s><sheetData>%s</sheetData></worksheet>' % (main, cells)
+with zipfile.ZipFile(folder + '/Hand.xlsx', 'w') as z:
+    z.writestr('[Content_Types].xml', '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+               '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+               '<Default Extension="xml" ContentType="application/xml"/>'
+               '<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
+               + ''.join('<Override PartName="/xl/worksheets/sheet%d.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>' % i
+                         for i in (1, 2)) + '</Types>')
+    z.writestr('_rels/.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+               '<Relationship Id="rId1" Type="%s/officeDocument" Target="xl/workbook.xml"/></Relationships>' % rel)
+    z.writestr('xl/workbook.xml', '<workbook %s xmlns:r="%s"><sheets><sheet name="Data" sheetId="1" r:id="rId1"/>'
+               '<sheet name="Sums" sheetId="2" r:id="rId2"/></sheets></workbook>' % (main, rel))
+    z.writestr('xl/_rels/workbook.xml.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+               + ''.join('<Relationship Id="rId%d" Type="%s/worksheet" Target="worksheets/sheet%d.xml"/>' % (i, rel, i)
+                         for i in (1, 2)) + '</Relationships>')
+    z.writestr('xl/worksheets/sheet1.xml', sheet(
+        '<row r="1"><c r="A1" t="inlineStr"><is><t>x</t></is></c><c r="B1"><v>1</v></c><c r="C1"><f>B1+B2</f></c></row>'
+        '<row r="2"><c r="B2"><v>2</v></c></row>'))
+    z.writestr('xl/worksheets/sheet2.xml', sheet(
+        '<row r="1"><c r="A1" t="str"><f>Data!A1&amp;"!"</f></c></row>'
+        '<row r="2"><c r="A2"><f t="shared" ref="A2:A3" si="0">Data!B1*10</f></c></row>'
+        '<row r="3"><c r="A3"><f t="shared" si="0"/></c></row>'
+        '<row r="4"><c r="A4"><f>Data!C1*2</f></c></row>'
+        '<row r="5"><c r="A5"><f>SUM(Data!B1:B2)</f><v>99</v></c></row>'
+        '<row r="6"><c r="A6"><f>ISNUMBER(Data!A1)</f></c></row>'))
+stored = xlsxwriter.Workbook(folder + '/Stored.xlsx')
+stored.add_worksheet('Data').write('A1', 21)
+stored.add_worksheet('Report').write_formula('A1', '=Data!A1*2', None, 42)
+stored.close()
+)";
+
+const std::string kCalculatedLoss =
+    " formulas referring to other sheets, other workbooks or missing names had no stored value and were replaced by "
+    "the values LibreOffice calculated";
+const std::string kEmptyLoss =
+    " formulas referring to other sheets, other workbooks or missing names had no stored value, so their cells are "
+    "empty: ";
+
+// Each cell of the outputs as LibreOffice shows it in the source and in the output, with the
+// type the output stores (openpyxl's data_type: n, s, b, e, d; f a formula kept; - empty).
+constexpr char kResultChecker[] = R"(import sys, zipfile, openpyxl
+args = open(sys.argv[1], encoding='utf-8').read().split('\n')
+sys.path.insert(0, args[0] + '/tests/tools')
+from lo_cells import lo_cells
+src, out = args[1], args[2]
+cases = [('Typed', 'Report', 'A1', '42', 'n'), ('Typed', 'Report', 'A2', 'pears', 's'),
+         ('Typed', 'Report', 'A3', '2024-03-01', 'd'), ('Typed', 'Report', 'A4', 'FALSE', 'b'),
+         ('Typed', 'Report', 'A5', '#DIV/0!', 'e'), ('Typed', 'Report', 'A6', '3', 'n'),
+         ('Typed', 'Report', 'A7', '3.75', 'n'), ('Typed', 'Report', 'A8', '2.25', 'n'),
+         ('Typed', 'Report', 'A9', '43', 'n'), ('Typed', 'Report', 'A10', '43', 'f'), ('Typed', 'Report', 'A11', '', '-'),
+         ('Hand', 'Sums', 'A1', 'x!', 's'), ('Hand', 'Sums', 'A2', '10', 'n'), ('Hand', 'Sums', 'A3', '20', 'n'),
+         ('Hand', 'Sums', 'A4', '6', 'n'), ('Hand', 'Sums', 'A5', '99', 'n'), ('Hand', 'Sums', 'A6', 'FALSE', 'b')]
+files = {}
+for book, sheet in {(c[0], c[1]) for c in cases}:
+    files[(book, 'src')] = '%s/%s.xlsx' % (src, book)
+    files[(book, sheet)] = '%s/%s/%s.xlsx' % (out, book, sheet)
+shown = lo_cells(sorted(files.values()))
+def text(path, sheet, cell):
+    column, row = openpyxl.utils.cell.coordinate_from_string(cell)
+    return shown[path].sheets[sheet].get((row - 1, openpyxl.utils.cell.column_index_from_string(column) - 1), '')
+for book, sheet, cell, expected, kind in cases:
+    source = text(files[(book, 'src')], sheet, cell)
+    output = text(files[(book, sheet)], sheet, cell)
+    stored = openpyxl.load_workbook(files[(book, sheet)])[sheet][cell]
+    stored_kind = '-' if stored.value is None else stored.data_type
+    if (source, output, stored_kind) != (expected, expected, kind):
+        print('%s %s: shown in the source %r, in the output %r, stored as %s; expected %r, %s'
+              % (book, cell, source, output, stored_kind, expected, kind))
+with zipfile.ZipFile(files[('Typed', 'Report')]) as z:
+    if b'fullCalcOnLoad="1"' not in z.read('xl/workbook.xml'):
+        print('the output of Typed does not ask for a calculation on loading')
+)";
+
+TEST_F(ConversionTest, FormulasSavedWithoutResultsShowWhatLibreOfficeCalculatesFromOneStart) {
+  fs::create_directories(Path("in"));
+  test::RunPython(kResultlessWriter, {Path("in")});
+  // LibreOffice itself, behind a stand-in that notes the workbooks of each start.
+  fs::create_directories(Path("bin"));
+  WriteFile(Path("bin/soffice"), "#!/bin/sh\nfor a; do case $a in in/*) printf '%s ' \"$a\";; esac; done >> \"" +
+                                     Path("starts") + "\"\necho >> \"" + Path("starts") + "\"\nexec /usr/bin/soffice \"$@\"\n");
+  fs::permissions(Path("bin/soffice"), fs::perms::owner_all);
+  fs::create_directory(Path("out"));
+  const Finished run = RunAndWait({TABREND_CLI, Path("in"), Path("out"), "/verbose=1"},
+                                  {"TMPDIR=" + Tmp(), "PATH=" + Path("bin") + ":/usr/bin:/bin"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  // Typed and Hand in one start; Stored, whose results are all there, in none.
+  EXPECT_EQ(ReadFile(Path("starts")), "in/0001.xlsx in/0002.xlsx \n");
+  for (const std::string& line : {"  Report.xlsx: 10" + kCalculatedLoss, "  Sums.xlsx: 5" + kCalculatedLoss,
+                                 std::string("  Sums.xlsx: 1 formulas referring to other sheets, other workbooks or "
+                                             "missing names were replaced by their values")})
+    EXPECT_NE(run.err.find(line + "\n"), std::string::npos) << line << "\n" << run.err;
+  EXPECT_EQ(test::RunPython(kResultChecker, {TABREND_SOURCE_DIR, Path("in"), Path("out")}), "");
+}
+
+TEST_F(ConversionTest, WithoutLibreOfficeOrWhenItFailsResultlessFormulasStayEmptyAndTheReportSaysWhy) {
+  fs::create_directories(Path("in"));
+  test::RunPython(kResultlessWriter, {Path("in")});
+  fs::create_directories(Path("failing"));
+  WriteFile(Path("failing/soffice"), "#!/bin/sh\nexit 3\n");
+  fs::permissions(Path("failing/soffice"), fs::perms::owner_all);
+  struct Case {
+    std::string path, reason;
+  };
+  for (const Case& c : {Case{Path("nowhere"), "LibreOffice, which would calculate them, is not installed (install the "
+                                              "Debian package libreoffice-calc-nogui)"},
+                        Case{Path("failing"), "they could not be calculated: LibreOffice failed with exit status 3"}}) {
+    fs::remove_all(Path("out"));
+    fs::create_directory(Path("out"));
+    const Finished run = RunAndWait({TABREND_CLI, Path("in/Typed.xlsx"), Path("out"), "/verbose=1"},
+                                    {"TMPDIR=" + Tmp(), "PATH=" + c.path});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Listing(Path("out")), (Names{"Data.xlsx", "Report.xlsx"}));
+    EXPECT_NE(run.err.find("  Report.xlsx: 10" + kEmptyLoss + c.reason + "\n"), std::string::npos) << run.err;
+  }
+}
+
 // A stand-in for LibreOffice that hangs, with a helper of its own in its process group; it
 // writes both process ids to $FAKE_PIDS.
 void WriteHangingOffice(const std::string& folder) {
