@@ -305,8 +305,10 @@ def corpus_cases(corpus, work):
 
 def looks_cases(work):
     """split_looks sees what cell checks cannot: a narrower column, a lost thin border, a lost
-    faint fill; and an unchanged copy looks the same."""
+    faint fill, a lost picture; and an unchanged copy looks the same."""
+    import io
     import xlsxwriter
+    import make_fixtures
     import split_looks
     src = os.path.join(work, "looks.xlsx")
     wb = xlsxwriter.Workbook(src)
@@ -315,6 +317,7 @@ def looks_cases(work):
     ws.write("A1", "thin border", wb.add_format({"border": 1, "border_color": "#C0C0C0"}))
     ws.write("B1", "faint fill", wb.add_format({"bg_color": "#F2F2F2"}))
     ws.write_row(1, 0, [1, 2, 3])
+    ws.insert_image("D2", "red.png", {"image_data": io.BytesIO(make_fixtures.png((200, 0, 0), 60, 40))})
     wb.close()
     variants = {
         "copy": {},
@@ -322,6 +325,7 @@ def looks_cases(work):
         "no border": {"xl/styles.xml": lambda d: re.sub(rb'<border><left style="thin">.*?</border>', b"<border/>", d, count=1,
                                                         flags=re.S)},
         "no fill": {"xl/styles.xml": lambda d: d.replace(b'rgb="FFF2F2F2"', b'rgb="FFFFFFFF"')},
+        "no picture": {"xl/worksheets/sheet1.xml": lambda d: re.sub(rb"<drawing [^>]*/>", b"", d)},
     }
     paths = {}
     for name, edits in variants.items():
