@@ -11,6 +11,7 @@ PACKAGES=(
   fonts-liberation xvfb xauth libxcb1-dev
   libreoffice-calc-nogui
   python3 python3-openpyxl python3-xlsxwriter
+  poppler-utils imagemagick
   clang libclang-rt-14-dev
   dpkg-dev file lintian desktop-file-utils appstream mandoc
 )

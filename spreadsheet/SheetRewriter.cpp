@@ -78,6 +78,7 @@ const char* const kHyperlinkDropped = "links to other sheets were removed";
 const char* const kRuleDropped = "conditional formats, validations or sparklines referring to other sheets were removed";
 const char* const kRuleLiteral = "validation lists or rule values taken from other sheets now hold the values they showed";
 const char* const kPartDropped = "slicers, timelines or other workbook-level objects were removed";
+const char* const kEmptyStringCell = "string cells without a string index were left empty";
 
 // Extension blocks that only make sense with workbook-level parts the copy does not carry.
 bool IsDroppedExtension(std::string_view uri) {
@@ -365,12 +366,20 @@ class SheetStream {
     pending_.erase(0, at);
   }
 
-  // Decodes the predefined and numeric entities; false for anything else (expat judges it).
-  static bool Decode(std::string_view text, std::string& out) {
+  // Decodes the predefined and numeric entities as expat does; false for anything else
+  // (expat judges it). Line ends written as such read as "\n" (CR LF and a lone CR too); in
+  // an attribute value they and tabs read as a space. A character reference stays what it
+  // names: "&#10;" in an attribute is a line break.
+  static bool Decode(std::string_view text, std::string& out, bool attribute = false) {
     out.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
       const char c = text[i];
       if (c == '<') return false;
+      if (c == '\r' || c == '\n' || (c == '\t' && attribute)) {
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        out += attribute ? ' ' : '\n';
+        continue;
+      }
       if (c != '&') {
         out += c;
         continue;
@@ -434,9 +443,7 @@ class SheetStream {
       if (valueEnd == std::string::npos || valueEnd >= end) return false;
       if (count == into.size()) into.emplace_back();
       into[count].first.assign(pending_, nameStart, nameEnd - nameStart);
-      if (!Decode(std::string_view(pending_).substr(i, valueEnd - i), into[count].second)) return false;
-      for (char& c : into[count].second)
-        if (c == '\t' || c == '\n' || c == '\r') c = ' ';  // attribute value normalisation
+      if (!Decode(std::string_view(pending_).substr(i, valueEnd - i), into[count].second, true)) return false;
       for (std::size_t k = 0; k < count; ++k)
         if (into[k].first == into[count].first) return false;  // expat refuses a repeated attribute
       ++count;
@@ -447,15 +454,12 @@ class SheetStream {
     return true;
   }
 
-  // A child holding only text: <f ...>text</f>, <v>text</v>, or empty forms.
-  bool TextChild(std::size_t& at, std::size_t limit, const std::string& name, Attributes* attributes, std::string& text) {
+  // A child holding only text: <f ...>text</f>, <v ...>text</v>, or empty forms. Its
+  // attributes (xml:space above all) are kept to be written back with it.
+  bool TextChild(std::size_t& at, std::size_t limit, const std::string& name, Attributes& attributes, std::string& text) {
     const std::size_t end = TagEnd(at, limit);
     if (end == std::string::npos) return false;
-    if (attributes != nullptr) {
-      if (!ParseAttributes(at + 1 + name.size(), end, *attributes)) return false;
-    } else if (end != at + 1 + name.size() && !(end == at + 2 + name.size() && pending_[end - 1] == '/')) {
-      return false;
-    }
+    if (!ParseAttributes(at + 1 + name.size(), end, attributes)) return false;
     text.clear();
     if (pending_[end - 1] == '/') {
       at = end + 1;
@@ -526,10 +530,10 @@ class SheetStream {
             break;
           }
           if (StartsTag(cursor, formulaName_, limit) && !hasFormula_) {
-            if (!TextChild(cursor, limit, formulaName_, &formulaAttributes_, formula_)) return false;
+            if (!TextChild(cursor, limit, formulaName_, formulaAttributes_, formula_)) return false;
             hasFormula_ = true;
           } else if (StartsTag(cursor, valueName_, limit) && !hasValue_) {
-            if (!TextChild(cursor, limit, valueName_, nullptr, value_)) return false;
+            if (!TextChild(cursor, limit, valueName_, valueAttributes_, value_)) return false;
             hasValue_ = true;
           } else if (StartsTag(cursor, inlineName_, limit)) {
             if (!RawChild(cursor, limit, inlineName_)) return false;
@@ -613,6 +617,7 @@ class SheetStream {
         collect_ = &formula_;
       } else if (depth_ == cellDepth_ + 1 && local == "v") {
         valueName_ = name;
+        CopyInto(valueAttributes_, attributes);
         hasValue_ = true;
         collect_ = &value_;
       } else {
@@ -807,6 +812,21 @@ class SheetStream {
       sink += cellRaw_;
       return;
     }
+    if (cellType != nullptr && *cellType == "s" && hasValue_ &&
+        value_.find_first_not_of(" \t\n") == std::string::npos) {
+      // A string cell that names no string (<v/>): readers show it empty, and so does the copy,
+      // keeping its style. Its formula, if any, stays.
+      ++result_.losses[kEmptyStringCell];
+      hasValue_ = false;
+      cellAttributes_.erase(std::remove_if(cellAttributes_.begin(), cellAttributes_.end(),
+                                           [](const auto& attribute) { return attribute.first == "t"; }),
+                            cellAttributes_.end());
+      if (!hasFormula_ && cellExtra_.empty()) {
+        AppendStartTag(sink, cellName_, cellAttributes_);
+        sink.insert(sink.size() - 1, "/");
+        return;
+      }
+    }
     if (!hasFormula_ && hasValue_ && cellExtra_.empty()) {
       // A shared string: only its index changes.
       std::uint32_t index = 0;
@@ -819,9 +839,7 @@ class SheetStream {
       for (const auto& attribute : cellAttributes_)
         if (attribute.first == "cm" || attribute.first == "vm") result_.usesMetadata = true;
       AppendStartTag(sink, cellName_, cellAttributes_);
-      sink += '<';
-      sink += valueName_;
-      sink += '>';
+      AppendStartTag(sink, valueName_, valueAttributes_);
       sink += std::to_string(index);
       sink += "</";
       sink += valueName_;
@@ -908,9 +926,7 @@ class SheetStream {
       sink += "</" + formulaName_ + ">";
     }
     if (writeValue) {
-      sink += '<';
-      sink += valueName_;
-      sink += '>';
+      AppendStartTag(sink, valueName_, valueAttributes_);
       AppendEscapedText(sink, value);
       sink += "</" + valueName_ + ">";
     }
@@ -985,7 +1001,7 @@ class SheetStream {
   int cellDepth_ = 0;
   int cellRawDepth_ = 0;
   std::string cellName_, formulaName_, valueName_;
-  Attributes cellAttributes_, formulaAttributes_;
+  Attributes cellAttributes_, formulaAttributes_, valueAttributes_;
   bool hasFormula_ = false, hasValue_ = false;
   std::string formula_, value_, cellExtra_;
   std::string cellRaw_;  // the cell's original bytes

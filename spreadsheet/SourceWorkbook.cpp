@@ -159,6 +159,17 @@ SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
   const pugi::xml_node root = document.document_element();
   if (LocalName(root) != "workbook")
     Fail(Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
+  // Excel 2007's beta wrote packages of the same shape in a namespace of its own, with
+  // elements of other names (<sstItem> for <si>): read as the released format, their
+  // strings and cells would be wrong.
+  const std::string_view rootName = root.name();
+  const std::size_t colon = rootName.find(':');
+  const std::string rootNamespace =
+      root.attribute(colon == std::string_view::npos ? "xmlns" : ("xmlns:" + std::string(rootName.substr(0, colon))).c_str())
+          .value();
+  if (rootNamespace == "http://schemas.microsoft.com/office/excel/2006/2")
+    Fail(Label() + " is a workbook in the pre-release format of Excel 2007 (namespace " + rootNamespace +
+         "), which cannot be split");
   for (pugi::xml_attribute attribute : root.attributes()) {
     const std::string_view key = attribute.name();
     if (key == "xmlns" || key.rfind("xmlns:", 0) == 0) {
@@ -194,7 +205,15 @@ SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
         SourceSheet entry;
         entry.name = sheet.attribute("name").value();
         entry.state = sheet.attribute("state").value();
-        const std::string id = AttributeByLocalName(sheet, "id").value();
+        const pugi::xml_attribute idAttribute = AttributeByLocalName(sheet, "id");
+        const std::string id = idAttribute.value();
+        if (idAttribute && id.empty()) {
+          // A sheet with no part at all, such as an Excel 5 macro module whose code now lives
+          // in the VBA project: not a worksheet, so it is listed and skipped like a chart sheet.
+          entry.kind = SheetKind::kMacrosheet;
+          sheets_.push_back(std::move(entry));
+          continue;
+        }
         const Relationship* relationship = targetOf(id);
         if (relationship == nullptr || relationship->external) {
           // Listed without a part: it stays in the list, and copying it fails.

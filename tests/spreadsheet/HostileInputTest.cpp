@@ -263,6 +263,38 @@ INSTANTIATE_TEST_SUITE_P(
               "'Book.xlsx' is refused: its part name 'xl/media/..\\..\\ZIPSLIP.png' climbs out of the package"}),
     [](const testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
 
+// A package of a format it only resembles is named for what it is.
+INSTANTIATE_TEST_SUITE_P(
+    Format, LimitTest,
+    testing::Values(Limit{"prerelease_2006",
+                          [] {
+                            Parts parts;
+                            for (const char* part : {"xl/workbook.xml", "xl/sharedStrings.xml", "xl/worksheets/sheet1.xml",
+                                                     "xl/worksheets/sheet2.xml"}) {
+                              std::string bytes = DefaultParts()[part];
+                              const std::string released = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+                              bytes.replace(bytes.find(released), released.size(), "http://schemas.microsoft.com/office/excel/2006/2");
+                              parts[part] = bytes;
+                            }
+                            std::string& strings = parts["xl/sharedStrings.xml"];
+                            for (std::size_t at; (at = strings.find("<si>")) != std::string::npos;) strings.replace(at, 4, "<sstItem>");
+                            for (std::size_t at; (at = strings.find("</si>")) != std::string::npos;) strings.replace(at, 5, "</sstItem>");
+                            return Package(parts);
+                          },
+                          "'Book.xlsx' is a workbook in the pre-release format of Excel 2007 (namespace "
+                          "http://schemas.microsoft.com/office/excel/2006/2), which cannot be split"}),
+    [](const testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
+
+// A sheet listed with an empty relationship id (left by an old macro module) has no part: it
+// is not a worksheet, and the worksheets around it split.
+TEST(SheetListTest, AnEntryWithEmptyRelationshipIdIsNoWorksheet) {
+  std::string workbook = DefaultParts()["xl/workbook.xml"];
+  workbook.insert(workbook.find("</sheets>"), "<sheet name=\"Module\" sheetId=\"3\" r:id=\"\"/>");
+  const SplitResult result = SplitBytes(Package({{"xl/workbook.xml", workbook}}));
+  EXPECT_TRUE(result.errors.empty()) << testing::PrintToString(result.errors);
+  EXPECT_EQ(result.outputs, (std::set<std::string>{"Data.xlsx", "Other Sheet.xlsx"}));
+}
+
 // Cells at the grid's far edges are the grid's own.
 TEST(GridTest, KeepsTheLastRowAndColumn) {
   const SplitResult result = SplitBytes(Package(

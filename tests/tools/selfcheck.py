@@ -303,6 +303,47 @@ def corpus_cases(corpus, work):
     expect("compare_cells: single-sheet corpus files equal themselves", rc == 0, out)
 
 
+def looks_cases(work):
+    """split_looks sees what cell checks cannot: a narrower column, a lost thin border, a lost
+    faint fill, a lost picture; and an unchanged copy looks the same."""
+    import io
+    import xlsxwriter
+    import make_fixtures
+    import split_looks
+    src = os.path.join(work, "looks.xlsx")
+    wb = xlsxwriter.Workbook(src)
+    ws = wb.add_worksheet("Looks")
+    ws.set_column("B:B", 20)
+    ws.write("A1", "thin border", wb.add_format({"border": 1, "border_color": "#C0C0C0"}))
+    ws.write("B1", "faint fill", wb.add_format({"bg_color": "#F2F2F2"}))
+    ws.write_row(1, 0, [1, 2, 3])
+    ws.insert_image("D2", "red.png", {"image_data": io.BytesIO(make_fixtures.png((200, 0, 0), 60, 40))})
+    wb.close()
+    variants = {
+        "copy": {},
+        "narrower column": {"xl/worksheets/sheet1.xml": lambda d: d.replace(b'width="20.7109375"', b'width="18.7109375"')},
+        "no border": {"xl/styles.xml": lambda d: re.sub(rb'<border><left style="thin">.*?</border>', b"<border/>", d, count=1,
+                                                        flags=re.S)},
+        "no fill": {"xl/styles.xml": lambda d: d.replace(b'rgb="FFF2F2F2"', b'rgb="FFFFFFFF"')},
+        "no picture": {"xl/worksheets/sheet1.xml": lambda d: re.sub(rb"<drawing [^>]*/>", b"", d)},
+    }
+    paths = {}
+    for name, edits in variants.items():
+        paths[name] = os.path.join(work, "looks_%s.xlsx" % name.replace(" ", "_"))
+        mutate(src, paths[name], edits)
+    t0 = time.time()
+    pdfs = split_looks.export_pdfs([src] + list(paths.values()), os.path.join(work, "looks"))
+    TIMES.append(("split_looks, %d files, one soffice start" % (len(paths) + 1), time.time() - t0))
+    for name, path in paths.items():
+        scratch = tempfile.mkdtemp(dir=work)
+        sizes = split_looks.page_sizes(pdfs[src]), split_looks.page_sizes(pdfs[path])
+        what = split_looks.compare_page(pdfs[src], 1, sizes[0][0], pdfs[path], sizes[1][0], scratch)
+        if name == "copy":
+            expect("split_looks: an unchanged copy looks the same", what is None, what)
+        else:
+            expect("split_looks: %s looks different (%s)" % (name, what), what is not None)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--corpus", default="/work/shared/corpus/closedxml")
@@ -324,6 +365,7 @@ def main():
         check_package_cases(fx, work)
         lo_cases(fx, work)
         compare_cases(fx, work)
+        looks_cases(work)
         corpus_cases(a.corpus, work)
     finally:
         if a.keep:

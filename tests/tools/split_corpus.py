@@ -44,8 +44,6 @@ import openpyxl  # noqa: E402
 EXPECTED_FAILURES = {
     "~$LoadPivotTables.xlsx": "is not a workbook",       # an Excel lock file, not a workbook
     "CVE-2016-0122-1.xlsm": "is not a workbook",        # random bytes
-    "SheetsWithoutRelId.xlsx": "has no part",           # lists a sheet that has no part
-    "tdf111974.xlsm": "has no part",                    # the same, for a macro sheet
 }
 
 
