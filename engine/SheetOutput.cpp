@@ -6,10 +6,12 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -170,7 +172,11 @@ void RemoveAbandonedStaging(const std::string& folder) {
     const int staging = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (staging < 0) continue;
     // A live owner holds the lock; the kernel drops it when the owner dies, however it died.
-    if (::flock(staging, LOCK_EX | LOCK_NB) == 0) RemoveTree((folder + "/" + name).c_str());
+    // The owner's process must be gone too: between making its folder and locking it, a
+    // running owner holds no lock yet.
+    const pid_t owner = static_cast<pid_t>(std::strtol(name.c_str() + sizeof kStagingPrefix - 1, nullptr, 10));
+    const bool ownerGone = owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH;
+    if (ownerGone && ::flock(staging, LOCK_EX | LOCK_NB) == 0) RemoveTree((folder + "/" + name).c_str());
     ::close(staging);
   }
   ::closedir(listing);

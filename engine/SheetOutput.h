@@ -6,7 +6,7 @@
 // name in one rename. Nothing ever stands at a final name that is not a complete copy of its
 // sheet: a kill at any instant leaves the earlier complete file or the new complete one. A
 // terminating signal removes the staging folder; one left by SIGKILL is removed by the next
-// write into that folder, once no live process holds it.
+// write into that folder, once its process is gone.
 #pragma once
 
 #include <sys/types.h>
@@ -49,8 +49,8 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
                                const std::string& name, Placement placement = Placement::kReplace);
 
 // Removes the staging folders in `folder` that a killed run left: only entries named
-// ".tabrend-<digits>-<digits>.part" that are folders no live process holds. Called by the
-// first write into each folder; safe to call again.
+// ".tabrend-<pid>-<n>.part" that are folders no process holds locked and whose process is
+// gone. Called by the first write into each folder; safe to call again.
 void RemoveAbandonedStaging(const std::string& folder);
 
 // The mode a new output gets from its source's: the permission bits less the umask.
