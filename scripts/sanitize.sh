@@ -22,9 +22,9 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" -j2
 # Without the desktop program this build holds the engine, spreadsheet and command-line
-# tests; the split_* checks (LibreOffice and openpyxl reading every output) need no
-# sanitizer and take minutes, so the plain build runs them.
-(cd "$build" && ctest --output-on-failure -j2 --timeout 900 -E '^split_')
+# tests; the split_* and looks_* checks (LibreOffice and openpyxl reading and drawing every
+# output) need no sanitizer and take minutes, so the plain build runs them.
+(cd "$build" && ctest --output-on-failure -j2 --timeout 900 -E '^(split|looks)_')
 
 if [ "$fuzz_seconds" != 0 ]; then
   TABREND_FUZZ_BUILD="$build" bash scripts/fuzz.sh "$fuzz_seconds"
