@@ -5,17 +5,11 @@
 #include "CMD/Module1.h"
 #include "engine/PathKind.h"
 #include "engine/Version.h"
+#include "spreadsheet/Text.h"
 
 namespace tabrend::cli {
 
 namespace {
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -25,17 +19,17 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
 
 bool IsHelpRequest(const std::vector<std::string>& args) {
   if (args.size() != 1) return false;
-  const std::string token = AsciiLower(args[0]);
+  const std::string token = spreadsheet::LowerAscii(args[0]);
   return token == "--help" || token == "-h" || token == "/?";
 }
 
 bool IsVersionRequest(const std::vector<std::string>& args) {
-  return args.size() == 1 && AsciiLower(args[0]) == "--version";
+  return args.size() == 1 && spreadsheet::LowerAscii(args[0]) == "--version";
 }
 
 // One of the program's own switches, whatever its value: "/name=...", "/overwrite=...".
 bool IsSwitch(const std::string& token) {
-  const std::string lower = AsciiLower(token);
+  const std::string lower = spreadsheet::LowerAscii(token);
   for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose="})
     if (lower.rfind(name, 0) == 0) return true;
   return false;
@@ -135,7 +129,7 @@ bool Module1::ReadOptions() {
   }
   if (OutputRoot.back() != '/') OutputRoot += '/';
   for (std::size_t slot = kFirstSwitchSlot; slot < Args.size() && slot < kSwitchSlotEnd; ++slot) {
-    const std::string token = AsciiLower(Args[slot]);
+    const std::string token = spreadsheet::LowerAscii(Args[slot]);
     if (token == "/name=1") {
       NameMode = tabrend::NameMode::kSheetName;
     } else if (token == "/name=2") {

@@ -1,6 +1,7 @@
 // The split of one workbook into one file per worksheet, named by the switches in force.
 #include "CMD/Module1.h"
 #include "engine/PathKind.h"
+#include "engine/Paths.h"
 #include "engine/SheetOutput.h"
 
 namespace tabrend::cli {
@@ -10,9 +11,7 @@ namespace {
 // The file name (with extension, no folder) as the file system has it; empty when no
 // workbook file stands at path.
 std::string ListedName(const std::string& path) {
-  if (GetPathKind(path) != kPathFile) return {};
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return GetPathKind(path) == kPathFile ? FileNameOf(path) : std::string();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "engine/Conversion.h"
+#include "engine/Paths.h"
 #include "spreadsheet/SourceWorkbook.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/WorkbookWriter.h"
@@ -22,17 +23,6 @@ using spreadsheet::SourceWorkbook;
 
 class WorkbookImpl;
 class ApplicationImpl;
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string FileNameOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 class SheetImpl : public Sheet {
  public:
@@ -338,7 +328,7 @@ void WorkbookImpl::SaveAs(const std::string& path) {
   if (file.find('\\') != std::string::npos)
     throw AutomationError(kApplicationDefined, label + " cannot be saved: a file name cannot hold \"\\\"");
   struct stat info {};
-  const std::string folder = FolderOf(path);
+  const std::string folder = ParentFolderOf(path);
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     throw AutomationError(kApplicationDefined, label + " cannot be saved: the folder '" + folder + "' does not exist");
   if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))

@@ -32,6 +32,7 @@
 #include <thread>
 #include <utility>
 
+#include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
 #include "spreadsheet/CellReader.h"
 #include "spreadsheet/Error.h"
@@ -153,11 +154,6 @@ std::optional<FileKey> KeyOf(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return std::nullopt;
   return FileKey{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-}
-
-std::string FileNameOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool IsConverted(FileFormat format) {

@@ -5,6 +5,7 @@
 #include "engine/EngineState.h"
 #include "engine/Module1.h"
 #include "engine/PathKind.h"
+#include "engine/Paths.h"
 #include "engine/WorkbookFiles.h"
 
 namespace tabrend::desktop {
@@ -12,11 +13,6 @@ namespace tabrend::desktop {
 using automation::AutomationError;
 
 namespace {
-
-std::string FileNameOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The workbook file that source and listed name stand for: a file source is its own only
 // workbook; a folder source holds the listed file, if it is still a file.

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <set>
 
+#include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
 
 namespace tabrend {
@@ -32,17 +33,6 @@ constexpr char kStagingSuffix[] = ".part";
 // libzip writes its own temporary file beside the one it is asked for, named with 7 more
 // bytes; names longer than this are staged under a short one.
 constexpr std::size_t kLongestStagedName = 240;
-
-std::string ParentOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string LastComponent(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 [[noreturn]] void Refuse(const std::string& file, const std::string& why) {
   throw AutomationError(kApplicationDefined, "'" + file + "' cannot be saved: " + why);
@@ -188,11 +178,11 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
   CheckMadeName(file);
   const std::string target = (!folder.empty() && folder.back() == '/' ? folder : folder + "/") + file;
   struct stat info {};
-  if (::stat(ParentOf(target).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-    Refuse(LastComponent(file), "the folder '" + ParentOf(target) + "' does not exist");
+  if (::stat(ParentFolderOf(target).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
   const std::string sourcePath = sheet.Parent().FullName();
-  CheckTarget(target, sourcePath, LastComponent(file));
-  StagingFolder staging(ParentOf(target), LastComponent(file));
+  CheckTarget(target, sourcePath, FileNameOf(file));
+  StagingFolder staging(ParentFolderOf(target), FileNameOf(file));
   automation::Workbook* output = nullptr;
   bool closeCalled = false;
   try {
@@ -208,8 +198,8 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
     output->Close();
     struct stat source {};
     if (::stat(sourcePath.c_str(), &source) == 0) ::chmod(staging.File().c_str(), OutputMode(source.st_mode));
-    CheckTarget(target, sourcePath, LastComponent(file));
-    result.placed = Place(staging.File(), target, placement, LastComponent(file));
+    CheckTarget(target, sourcePath, FileNameOf(file));
+    result.placed = Place(staging.File(), target, placement, FileNameOf(file));
     return result;
   } catch (...) {
     if (output != nullptr && !closeCalled) {
