@@ -1,11 +1,10 @@
 // The batch: the workbooks of the source, a target folder for each, and the final opening
 // of the output root.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 
 #include "CMD/Module1.h"
@@ -20,15 +19,6 @@ namespace {
 bool IsFolder(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// The opener takes a relative "-dash" for one of its options; an absolute path never is one.
-std::string AbsolutePath(const std::string& path) {
-  if (!path.empty() && path.front() == '/') return path;
-  char* cwd = ::getcwd(nullptr, 0);
-  const std::string absolute = cwd != nullptr ? std::string(cwd) + "/" + path : "./" + path;
-  std::free(cwd);
-  return absolute;
 }
 
 std::string Joined(const std::vector<std::string>& names) {
@@ -123,7 +113,12 @@ bool Module1::RunBatch() {
   }
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
 
-  if (OpenOutput && IsFolder(OutputRoot)) opener_.Open(AbsolutePath(OutputRoot));
+  if (OpenOutput && IsFolder(OutputRoot)) {
+    // The opener takes a relative "-dash" for one of its options; an absolute path never is one.
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(OutputRoot, error);
+    opener_.Open(error ? "./" + OutputRoot : absolute.string());
+  }
   return complete;
 }
 

@@ -30,9 +30,6 @@ class RemovedOnSignal {
   RemovedOnSignal(const RemovedOnSignal&) = delete;
   RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
 
-  // False when the path was too long or every slot was taken.
-  bool Registered() const { return slot_ >= 0; }
-
  private:
   int slot_ = -1;
 };

@@ -245,26 +245,21 @@ std::uint32_t RowOf(std::string_view reference) {
   return digits == std::string_view::npos ? 0 : static_cast<std::uint32_t>(std::strtoul(std::string(reference.substr(digits)).c_str(), nullptr, 10));
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 }  // namespace
 
 std::map<std::string, CellResult> ReadCellResults(const SourceWorkbook& source, std::size_t sheetIndex,
                                                   const std::vector<std::string>& cells) {
-  std::map<std::string, std::string> wanted;  // upper-case reference -> as asked
+  std::map<std::string, std::string> wanted;  // lower-cased reference -> as asked
   std::uint32_t lastRow = 0;
   for (const std::string& cell : cells) {
-    wanted.emplace(Upper(cell), cell);
+    wanted.emplace(LowerAscii(cell), cell);
     lastRow = std::max(lastRow, RowOf(cell));
   }
   std::map<std::string, CellResult> results;
   CellScanner scanner(
       source, [&](std::uint32_t row) { return row <= lastRow; },
       [&](const ScannedCell& cell) {
-        const auto found = wanted.find(Upper(cell.reference));
+        const auto found = wanted.find(LowerAscii(cell.reference));
         if (found == wanted.end() || !cell.hasValue) return true;
         CellResult result{cell.type, cell.value};
         if (cell.type == "s") {

@@ -558,7 +558,9 @@ class SheetStream {
     XML_StopParser(parser_, XML_FALSE);
   }
 
+  // main_ is only ever cut between elements, so the styles its tags name are all seen.
   void Flush() {
+    if (options_.styleUse != nullptr) options_.styleUse->Scan(main_);
     if (!main_.empty()) std::fwrite(main_.data(), 1, main_.size(), out_);
     main_.clear();
   }

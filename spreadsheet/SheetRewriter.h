@@ -16,6 +16,7 @@
 
 #include "spreadsheet/Formula.h"
 #include "spreadsheet/SourceWorkbook.h"
+#include "spreadsheet/StylePruning.h"
 
 namespace tabrend::spreadsheet {
 
@@ -61,6 +62,8 @@ struct SheetRewriteOptions {
   const std::map<std::string, CellResult>* computed = nullptr;
   // Why such a cell with no result in `computed` stays empty ("" when nothing was tried).
   std::string missingReason;
+  // Told every style the written sheet names, as it is written. nullptr: nobody asks.
+  StyleUse* styleUse = nullptr;
 };
 
 struct SheetRewriteResult {

@@ -109,6 +109,18 @@ void SetCount(pugi::xml_node list, std::string_view name) {
     count.set_value(static_cast<unsigned long long>(Children(list, name).size()));
 }
 
+// Removes the entries of list whose `attribute` is not a number among keep, and recounts.
+void KeepReferring(pugi::xml_node list, std::string_view name, const char* attribute,
+                   const std::set<std::uint32_t>& keep) {
+  if (!list) return;
+  for (pugi::xml_node entry : Children(list, name)) {
+    std::set<std::uint32_t> number;
+    AddNumber(number, entry.attribute(attribute).value());
+    if (number.empty() || !keep.count(*number.begin())) list.remove_child(entry);
+  }
+  SetCount(list, name);
+}
+
 }  // namespace
 
 void StyleUse::Scan(std::string_view xml) {
@@ -136,14 +148,7 @@ std::string PrunedStyles(const std::string& stylesXml, const StyleUse& use, cons
   std::set<std::uint32_t> namedStyles{0};
   Collect(cellXfs, "xf", "xfId", use.cellFormats, namedStyles);
   KeepPositions(styleXfs, "xf", namedStyles);
-  if (pugi::xml_node cellStyles = ChildByLocalName(root, "cellStyles")) {
-    for (pugi::xml_node style : Children(cellStyles, "cellStyle")) {
-      std::set<std::uint32_t> based;
-      AddNumber(based, style.attribute("xfId").value());
-      if (based.empty() || !namedStyles.count(*based.begin())) cellStyles.remove_child(style);
-    }
-    SetCount(cellStyles, "cellStyle");
-  }
+  KeepReferring(ChildByLocalName(root, "cellStyles"), "cellStyle", "xfId", namedStyles);
 
   // What the kept formats reach.
   std::set<std::uint32_t> fonts{0}, fills{0, 1}, borders{0}, numberFormats;
@@ -157,12 +162,7 @@ std::string PrunedStyles(const std::string& stylesXml, const StyleUse& use, cons
   KeepPositions(ChildByLocalName(root, "fills"), "fill", fills);
   KeepPositions(ChildByLocalName(root, "borders"), "border", borders);
   if (pugi::xml_node formats = ChildByLocalName(root, "numFmts")) {
-    for (pugi::xml_node format : Children(formats, "numFmt")) {
-      std::set<std::uint32_t> id;
-      AddNumber(id, format.attribute("numFmtId").value());
-      if (id.empty() || !numberFormats.count(*id.begin())) formats.remove_child(format);
-    }
-    SetCount(formats, "numFmt");
+    KeepReferring(formats, "numFmt", "numFmtId", numberFormats);
     if (Children(formats, "numFmt").empty()) root.remove_child(formats);
   }
 

@@ -187,39 +187,27 @@ class Writer {
       const auto position = outputPositionOf_.find(static_cast<std::size_t>(*name.localSheetId));
       if (position != outputPositionOf_.end()) candidates.emplace_back(&name, position->second);
     }
-    const std::vector<bool> alive = NamesThatCanCome(candidates);
+    std::vector<NameReading> readings = ReadNames(candidates);
     globalNames_.clear();
     scopedNames_.clear();
     for (std::size_t k = 0; k < candidates.size(); ++k) {
-      if (!alive[k]) continue;
+      if (!readings[k].alive) continue;
       if (candidates[k].second) scopedNames_[*candidates[k].second].insert(FoldCase(candidates[k].first->name));
       else globalNames_.insert(FoldCase(candidates[k].first->name));
     }
     std::set<std::pair<std::string, std::size_t>> written;  // some writers repeat a name in one scope
     for (std::size_t k = 0; k < candidates.size(); ++k) {
-      if (!alive[k]) {
+      if (!readings[k].alive) {
         ++losses_["defined names referring to other sheets or workbooks were left out"];
         continue;
       }
       if (!written.emplace(FoldCase(candidates[k].first->name), candidates[k].second.value_or(SIZE_MAX)).second) continue;
-      // Which sheets and names the formula refers to: a workbook-level name that refers to no
-      // sheet (a constant) goes only with an output that uses it.
-      ReferenceContext context = ContextFor(candidates[k].second.value_or(SIZE_MAX));
-      bool refersToSheet = false;
-      std::vector<std::string> uses;
-      context.sheet = [&refersToSheet, sheet = context.sheet](std::string_view name) {
-        refersToSheet = true;
-        return sheet(name);
-      };
-      context.definedName = [&uses, defined = context.definedName](std::string_view name) {
-        uses.push_back(FoldCase(name));
-        return defined(name);
-      };
-      std::string formula = *RewriteFormula(candidates[k].first->formula, context);
-      const bool constant = !candidates[k].second && !refersToSheet;
-      names_.push_back({candidates[k].first, candidates[k].second, std::move(formula), constant, std::move(uses)});
+      // A workbook-level name that refers to no sheet (a constant) goes only with an output
+      // that uses it.
+      const bool constant = !candidates[k].second && !readings[k].refersToSheet;
+      names_.push_back({candidates[k].first, candidates[k].second, std::move(readings[k].formula), constant,
+                        std::move(readings[k].uses)});
     }
-    referencedNames_.clear();  // from here on, what the sheets and their parts use
   }
 
   // The carried names worth writing: all but the constants no sheet, part or written name uses.
@@ -259,11 +247,19 @@ class Writer {
     return ordered;
   }
 
+  // What one candidate name's formula comes to in the output.
+  struct NameReading {
+    bool alive = true;                // it can come along
+    std::string formula;              // rewritten for the output
+    bool refersToSheet = false;       // names a sheet itself
+    std::vector<std::string> uses;    // folded names it uses
+  };
+
   // Which candidates can come along: those whose formulas refer only to what the output has,
   // names included, where a name that uses a name which cannot come cannot come either. Each
   // formula is read once and a death travels back along the uses, so a long chain of names
   // costs time in proportion to its length, not its square.
-  std::vector<bool> NamesThatCanCome(
+  std::vector<NameReading> ReadNames(
       const std::vector<std::pair<const DefinedName*, std::optional<std::size_t>>>& candidates) const {
     constexpr std::size_t kWorkbookScope = SIZE_MAX;
     // Candidates of one name in one scope form a group; a name is there while one of its group is.
@@ -288,24 +284,33 @@ class Writer {
     };
     std::vector<Use> uses;
     std::vector<std::vector<std::size_t>> usesOfGroup(aliveInGroup.size());
-    std::vector<bool> alive(candidates.size(), true);
+    std::vector<NameReading> readings(candidates.size());
     std::vector<std::size_t> dying;
     for (std::size_t k = 0; k < candidates.size(); ++k) {
       const std::size_t scope = candidates[k].second.value_or(kWorkbookScope);
+      NameReading& reading = readings[k];
       ReferenceContext context = ContextFor(scope);
+      context.sheet = [&reading, sheet = context.sheet](std::string_view name) {
+        reading.refersToSheet = true;
+        return sheet(name);
+      };
       std::vector<Use> found;
       context.definedName = [&](std::string_view name) {
-        const std::string key = FoldCase(name);
+        std::string key = FoldCase(name);
         Use use{k, scope == kWorkbookScope ? std::nullopt : groupIndex(key, scope), groupIndex(key, kWorkbookScope)};
         if (!use.scoped && !use.global) return false;
         found.push_back(use);
+        reading.uses.push_back(std::move(key));
         return true;
       };
-      if (!RewriteFormula(candidates[k].first->formula, context)) {
-        alive[k] = false;
+      // The text does not depend on which names come: only whether it can be written does.
+      std::optional<std::string> formula = RewriteFormula(candidates[k].first->formula, context);
+      if (!formula) {
+        reading.alive = false;
         dying.push_back(k);
         continue;
       }
+      reading.formula = std::move(*formula);
       for (const Use& use : found) {
         for (const auto& group : {use.scoped, use.global})
           if (group) usesOfGroup[*group].push_back(uses.size());
@@ -320,13 +325,13 @@ class Writer {
       for (const std::size_t u : usesOfGroup[group]) {
         const Use& use = uses[u];
         const bool stillThere = (use.scoped && aliveInGroup[*use.scoped] > 0) || (use.global && aliveInGroup[*use.global] > 0);
-        if (!stillThere && alive[use.user]) {
-          alive[use.user] = false;
+        if (!stillThere && readings[use.user].alive) {
+          readings[use.user].alive = false;
           dying.push_back(use.user);
         }
       }
     }
-    return alive;
+    return readings;
   }
 
   ReferenceContext ContextFor(std::size_t outputSheet) const {
@@ -678,6 +683,7 @@ class Writer {
     options.selected = index == activeSheet_;
     options.droppedRelationshipIds = dropped;
     options.literal = [this](std::string_view formula, bool list) { return LiteralOf(formula, list); };
+    options.styleUse = &styleUse_;
     const std::uint64_t usesBefore = strings.Uses();
     auto file = TemporaryFile();
     SheetRewriteResult result = RewriteSheet(*source_, sheet.sourceIndex, options, strings, file.get());
@@ -699,29 +705,9 @@ class Writer {
       }
     }
     for (const auto& [what, count] : result.losses) losses_[what] += count;
-    ScanStyleUse(file.get());
     zip_.AddFile(outputPart, file.release());
     if (!relationships.empty()) zip_.AddBytes(RelationshipsPartOf(outputPart), RelationshipsXml(relationships));
     return result.usesMetadata;
-  }
-
-  // Reads a written sheet back for the styles it names, in pieces cut before a "<".
-  void ScanStyleUse(std::FILE* file) {
-    std::rewind(file);
-    std::string buffer;
-    std::vector<char> chunk(1 << 20);
-    for (;;) {
-      const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
-      buffer.append(chunk.data(), got);
-      const bool last = got < chunk.size();
-      const auto cut = last ? buffer.size() : buffer.rfind('<');
-      if (cut != std::string::npos && cut > 0) {
-        styleUse_.Scan(std::string_view(buffer).substr(0, cut));
-        buffer.erase(0, cut);
-      }
-      if (last) break;
-    }
-    if (std::ferror(file)) Fail("the copy of a sheet could not be read back from its temporary file");
   }
 
   // What a formula pointing at a range of a sheet the output lacks showed: a list literal
