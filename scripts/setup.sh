@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config ninja-build
-  libzip-dev zipcmp zip unzip libexpat1-dev libpugixml-dev
+  libzip-dev libisal-dev zipcmp zip unzip libexpat1-dev libpugixml-dev
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   fonts-liberation xvfb xauth libxcb1-dev

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 
+#include "spreadsheet/Deflate.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/FileFormat.h"
@@ -161,11 +162,19 @@ std::string ZipReader::Read(std::uint64_t index) const {
 
 void ZipReader::Stream(std::uint64_t index,
                        const std::function<void(const char*, std::size_t)>& sink) const {
-  const std::uint64_t declared = DecompressedSize(index);
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(archive_, index, 0, &st) != 0) st.valid = 0;
+  const std::uint64_t declared = (st.valid & ZIP_STAT_SIZE) != 0 ? st.size : 0;
   if (declared > limits::kMaxStreamedPartBytes)
     Fail(label_ + " is refused: part " + names_[index] + " is larger than " +
          std::to_string(limits::kMaxStreamedPartBytes >> 30) + " GiB");
-  zip_file_t* file = zip_fopen_index(archive_, index, 0);
+  const zip_flags_t valid = ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD | ZIP_STAT_CRC | ZIP_STAT_SIZE;
+  // Deflated parts are inflated here, faster than libzip can; the rest (stored, other
+  // methods, encrypted) go through libzip's reader.
+  const bool inflateHere = (st.valid & valid) == valid && st.comp_method == ZIP_CM_DEFLATE &&
+                           st.encryption_method == ZIP_EM_NONE;
+  zip_file_t* file = zip_fopen_index(archive_, index, inflateHere ? ZIP_FL_COMPRESSED : 0);
   if (file == nullptr) {
     const int code = zip_error_code_zip(zip_get_error(archive_));
     if (code == ZIP_ER_ENCRNOTSUPP || code == ZIP_ER_NOPASSWD)
@@ -176,19 +185,36 @@ void ZipReader::Stream(std::uint64_t index,
          zip_strerror(archive_) + ")");
   }
   std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> guard(file, zip_fclose);
-  std::vector<char> buffer(1 << 16);
   std::uint64_t total = 0;
-  for (;;) {
-    const zip_int64_t got = zip_fread(file, buffer.data(), buffer.size());
-    if (got < 0)
-      Fail(label_ + " is damaged: part " + names_[index] + " cannot be read (" +
-           zip_file_strerror(file) + ")");
-    if (got == 0) break;
-    total += static_cast<std::uint64_t>(got);
+  const auto counted = [&](const char* data, std::size_t length) {
+    total += length;
     if (total > declared)  // the directory lied about the size
       Fail(label_ + " is damaged: part " + names_[index] + " is longer than its directory says");
-    sink(buffer.data(), static_cast<std::size_t>(got));
+    sink(data, length);
+  };
+  const auto unreadable = [&](const std::string& why) {
+    Fail(label_ + " is damaged: part " + names_[index] + " cannot be read (" + why + ")");
+  };
+  std::vector<char> buffer(1 << 16);
+  std::optional<Inflater> inflater;
+  if (inflateHere) inflater.emplace();
+  bool ended = false;
+  while (!ended) {
+    const zip_int64_t got = zip_fread(file, buffer.data(), buffer.size());
+    if (got < 0) unreadable(zip_file_strerror(file));
+    if (got == 0) break;
+    if (!inflater) {
+      counted(buffer.data(), static_cast<std::size_t>(got));
+      continue;
+    }
+    const Inflater::State state = inflater->Write(buffer.data(), static_cast<std::size_t>(got), counted);
+    if (state == Inflater::State::kInvalid) unreadable("Compressed data invalid");
+    ended = state == Inflater::State::kEnded;
   }
+  if (!inflater) return;
+  // libzip's own reader checks these at the end; the raw bytes come unchecked.
+  if (!ended || total < declared) unreadable("Premature end of file");
+  if (inflater->Crc() != st.crc) unreadable("CRC error");
 }
 
 ZipWriter::ZipWriter(const std::string& path) : path_(path), label_(Quoted(path)) {
@@ -205,39 +231,154 @@ ZipWriter::ZipWriter(const std::string& path) : path_(path), label_(Quoted(path)
 
 ZipWriter::~ZipWriter() {
   if (archive_ != nullptr) zip_discard(archive_);
-  for (std::FILE* file : files_) std::fclose(file);
 }
 
-void ZipWriter::Add(const std::string& partName, zip_source_t* source, bool compress) {
+namespace {
+
+// A part that is deflated while libzip writes it. Its stat names the method before any byte
+// is read, so libzip takes the bytes as they come without compressing them again, and takes
+// the CRC and size from the stat it makes once they are read. The whole part is never held:
+// a piece of it at a time goes through.
+class DeflatingSource {
+ public:
+  explicit DeflatingSource(std::string bytes) : bytes_(std::move(bytes)), size_(bytes_.size()) {
+    zip_error_init(&error_);
+  }
+  explicit DeflatingSource(std::FILE* file) : file_(file) {
+    zip_error_init(&error_);
+    if (::fseeko(file_, 0, SEEK_END) == 0) size_ = static_cast<std::uint64_t>(std::max<off_t>(::ftello(file_), 0));
+    std::rewind(file_);
+  }
+  ~DeflatingSource() {
+    if (file_ != nullptr) std::fclose(file_);
+    zip_error_fini(&error_);
+  }
+  DeflatingSource(const DeflatingSource&) = delete;
+  DeflatingSource& operator=(const DeflatingSource&) = delete;
+
+  // The libzip source of a part, or null (with the part's file closed) when there is none.
+  template <typename Part>
+  static zip_source_t* Make(zip_t* archive, Part&& part) {
+    auto* self = new DeflatingSource(std::forward<Part>(part));
+    zip_source_t* source = zip_source_function(archive, &DeflatingSource::Call, self);
+    if (source == nullptr) delete self;
+    return source;
+  }
+
+ private:
+  static zip_int64_t Call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    return static_cast<DeflatingSource*>(self)->Handle(data, length, command);
+  }
+
+  static constexpr std::size_t kPiece = std::size_t{1} << 18;
+
+  zip_int64_t Handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    switch (command) {
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+      case ZIP_SOURCE_OPEN:
+        return Open();
+      case ZIP_SOURCE_READ:
+        return Read(static_cast<char*>(data), length);
+      case ZIP_SOURCE_CLOSE:
+        return 0;
+      case ZIP_SOURCE_STAT: {
+        auto* st = static_cast<zip_stat_t*>(data);
+        zip_stat_init(st);
+        st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+        st->size = finished_ ? deflater_->Size() : size_;
+        st->comp_method = ZIP_CM_DEFLATE;
+        st->encryption_method = ZIP_EM_NONE;
+        if (finished_) {
+          st->valid |= ZIP_STAT_CRC;
+          st->crc = deflater_->Crc();
+        }
+        return sizeof(zip_stat_t);
+      }
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&error_, data, length);
+      case ZIP_SOURCE_FREE:
+        delete this;
+        return 0;
+      default:
+        zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+  }
+
+  zip_int64_t Open() {
+    if (file_ != nullptr) std::rewind(file_);
+    offset_ = 0;
+    deflater_ = std::make_unique<Deflater>();
+    pending_.clear();
+    pendingOffset_ = 0;
+    finished_ = false;
+    return 0;
+  }
+
+  zip_int64_t Read(char* to, zip_uint64_t length) {
+    while (pendingOffset_ == pending_.size() && !finished_) {
+      pending_.clear();
+      pendingOffset_ = 0;
+      if (file_ != nullptr) {
+        piece_.resize(kPiece);
+        const std::size_t got = std::fread(piece_.data(), 1, piece_.size(), file_);
+        if (got < piece_.size() && std::ferror(file_)) {
+          zip_error_set(&error_, ZIP_ER_READ, errno);
+          return -1;
+        }
+        finished_ = got < piece_.size();
+        deflater_->Write(piece_.data(), got, finished_, pending_);
+      } else {
+        const std::size_t piece = std::min(kPiece, bytes_.size() - offset_);
+        finished_ = offset_ + piece == bytes_.size();
+        deflater_->Write(bytes_.data() + offset_, piece, finished_, pending_);
+        offset_ += piece;
+      }
+    }
+    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(length), pending_.size() - pendingOffset_);
+    std::memcpy(to, pending_.data() + pendingOffset_, count);
+    pendingOffset_ += count;
+    return static_cast<zip_int64_t>(count);
+  }
+
+  std::string bytes_;
+  std::FILE* file_ = nullptr;
+  std::uint64_t size_ = 0;
+  std::size_t offset_ = 0;
+  std::unique_ptr<Deflater> deflater_;
+  std::vector<char> piece_;
+  std::string pending_;
+  std::size_t pendingOffset_ = 0;
+  bool finished_ = false;
+  zip_error_t error_;
+};
+
+}  // namespace
+
+void ZipWriter::Add(const std::string& partName, zip_source_t* source) {
   if (source == nullptr) Fail(label_ + " cannot be written: " + zip_strerror(archive_));
   const zip_int64_t index = zip_file_add(archive_, partName.c_str(), source, ZIP_FL_ENC_UTF_8);
   if (index < 0) {
     zip_source_free(source);
     Fail(label_ + " cannot be written: part " + partName + ": " + zip_strerror(archive_));
   }
-  // Level 1: deflate's fastest level costs a fifth of the default's time for outputs about
-  // 15% larger; raw copies keep their own compression.
-  if (compress) zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
   zip_file_set_mtime(archive_, static_cast<zip_uint64_t>(index), 315532800, 0);  // 1980-01-01
 }
 
 void ZipWriter::AddBytes(const std::string& partName, std::string bytes) {
-  buffers_.push_back(std::move(bytes));
-  const std::string& kept = buffers_.back();
-  Add(partName, zip_source_buffer(archive_, kept.data(), kept.size(), 0), true);
+  Add(partName, DeflatingSource::Make(archive_, std::move(bytes)));
 }
 
 void ZipWriter::AddFile(const std::string& partName, std::FILE* file) {
-  files_.push_back(file);
-  std::rewind(file);
-  zip_source_t* source = zip_source_filep(archive_, file, 0, -1);
-  if (source != nullptr) files_.pop_back();  // the source closes it from now on
-  Add(partName, source, true);
+  Add(partName, DeflatingSource::Make(archive_, file));
 }
 
 void ZipWriter::AddRawCopy(const std::string& partName, const ZipReader& source,
                            std::uint64_t index) {
-  Add(partName, zip_source_zip(archive_, source.Handle(), index, 0, 0, -1), false);
+  // Raw copies keep their own compression.
+  Add(partName, zip_source_zip(archive_, source.Handle(), index, 0, 0, -1));
 }
 
 void ZipWriter::Commit() {

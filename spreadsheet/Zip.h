@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -66,13 +65,11 @@ class ZipWriter {
   void Commit();
 
  private:
-  void Add(const std::string& partName, zip_source_t* source, bool compress);
+  void Add(const std::string& partName, zip_source_t* source);
 
   std::string path_;
   std::string label_;
   zip_t* archive_ = nullptr;
-  std::deque<std::string> buffers_;  // kept alive until Commit
-  std::vector<std::FILE*> files_;
 };
 
 }  // namespace tabrend::spreadsheet

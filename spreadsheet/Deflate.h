@@ -1,0 +1,62 @@
+// Raw deflate streams (ZIP compression method 8) and their CRC-32, over Intel's ISA-L, which
+// inflates about five times and deflates about nine times faster than zlib.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct isal_zstream;
+struct inflate_state;
+
+namespace tabrend::spreadsheet {
+
+// The CRC-32 of ZIP, continued from crc (0 to start).
+std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size);
+
+// Compresses one stream at ISA-L's level 1, fed in pieces of any size.
+class Deflater {
+ public:
+  Deflater();
+  ~Deflater();
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  // Compresses size bytes, appending the output to out; last ends the stream.
+  void Write(const void* data, std::size_t size, bool last, std::string& out);
+  std::uint32_t Crc() const { return crc_; }
+  std::uint64_t Size() const { return size_; }
+
+ private:
+  std::unique_ptr<isal_zstream> stream_;
+  std::vector<std::uint8_t> levelBuffer_;
+  std::uint32_t crc_ = 0;
+  std::uint64_t size_ = 0;
+};
+
+// Decompresses one stream fed in pieces of any size, handing the output on in chunks.
+class Inflater {
+ public:
+  enum class State { kNeedsInput, kEnded, kInvalid };
+
+  Inflater();
+  ~Inflater();
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+
+  // Decompresses size bytes; sink receives the output. Bytes after the stream's end are
+  // ignored, as ZIP readers do.
+  State Write(const void* data, std::size_t size, const std::function<void(const char*, std::size_t)>& sink);
+  // The CRC-32 of all output so far.
+  std::uint32_t Crc() const;
+
+ private:
+  std::unique_ptr<inflate_state> state_;
+  std::vector<char> out_;
+  State result_ = State::kNeedsInput;
+};
+
+}  // namespace tabrend::spreadsheet
