@@ -1,5 +1,6 @@
 // Raw deflate streams (ZIP compression method 8) and their CRC-32, over Intel's ISA-L, which
-// inflates about five times and deflates about nine times faster than zlib.
+// on worksheet XML inflates twice and deflates four times as fast as zlib (its level 1 against
+// zlib's), to a slightly smaller output.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,5 @@
-// ZIP reading with limits, and all-or-nothing ZIP writing, over libzip.
+// ZIP reading with limits, and all-or-nothing ZIP writing, over libzip; deflated data goes
+// through ISA-L (Deflate.h) both ways.
 #include "spreadsheet/Zip.h"
 
 #include <sys/stat.h>
