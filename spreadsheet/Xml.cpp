@@ -189,4 +189,10 @@ std::string Serialize(const pugi::xml_node& node) {
   return out.str();
 }
 
+std::string SavedXml(const pugi::xml_document& document) {
+  std::ostringstream out;
+  document.save(out, "", pugi::format_raw, pugi::encoding_utf8);
+  return out.str();
+}
+
 }  // namespace tabrend::spreadsheet
