@@ -6,12 +6,8 @@
 namespace tabrend::spreadsheet {
 
 std::string BlankSheetXml(bool selected) {
-  std::string xml(ooxml::kXmlDeclaration);
-  xml += "<worksheet xmlns=\"";
-  xml += ooxml::kMainNamespace;
-  xml += "\" xmlns:r=\"";
-  xml += ooxml::kRelationshipNamespace;
-  xml += "\"><dimension ref=\"A1\"/><sheetViews><sheetView ";
+  std::string xml = ooxml::PartStart("worksheet", ooxml::kMainNamespace, "r", ooxml::kRelationshipNamespace);
+  xml += "><dimension ref=\"A1\"/><sheetViews><sheetView ";
   if (selected) xml += "tabSelected=\"1\" ";
   xml += "workbookViewId=\"0\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/><sheetData/>"
          "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/></worksheet>";
@@ -19,11 +15,9 @@ std::string BlankSheetXml(bool selected) {
 }
 
 std::string DefaultStylesXml() {
-  std::string xml(ooxml::kXmlDeclaration);
-  xml += "<styleSheet xmlns=\"";
-  xml += ooxml::kMainNamespace;
+  std::string xml = ooxml::PartStart("styleSheet", ooxml::kMainNamespace);
   xml +=
-      "\"><fonts count=\"1\"><font><sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/><family val=\"2\"/>"
+      "><fonts count=\"1\"><font><sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/><family val=\"2\"/>"
       "<scheme val=\"minor\"/></font></fonts>"
       "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill><fill><patternFill patternType=\"gray125\"/></fill></fills>"
       "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"

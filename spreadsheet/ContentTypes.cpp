@@ -30,10 +30,8 @@ std::string ContentTypes::Xml() const {
   std::map<std::string, std::string> defaults = defaults_;
   defaults["rels"] = ooxml::type::kRelationships;
   if (!defaults.count("xml")) defaults["xml"] = ooxml::type::kXml;
-  std::string xml(ooxml::kXmlDeclaration);
-  xml += "<Types xmlns=\"";
-  xml += ooxml::kContentTypesNamespace;
-  xml += "\">";
+  std::string xml = ooxml::PartStart("Types", ooxml::kContentTypesNamespace);
+  xml += ">";
   const auto entry = [&xml](const char* element, const char* key, std::string_view name, const std::string& type) {
     xml += element;
     xml += key;

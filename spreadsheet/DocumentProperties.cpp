@@ -45,12 +45,9 @@ Producer ProducerOf(const SourceWorkbook* source) {
 
 std::string ExtendedPropertiesXml(const Producer& producer, const std::vector<std::string>& sheetNames) {
   const std::string count = std::to_string(sheetNames.size());
-  std::string xml(ooxml::kXmlDeclaration);
-  xml += "<Properties xmlns=\"";
-  xml += ooxml::kExtendedPropertiesNamespace;
-  xml += "\" xmlns:vt=\"";
-  xml += ooxml::kDocPropsVTypesNamespace;
-  xml += "\">";
+  std::string xml = ooxml::PartStart("Properties", ooxml::kExtendedPropertiesNamespace, "vt",
+                                     ooxml::kDocPropsVTypesNamespace);
+  xml += ">";
   if (!producer.application.empty()) AppendElement(xml, "Application", producer.application);
   xml += "<DocSecurity>0</DocSecurity><ScaleCrop>false</ScaleCrop>"
          "<HeadingPairs><vt:vector size=\"2\" baseType=\"variant\"><vt:variant><vt:lpstr>Worksheets</vt:lpstr></vt:variant>"

@@ -31,6 +31,27 @@ inline std::string RelationshipType(std::string_view kind) {
   return std::string(kRelationshipNamespace) + "/" + std::string(kind);
 }
 
+// The declaration and the open start tag of a part the output builds, the caller closing it:
+//   PartStart("workbook", kMainNamespace, "r", kRelationshipNamespace)
+//   -> "<?xml ...?>\r\n<workbook xmlns=\"...\" xmlns:r=\"...\""
+inline std::string PartStart(std::string_view root, std::string_view ns, std::string_view prefix = {},
+                             std::string_view prefixed = {}) {
+  std::string xml(kXmlDeclaration);
+  xml += '<';
+  xml += root;
+  xml += " xmlns=\"";
+  xml += ns;
+  xml += '"';
+  if (!prefix.empty()) {
+    xml += " xmlns:";
+    xml += prefix;
+    xml += "=\"";
+    xml += prefixed;
+    xml += '"';
+  }
+  return xml;
+}
+
 // Content types.
 namespace type {
 inline constexpr std::string_view kWorkbook = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";

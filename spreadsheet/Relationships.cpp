@@ -7,10 +7,8 @@
 namespace tabrend::spreadsheet {
 
 std::string RelationshipsXml(const std::vector<OutputRelationship>& relationships) {
-  std::string xml(ooxml::kXmlDeclaration);
-  xml += "<Relationships xmlns=\"";
-  xml += ooxml::kPackageRelationshipsNamespace;
-  xml += "\">";
+  std::string xml = ooxml::PartStart("Relationships", ooxml::kPackageRelationshipsNamespace);
+  xml += ">";
   for (const auto& relationship : relationships) {
     xml += "<Relationship Id=\"";
     AppendEscapedAttribute(xml, relationship.id);

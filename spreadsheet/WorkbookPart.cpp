@@ -30,12 +30,7 @@ std::string ExtraNamespaces(const std::string& declarations) {
 
 std::string WorkbookPartXml(const WorkbookPartContent& content) {
   const SourceWorkbook* source = content.source;
-  std::string xml(ooxml::kXmlDeclaration);
-  xml += "<workbook xmlns=\"";
-  xml += ooxml::kMainNamespace;
-  xml += "\" xmlns:r=\"";
-  xml += ooxml::kRelationshipNamespace;
-  xml += "\"";
+  std::string xml = ooxml::PartStart("workbook", ooxml::kMainNamespace, "r", ooxml::kRelationshipNamespace);
   if (source != nullptr) xml += ExtraNamespaces(source->WorkbookNamespaces());
   xml += ">";
   xml += source != nullptr && !source->WorkbookPr().empty() ? source->WorkbookPr() : "<workbookPr/>";

@@ -92,6 +92,29 @@ TEST(DefinedNamesTest, CarriesWhatReferstoTheOutputOnly) {
                          "<definedName name=\"Local\" localSheetId=\"0\">Renamed!$B$1</definedName></definedNames>");
 }
 
+TEST(PivotCachesTest, CacheNamesItsSheetByItsOutputName) {
+  test::TempDir dir;
+  test::TinyPackage package;
+  package.sheets = {{"Data", TINY_WS "<sheetData/></worksheet>"}};
+  package.Write(dir / "in.xlsx");
+  const SourceWorkbook source(dir / "in.xlsx");
+  const auto cache = [](const std::string& source) {
+    return "<pivotCacheDefinition xmlns=\"" TINY_MAIN "\"><cacheSource type=\"worksheet\">" + source +
+           "</cacheSource></pivotCacheDefinition>";
+  };
+  const std::string part = "xl/pivotCache/pivotCacheDefinition1.xml";
+  const OutputNames renamed(&source, {{"Data 2", &source, 0}});
+  const auto rewritten = RewritePivotCache(cache("<worksheetSource ref=\"A1:B9\" sheet=\"data\"/>"), source, part, renamed);
+  ASSERT_TRUE(rewritten);
+  EXPECT_NE(rewritten->find("<worksheetSource ref=\"A1:B9\" sheet=\"Data 2\"/>"), std::string::npos) << *rewritten;
+  const OutputNames same(&source, {{"Data", &source, 0}});
+  EXPECT_FALSE(RewritePivotCache(cache("<worksheetSource ref=\"A1:B9\" sheet=\"Data\"/>"), source, part, same));
+  EXPECT_FALSE(RewritePivotCache(cache("<worksheetSource name=\"Table1\"/>"), source, part, renamed));
+  std::vector<OutputRelationship> relationships;
+  EXPECT_EQ(PivotCacheList().Xml(4, relationships), "");
+  EXPECT_TRUE(relationships.empty());
+}
+
 TEST(DrawingPartsTest, RemovesSlicerShapesAndUsesOfDroppedRelationships) {
   const std::string drawing =
       "<xdr:wsDr xmlns:xdr=\"d\" xmlns:a=\"a\" xmlns:r=\"r\"><xdr:twoCellAnchor><a:graphicData uri=\"http://x/slicer\"/>"

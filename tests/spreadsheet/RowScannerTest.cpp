@@ -60,6 +60,11 @@ INSTANTIATE_TEST_SUITE_P(
                                         "<row r=\"2\"><c r=\"A2\" t=\"s\"><v>0</v></c><c r='B2' t='s'><v>1</v></c></row>"},
         std::pair{"spacing_and_entities", "\n  <row r=\"1\" >\n    <c r=\"A1\" t=\"str\" ><f>\"a&amp;b\"&amp;\"&#x3c;\"</f>\r\n"
                                           "<v xml:space=\"preserve\"> a&amp;b&lt;</v></c><c r=\"B1\" t=\"inlineStr\"><is><t>caf&#233;</t></is></c>\n  </row>"},
+        std::pair{"spaced_results",
+                  "<row r=\"1\"><c r=\"A1\" t=\"str\"><f>\"World\"&amp;\" \"</f><v xml:space=\"preserve\">World </v></c>"
+                  "<c r=\"B1\" t=\"str\"><f xml:space=\"preserve\">\" \"&amp;\"x\"</f><v xml:space=\"preserve\"> x</v></c>"
+                  "<c r=\"C1\" s=\"1\" t=\"str\"><v xml:space=\"preserve\">\"  1</v></c>"
+                  "<c r=\"D1\" t=\"s\"><v xml:space=\"preserve\">1</v></c></row>"},
         std::pair{"formulas_kept_and_replaced",
                   "<row r=\"1\"><c r=\"A1\"><f>S!B1*2</f><v>4</v></c><c r=\"B1\"><f>Gone!A1</f><v>7</v></c>"
                   "<c r=\"C1\" t=\"str\"><f>Gone!A2</f><v>text</v></c><c r=\"D1\" t=\"str\" cm=\"1\"><f>Gone!A3</f><v></v></c>"
