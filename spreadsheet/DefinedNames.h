@@ -27,8 +27,7 @@ class OutputNames {
   // The scope of formulas outside any sheet (charts, pivot caches, workbook-level names).
   static constexpr std::size_t kWorkbookScope = SIZE_MAX;
 
-  // source nullptr: blank sheets only, which refer to nothing. Throws AutomationError for a
-  // malformed name formula.
+  // source nullptr: blank sheets only, which refer to nothing.
   OutputNames(const SourceWorkbook* source, const std::vector<OutputSheet>& sheets);
 
   // How formulas in output sheet `scope` (or kWorkbookScope) find sheets, names and tables.
