@@ -9,6 +9,7 @@
 #include <set>
 #include <unordered_set>
 
+#include "spreadsheet/CellReference.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
@@ -79,10 +80,7 @@ class RangeReader {
       for (int i = 0; attributes[i] != nullptr; i += 2) {
         if (std::strcmp(attributes[i], "t") == 0) reader.type_ = attributes[i + 1];
         if (std::strcmp(attributes[i], "r") == 0) {
-          std::uint32_t column = 0;
-          for (const char* c = attributes[i + 1]; *c != '\0' && std::isalpha(static_cast<unsigned char>(*c)); ++c)
-            column = column * 26 + static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(*c)) - 'A' + 1);
-          reader.column_ = column;
+          ReadColumn(attributes[i + 1], reader.column_);
         }
       }
       reader.value_.clear();
@@ -325,7 +323,8 @@ bool DropsFormulasWithoutResults(const SourceWorkbook& source, std::size_t sheet
 
 std::vector<std::string> ReadCellTexts(const SourceWorkbook& source, std::size_t sheetIndex, const SheetRange& range) {
   // A range larger than any list or rule needs is not read at all.
-  if (static_cast<std::uint64_t>(range.lastRow - range.firstRow + 1) * (range.lastColumn - range.firstColumn + 1) > 4096)
+  constexpr std::uint64_t kMaxCells = 4096;
+  if (static_cast<std::uint64_t>(range.lastRow - range.firstRow + 1) * (range.lastColumn - range.firstColumn + 1) > kMaxCells)
     return {};
   return RangeReader(source, range).Read(source.Sheets()[sheetIndex].part);
 }

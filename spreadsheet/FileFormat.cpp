@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "spreadsheet/Error.h"
+#include "spreadsheet/OpenXml.h"
 #include "spreadsheet/Zip.h"
 
 namespace tabrend::spreadsheet {
@@ -222,7 +223,7 @@ class CompoundFile {
   File file_;
   bool valid_ = false;
   std::size_t sectorSize_ = 512;
-  std::uint64_t miniCutoff_ = 4096;
+  std::uint64_t miniCutoff_ = 4096;  // the format's fixed value, read again from the header
   std::vector<std::uint32_t> fat_;
   std::vector<std::uint32_t> miniFat_;
   std::vector<Entry> entries_;
@@ -251,8 +252,10 @@ bool FileHoldsUtf16(const std::string& path, std::string_view ascii) {
     needle += c;
     needle += '\0';
   }
+  // The marker sits near the start of the files that have it; a large file is not read whole.
+  constexpr std::uint64_t kMaxSearchedBytes = 64u << 20;
   const File file(path);
-  std::string content(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), 64 << 20)), '\0');
+  std::string content(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), kMaxSearchedBytes)), '\0');
   return file.ReadAt(0, content.data(), content.size()) && content.find(needle) != std::string::npos;
 }
 
@@ -261,8 +264,9 @@ FileFormat ZipFormat(const std::string& path) {
     const ZipReader zip(path);
     if (zip.Find("xl/workbook.bin")) return FileFormat::kBinaryPackage;
     if (const auto mimetype = zip.Find("mimetype")) {
-      if (zip.DecompressedSize(*mimetype) < 256 &&
-          zip.Read(*mimetype) == "application/vnd.oasis.opendocument.spreadsheet")
+      // The mimetype entry holds only the type: a large one is something else.
+      constexpr std::uint64_t kMaxMimetypeBytes = 256;
+      if (zip.DecompressedSize(*mimetype) < kMaxMimetypeBytes && zip.Read(*mimetype) == ooxml::type::kOpenDocumentSpreadsheet)
         return FileFormat::kOpenDocument;
       return FileFormat::kOther;
     }

@@ -5,6 +5,8 @@
 
 #include <cctype>
 
+#include "spreadsheet/CellReference.h"
+#include "spreadsheet/Limits.h"
 #include "spreadsheet/Text.h"
 
 namespace tabrend::spreadsheet {
@@ -259,21 +261,24 @@ std::optional<std::string> RewriteFormula(std::string_view formula, const Refere
 
 namespace {
 
+// "XFD" and "1048576" are the longest a column and a row in the grid are written; the row is
+// read no further, so its number cannot overflow.
+constexpr std::size_t kMaxColumnLetters = 3;
+constexpr std::size_t kMaxRowDigits = 8;
+
 // "$A$1" -> (row 1, column 1); false for anything else.
 bool ParseCell(std::string_view text, std::uint32_t& row, std::uint32_t& column) {
   std::size_t i = 0;
   if (i < text.size() && text[i] == '$') ++i;
-  column = 0;
-  const std::size_t letters = i;
-  while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i])))
-    column = column * 26 + static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(text[i++])) - 'A' + 1);
-  if (i == letters || i - letters > 3) return false;
+  const std::size_t letters = ReadColumn(text.substr(i), column);
+  i += letters;
+  if (letters == 0 || letters > kMaxColumnLetters) return false;
   if (i < text.size() && text[i] == '$') ++i;
   row = 0;
   const std::size_t digits = i;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && i - digits < 8)
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && i - digits < kMaxRowDigits)
     row = row * 10 + static_cast<std::uint32_t>(text[i++] - '0');
-  return i == text.size() && i > digits && row > 0 && column <= 16384 && row <= 1048576;
+  return i == text.size() && i > digits && row > 0 && column <= limits::kMaxColumns && row <= limits::kMaxRows;
 }
 
 }  // namespace

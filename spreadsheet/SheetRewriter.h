@@ -2,53 +2,23 @@
 // copy must change: shared-string indexes, formulas that refer to what the output lacks
 // (replaced by their cached values), renamed sheet references, links and rules that point
 // at other sheets, and the selected tab. Everything else passes through byte for byte, and
-// memory stays flat whatever the sheet's size.
+// memory stays flat whatever the sheet's size. SheetStream.h holds the workings.
 #pragma once
 
-#include <cstdio>
 #include <functional>
-#include <optional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "spreadsheet/ByteSink.h"
 #include "spreadsheet/Formula.h"
+#include "spreadsheet/OutputStrings.h"
 #include "spreadsheet/SourceWorkbook.h"
 #include "spreadsheet/StylePruning.h"
 
 namespace tabrend::spreadsheet {
-
-// The output's shared-string table: only the strings its sheets use, in order of first use.
-class OutputStrings {
- public:
-  explicit OutputStrings(const SharedStrings* source) : source_(source) {}
-  // New index of source string `index`; throws std::out_of_range for a missing one.
-  std::uint32_t Use(std::uint32_t index);
-  // Index of a plain text (a formula's cached string kept as a value).
-  std::uint32_t AddText(const std::string& text);
-  // How many uses were counted; RestoreUses takes the count back to such a mark before a
-  // sheet is copied again (its strings are then used again, in the same order).
-  std::uint64_t Uses() const { return references_; }
-  void RestoreUses(std::uint64_t mark) { references_ = mark; }
-  bool Empty() const { return items_.empty(); }
-  // Writes the table's part. Throws AutomationError when the file cannot be written.
-  void WriteXml(std::FILE* out) const;
-
- private:
-  static constexpr std::uint64_t kAddedText = 1ull << 63;
-
-  const SharedStrings* source_;
-  // Output index + 1 of each source string used, 0 for one not used: 4 bytes a string
-  // instead of a hash entry, as a big table has millions.
-  std::vector<std::uint32_t> bySourceIndex_;
-  std::unordered_map<std::string, std::uint32_t> byText_;
-  // Each output entry: a source index, or kAddedText | position in addedTexts_.
-  std::vector<std::uint64_t> items_;
-  std::vector<std::string> addedTexts_;  // raw <si> elements of texts added
-  std::uint64_t references_ = 0;
-};
 
 struct SheetRewriteOptions {
   const ReferenceContext* context = nullptr;
@@ -75,14 +45,10 @@ struct SheetRewriteResult {
   std::vector<std::string> missingResults;
 };
 
-// The loss line of formulas that could not be kept and had no stored value, with why they
-// could not be calculated either ("" when no calculation was tried).
-std::string FormulaLeftEmptyLoss(const std::string& reason);
-
-// Rewrites sheet `sheetIndex` of source into out. Throws AutomationError naming the file,
-// part and sheet for malformed XML, hostile constructs or broken references.
+// Rewrites sheet `sheetIndex` of source into out, counting the strings it uses in strings.
+// Throws AutomationError naming the file, part and sheet for malformed XML, hostile
+// constructs, broken references, or a write the sink refuses.
 SheetRewriteResult RewriteSheet(const SourceWorkbook& source, std::size_t sheetIndex,
-                                const SheetRewriteOptions& options, OutputStrings& strings,
-                                std::FILE* out);
+                                const SheetRewriteOptions& options, OutputStrings& strings, ByteSink& out);
 
 }  // namespace tabrend::spreadsheet

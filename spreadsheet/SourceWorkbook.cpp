@@ -8,11 +8,13 @@
 
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Limits.h"
+#include "spreadsheet/OpenXml.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
 
 void SharedStringItems::push_back(std::string_view item) {
+  // Strings are kept in blocks of this size: few allocations, and little left unused.
   constexpr std::size_t kBlockBytes = 16u << 20;
   if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < item.size()) {
     blocks_.emplace_back();
@@ -29,10 +31,8 @@ void SharedStringItems::push_back(std::string_view item) {
 namespace {
 
 bool IsWorkbookContentType(std::string_view type) {
-  return type == "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml" ||
-         type == "application/vnd.ms-excel.sheet.macroEnabled.main+xml" ||
-         type == "application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml" ||
-         type == "application/vnd.ms-excel.template.macroEnabled.main+xml";
+  return type == ooxml::type::kWorkbook || type == ooxml::type::kMacroWorkbook || type == ooxml::type::kTemplate ||
+         type == ooxml::type::kMacroTemplate;
 }
 
 std::vector<std::pair<std::string, std::string>> AttributesOf(const pugi::xml_node& node) {
@@ -138,27 +138,32 @@ class SharedStringReader {
 
 }  // namespace
 
-SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
-  for (const Relationship& relationship : package_.RelationshipsOf("")) {
+namespace {
+
+// By id, so that a workbook of many sheets costs no more than their number.
+using RelationshipsById = std::map<std::string_view, const Relationship*>;
+
+// The package's main part, checked to be a workbook package's.
+std::string MainPartOf(const Package& package) {
+  std::string part;
+  for (const Relationship& relationship : package.RelationshipsOf("")) {
     if (RelationshipKind(relationship.type) == "officeDocument" && !relationship.external) {
-      workbookPart_ = relationship.targetPart;
+      part = relationship.targetPart;
       break;
     }
   }
-  if (workbookPart_.empty()) Fail(Label() + " is not a workbook: it has no main document part");
-  if (!package_.Has(workbookPart_))
-    Fail(Label() + " is not a workbook: its workbook part " + workbookPart_ + " is missing");
-  const std::string type = package_.ContentType(workbookPart_);
-  if (type == "application/vnd.ms-excel.sheet.binary.macroEnabled.main")
-    Fail(Label() + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
-  if (!IsWorkbookContentType(type))
-    Fail(Label() + " is not a workbook: its main part is of type '" + type + "'");
+  const std::string& label = package.Label();
+  if (part.empty()) Fail(label + " is not a workbook: it has no main document part");
+  if (!package.Has(part)) Fail(label + " is not a workbook: its workbook part " + part + " is missing");
+  const std::string type = package.ContentType(part);
+  if (type == ooxml::type::kBinaryWorkbook)
+    Fail(label + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
+  if (!IsWorkbookContentType(type)) Fail(label + " is not a workbook: its main part is of type '" + type + "'");
+  return part;
+}
 
-  pugi::xml_document document;
-  ParseXml(document, package_.Read(workbookPart_), Label(), workbookPart_);
-  const pugi::xml_node root = document.document_element();
-  if (LocalName(root) != "workbook")
-    Fail(Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
+// The namespace declarations of the workbook element, raw; throws for a pre-release workbook.
+std::string NamespacesOf(const pugi::xml_node& root, const std::string& label) {
   // Excel 2007's beta wrote packages of the same shape in a namespace of its own, with
   // elements of other names (<sstItem> for <si>): read as the released format, their
   // strings and cells would be wrong.
@@ -167,27 +172,67 @@ SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
   const std::string rootNamespace =
       root.attribute(colon == std::string_view::npos ? "xmlns" : ("xmlns:" + std::string(rootName.substr(0, colon))).c_str())
           .value();
-  if (rootNamespace == "http://schemas.microsoft.com/office/excel/2006/2")
-    Fail(Label() + " is a workbook in the pre-release format of Excel 2007 (namespace " + rootNamespace +
+  if (rootNamespace == ooxml::kPreReleaseNamespace)
+    Fail(label + " is a workbook in the pre-release format of Excel 2007 (namespace " + rootNamespace +
          "), which cannot be split");
+  std::string declarations;
   for (pugi::xml_attribute attribute : root.attributes()) {
     const std::string_view key = attribute.name();
     if (key == "xmlns" || key.rfind("xmlns:", 0) == 0) {
-      workbookNamespaces_ += " " + std::string(key) + "=\"";
-      AppendEscapedAttribute(workbookNamespaces_, attribute.value());
-      workbookNamespaces_ += "\"";
+      declarations += " " + std::string(key) + "=\"";
+      AppendEscapedAttribute(declarations, attribute.value());
+      declarations += "\"";
     }
   }
+  return declarations;
+}
 
-  // By id, so that a workbook of many sheets costs no more than their number.
-  std::map<std::string_view, const Relationship*> byId;
+SourceSheet ReadSheet(const pugi::xml_node& sheet, const RelationshipsById& byId) {
+  SourceSheet entry;
+  entry.name = sheet.attribute("name").value();
+  entry.state = sheet.attribute("state").value();
+  const pugi::xml_attribute idAttribute = AttributeByLocalName(sheet, "id");
+  const std::string id = idAttribute.value();
+  if (idAttribute && id.empty()) {
+    // A sheet with no part at all, such as an Excel 5 macro module whose code now lives
+    // in the VBA project: not a worksheet, so it is listed and skipped like a chart sheet.
+    entry.kind = SheetKind::kMacrosheet;
+    return entry;
+  }
+  const auto found = byId.find(id);
+  // Listed without a part: it stays in the list, and copying it fails.
+  if (found == byId.end() || found->second->external) return entry;
+  const std::string_view kind = RelationshipKind(found->second->type);
+  if (kind == "worksheet") entry.kind = SheetKind::kWorksheet;
+  else if (kind == "chartsheet") entry.kind = SheetKind::kChartsheet;
+  else if (kind == "dialogsheet") entry.kind = SheetKind::kDialogsheet;
+  else entry.kind = SheetKind::kMacrosheet;
+  entry.part = found->second->targetPart;
+  return entry;
+}
+
+DefinedName ReadName(const pugi::xml_node& name) {
+  DefinedName entry;
+  entry.name = name.attribute("name").value();
+  entry.formula = name.text().get();
+  if (name.attribute("localSheetId")) entry.localSheetId = name.attribute("localSheetId").as_int();
+  for (auto& attribute : AttributesOf(name))
+    if (attribute.first != "name" && attribute.first != "localSheetId") entry.attributes.push_back(std::move(attribute));
+  return entry;
+}
+
+}  // namespace
+
+SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path), workbookPart_(MainPartOf(package_)) {
+  pugi::xml_document document;
+  ParseXml(document, package_.Read(workbookPart_), Label(), workbookPart_);
+  const pugi::xml_node root = document.document_element();
+  if (LocalName(root) != "workbook")
+    Fail(Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
+  workbookNamespaces_ = NamespacesOf(root, Label());
+  RelationshipsById byId;
   for (const Relationship& relationship : package_.RelationshipsOf(workbookPart_))
     byId.emplace(relationship.id, &relationship);  // the first of a repeated id counts
-  auto targetOf = [&](std::string_view id) -> const Relationship* {
-    const auto found = byId.find(id);
-    return found == byId.end() ? nullptr : found->second;
-  };
-
   for (pugi::xml_node node : root.children()) {
     const std::string_view local = LocalName(node);
     if (local == "workbookPr") workbookPr_ = Serialize(node);
@@ -200,51 +245,16 @@ SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path) {
         if (key != "activeTab" && key != "firstSheet") workbookView_.emplace_back(key, attribute.value());
       }
     } else if (local == "sheets") {
-      for (pugi::xml_node sheet : node.children()) {
-        if (LocalName(sheet) != "sheet") continue;
-        SourceSheet entry;
-        entry.name = sheet.attribute("name").value();
-        entry.state = sheet.attribute("state").value();
-        const pugi::xml_attribute idAttribute = AttributeByLocalName(sheet, "id");
-        const std::string id = idAttribute.value();
-        if (idAttribute && id.empty()) {
-          // A sheet with no part at all, such as an Excel 5 macro module whose code now lives
-          // in the VBA project: not a worksheet, so it is listed and skipped like a chart sheet.
-          entry.kind = SheetKind::kMacrosheet;
-          sheets_.push_back(std::move(entry));
-          continue;
-        }
-        const Relationship* relationship = targetOf(id);
-        if (relationship == nullptr || relationship->external) {
-          // Listed without a part: it stays in the list, and copying it fails.
-          sheets_.push_back(std::move(entry));
-          continue;
-        }
-        const std::string_view kind = RelationshipKind(relationship->type);
-        if (kind == "worksheet") entry.kind = SheetKind::kWorksheet;
-        else if (kind == "chartsheet") entry.kind = SheetKind::kChartsheet;
-        else if (kind == "dialogsheet") entry.kind = SheetKind::kDialogsheet;
-        else entry.kind = SheetKind::kMacrosheet;
-        entry.part = relationship->targetPart;
-        sheets_.push_back(std::move(entry));
-      }
+      for (pugi::xml_node sheet : node.children())
+        if (LocalName(sheet) == "sheet") sheets_.push_back(ReadSheet(sheet, byId));
     } else if (local == "definedNames") {
-      for (pugi::xml_node name : node.children()) {
-        if (LocalName(name) != "definedName") continue;
-        DefinedName entry;
-        entry.name = name.attribute("name").value();
-        entry.formula = name.text().get();
-        if (name.attribute("localSheetId")) entry.localSheetId = name.attribute("localSheetId").as_int();
-        for (auto& attribute : AttributesOf(name))
-          if (attribute.first != "name" && attribute.first != "localSheetId")
-            entry.attributes.push_back(std::move(attribute));
-        names_.push_back(std::move(entry));
-      }
+      for (pugi::xml_node name : node.children())
+        if (LocalName(name) == "definedName") names_.push_back(ReadName(name));
     } else if (local == "pivotCaches") {
       for (pugi::xml_node cache : node.children()) {
-        const Relationship* relationship = targetOf(AttributeByLocalName(cache, "id").value());
-        if (relationship != nullptr && !relationship->external)
-          pivotCacheIds_[relationship->targetPart] = cache.attribute("cacheId").value();
+        const auto found = byId.find(AttributeByLocalName(cache, "id").value());
+        if (found != byId.end() && !found->second->external)
+          pivotCacheIds_[found->second->targetPart] = cache.attribute("cacheId").value();
       }
     }
   }

@@ -4,7 +4,6 @@
 #include <pugixml.hpp>
 
 #include <cctype>
-#include <sstream>
 #include <vector>
 
 #include "spreadsheet/Xml.h"
@@ -185,9 +184,7 @@ std::string PrunedStyles(const std::string& stylesXml, const StyleUse& use, cons
   }
   KeepPositions(ChildByLocalName(root, "dxfs"), "dxf", differential, true);
 
-  std::ostringstream stream;
-  document.save(stream, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-  return stream.str();
+  return SavedXml(document, false);
 }
 
 }  // namespace tabrend::spreadsheet

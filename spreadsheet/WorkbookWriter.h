@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "spreadsheet/ByteSink.h"
 #include "spreadsheet/SourceWorkbook.h"
 
 namespace tabrend::spreadsheet {
@@ -20,9 +21,10 @@ struct OutputSheet {
 };
 
 // Writes sheets (at least one; all copies from the same source) to path in one step: the
-// file appears complete or not at all. Returns what the copies could not keep, one line per
-// kind of loss. Throws AutomationError.
+// file appears complete or not at all. The copied sheets and the shared strings are streamed
+// to scratch files made by `scratch` before they are packed. Returns what the copies could
+// not keep, one line per kind of loss. Throws AutomationError.
 std::vector<std::string> WriteWorkbook(const std::vector<OutputSheet>& sheets, std::size_t activeSheet,
-                                       const std::string& path);
+                                       const std::string& path, const ScratchFactory& scratch = NewScratchFile);
 
 }  // namespace tabrend::spreadsheet

@@ -148,24 +148,12 @@ pugi::xml_node ChildByLocalName(const pugi::xml_node& node, std::string_view loc
   return {};
 }
 
-void AppendEscapedText(std::string& out, std::string_view text) {
-  if (text.find_first_of("&<>\r") == std::string_view::npos) {
-    out.append(text);
-    return;
-  }
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\r': out += "&#13;"; break;
-      default: out += c;
-    }
-  }
-}
+namespace {
 
-void AppendEscapedAttribute(std::string& out, std::string_view text) {
-  if (text.find_first_of("&<>\"\n\r\t") == std::string_view::npos) {
+// Text escapes &, <, > and carriage returns (which a reader would otherwise turn into line
+// feeds); an attribute value also its quote, line feeds and tabs (read as spaces otherwise).
+void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
+  if (text.find_first_of(attribute ? "&<>\"\n\r\t" : "&<>\r") == std::string_view::npos) {
     out.append(text);  // the common case: nothing to escape
     return;
   }
@@ -174,18 +162,30 @@ void AppendEscapedAttribute(std::string& out, std::string_view text) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\n': out += "&#10;"; break;
       case '\r': out += "&#13;"; break;
-      case '\t': out += "&#9;"; break;
+      case '"': out += attribute ? "&quot;" : "\""; break;
+      case '\n': out += attribute ? "&#10;" : "\n"; break;
+      case '\t': out += attribute ? "&#9;" : "\t"; break;
       default: out += c;
     }
   }
 }
 
+}  // namespace
+
+void AppendEscapedText(std::string& out, std::string_view text) { AppendEscaped(out, text, false); }
+
+void AppendEscapedAttribute(std::string& out, std::string_view text) { AppendEscaped(out, text, true); }
+
 std::string Serialize(const pugi::xml_node& node) {
   std::ostringstream out;
   node.print(out, "", pugi::format_raw | pugi::format_no_declaration);
+  return out.str();
+}
+
+std::string SavedXml(const pugi::xml_document& document, bool declaration) {
+  std::ostringstream out;
+  document.save(out, "", pugi::format_raw | (declaration ? 0u : pugi::format_no_declaration), pugi::encoding_utf8);
   return out.str();
 }
 

@@ -30,5 +30,8 @@ pugi::xml_node ChildByLocalName(const pugi::xml_node& node, std::string_view loc
 void AppendEscapedText(std::string& out, std::string_view text);
 void AppendEscapedAttribute(std::string& out, std::string_view text);
 std::string Serialize(const pugi::xml_node& node);
+// A changed part written back: the whole document, unindented, in UTF-8, with an XML
+// declaration unless the caller writes its own (declaration false).
+std::string SavedXml(const pugi::xml_document& document, bool declaration = true);
 
 }  // namespace tabrend::spreadsheet

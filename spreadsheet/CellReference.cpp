@@ -1,0 +1,41 @@
+// A1 cell references against the format's grid.
+#include "spreadsheet/CellReference.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "spreadsheet/Limits.h"
+
+namespace tabrend::spreadsheet {
+
+std::size_t ReadColumn(std::string_view text, std::uint32_t& column) {
+  std::size_t letters = 0;
+  column = 0;
+  for (; letters < text.size() && std::isalpha(static_cast<unsigned char>(text[letters])); ++letters) {
+    const auto digit = static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(text[letters])) - 'A' + 1);
+    column = std::min(column * 26 + digit, limits::kMaxColumns + 1);
+  }
+  return letters;
+}
+
+bool RowOutsideGrid(std::string_view number) {
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  std::uint64_t row = 0;
+  for (const char c : number) row = std::min<std::uint64_t>(row * 10 + static_cast<std::uint64_t>(c - '0'), limits::kMaxRows + 1);
+  return row == 0 || row > limits::kMaxRows;
+}
+
+bool CellOutsideGrid(std::string_view reference) {
+  std::uint32_t column = 0;
+  const std::size_t letters = ReadColumn(reference, column);
+  const std::string_view row = reference.substr(letters);
+  if (letters == 0 || row.empty() || row.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  return column > limits::kMaxColumns || RowOutsideGrid(row);
+}
+
+std::string OutsideGridMessage(const std::string& what) {
+  return what + " lies outside the grid of " + std::to_string(limits::kMaxRows) + " rows and " +
+         std::to_string(limits::kMaxColumns) + " columns";
+}
+
+}  // namespace tabrend::spreadsheet

@@ -1,0 +1,571 @@
+// The streaming worksheet copy: the expat path, and the one place each cell is finished.
+#include "spreadsheet/SheetStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "spreadsheet/CellReference.h"
+#include "spreadsheet/Error.h"
+#include "spreadsheet/Limits.h"
+#include "spreadsheet/LossReport.h"
+#include "spreadsheet/Xml.h"
+
+namespace tabrend::spreadsheet {
+
+namespace {
+
+// Output held before it is passed on, and room reserved for it from the start.
+constexpr std::size_t kFlushBytes = 1u << 20;
+constexpr std::size_t kOutputReserve = 2 * kFlushBytes;
+
+// Extension blocks that only make sense with workbook-level parts the copy does not carry.
+bool IsDroppedExtension(std::string_view uri) {
+  return uri == "{A8765BA9-456A-4dab-B4F3-ACF838C121DE}" ||  // slicers (2010)
+         uri == "{3A4CF648-6AED-40f4-86FF-DC5316D8AED3}" ||  // slicers (2013)
+         uri == "{7E03D99C-DC04-49d9-9315-930204A7B6E9}";    // timelines
+}
+
+bool IsRule(std::string_view local) {
+  return local == "cfRule" || local == "dataValidation" || local == "sparkline";
+}
+
+bool IsGroup(std::string_view local) {
+  return local == "conditionalFormatting" || local == "dataValidations" || local == "sparklineGroup" ||
+         local == "sparklines" || local == "conditionalFormattings" || local == "sparklineGroups" ||
+         local == "ext";
+}
+
+bool IsFormulaText(std::string_view local) {
+  return local == "formula" || local == "formula1" || local == "formula2" || local == "f";
+}
+
+// Cell attributes that point into the workbook's metadata part.
+bool IsMetadataAttribute(const std::string& name) { return name == "cm" || name == "vm"; }
+
+Attributes Copy(const XML_Char** attributes) {
+  Attributes copy;
+  for (int i = 0; attributes[i] != nullptr; i += 2) copy.emplace_back(attributes[i], attributes[i + 1]);
+  return copy;
+}
+
+// Copies into storage that keeps its capacity from cell to cell: cells are most of a sheet.
+void CopyInto(Attributes& into, const XML_Char** attributes) {
+  std::size_t count = 0;
+  for (int i = 0; attributes[i] != nullptr; i += 2) {
+    if (count == into.size()) into.emplace_back();
+    into[count].first.assign(attributes[i]);
+    into[count].second.assign(attributes[i + 1]);
+    ++count;
+  }
+  into.resize(count);
+}
+
+void AppendEndTag(std::string& out, std::string_view name) {
+  out += "</";
+  out += name;
+  out += '>';
+}
+
+}  // namespace
+
+SheetStream::SheetStream(const SourceWorkbook& source, std::size_t sheetIndex, const SheetRewriteOptions& options,
+                         OutputStrings& strings, ByteSink& out)
+    : source_(source),
+      sheet_(source.Sheets()[sheetIndex]),
+      options_(options),
+      strings_(strings),
+      out_(out),
+      parser_(XML_ParserCreate(nullptr)) {
+  XML_SetUserData(parser_, this);
+  XML_SetElementHandler(parser_, &SheetStream::OnStart, &SheetStream::OnEnd);
+  XML_SetCharacterDataHandler(parser_, &SheetStream::OnText);
+  XML_SetDefaultHandler(parser_, &SheetStream::OnRaw);
+  XML_SetStartDoctypeDeclHandler(parser_, &SheetStream::OnDoctype);
+  main_.reserve(kOutputReserve);
+}
+
+SheetStream::~SheetStream() { XML_ParserFree(parser_); }
+
+SheetRewriteResult SheetStream::Run() {
+  where_ = source_.Label() + ": sheet '" + sheet_.name + "'";
+  source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(sheet_.part), [&](const char* data, std::size_t length) {
+    Feed(data, length, false);
+  });
+  Feed("", 0, true);
+  if (!sawRoot_) Fail(where_ + ": part " + sheet_.part + " is empty");
+  Flush();
+  if (!out_.Finish()) Fail(where_ + ": the copy could not be written to a temporary file");
+  return result_;
+}
+
+void SheetStream::Feed(const char* data, std::size_t length, bool last) {
+  scanner_.Feed(data, length, last);
+  if (main_.size() > kFlushBytes && captures_.empty() && !inCell_) Flush();
+  if (HeldBytes() > limits::kMaxHeldElementBytes)
+    Fail(where_ + " is refused: part " + sheet_.part + " holds an element larger than " +
+         std::to_string(limits::kMaxHeldElementBytes >> 20) + " MiB");
+}
+
+// What the copy holds in memory until an element ends.
+std::uint64_t SheetStream::HeldBytes() const {
+  std::uint64_t held = cell_.raw.size() + cell_.extra.size() + cell_.formula.size() + cell_.value.size();
+  for (const Capture& capture : captures_) held += capture.buffer.size();
+  return held;
+}
+
+void SheetStream::Parse(const char* data, std::size_t length, bool last) {
+  if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
+    if (!problem_.empty()) Fail(where_ + ": " + problem_);
+    if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY) Fail(where_ + ": part " + sheet_.part + " cannot be read: out of memory");
+    Fail(where_ + ": part " + sheet_.part + " is not well-formed XML (line " +
+         std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " + XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
+  }
+}
+
+void SheetStream::Refuse(const std::string& problem) { Fail(where_ + ": " + problem); }
+
+void SheetStream::Stop(const std::string& problem) {
+  if (problem_.empty()) problem_ = problem;
+  XML_StopParser(parser_, XML_FALSE);
+}
+
+// main_ is only ever cut between elements, so the styles its tags name are all seen.
+void SheetStream::Flush() {
+  if (options_.styleUse != nullptr) options_.styleUse->Scan(main_);
+  if (!main_.empty() && !out_.Write(main_)) Fail(where_ + ": the copy could not be written to a temporary file");
+  main_.clear();
+}
+
+std::string* SheetStream::Sink() {
+  if (skipDepth_ > 0) return nullptr;
+  if (inCell_) return &cell_.raw;
+  if (collect_ != nullptr) return nullptr;
+  if (!captures_.empty()) return &captures_.back().buffer;
+  return &main_;
+}
+
+void XMLCALL SheetStream::OnRaw(void* self, const XML_Char* data, int length) {
+  auto& stream = *static_cast<SheetStream*>(self);
+  if (std::string* sink = stream.Sink()) sink->append(data, static_cast<std::size_t>(length));
+  if (stream.inCell_ && stream.cellRawDepth_ > 0 && stream.skipDepth_ == 0)
+    stream.cell_.extra.append(data, static_cast<std::size_t>(length));
+}
+
+void XMLCALL SheetStream::OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  static_cast<SheetStream*>(self)->Stop("the part declares a document type (entities are not allowed)");
+}
+
+void XMLCALL SheetStream::OnText(void* self, const XML_Char* text, int length) {
+  auto& stream = *static_cast<SheetStream*>(self);
+  if (stream.skipDepth_ > 0) return;
+  if (stream.collect_ != nullptr) stream.collect_->append(text, static_cast<std::size_t>(length));
+  if (stream.collect_ != nullptr && !stream.inCell_) return;
+  if (stream.inCell_ && stream.cellRawDepth_ == 0 && stream.collect_ == nullptr) return;
+  stream.Raw();
+}
+
+void XMLCALL SheetStream::OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
+  static_cast<SheetStream*>(self)->Start(name, attributes);
+}
+
+void XMLCALL SheetStream::OnEnd(void* self, const XML_Char* name) { static_cast<SheetStream*>(self)->End(name); }
+
+void SheetStream::Start(const XML_Char* name, const XML_Char** attributes) {
+  ++depth_;
+  if (depth_ > limits::kMaxXmlDepth) return Stop("elements are nested more than " + std::to_string(limits::kMaxXmlDepth) + " levels deep");
+  if (reserialized_.size() <= static_cast<std::size_t>(depth_)) reserialized_.resize(static_cast<std::size_t>(depth_) + 1);
+  reserialized_[static_cast<std::size_t>(depth_)] = false;
+  if (skipDepth_ > 0) return;
+  const std::string_view local = LocalName(name);
+  if (!sawRoot_) {
+    sawRoot_ = true;
+    if (local != "worksheet") return Stop("part " + sheet_.part + " is not a worksheet");
+  }
+  if (inCell_) return StartInCell(name, attributes);
+  if (collect_ != nullptr) {
+    // The element that looked like formula text wraps other elements: pass it on as it was.
+    std::string pending = std::move(*collect_);
+    collect_ = nullptr;
+    if (std::string* sink = Sink()) AppendEscapedText(*sink, pending);
+  }
+  if (local == "sheetData" && depth_ == 2) sawSheetData_ = true;
+  if (local == "row" && depth_ == 3)
+    for (int i = 0; attributes[i] != nullptr; i += 2)
+      if (std::string_view(attributes[i]) == "r" && RowOutsideGrid(attributes[i + 1]))
+        return Stop(OutsideGridMessage(std::string("row ") + attributes[i + 1]));
+  if (local == "c") return StartCell(name, attributes);
+  if (StartDropped(local, attributes)) return;
+  if (local == "sheetView" && !sawSheetView_) {
+    sawSheetView_ = true;
+    Attributes changed;
+    for (auto& attribute : Copy(attributes))
+      if (attribute.first != "tabSelected") changed.push_back(std::move(attribute));
+    if (options_.selected) changed.emplace_back("tabSelected", "1");
+    return StartRebuilt(name, changed);
+  }
+  if (local == "hyperlink") return StartHyperlink(name, Copy(attributes));
+  if (IsRule(local) || IsGroup(local)) {
+    Capture& capture = captures_.emplace_back();
+    capture.name = name;
+    capture.attributes = Copy(attributes);
+    capture.depth = depth_;
+    capture.rule = IsRule(local);
+    return;
+  }
+  if (IsFormulaText(local)) {
+    Raw();
+    collect_ = &cell_.formula;
+    cell_.formula.clear();
+    formulaDepth_ = depth_;
+    return;
+  }
+  Raw();
+}
+
+// A child of a cell: its formula and value are collected, anything else kept as it stands.
+void SheetStream::StartInCell(const XML_Char* name, const XML_Char** attributes) {
+  const std::string_view local = LocalName(name);
+  if (depth_ == cellDepth_ + 1 && local == "f") {
+    cell_.formulaName = name;
+    CopyInto(cell_.formulaAttributes, attributes);
+    cell_.hasFormula = true;
+    collect_ = &cell_.formula;
+  } else if (depth_ == cellDepth_ + 1 && local == "v") {
+    cell_.valueName = name;
+    CopyInto(cell_.valueAttributes, attributes);
+    cell_.hasValue = true;
+    collect_ = &cell_.value;
+  } else {
+    ++cellRawDepth_;
+  }
+  Raw();  // the cell's bytes are kept whole for cells that need no change
+}
+
+void SheetStream::StartCell(const XML_Char* name, const XML_Char** attributes) {
+  inCell_ = true;
+  cellDepth_ = depth_;
+  cell_.name = name;
+  CopyInto(cell_.attributes, attributes);
+  cell_.Clear();
+  cell_.raw.clear();
+  Raw();
+}
+
+// Whether the element goes, with all it holds: it uses a relationship that was dropped, or
+// is an extension block of workbook-level objects.
+bool SheetStream::StartDropped(std::string_view local, const XML_Char** attributes) {
+  for (int i = 0; attributes[i] != nullptr; i += 2) {
+    const bool droppedRelationship = LocalName(attributes[i]) == "id" && std::strchr(attributes[i], ':') != nullptr &&
+                                     options_.droppedRelationshipIds.count(attributes[i + 1]) > 0;
+    const bool droppedExtension =
+        local == "ext" && std::string_view(attributes[i]) == "uri" && IsDroppedExtension(attributes[i + 1]);
+    if (droppedRelationship || droppedExtension) {
+      ++result_.losses[loss::kWorkbookObjectDropped];
+      skipDepth_ = depth_;
+      return true;
+    }
+  }
+  return false;
+}
+
+void SheetStream::StartRebuilt(const XML_Char* name, const Attributes& attributes) {
+  reserialized_[static_cast<std::size_t>(depth_)] = true;
+  if (std::string* sink = Sink()) AppendStartTag(*sink, name, attributes);
+}
+
+void SheetStream::StartHyperlink(const XML_Char* name, Attributes attributes) {
+  bool external = false;
+  for (const auto& attribute : attributes)
+    if (LocalName(attribute.first) == "id" && attribute.first.find(':') != std::string::npos) external = true;
+  for (auto& attribute : attributes) {
+    if (attribute.first != "location" || external) continue;
+    const auto rewritten = RewriteFormula(attribute.second, *options_.context);
+    if (!rewritten) {
+      ++result_.losses[loss::kLinkDropped];
+      skipDepth_ = depth_;
+      return;
+    }
+    if (*rewritten != attribute.second) {
+      attribute.second = *rewritten;
+      return StartRebuilt(name, attributes);
+    }
+  }
+  Raw();
+}
+
+void SheetStream::End(const XML_Char* name) {
+  if (skipDepth_ > 0) {
+    if (depth_ == skipDepth_) skipDepth_ = 0;
+  } else if (inCell_) {
+    EndInCell();
+  } else if (collect_ != nullptr && depth_ == formulaDepth_) {
+    EndFormulaText();
+  } else if (!captures_.empty() && captures_.back().depth == depth_) {
+    FinishCapture();
+  } else if (reserialized_[static_cast<std::size_t>(depth_)]) {
+    if (std::string* sink = Sink()) AppendEndTag(*sink, name);
+  } else {
+    Raw();
+  }
+  --depth_;
+}
+
+void SheetStream::EndInCell() {
+  Raw();
+  if (depth_ == cellDepth_) {
+    FinishCell(captures_.empty() ? main_ : captures_.back().buffer);
+    inCell_ = false;
+  } else if (collect_ != nullptr && depth_ == cellDepth_ + 1) {
+    collect_ = nullptr;
+  } else {
+    --cellRawDepth_;
+  }
+}
+
+// A rule's formula: renamed, or the values it showed, or its rule goes.
+void SheetStream::EndFormulaText() {
+  collect_ = nullptr;
+  auto rewritten = RewriteFormula(cell_.formula, *options_.context);
+  if (!rewritten) rewritten = LiteralForRule();
+  if (!rewritten) MarkRuleDropped();
+  if (std::string* sink = Sink()) AppendEscapedText(*sink, rewritten ? *rewritten : cell_.formula);
+  Raw();
+}
+
+// A validation list or a rule value on another sheet becomes the values it showed.
+std::optional<std::string> SheetStream::LiteralForRule() {
+  if (!options_.literal) return std::nullopt;
+  for (auto capture = captures_.rbegin(); capture != captures_.rend(); ++capture) {
+    if (!capture->rule) continue;
+    const std::string_view local = LocalName(capture->name);
+    const std::string* type = FindAttribute(capture->attributes, "type");
+    std::optional<std::string> literal;
+    if (local == "dataValidation" && type != nullptr && *type == "list") literal = options_.literal(cell_.formula, true);
+    else if (local == "cfRule") literal = options_.literal(cell_.formula, false);
+    if (literal) ++result_.losses[loss::kRuleLiteral];
+    return literal;
+  }
+  return std::nullopt;
+}
+
+void SheetStream::MarkRuleDropped() {
+  for (auto capture = captures_.rbegin(); capture != captures_.rend(); ++capture)
+    if (capture->rule) {
+      capture->drop = true;
+      return;
+    }
+}
+
+void SheetStream::FinishCapture() {
+  Capture capture = std::move(captures_.back());
+  captures_.pop_back();
+  const bool discard = capture.rule ? capture.drop : (capture.kept == 0 && capture.dropped > 0);
+  if (capture.rule && capture.drop) ++result_.losses[loss::kRuleDropped];
+  if (!captures_.empty()) ++(discard ? captures_.back().dropped : captures_.back().kept);
+  if (discard) return;
+  if (!capture.rule && capture.dropped > 0)
+    for (auto& attribute : capture.attributes)
+      if (attribute.first == "count") attribute.second = std::to_string(capture.kept);
+  std::string* sink = Sink();
+  AppendStartTag(*sink, capture.name, capture.attributes);
+  *sink += capture.buffer;
+  AppendEndTag(*sink, capture.name);
+}
+
+// Every cell is one of three cases: nothing in it changes, a shared string whose index
+// changes, or a formula that is kept (renamed) or replaced by its value.
+void SheetStream::FinishCell(std::string& sink) {
+  if (const std::string* reference = FindAttribute(cell_.attributes, "r"); reference != nullptr && CellOutsideGrid(*reference))
+    Refuse(OutsideGridMessage("cell " + *reference));
+  const std::string* cellType = FindAttribute(cell_.attributes, "t");
+  const bool sharedString = cellType != nullptr && *cellType == "s";
+  if (!cell_.hasFormula && !sharedString) return KeepCell(sink);
+  if (sharedString && cell_.hasValue && cell_.value.find_first_not_of(" \t\n") == std::string::npos &&
+      ForgetMissingString(sink))
+    return;
+  if (!cell_.hasFormula && cell_.hasValue && cell_.extra.empty()) return RenumberString(sink);
+  FinishFormulaCell(sink);
+}
+
+// Nothing in it changes: the cell goes on as it was written.
+void SheetStream::KeepCell(std::string& sink) {
+  NoteMetadata();
+  sink += cell_.raw;
+}
+
+// A string cell that names no string (<v/>): readers show it empty, and so does the copy,
+// keeping its style. Its formula, if any, stays. True when the cell is written (empty).
+bool SheetStream::ForgetMissingString(std::string& sink) {
+  ++result_.losses[loss::kEmptyStringCell];
+  cell_.hasValue = false;
+  auto& attributes = cell_.attributes;
+  attributes.erase(std::remove_if(attributes.begin(), attributes.end(),
+                                  [](const auto& attribute) { return attribute.first == "t"; }),
+                   attributes.end());
+  if (cell_.hasFormula || !cell_.extra.empty()) return false;
+  AppendStartTag(sink, cell_.name, attributes);
+  sink.insert(sink.size() - 1, "/");
+  return true;
+}
+
+// A shared string: only its index changes.
+void SheetStream::RenumberString(std::string& sink) {
+  const std::uint32_t index = UseString(cell_.value);
+  NoteMetadata();
+  AppendStartTag(sink, cell_.name, cell_.attributes);
+  AppendStartTag(sink, cell_.valueName, cell_.valueAttributes);
+  sink += std::to_string(index);
+  AppendEndTag(sink, cell_.valueName);
+  AppendEndTag(sink, cell_.name);
+}
+
+// A cell with a formula (or what is left of a string cell that named no string): the formula
+// stays, renamed, or gives way to its stored value, or to a calculated one.
+void SheetStream::FinishFormulaCell(std::string& sink) {
+  const std::string* type = FindAttribute(cell_.attributes, "t");
+  NoteMetadata();
+  const bool keepFormula = cell_.hasFormula && KeepFormula();
+  if (cell_.hasFormula && !keepFormula) {
+    // An empty result is a stored value only for a text result.
+    const bool stored = cell_.hasValue && (!cell_.value.empty() || (type != nullptr && *type == "str"));
+    if (stored) {
+      ++result_.losses[loss::kFormulaReplaced];
+    } else if (const CellResult* computed = ComputedResult()) {
+      ++result_.losses[loss::kFormulaCalculated];
+      return WriteComputed(sink, *computed);
+    } else {
+      ++result_.losses[loss::FormulaLeftEmpty(options_.missingReason)];
+      if (const std::string* reference = FindAttribute(cell_.attributes, "r")) result_.missingResults.push_back(*reference);
+    }
+  }
+  std::string value = cell_.value;
+  bool writeValue = cell_.hasValue;
+  if (type != nullptr && *type == "s" && cell_.hasValue) value = std::to_string(UseString(cell_.value));
+  const Attributes written = ValueAttributes(cell_.hasFormula && !keepFormula, value, writeValue);
+  WriteCell(sink, written, keepFormula, writeValue, value);
+}
+
+// Whether the cell's formula can stay; it is renamed for the output when it does.
+bool SheetStream::KeepFormula() {
+  const std::string* kind = FindAttribute(cell_.formulaAttributes, "t");
+  const std::string* group = FindAttribute(cell_.formulaAttributes, "si");
+  const bool shared = kind != nullptr && *kind == "shared";
+  // A cell that only follows a shared formula goes with its group's first cell.
+  if (shared && cell_.formula.empty()) return group == nullptr || droppedSharedGroups_.count(*group) == 0;
+  if (kind != nullptr && *kind == "dataTable") return true;
+  const auto rewritten = RewriteFormula(cell_.formula, *options_.context);
+  if (rewritten) {
+    cell_.formula = *rewritten;
+    return true;
+  }
+  if (shared && group != nullptr) droppedSharedGroups_.insert(*group);
+  return false;
+}
+
+// The cell's attributes once its formula goes (formulaGoes), with the value's type set for
+// the value that stays: a text result becomes a shared string, an empty one an empty cell.
+Attributes SheetStream::ValueAttributes(bool formulaGoes, std::string& value, bool& writeValue) {
+  Attributes written;
+  written.reserve(cell_.attributes.size());
+  for (auto& attribute : cell_.attributes) {
+    if (formulaGoes) {
+      if (attribute.first == "cm") continue;  // formula metadata goes with the formula
+      if (attribute.first == "t") {
+        if (!cell_.hasValue) continue;
+        if (attribute.second == "str") {
+          if (cell_.value.empty()) {
+            writeValue = false;  // an empty result is an empty cell
+            continue;
+          }
+          value = std::to_string(strings_.AddText(cell_.value));
+          written.emplace_back("t", "s");
+          continue;
+        }
+      }
+    }
+    written.push_back(std::move(attribute));
+  }
+  return written;
+}
+
+void SheetStream::WriteCell(std::string& sink, const Attributes& attributes, bool keepFormula, bool writeValue,
+                            const std::string& value) {
+  AppendStartTag(sink, cell_.name, attributes);
+  if (!(keepFormula || writeValue || !cell_.extra.empty())) {
+    sink.insert(sink.size() - 1, "/");
+    return;
+  }
+  if (keepFormula) {
+    AppendStartTag(sink, cell_.formulaName, cell_.formulaAttributes);
+    AppendEscapedText(sink, cell_.formula);
+    AppendEndTag(sink, cell_.formulaName);
+  }
+  if (writeValue) {
+    AppendStartTag(sink, cell_.valueName, cell_.valueAttributes);
+    AppendEscapedText(sink, value);
+    AppendEndTag(sink, cell_.valueName);
+  }
+  sink += cell_.extra;
+  AppendEndTag(sink, cell_.name);
+}
+
+const CellResult* SheetStream::ComputedResult() const {
+  if (options_.computed == nullptr) return nullptr;
+  const std::string* reference = FindAttribute(cell_.attributes, "r");
+  if (reference == nullptr) return nullptr;
+  const auto found = options_.computed->find(*reference);
+  return found != options_.computed->end() ? &found->second : nullptr;
+}
+
+// The cell without its formula, holding the calculated result typed as the result is; an
+// empty text is an empty cell, as for a stored one.
+void SheetStream::WriteComputed(std::string& sink, const CellResult& computed) {
+  Attributes written;
+  for (auto& attribute : cell_.attributes)
+    if (attribute.first != "t" && attribute.first != "cm") written.push_back(std::move(attribute));
+  std::string value = computed.value;
+  if (computed.type == "str") {
+    if (!value.empty()) {
+      value = std::to_string(strings_.AddText(computed.value));
+      written.emplace_back("t", "s");
+    }
+  } else if (computed.type == "b" || computed.type == "e") {
+    written.emplace_back("t", computed.type);
+  }
+  AppendStartTag(sink, cell_.name, written);
+  if (!value.empty()) {
+    // The source cell may have had no <v> to take the name from: it takes the cell's prefix.
+    const std::string valueName = cell_.name.substr(0, cell_.name.size() - 1) + "v";
+    sink += '<' + valueName + '>';
+    AppendEscapedText(sink, value);
+    AppendEndTag(sink, valueName);
+  }
+  sink += cell_.extra;
+  AppendEndTag(sink, cell_.name);
+}
+
+// The output index of the source string a cell's value names.
+std::uint32_t SheetStream::UseString(const std::string& index) {
+  try {
+    return strings_.Use(static_cast<std::uint32_t>(std::stoul(index)));
+  } catch (const std::exception&) {
+    Fail(where_ + ": cell " + CellRef() + " refers to shared string " + index + ", which does not exist");
+  }
+}
+
+void SheetStream::NoteMetadata() {
+  for (const auto& attribute : cell_.attributes)
+    if (IsMetadataAttribute(attribute.first)) result_.usesMetadata = true;
+}
+
+std::string SheetStream::CellRef() const {
+  const std::string* reference = FindAttribute(cell_.attributes, "r");
+  return reference != nullptr ? *reference : std::string("?");
+}
+
+SheetRewriteResult RewriteSheet(const SourceWorkbook& source, std::size_t sheetIndex,
+                                const SheetRewriteOptions& options, OutputStrings& strings, ByteSink& out) {
+  return SheetStream(source, sheetIndex, options, strings, out).Run();
+}
+
+}  // namespace tabrend::spreadsheet
