@@ -103,7 +103,7 @@ void CCommonDialogs::FileName(const QString& sNewVal) { FileName_ = sNewVal; }
 
 QWidget* CCommonDialogs::Owner() const {
   if (owner_.isNull()) {
-    throw AutomationError(kObjectVariableNotSet, "Object variable or With block variable not set");
+    Fail(kObjectVariableNotSet, "Object variable or With block variable not set");
   }
   return owner_.data();
 }
@@ -178,7 +178,7 @@ bool CCommonDialogs::ShowOpen() {
   request.owner = Owner();
   const QString startName = FileName();
   if (startName.size() > kOpenFileNameLimit) {
-    throw AutomationError(kInvalidProcedureCall, "Invalid procedure call or argument");
+    Fail(kInvalidProcedureCall, "Invalid procedure call or argument");
   }
   request.nameFilters = FilterPairs(QString::fromLatin1(kOpenFilterDescription) + kNul +
                                     QString::fromLatin1(kOpenFilterPattern) + kNul + kNul);

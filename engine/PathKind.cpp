@@ -3,15 +3,14 @@
 
 #include <sys/stat.h>
 
+#include "engine/Paths.h"
+
 namespace tabrend {
 
 namespace {
 
 bool IsHiddenName(const std::string& path) {
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const auto slash = trimmed.find_last_of('/');
-  const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+  const std::string name = LastComponentOf(path);
   return name.size() > 1 && name[0] == '.' && name != "..";
 }
 

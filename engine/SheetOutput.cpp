@@ -35,7 +35,7 @@ constexpr char kStagingSuffix[] = ".part";
 constexpr std::size_t kLongestStagedName = 240;
 
 [[noreturn]] void Refuse(const std::string& file, const std::string& why) {
-  throw AutomationError(kApplicationDefined, "'" + file + "' cannot be saved: " + why);
+  Fail("'" + file + "' cannot be saved: " + why);
 }
 
 // A name made from sheet and workbook names must not reach outside the folder it is for.
@@ -137,12 +137,15 @@ bool Place(const std::string& staged, const std::string& target, Placement place
   Refuse(file, "it cannot be put in place: " + std::string(std::strerror(errno)));
 }
 
+// The umask a process starts with on Debian, for a kernel that does not report it.
+constexpr mode_t kUsualUmask = 022;
+
 mode_t ProcessUmask() {
   // Read without changing it: umask() itself would set it, racing other threads.
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);)
     if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-  return 022;
+  return kUsualUmask;
 }
 
 }  // namespace
@@ -176,7 +179,7 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
                                const std::string& folder, const std::string& file,
                                const std::string& name, Placement placement) {
   CheckMadeName(file);
-  const std::string target = (!folder.empty() && folder.back() == '/' ? folder : folder + "/") + file;
+  const std::string target = FolderWithSlash(folder) + file;
   struct stat info {};
   if (::stat(ParentFolderOf(target).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
