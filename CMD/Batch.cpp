@@ -17,11 +17,6 @@ namespace tabrend::cli {
 
 namespace {
 
-bool IsFolder(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 std::string Joined(const std::vector<std::string>& names) {
   std::string text;
   for (const auto& name : names) {
@@ -87,7 +82,7 @@ bool Module1::RunBatch() {
       target += folder;
     }
     // A folder that exists is used as it is, hidden or not.
-    if (!IsFolder(target) && ::mkdir(target.c_str(), kNewFolderMode) != 0) {
+    if (!FolderExists(target) && ::mkdir(target.c_str(), kNewFolderMode) != 0) {
       const int error = errno;
       complete = false;
       if (Verbose) {
@@ -111,7 +106,7 @@ bool Module1::RunBatch() {
   }
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
 
-  if (OpenOutput && IsFolder(OutputRoot)) {
+  if (OpenOutput && FolderExists(OutputRoot)) {
     // The opener takes a relative "-dash" for one of its options; an absolute path never is one.
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(OutputRoot, error);

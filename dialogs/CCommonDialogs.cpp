@@ -42,8 +42,9 @@ QString TrimBlanks(const QString& text) {
   return text.mid(first, last - first);
 }
 
-// The folder part of a chosen file: everything before the last "/", "" when there is none.
-QString FolderOf(const QString& file) {
+// The folder part of a chosen file without a trailing "/": everything before the last "/",
+// "" when there is none.
+QString FolderOfWithoutSlash(const QString& file) {
   const qsizetype slash = file.lastIndexOf(u'/');
   return slash < 0 ? QString() : file.left(slash);
 }
@@ -189,7 +190,7 @@ bool CCommonDialogs::ShowOpen() {
   if (!answer.accepted) return false;
   FileName_ = UpToNul(answer.path);
   FileTitle_ = NameOf(*FileName_);
-  Path_ = FolderOf(*FileName_);
+  Path_ = FolderOfWithoutSlash(*FileName_);
   return true;
 }
 
@@ -228,7 +229,7 @@ bool CCommonDialogs::ShowSave() {
   if (!answer.accepted) return false;
   FileName_ = UpToNul(answer.path).left(kSaveFileNameLimit);
   FileTitle_ = NameOf(*FileName_);
-  Path_ = FolderOf(*FileName_);
+  Path_ = FolderOfWithoutSlash(*FileName_);
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "engine/Conversion.h"
+#include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "spreadsheet/SourceWorkbook.h"
 #include "spreadsheet/Text.h"
@@ -325,11 +326,10 @@ void WorkbookImpl::SaveAs(const std::string& path) {
       Fail(label + " cannot be saved: the name holds a control character");
   if (file.find('\\') != std::string::npos)
     Fail(label + " cannot be saved: a file name cannot hold \"\\\"");
-  struct stat info {};
   const std::string folder = ParentFolderOf(path);
-  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+  if (!FolderExists(folder))
     Fail(label + " cannot be saved: the folder '" + folder + "' does not exist");
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+  if (FolderExists(path))
     Fail(label + " cannot be saved: '" + path + "' is a folder");
   for (const auto& book : app_.List())
     if (book->IsSourceFile(path))

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <set>
 
+#include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
 
@@ -180,8 +181,7 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
                                const std::string& name, Placement placement) {
   CheckMadeName(file);
   const std::string target = FolderWithSlash(folder) + file;
-  struct stat info {};
-  if (::stat(ParentFolderOf(target).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+  if (!FolderExists(ParentFolderOf(target)))
     Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
   const std::string sourcePath = sheet.Parent().FullName();
   CheckTarget(target, sourcePath, FileNameOf(file));
