@@ -16,9 +16,10 @@ extern char** environ;
 
 namespace tabrend {
 
-RunResult RunChild(const std::vector<std::string>& arguments, const std::string& folder,
-                   std::chrono::milliseconds limit) {
-  // Everything the child needs is made before fork: after it, only system calls.
+namespace {
+
+// Our environment with TMPDIR set to folder/tmp, and TMP and TEMP dropped.
+std::vector<std::string> ChildEnvironment(const std::string& folder) {
   std::vector<std::string> environment;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
@@ -26,12 +27,57 @@ RunResult RunChild(const std::vector<std::string>& arguments, const std::string&
     environment.emplace_back(text);
   }
   environment.push_back("TMPDIR=" + folder + "/tmp");
-  std::vector<char*> argv;
-  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const auto& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
-  envp.push_back(nullptr);
+  return environment;
+}
+
+// The texts as the null-terminated array execve takes; they must outlive it.
+std::vector<char*> PointersTo(const std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (const auto& text : texts) pointers.push_back(const_cast<char*>(text.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// The child's side of the fork: system calls only. Execs argv, or writes errno to report.
+[[noreturn]] void BecomeChild(char* const* argv, char* const* envp, const char* folder, int input, int output,
+                              int report) {
+  ::setpgid(0, 0);
+  for (int number : kCleanupSignals) {
+    struct sigaction current {};
+    ::sigaction(number, nullptr, &current);
+    if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_IGN) ::signal(number, SIG_DFL);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (::chdir(folder) == 0 && ::dup2(input, 0) == 0 && ::dup2(output, 1) == 1 && ::dup2(output, 2) == 2)
+    ::execve(argv[0], argv, envp);
+  const int error = errno;
+  [[maybe_unused]] const ssize_t ignored = ::write(report, &error, sizeof error);
+  ::_exit(kExecFailedStatus);
+}
+
+// Waits until child has ended (without reaping it) or limit runs out; true when it ran out.
+bool RanOutOfTime(pid_t child, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    siginfo_t info {};
+    const int waited = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (waited == 0 && info.si_pid == child) return false;
+    if (waited != 0 && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return true;
+    std::this_thread::sleep_for(kChildPollInterval);
+  }
+}
+
+}  // namespace
+
+RunResult RunChild(const std::vector<std::string>& arguments, const std::string& folder,
+                   std::chrono::milliseconds limit) {
+  // Everything the child needs is made before fork: after it, only system calls.
+  const std::vector<std::string> environment = ChildEnvironment(folder);
+  const std::vector<char*> argv = PointersTo(arguments);
+  const std::vector<char*> envp = PointersTo(environment);
 
   RunResult result;
   const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -49,22 +95,7 @@ RunResult RunChild(const std::vector<std::string>& arguments, const std::string&
   sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &before);
   const pid_t child = ::fork();
-  if (child == 0) {
-    ::setpgid(0, 0);
-    for (int number : kCleanupSignals) {
-      struct sigaction current {};
-      ::sigaction(number, nullptr, &current);
-      if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_IGN) ::signal(number, SIG_DFL);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (::chdir(folder.c_str()) == 0 && ::dup2(input, 0) == 0 && ::dup2(output, 1) == 1 && ::dup2(output, 2) == 2)
-      ::execve(argv[0], argv.data(), envp.data());
-    const int error = errno;
-    [[maybe_unused]] const ssize_t ignored = ::write(report[1], &error, sizeof error);
-    ::_exit(kExecFailedStatus);
-  }
+  if (child == 0) BecomeChild(argv.data(), envp.data(), folder.c_str(), input, output, report[1]);
   const int forkError = errno;
   if (child > 0) {
     ::setpgid(child, child);  // either side may be first
@@ -85,19 +116,7 @@ RunResult RunChild(const std::vector<std::string>& arguments, const std::string&
   ::close(report[0]);
   if (got == static_cast<ssize_t>(sizeof execError)) result = {RunResult::kNotStarted, execError};
 
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  bool timedOut = false;
-  for (;;) {
-    siginfo_t info {};
-    const int waited = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT);
-    if (waited == 0 && info.si_pid == child) break;
-    if (waited != 0 && errno != EINTR) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(kChildPollInterval);
-  }
+  const bool timedOut = RanOutOfTime(child, limit);
   // Whatever is left of the group goes: everything when the time ran out, helpers otherwise.
   ::kill(-child, SIGKILL);
   int status = 0;

@@ -209,129 +209,152 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   return ::close(descriptor) == 0 && written;
 }
 
+// A source left unconverted by something other than its own content.
+void NotConverted(Converted& result, const std::string& source, const std::string& cause) {
+  result.cause = cause;
+  result.error = Quoted(source) + " could not be converted: " + cause;
+  result.decisive = false;
+}
+
+// The run folder's layout; false (errno set) when a calculation's settings cannot be written.
+bool PrepareRunFolder(const std::string& folder, const Job& job) {
+  for (const char* sub : {"/in", "/out", "/tmp", "/profile", "/profile/user"}) ::mkdir((folder + sub).c_str(), 0700);
+  return !job.calculation ||
+         WriteWholeFile(folder + "/profile/user/registrymodifications.xcu", RecalculationSettings());
+}
+
+// The number under which source i is linked in and its output comes out: "0001" and so on.
+std::string LinkName(std::size_t i) {
+  char number[32];
+  std::snprintf(number, sizeof number, "%04zu", i + 1);
+  return number;
+}
+
+std::vector<std::string> LibreOfficeArguments(const std::string& program, const std::string& folder, const Job& job) {
+  return {program,
+          "-env:UserInstallation=" + FileUrl(folder + "/profile"),
+          "--headless",
+          "--norestore",
+          "--nolockcheck",
+          "--nologo",
+          "--nodefault",
+          std::string("--infilter=") + job.filter,
+          "--convert-to",
+          "xlsx:Calc MS Excel 2007 XML",
+          "--outdir",
+          "out"};
+}
+
+// Links each source into folder/in and adds the link to arguments; a source that cannot be
+// linked is marked unconverted. Returns which sources were linked.
+std::vector<bool> LinkSources(const std::vector<std::string>& sources, const Job& job, const std::string& folder,
+                              std::vector<std::string>& arguments, std::vector<Converted>& results) {
+  std::string workingFolder;
+  if (char* cwd = ::getcwd(nullptr, 0)) {
+    workingFolder = cwd;
+    std::free(cwd);
+  }
+  std::vector<bool> linked(sources.size(), false);
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string& source = sources[i];
+    const std::string target = !source.empty() && source.front() == '/' ? source : workingFolder + "/" + source;
+    const std::string link = "in/" + LinkName(i) + "." + job.extension;
+    // LibreOffice reads the source through the link and puts its lock file, if any, here.
+    if (::symlink(target.c_str(), (folder + "/" + link).c_str()) != 0) {
+      NotConverted(results[i], source, std::strerror(errno));
+      continue;
+    }
+    linked[i] = true;
+    arguments.push_back(link);
+  }
+  return linked;
+}
+
+// Moves the package LibreOffice wrote for source i, if it wrote one, into a folder of its
+// own; false when it wrote none.
+bool TakeOutput(const std::string& folder, std::size_t i, const std::string& source, Converted& result) {
+  const std::string output = folder + "/out/" + LinkName(i) + ".xlsx";
+  struct stat info {};
+  if (::lstat(output.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return false;
+  std::string problem;
+  TempFolder book("book", problem);
+  const std::string package = book.Path() + "/" + FileNameOf(source);
+  if (!book.Made() || ::rename(output.c_str(), package.c_str()) != 0) {
+    NotConverted(result, source, book.Made() ? std::strerror(errno) : problem);
+    return true;
+  }
+  result.package = std::make_unique<ConvertedPackage>(book.HandOver(), package);
+  return true;
+}
+
+// Why source got no package from a start that ended with outcome; alone: it was the start's
+// only workbook, so the failure is its own.
+void DescribeFailure(Converted& result, const RunResult& outcome, const std::string& source, const Job& job,
+                     const std::string& program, std::chrono::milliseconds limit, bool alone) {
+  const std::string label = Quoted(source);
+  result.decisive = alone;
+  switch (outcome.outcome) {
+    case RunResult::kNotStarted:
+      result.cause = "LibreOffice (" + program + ") could not be started: " + std::strerror(outcome.detail);
+      result.decisive = true;
+      break;
+    case RunResult::kTimedOut:
+      result.cause = "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
+      break;
+    case RunResult::kSignalled:
+      result.cause = "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" +
+                     strsignal(outcome.detail) + ")";
+      break;
+    case RunResult::kExited:
+      if (outcome.detail != 0) {
+        result.cause = "LibreOffice failed with exit status " + std::to_string(outcome.detail);
+      } else if (spreadsheet::NeedsPassword(source)) {
+        result.cause = "LibreOffice could not read the workbook: it is protected with a password";
+        result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
+                               "the password in the spreadsheet program and try again";
+        result.decisive = true;
+      } else {
+        result.cause = "LibreOffice could not read the workbook";
+        result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
+                       (job.calculation ? std::string("a workbook") : KindName(job.format));
+        result.decisive = true;
+      }
+      break;
+  }
+  if (result.error.empty()) result.error = label + " could not be converted: " + result.cause;
+}
+
 // Converts sources, all of the job's format, in one LibreOffice start.
 std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, const Job& job,
                                     const std::string& program) {
-  const FileFormat format = job.format;
   State& state = Global();
   std::lock_guard running(state.conversions);
   std::vector<Converted> results(sources.size());
   std::string problem;
   TempFolder run("run", problem);
   if (!run.Made()) {
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-      results[i].error = Quoted(sources[i]) + " could not be converted: " + problem;
-      results[i].cause = problem;
-      results[i].decisive = false;
-    }
+    for (std::size_t i = 0; i < sources.size(); ++i) NotConverted(results[i], sources[i], problem);
     return results;
   }
   const std::string& folder = run.Path();
-  for (const char* sub : {"/in", "/out", "/tmp", "/profile", "/profile/user"}) ::mkdir((folder + sub).c_str(), 0700);
-  if (job.calculation &&
-      !WriteWholeFile(folder + "/profile/user/registrymodifications.xcu", RecalculationSettings())) {
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-      results[i].cause = std::string("its settings could not be written: ") + std::strerror(errno);
-      results[i].error = Quoted(sources[i]) + " could not be converted: " + results[i].cause;
-      results[i].decisive = false;
-    }
+  if (!PrepareRunFolder(folder, job)) {
+    const std::string cause = std::string("its settings could not be written: ") + std::strerror(errno);
+    for (std::size_t i = 0; i < sources.size(); ++i) NotConverted(results[i], sources[i], cause);
     return results;
   }
 
-  std::string workingFolder;
-  if (char* cwd = ::getcwd(nullptr, 0)) {
-    workingFolder = cwd;
-    std::free(cwd);
-  }
-  const auto linkName = [&](std::size_t i) {
-    char number[32];
-    std::snprintf(number, sizeof number, "%04zu", i + 1);
-    return std::string(number);
-  };
-  std::vector<std::string> arguments{program,
-                                     "-env:UserInstallation=" + FileUrl(folder + "/profile"),
-                                     "--headless",
-                                     "--norestore",
-                                     "--nolockcheck",
-                                     "--nologo",
-                                     "--nodefault",
-                                     std::string("--infilter=") + job.filter,
-                                     "--convert-to",
-                                     "xlsx:Calc MS Excel 2007 XML",
-                                     "--outdir",
-                                     "out"};
-  std::vector<bool> linked(sources.size(), false);
-  std::size_t linkedCount = 0;
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    const std::string& source = sources[i];
-    const std::string target = !source.empty() && source.front() == '/' ? source : workingFolder + "/" + source;
-    const std::string link = "in/" + linkName(i) + "." + job.extension;
-    // LibreOffice reads the source through the link and puts its lock file, if any, here.
-    if (::symlink(target.c_str(), (folder + "/" + link).c_str()) != 0) {
-      results[i].cause = std::strerror(errno);
-      results[i].error = Quoted(source) + " could not be converted: " + results[i].cause;
-      results[i].decisive = false;
-      continue;
-    }
-    linked[i] = true;
-    ++linkedCount;
-    arguments.push_back(link);
-  }
+  std::vector<std::string> arguments = LibreOfficeArguments(program, folder, job);
+  const std::vector<bool> linked = LinkSources(sources, job, folder, arguments, results);
+  const auto linkedCount = static_cast<std::size_t>(std::count(linked.begin(), linked.end(), true));
   if (linkedCount == 0) return results;
 
   const auto limit = std::chrono::milliseconds(state.firstMilliseconds.load()) +
                      std::chrono::milliseconds(state.perMoreMilliseconds.load()) *
                          static_cast<long long>(linkedCount - 1);
   const RunResult outcome = RunChild(arguments, folder, limit);
-  const bool alone = linkedCount == 1;
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    if (!linked[i]) continue;
-    const std::string label = Quoted(sources[i]);
-    const std::string output = folder + "/out/" + linkName(i) + ".xlsx";
-    struct stat info {};
-    if (::lstat(output.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-      TempFolder book("book", problem);
-      const std::string package = book.Path() + "/" + FileNameOf(sources[i]);
-      if (!book.Made() || ::rename(output.c_str(), package.c_str()) != 0) {
-        results[i].cause = book.Made() ? std::strerror(errno) : problem;
-        results[i].error = label + " could not be converted: " + results[i].cause;
-        results[i].decisive = false;
-        continue;
-      }
-      results[i].package = std::make_unique<ConvertedPackage>(book.HandOver(), package);
-      continue;
-    }
-    Converted& result = results[i];
-    result.decisive = alone;
-    switch (outcome.outcome) {
-      case RunResult::kNotStarted:
-        result.cause = "LibreOffice (" + program + ") could not be started: " + std::strerror(outcome.detail);
-        result.decisive = true;
-        break;
-      case RunResult::kTimedOut:
-        result.cause = "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
-        break;
-      case RunResult::kSignalled:
-        result.cause = "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" +
-                       strsignal(outcome.detail) + ")";
-        break;
-      case RunResult::kExited:
-        if (outcome.detail != 0) {
-          result.cause = "LibreOffice failed with exit status " + std::to_string(outcome.detail);
-        } else if (spreadsheet::NeedsPassword(sources[i])) {
-          result.cause = "LibreOffice could not read the workbook: it is protected with a password";
-          result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
-                                 "the password in the spreadsheet program and try again";
-          result.decisive = true;
-        } else {
-          result.cause = "LibreOffice could not read the workbook";
-          result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
-                         (job.calculation ? std::string("a workbook") : KindName(format));
-          result.decisive = true;
-        }
-        break;
-    }
-    if (result.error.empty()) result.error = label + " could not be converted: " + result.cause;
+    if (!linked[i] || TakeOutput(folder, i, sources[i], results[i])) continue;
+    DescribeFailure(results[i], outcome, sources[i], job, program, limit, linkedCount == 1);
   }
   return results;
 }
