@@ -203,7 +203,7 @@ std::string RecalculationSettings() {
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
   if (descriptor < 0) return false;
   const bool written = ::write(descriptor, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   return ::close(descriptor) == 0 && written;
@@ -218,7 +218,7 @@ void NotConverted(Converted& result, const std::string& source, const std::strin
 
 // The run folder's layout; false (errno set) when a calculation's settings cannot be written.
 bool PrepareRunFolder(const std::string& folder, const Job& job) {
-  for (const char* sub : {"/in", "/out", "/tmp", "/profile", "/profile/user"}) ::mkdir((folder + sub).c_str(), 0700);
+  for (const char* sub : {"/in", "/out", "/tmp", "/profile", "/profile/user"}) ::mkdir((folder + sub).c_str(), kPrivateFolderMode);
   return !job.calculation ||
          WriteWholeFile(folder + "/profile/user/registrymodifications.xcu", RecalculationSettings());
 }

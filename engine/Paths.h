@@ -35,5 +35,8 @@ inline std::string ParentFolderOf(const std::string& path) {
 
 // The mode every folder the programs make asks for; the umask takes from it.
 inline constexpr mode_t kNewFolderMode = 0777;
+// The modes of the programs' private working folders and files: the owner's alone.
+inline constexpr mode_t kPrivateFolderMode = 0700;
+inline constexpr mode_t kPrivateFileMode = 0600;
 
 }  // namespace tabrend

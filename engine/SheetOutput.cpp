@@ -86,7 +86,7 @@ class StagingFolder {
     for (;;) {
       path_ = parent + "/" + kStagingPrefix + std::to_string(::getpid()) + "-" +
               std::to_string(counter++) + kStagingSuffix;
-      if (::mkdir(path_.c_str(), 0700) == 0) break;
+      if (::mkdir(path_.c_str(), kPrivateFolderMode) == 0) break;
       if (errno != EEXIST) Refuse(finalFile, "no file can be created in the folder '" + parent + "': " + std::strerror(errno));
     }
     onSignal_ = std::make_unique<RemovedOnSignal>(path_);
@@ -140,6 +140,8 @@ bool Place(const std::string& staged, const std::string& target, Placement place
 
 // The umask a process starts with on Debian, for a kernel that does not report it.
 constexpr mode_t kUsualUmask = 022;
+// An output takes its source's read and write bits only: it is never executable.
+constexpr mode_t kReadWriteBits = 0666;
 
 mode_t ProcessUmask() {
   // Read without changing it: umask() itself would set it, racing other threads.
@@ -153,7 +155,7 @@ mode_t ProcessUmask() {
 
 mode_t OutputMode(mode_t sourceMode) {
   static const mode_t mask = ProcessUmask();
-  return sourceMode & 0666 & ~mask;
+  return sourceMode & kReadWriteBits & ~mask;
 }
 
 void RemoveAbandonedStaging(const std::string& folder) {
