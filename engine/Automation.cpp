@@ -236,12 +236,12 @@ void SheetImpl::name(const std::string& newName) {
   const std::string problem = SheetNameProblem(newName);
   if (!problem.empty())
     Fail("'" + book_->Label() + "': sheet '" + name_ +
-                                                   "' cannot be renamed to '" + newName + "': " + problem);
+         "' cannot be renamed to '" + newName + "': " + problem);
   for (const auto& other : book_->SheetList())
     if (other.get() != this && EqualIgnoringCase(other->CurrentName(), newName))
       Fail("'" + book_->Label() + "': sheet '" + name_ +
-                                                     "' cannot be renamed to '" + newName +
-                                                     "': that name is already taken");
+           "' cannot be renamed to '" + newName +
+           "': that name is already taken");
   // References to the sheet follow it: the writer maps source names to current names.
   name_ = newName;
 }
@@ -252,14 +252,14 @@ void SheetImpl::Copy(Sheet& Before) {
   target.CheckAlive();
   if (kind_ != SheetKind::kWorksheet)
     Fail("'" + book_->Label() + "': sheet '" + name_ +
-                                                   "' is not a worksheet; only worksheets can be copied");
+         "' is not a worksheet; only worksheets can be copied");
   WorkbookImpl& destination = *target.book_;
   auto& list = destination.SheetList();
   if (source_)
     for (const auto& other : list)
       if (other->Source() && other->Source() != source_)
         Fail("'" + destination.Label() +
-                                                       "' already holds a sheet copied from another workbook");
+             "' already holds a sheet copied from another workbook");
   // A clashing name takes the application's "Name (2)" form.
   std::string name = name_;
   auto taken = [&](const std::string& candidate) {
@@ -282,8 +282,8 @@ void SheetImpl::Delete() {
   });
   if (!otherVisible)
     Fail("'" + book_->Label() + "': sheet '" + name_ +
-                                                   "' cannot be deleted: a workbook must contain at least one "
-                                                   "visible worksheet");
+         "' cannot be deleted: a workbook must contain at least one "
+         "visible worksheet");
   const std::size_t position = book_->PositionOf(*this);
   std::unique_ptr<SheetImpl> self = std::move(list[position]);
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
@@ -305,7 +305,7 @@ Sheet& Collection::operator()(long index) {
     if (!worksheetsOnly_ || sheet->Kind() == SheetKind::kWorksheet)
       if (++seen == index) return *sheet;
   Fail(kSubscriptOutOfRange, "Subscript out of range: '" + book_.Label() + "' has no sheet " +
-                                                  std::to_string(index));
+       std::to_string(index));
 }
 
 bool WorkbookImpl::IsSourceFile(const std::string& path) const {
@@ -334,7 +334,7 @@ void WorkbookImpl::SaveAs(const std::string& path) {
   for (const auto& book : app_.List())
     if (book->IsSourceFile(path))
       Fail(label + " cannot be saved: it is open as a source workbook, "
-                                                         "which is never written");
+           "which is never written");
   Write(path);
   savedPath_ = path;
   name_ = file;
@@ -398,13 +398,13 @@ long Books::Count() const {
 std::unique_ptr<Application> CreateObject(const std::string& className) {
   if (!EqualIgnoringCase(className, "Excel.Application"))
     Fail(kCannotCreateObject, "ActiveX component can't create object: class '" + className +
-                                                   "' is not available");
+         "' is not available");
   return std::make_unique<ApplicationImpl>();
 }
 
 std::unique_ptr<Application> GetObject(const std::string& className) {
   Fail(kCannotCreateObject, "ActiveX component can't create object: no running instance of '" +
-                                                 className + "' to attach to");
+       className + "' to attach to");
 }
 
 }  // namespace tabrend::automation

@@ -11,8 +11,8 @@ void CheckBounds(int workbook, int sheet) {
   if (workbook < 0 || workbook > SheetTable::kMaxWorkbooks || sheet < 0 ||
       sheet > SheetTable::kMaxSheets) {
     Fail(kSubscriptOutOfRange,
-                          "Subscript out of range: the sheet choices hold no entry for workbook " +
-                              std::to_string(workbook) + ", sheet " + std::to_string(sheet));
+         "Subscript out of range: the sheet choices hold no entry for workbook " +
+         std::to_string(workbook) + ", sheet " + std::to_string(sheet));
   }
 }
 

@@ -33,7 +33,7 @@ void RefuseSeparators(const std::string& file) {
   for (const char separator : {'/', '\\'}) {
     if (file.find(separator) != std::string::npos) {
       Fail("'" + file + "' cannot be saved: a file name cannot hold \"" +
-                                                     std::string(1, separator) + "\"");
+           std::string(1, separator) + "\"");
     }
   }
 }
