@@ -10,16 +10,12 @@
 #include "CMD/Module1.h"
 #include "engine/Conversion.h"
 #include "engine/PathKind.h"
+#include "engine/Paths.h"
 #include "engine/WorkbookFiles.h"
 
 namespace tabrend::cli {
 
 namespace {
-
-bool IsFolder(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 std::string Joined(const std::vector<std::string>& names) {
   std::string text;
@@ -34,10 +30,7 @@ std::string Joined(const std::vector<std::string>& names) {
 
 std::string GetBaseName(const std::string& path) {
   if (path.empty() || GetPathKind(path) == kPathMissing) return {};
-  std::string name = path;
-  while (name.size() > 1 && name.back() == '/') name.pop_back();
-  const auto slash = name.find_last_of('/');
-  if (slash != std::string::npos) name.erase(0, slash + 1);
+  std::string name = LastComponentOf(path);
   const auto dot = name.rfind('.');
   if (dot != std::string::npos) name.erase(dot);
   while (!name.empty() && name.back() == ' ') name.pop_back();
@@ -48,7 +41,7 @@ bool Module1::ScanFolder(const std::string& folder) {
   BatchFiles.clear();
   std::vector<std::string> names;
   if (!ListWorkbookFiles(folder, names) || names.size() > kMaxBatchFiles) return false;
-  const std::string prefix = !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+  const std::string prefix = FolderWithSlash(folder);
   for (const auto& name : names) BatchFiles.push_back(prefix + name);
   return true;
 }
@@ -89,7 +82,7 @@ bool Module1::RunBatch() {
       target += folder;
     }
     // A folder that exists is used as it is, hidden or not.
-    if (!IsFolder(target) && ::mkdir(target.c_str(), 0777) != 0) {
+    if (!FolderExists(target) && ::mkdir(target.c_str(), kNewFolderMode) != 0) {
       const int error = errno;
       complete = false;
       if (Verbose) {
@@ -113,7 +106,7 @@ bool Module1::RunBatch() {
   }
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
 
-  if (OpenOutput && IsFolder(OutputRoot)) {
+  if (OpenOutput && FolderExists(OutputRoot)) {
     // The opener takes a relative "-dash" for one of its options; an absolute path never is one.
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(OutputRoot, error);

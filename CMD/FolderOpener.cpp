@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "engine/ChildProcess.h"
+
 namespace tabrend::cli {
 
 void XdgOpener::Open(const std::string& folder) {
@@ -28,7 +30,7 @@ void XdgOpener::Open(const std::string& folder) {
       char* const argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(folder.c_str()),
                             nullptr};
       ::execvp("xdg-open", argv);
-      ::_exit(127);
+      ::_exit(kExecFailedStatus);
     }
     ::_exit(0);
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CMD/FolderOpener.h"
+#include "engine/ApplicationSession.h"
 #include "engine/Automation.h"
 #include "engine/Naming.h"
 
@@ -25,7 +26,6 @@ inline constexpr std::size_t kMaxBatchFiles = 10001;
 // Stands in for a quoted blank while the line is cut at blanks. Typed on the command line it
 // becomes a blank too.
 inline constexpr char kBlankPlaceholder[] = "!@@#!$%@#%$#@^";
-inline constexpr char kApplicationClass[] = "Excel.Application";
 
 // Exit statuses.
 enum ExitStatus : int {
@@ -48,8 +48,7 @@ struct WorkbookReport {
 
 class Module1 {
  public:
-  using ApplicationSource =
-      std::function<std::unique_ptr<automation::Application>(const std::string& className)>;
+  using ApplicationSource = tabrend::ApplicationSource;
 
   // opener shows the output root for "/open=1"; log receives the "/verbose=1" lines.
   // Both must outlive the run.

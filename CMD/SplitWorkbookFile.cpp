@@ -1,5 +1,8 @@
 // The split of one workbook into one file per worksheet, named by the switches in force.
+#include <optional>
+
 #include "CMD/Module1.h"
+#include "engine/ApplicationSession.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SheetOutput.h"
@@ -19,30 +22,22 @@ std::string ListedName(const std::string& path) {
 bool Module1::SplitWorkbookFile(const std::string& path, const std::string& target,
                                 WorkbookReport& report) {
   report.path = path;
-  const std::string folder = !target.empty() && target.back() == '/' ? target : target + "/";
+  const std::string folder = FolderWithSlash(target);
   const std::string listed = ListedName(path);
   if (listed.empty()) {
     report.error = "the workbook file does not exist";
     return false;
   }
 
-  std::unique_ptr<automation::Application> app;
-  automation::Workbook* source = nullptr;
-  // Set before each closing call, so that the clean-up after a failure never repeats one.
-  bool sourceClosed = false;
-  bool appQuit = false;
+  // Outside the try: the clean-up's failures belong in the report.
+  std::optional<ApplicationSession> session;
   try {
-    try {
-      app = CreateApplication(kApplicationClass);
-    } catch (const automation::AutomationError&) {
-      app = AttachApplication(kApplicationClass);
-    }
-    const std::string extension = OutputExtension(app->Version());
-    source = &app->Workbooks().Open(path);
-    app->DisplayAlerts(false);  // only now: prompts while opening are the user's to see
-    const long count = source->Worksheets().Count();
+    session.emplace(CreateApplication, AttachApplication);
+    const std::string extension = OutputExtension(session->App().Version());
+    automation::Workbook& source = session->Open(path);
+    const long count = source.Worksheets().Count();
     for (long i = 1; i <= count; ++i) {
-      automation::Sheet& sheet = source->Worksheets()(i);
+      automation::Sheet& sheet = source.Worksheets()(i);
       const std::string sheetName = sheet.name();
       // The number is drawn before the existence test, so a skipped sheet still uses one.
       const std::string base = OutputName(listed, sheetName, NameMode, RunningNumber, *Random);
@@ -56,7 +51,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
         continue;
       }
       const SheetFileResult result = WriteSheetFile(
-          *app, sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly);
+          session->App(), sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly);
       if (!result.placed) {  // another run wrote it meanwhile
         report.skipped.push_back(file);
         continue;
@@ -64,29 +59,15 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
       for (const auto& loss : result.losses) report.losses.push_back(file + ": " + loss);
       report.written.push_back(file);
     }
-    sourceClosed = true;
-    source->Close();
-    appQuit = true;
-    app->Quit();
+    session->Finish();
   } catch (const automation::AutomationError& failure) {
     report.errorNumber = failure.Number();
     report.error = failure.Description();
     // A failing clean-up call adds to the report but cannot stop the batch.
-    if (source != nullptr && !sourceClosed) {
-      sourceClosed = true;
-      try {
-        source->Close();
-      } catch (const automation::AutomationError& closing) {
-        report.error += "; closing the workbook failed too: " + closing.Description();
-      }
-    }
-    if (app != nullptr && !appQuit) {
-      appQuit = true;
-      try {
-        app->Quit();
-      } catch (const automation::AutomationError& quitting) {
-        report.error += "; quitting the application failed too: " + quitting.Description();
-      }
+    if (session) {
+      const CleanupFailures cleanup = session->Abandon();
+      if (cleanup.closing) report.error += "; closing the workbook failed too: " + *cleanup.closing;
+      if (cleanup.quitting) report.error += "; quitting the application failed too: " + *cleanup.quitting;
     }
     return false;  // RunningNumber stays: the next workbook's numbers continue from it
   }

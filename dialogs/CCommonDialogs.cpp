@@ -42,8 +42,9 @@ QString TrimBlanks(const QString& text) {
   return text.mid(first, last - first);
 }
 
-// The folder part of a chosen file: everything before the last "/", "" when there is none.
-QString FolderOf(const QString& file) {
+// The folder part of a chosen file without a trailing "/": everything before the last "/",
+// "" when there is none.
+QString FolderOfWithoutSlash(const QString& file) {
   const qsizetype slash = file.lastIndexOf(u'/');
   return slash < 0 ? QString() : file.left(slash);
 }
@@ -103,7 +104,7 @@ void CCommonDialogs::FileName(const QString& sNewVal) { FileName_ = sNewVal; }
 
 QWidget* CCommonDialogs::Owner() const {
   if (owner_.isNull()) {
-    throw AutomationError(kObjectVariableNotSet, "Object variable or With block variable not set");
+    Fail(kObjectVariableNotSet, "Object variable or With block variable not set");
   }
   return owner_.data();
 }
@@ -178,7 +179,7 @@ bool CCommonDialogs::ShowOpen() {
   request.owner = Owner();
   const QString startName = FileName();
   if (startName.size() > kOpenFileNameLimit) {
-    throw AutomationError(kInvalidProcedureCall, "Invalid procedure call or argument");
+    Fail(kInvalidProcedureCall, "Invalid procedure call or argument");
   }
   request.nameFilters = FilterPairs(QString::fromLatin1(kOpenFilterDescription) + kNul +
                                     QString::fromLatin1(kOpenFilterPattern) + kNul + kNul);
@@ -189,7 +190,7 @@ bool CCommonDialogs::ShowOpen() {
   if (!answer.accepted) return false;
   FileName_ = UpToNul(answer.path);
   FileTitle_ = NameOf(*FileName_);
-  Path_ = FolderOf(*FileName_);
+  Path_ = FolderOfWithoutSlash(*FileName_);
   return true;
 }
 
@@ -228,7 +229,7 @@ bool CCommonDialogs::ShowSave() {
   if (!answer.accepted) return false;
   FileName_ = UpToNul(answer.path).left(kSaveFileNameLimit);
   FileTitle_ = NameOf(*FileName_);
-  Path_ = FolderOf(*FileName_);
+  Path_ = FolderOfWithoutSlash(*FileName_);
   return true;
 }
 

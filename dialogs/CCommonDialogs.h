@@ -32,13 +32,13 @@
 #include <cstdint>
 #include <optional>
 
+#include "spreadsheet/Error.h"
+
 namespace tabrend::dialogs {
 
-// Error numbers the Show operations throw, as the language runtime numbers them.
-enum CommonDialogError : long {
-  kInvalidProcedureCall = 5,
-  kObjectVariableNotSet = 91,
-};
+// Error numbers the Show operations throw.
+using tabrend::kInvalidProcedureCall;
+using tabrend::kObjectVariableNotSet;
 
 // The fixed file type list of ShowOpen: one description and its pattern.
 inline constexpr const char* kOpenFilterDescription = "Excel files(*.xls;*.xlsx;*.xlsm;*.xlsb)";

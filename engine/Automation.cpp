@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "engine/Conversion.h"
+#include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "spreadsheet/SourceWorkbook.h"
 #include "spreadsheet/Text.h"
@@ -120,8 +121,9 @@ class WorkbookImpl : public Workbook {
   }
   std::vector<std::string> LossReport() const override { return lossReport_; }
 
+  bool IsOpen() const { return !closed_; }
   void CheckOpen() const {
-    if (closed_) throw AutomationError(kApplicationDefined, "the workbook '" + name_ + "' is closed");
+    if (closed_) Fail("the workbook '" + name_ + "' is closed");
   }
   std::vector<std::unique_ptr<SheetImpl>>& SheetList() { return sheets_; }
   const std::string& Label() const { return name_; }
@@ -184,19 +186,13 @@ class ApplicationImpl : public Application {
   }
   void Quit() override {
     CheckRunning();
-    for (auto& book : workbooks_) {
-      try {
-        book->CheckOpen();
-        book->Close();
-      } catch (const AutomationError&) {
-        // already closed
-      }
-    }
+    for (auto& book : workbooks_)
+      if (book->IsOpen()) book->Close();
     quit_ = true;
   }
 
   void CheckRunning() const {
-    if (quit_) throw AutomationError(kApplicationDefined, "the application has quit");
+    if (quit_) Fail("the application has quit");
   }
   std::vector<std::unique_ptr<WorkbookImpl>>& List() { return workbooks_; }
   int NextBookNumber() { return ++bookCounter_; }
@@ -210,7 +206,7 @@ class ApplicationImpl : public Application {
 };
 
 void SheetImpl::CheckAlive() const {
-  if (dead_) throw AutomationError(kApplicationDefined, "the sheet '" + name_ + "' no longer exists");
+  if (dead_) Fail("the sheet '" + name_ + "' no longer exists");
   book_->CheckOpen();
 }
 
@@ -219,10 +215,13 @@ Workbook& SheetImpl::Parent() {
   return *book_;
 }
 
+// The longest sheet name the application takes, in characters.
+constexpr std::size_t kMaxSheetNameLength = 31;
+
 // The application's rules for a sheet name; "" when the name is acceptable.
 std::string SheetNameProblem(const std::string& name) {
   if (name.empty()) return "a sheet name cannot be empty";
-  if (spreadsheet::CharacterCount(name) > 31) return "a sheet name cannot be longer than 31 characters";
+  if (spreadsheet::CharacterCount(name) > kMaxSheetNameLength) return "a sheet name cannot be longer than 31 characters";
   if (name.find_first_of(":\\/?*[]") != std::string::npos)
     return "a sheet name cannot contain any of : \\ / ? * [ ]";
   for (unsigned char c : name)
@@ -236,13 +235,13 @@ void SheetImpl::name(const std::string& newName) {
   CheckAlive();
   const std::string problem = SheetNameProblem(newName);
   if (!problem.empty())
-    throw AutomationError(kApplicationDefined, "'" + book_->Label() + "': sheet '" + name_ +
-                                                   "' cannot be renamed to '" + newName + "': " + problem);
+    Fail("'" + book_->Label() + "': sheet '" + name_ +
+         "' cannot be renamed to '" + newName + "': " + problem);
   for (const auto& other : book_->SheetList())
     if (other.get() != this && EqualIgnoringCase(other->CurrentName(), newName))
-      throw AutomationError(kApplicationDefined, "'" + book_->Label() + "': sheet '" + name_ +
-                                                     "' cannot be renamed to '" + newName +
-                                                     "': that name is already taken");
+      Fail("'" + book_->Label() + "': sheet '" + name_ +
+           "' cannot be renamed to '" + newName +
+           "': that name is already taken");
   // References to the sheet follow it: the writer maps source names to current names.
   name_ = newName;
 }
@@ -252,15 +251,15 @@ void SheetImpl::Copy(Sheet& Before) {
   auto& target = dynamic_cast<SheetImpl&>(Before);
   target.CheckAlive();
   if (kind_ != SheetKind::kWorksheet)
-    throw AutomationError(kApplicationDefined, "'" + book_->Label() + "': sheet '" + name_ +
-                                                   "' is not a worksheet; only worksheets can be copied");
+    Fail("'" + book_->Label() + "': sheet '" + name_ +
+         "' is not a worksheet; only worksheets can be copied");
   WorkbookImpl& destination = *target.book_;
   auto& list = destination.SheetList();
   if (source_)
     for (const auto& other : list)
       if (other->Source() && other->Source() != source_)
-        throw AutomationError(kApplicationDefined, "'" + destination.Label() +
-                                                       "' already holds a sheet copied from another workbook");
+        Fail("'" + destination.Label() +
+             "' already holds a sheet copied from another workbook");
   // A clashing name takes the application's "Name (2)" form.
   std::string name = name_;
   auto taken = [&](const std::string& candidate) {
@@ -269,7 +268,7 @@ void SheetImpl::Copy(Sheet& Before) {
   };
   for (int n = 2; taken(name); ++n) {
     const std::string suffix = " (" + std::to_string(n) + ")";
-    name = spreadsheet::TruncateCharacters(name_, 31 - suffix.size()) + suffix;
+    name = spreadsheet::TruncateCharacters(name_, kMaxSheetNameLength - suffix.size()) + suffix;
   }
   auto copy = std::make_unique<SheetImpl>(destination, name, source_, sourceIndex_, kind_, "");
   list.insert(list.begin() + static_cast<std::ptrdiff_t>(destination.PositionOf(target)), std::move(copy));
@@ -282,9 +281,9 @@ void SheetImpl::Delete() {
     return other.get() != this && other->Visible() && other->Kind() == SheetKind::kWorksheet;
   });
   if (!otherVisible)
-    throw AutomationError(kApplicationDefined, "'" + book_->Label() + "': sheet '" + name_ +
-                                                   "' cannot be deleted: a workbook must contain at least one "
-                                                   "visible worksheet");
+    Fail("'" + book_->Label() + "': sheet '" + name_ +
+         "' cannot be deleted: a workbook must contain at least one "
+         "visible worksheet");
   const std::size_t position = book_->PositionOf(*this);
   std::unique_ptr<SheetImpl> self = std::move(list[position]);
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
@@ -305,8 +304,8 @@ Sheet& Collection::operator()(long index) {
   for (const auto& sheet : book_.SheetList())
     if (!worksheetsOnly_ || sheet->Kind() == SheetKind::kWorksheet)
       if (++seen == index) return *sheet;
-  throw AutomationError(kSubscriptOutOfRange, "Subscript out of range: '" + book_.Label() + "' has no sheet " +
-                                                  std::to_string(index));
+  Fail(kSubscriptOutOfRange, "Subscript out of range: '" + book_.Label() + "' has no sheet " +
+       std::to_string(index));
 }
 
 bool WorkbookImpl::IsSourceFile(const std::string& path) const {
@@ -320,23 +319,22 @@ void WorkbookImpl::SaveAs(const std::string& path) {
   CheckOpen();
   const std::string file = FileNameOf(path);
   const std::string label = "'" + file + "'";
-  if (file.empty()) throw AutomationError(kApplicationDefined, "'" + path + "' cannot be saved: it names no file");
+  if (file.empty()) Fail("'" + path + "' cannot be saved: it names no file");
   // The folder is the caller's to choose; only the file's own name is the application's.
   for (unsigned char c : file)
     if (c < 0x20 || c == 0x7F)
-      throw AutomationError(kApplicationDefined, label + " cannot be saved: the name holds a control character");
+      Fail(label + " cannot be saved: the name holds a control character");
   if (file.find('\\') != std::string::npos)
-    throw AutomationError(kApplicationDefined, label + " cannot be saved: a file name cannot hold \"\\\"");
-  struct stat info {};
+    Fail(label + " cannot be saved: a file name cannot hold \"\\\"");
   const std::string folder = ParentFolderOf(path);
-  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-    throw AutomationError(kApplicationDefined, label + " cannot be saved: the folder '" + folder + "' does not exist");
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-    throw AutomationError(kApplicationDefined, label + " cannot be saved: '" + path + "' is a folder");
+  if (!FolderExists(folder))
+    Fail(label + " cannot be saved: the folder '" + folder + "' does not exist");
+  if (FolderExists(path))
+    Fail(label + " cannot be saved: '" + path + "' is a folder");
   for (const auto& book : app_.List())
     if (book->IsSourceFile(path))
-      throw AutomationError(kApplicationDefined, label + " cannot be saved: it is open as a source workbook, "
-                                                         "which is never written");
+      Fail(label + " cannot be saved: it is open as a source workbook, "
+           "which is never written");
   Write(path);
   savedPath_ = path;
   name_ = file;
@@ -346,8 +344,8 @@ void WorkbookImpl::Save() {
   CheckOpen();
   if (savedPath_.empty()) {
     if (!openedPath_.empty())
-      throw AutomationError(kApplicationDefined, "'" + name_ + "' is open read-only; save it under another name");
-    throw AutomationError(kApplicationDefined, "'" + name_ + "' has never been saved; use SaveAs first");
+      Fail("'" + name_ + "' is open read-only; save it under another name");
+    Fail("'" + name_ + "' has never been saved; use SaveAs first");
   }
   Write(savedPath_);
 }
@@ -390,14 +388,8 @@ Workbook& Books::Add() {
 
 long Books::Count() const {
   long count = 0;
-  for (const auto& book : app_.List()) {
-    try {
-      book->CheckOpen();
-      ++count;
-    } catch (const AutomationError&) {
-      // a closed workbook is not counted
-    }
-  }
+  for (const auto& book : app_.List())
+    if (book->IsOpen()) ++count;  // a closed workbook is not counted
   return count;
 }
 
@@ -405,14 +397,14 @@ long Books::Count() const {
 
 std::unique_ptr<Application> CreateObject(const std::string& className) {
   if (!EqualIgnoringCase(className, "Excel.Application"))
-    throw AutomationError(kCannotCreateObject, "ActiveX component can't create object: class '" + className +
-                                                   "' is not available");
+    Fail(kCannotCreateObject, "ActiveX component can't create object: class '" + className +
+         "' is not available");
   return std::make_unique<ApplicationImpl>();
 }
 
 std::unique_ptr<Application> GetObject(const std::string& className) {
-  throw AutomationError(kCannotCreateObject, "ActiveX component can't create object: no running instance of '" +
-                                                 className + "' to attach to");
+  Fail(kCannotCreateObject, "ActiveX component can't create object: no running instance of '" +
+       className + "' to attach to");
 }
 
 }  // namespace tabrend::automation

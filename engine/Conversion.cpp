@@ -5,21 +5,18 @@
 //   tabrend-XXXXXX/run-XXXXXX/   one LibreOffice start: profile/, tmp/ (its TMPDIR), in/
 //                                 (links to the sources, numbered), out/; removed after it
 //   tabrend-XXXXXX/book-XXXXXX/  one converted (or calculated) package, named as its source
-// The root goes with its last folder, at exit, and on a terminating signal.
+// The root goes with its last folder, at exit, and on a terminating signal (TempFolders.h);
+// LibreOffice runs as a child under a time limit (ChildProcess.h).
 #include "engine/Conversion.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,19 +25,16 @@
 #include <mutex>
 #include <optional>
 #include <set>
-#include <string_view>
-#include <thread>
 #include <utility>
 
+#include "engine/ChildProcess.h"
 #include "engine/Paths.h"
-#include "engine/SignalCleanup.h"
+#include "engine/TempFolders.h"
 #include "spreadsheet/CellReader.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/FileFormat.h"
 #include "spreadsheet/SourceWorkbook.h"
 #include "spreadsheet/Text.h"
-
-extern char** environ;
 
 namespace tabrend::automation {
 
@@ -51,6 +45,10 @@ using spreadsheet::FileFormat;
 constexpr char kNotInstalled[] =
     " needs LibreOffice to be opened: install the Debian package libreoffice-calc-nogui";
 constexpr std::size_t kMaxWorkbooksPerStart = 100;
+// The time limit of one LibreOffice start (SetConversionTimeLimit): its own start-up and the
+// first workbook, and each workbook more.
+constexpr std::chrono::milliseconds kFirstStartLimit{180000};
+constexpr std::chrono::milliseconds kPerMoreWorkbookLimit{30000};
 
 // ---- Process-wide state.
 
@@ -73,17 +71,13 @@ struct Kept {
 };
 
 struct State {
-  std::mutex folders;  // root and users
-  std::string root;
-  std::unique_ptr<RemovedOnSignal> rootOnSignal;
-  std::size_t users = 0;
   std::mutex conversions;  // one LibreOffice at a time
   std::mutex kept;  // keptResults, keptCalculations, candidates
   std::map<std::string, Kept> keptResults;
   std::map<std::string, Kept> keptCalculations;  // error: why there is no calculated copy
   std::vector<std::string> candidates;  // workbooks of the run whose calculation may come along
-  std::atomic<long long> firstMilliseconds{180000};
-  std::atomic<long long> perMoreMilliseconds{30000};
+  std::atomic<long long> firstMilliseconds{kFirstStartLimit.count()};
+  std::atomic<long long> perMoreMilliseconds{kPerMoreWorkbookLimit.count()};
 };
 
 // Never destroyed: packages destroyed by other static objects at exit still find it.
@@ -91,62 +85,6 @@ State& Global() {
   static State* const state = new State;
   return *state;
 }
-
-std::string TemporaryBase() {
-  const char* base = std::getenv("TMPDIR");
-  return base != nullptr && *base != '\0' ? base : "/tmp";
-}
-
-// A new folder under the process's root, or "" with problem set.
-std::string AcquireFolder(const char* prefix, std::string& problem) {
-  State& state = Global();
-  std::lock_guard lock(state.folders);
-  if (state.root.empty()) {
-    std::string pattern = TemporaryBase() + "/tabrend-XXXXXX";
-    if (pattern.size() >= PATH_MAX || ::mkdtemp(pattern.data()) == nullptr) {
-      problem = "cannot create a temporary folder in '" + TemporaryBase() + "': " +
-                (pattern.size() >= PATH_MAX ? "the path is too long" : std::strerror(errno));
-      return {};
-    }
-    state.rootOnSignal = std::make_unique<RemovedOnSignal>(pattern);
-    state.root = pattern;
-  }
-  std::string folder = state.root + "/" + prefix + "-XXXXXX";
-  if (::mkdtemp(folder.data()) == nullptr) {
-    problem = "cannot create a temporary folder in '" + state.root + "': " + std::strerror(errno);
-    return {};
-  }
-  ++state.users;
-  return folder;
-}
-
-void ReleaseFolder(const std::string& folder) {
-  State& state = Global();
-  std::lock_guard lock(state.folders);
-  RemoveTree(folder.c_str());
-  if (state.users > 0 && --state.users == 0 && !state.root.empty()) {
-    state.rootOnSignal.reset();
-    RemoveTree(state.root.c_str());
-    state.root.clear();
-  }
-}
-
-// A folder of the root, removed when the object goes unless handed over.
-class TempFolder {
- public:
-  explicit TempFolder(const char* prefix, std::string& problem) : path_(AcquireFolder(prefix, problem)) {}
-  ~TempFolder() {
-    if (!path_.empty()) ReleaseFolder(path_);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  bool Made() const { return !path_.empty(); }
-  const std::string& Path() const { return path_; }
-  std::string HandOver() { return std::exchange(path_, std::string()); }
-
- private:
-  std::string path_;
-};
 
 // ---- LibreOffice.
 
@@ -229,109 +167,6 @@ std::string Seconds(std::chrono::milliseconds time) {
   return tenths % 10 == 0 ? std::to_string(tenths / 10) : std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
-struct RunResult {
-  enum Outcome { kExited, kSignalled, kTimedOut, kNotStarted } outcome = kExited;
-  int detail = 0;  // exit status, signal number or errno
-};
-
-// Runs program with arguments in folder, with folder/tmp as its TMPDIR and /dev/null as its
-// input and output, in a process group of its own; kills the group when limit runs out.
-RunResult RunLibreOffice(const std::vector<std::string>& arguments, const std::string& folder,
-                         std::chrono::milliseconds limit) {
-  // Everything the child needs is made before fork: after it, only system calls.
-  std::vector<std::string> environment;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    const std::string_view text(*entry);
-    if (text.rfind("TMPDIR=", 0) == 0 || text.rfind("TMP=", 0) == 0 || text.rfind("TEMP=", 0) == 0) continue;
-    environment.emplace_back(text);
-  }
-  environment.push_back("TMPDIR=" + folder + "/tmp");
-  std::vector<char*> argv;
-  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const auto& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
-  envp.push_back(nullptr);
-
-  RunResult result;
-  const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const int output = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  int report[2] = {-1, -1};
-  if (input < 0 || output < 0 || ::pipe2(report, O_CLOEXEC) != 0) {
-    result = {RunResult::kNotStarted, errno};
-    for (int fd : {input, output, report[0], report[1]})
-      if (fd >= 0) ::close(fd);
-    return result;
-  }
-
-  // Signals wait until the child's group is known, so a handler can always kill it.
-  sigset_t all, before;
-  sigfillset(&all);
-  ::pthread_sigmask(SIG_SETMASK, &all, &before);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::setpgid(0, 0);
-    for (int number : kCleanupSignals) {
-      struct sigaction current {};
-      ::sigaction(number, nullptr, &current);
-      if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_IGN) ::signal(number, SIG_DFL);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (::chdir(folder.c_str()) == 0 && ::dup2(input, 0) == 0 && ::dup2(output, 1) == 1 && ::dup2(output, 2) == 2)
-      ::execve(argv[0], argv.data(), envp.data());
-    const int error = errno;
-    [[maybe_unused]] const ssize_t ignored = ::write(report[1], &error, sizeof error);
-    ::_exit(127);
-  }
-  const int forkError = errno;
-  if (child > 0) {
-    ::setpgid(child, child);  // either side may be first
-    SetGroupKilledOnSignal(child);
-  }
-  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  ::close(input);
-  ::close(output);
-  ::close(report[1]);
-  if (child < 0) {
-    ::close(report[0]);
-    return {RunResult::kNotStarted, forkError};
-  }
-  int execError = 0;
-  ssize_t got;
-  while ((got = ::read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
-  }
-  ::close(report[0]);
-  if (got == static_cast<ssize_t>(sizeof execError)) result = {RunResult::kNotStarted, execError};
-
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  bool timedOut = false;
-  for (;;) {
-    siginfo_t info {};
-    const int waited = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT);
-    if (waited == 0 && info.si_pid == child) break;
-    if (waited != 0 && errno != EINTR) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  // Whatever is left of the group goes: everything when the time ran out, helpers otherwise.
-  ::kill(-child, SIGKILL);
-  int status = 0;
-  pid_t reaped;
-  while ((reaped = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-  }
-  SetGroupKilledOnSignal(0);
-  if (result.outcome == RunResult::kNotStarted) return result;
-  if (timedOut) return {RunResult::kTimedOut, 0};
-  if (reaped == child && WIFSIGNALED(status)) return {RunResult::kSignalled, WTERMSIG(status)};
-  if (reaped == child && WIFEXITED(status)) return {RunResult::kExited, WEXITSTATUS(status)};
-  return {RunResult::kExited, 0};  // reaped elsewhere (SIGCHLD ignored): judged by its outputs
-}
-
 struct Converted {
   std::unique_ptr<ConvertedPackage> package;
   std::string error;     // the whole description, naming the source
@@ -368,135 +203,158 @@ std::string RecalculationSettings() {
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
   if (descriptor < 0) return false;
   const bool written = ::write(descriptor, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   return ::close(descriptor) == 0 && written;
 }
 
+// A source left unconverted by something other than its own content.
+void NotConverted(Converted& result, const std::string& source, const std::string& cause) {
+  result.cause = cause;
+  result.error = Quoted(source) + " could not be converted: " + cause;
+  result.decisive = false;
+}
+
+// The run folder's layout; false (errno set) when a calculation's settings cannot be written.
+bool PrepareRunFolder(const std::string& folder, const Job& job) {
+  for (const char* sub : {"/in", "/out", "/tmp", "/profile", "/profile/user"}) ::mkdir((folder + sub).c_str(), kPrivateFolderMode);
+  return !job.calculation ||
+         WriteWholeFile(folder + "/profile/user/registrymodifications.xcu", RecalculationSettings());
+}
+
+// The number under which source i is linked in and its output comes out: "0001" and so on.
+std::string LinkName(std::size_t i) {
+  char number[32];
+  std::snprintf(number, sizeof number, "%04zu", i + 1);
+  return number;
+}
+
+std::vector<std::string> LibreOfficeArguments(const std::string& program, const std::string& folder, const Job& job) {
+  return {program,
+          "-env:UserInstallation=" + FileUrl(folder + "/profile"),
+          "--headless",
+          "--norestore",
+          "--nolockcheck",
+          "--nologo",
+          "--nodefault",
+          std::string("--infilter=") + job.filter,
+          "--convert-to",
+          "xlsx:Calc MS Excel 2007 XML",
+          "--outdir",
+          "out"};
+}
+
+// Links each source into folder/in and adds the link to arguments; a source that cannot be
+// linked is marked unconverted. Returns which sources were linked.
+std::vector<bool> LinkSources(const std::vector<std::string>& sources, const Job& job, const std::string& folder,
+                              std::vector<std::string>& arguments, std::vector<Converted>& results) {
+  std::string workingFolder;
+  if (char* cwd = ::getcwd(nullptr, 0)) {
+    workingFolder = cwd;
+    std::free(cwd);
+  }
+  std::vector<bool> linked(sources.size(), false);
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string& source = sources[i];
+    const std::string target = !source.empty() && source.front() == '/' ? source : workingFolder + "/" + source;
+    const std::string link = "in/" + LinkName(i) + "." + job.extension;
+    // LibreOffice reads the source through the link and puts its lock file, if any, here.
+    if (::symlink(target.c_str(), (folder + "/" + link).c_str()) != 0) {
+      NotConverted(results[i], source, std::strerror(errno));
+      continue;
+    }
+    linked[i] = true;
+    arguments.push_back(link);
+  }
+  return linked;
+}
+
+// Moves the package LibreOffice wrote for source i, if it wrote one, into a folder of its
+// own; false when it wrote none.
+bool TakeOutput(const std::string& folder, std::size_t i, const std::string& source, Converted& result) {
+  const std::string output = folder + "/out/" + LinkName(i) + ".xlsx";
+  struct stat info {};
+  if (::lstat(output.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return false;
+  std::string problem;
+  TempFolder book("book", problem);
+  const std::string package = book.Path() + "/" + FileNameOf(source);
+  if (!book.Made() || ::rename(output.c_str(), package.c_str()) != 0) {
+    NotConverted(result, source, book.Made() ? std::strerror(errno) : problem);
+    return true;
+  }
+  result.package = std::make_unique<ConvertedPackage>(book.HandOver(), package);
+  return true;
+}
+
+// Why source got no package from a start that ended with outcome; alone: it was the start's
+// only workbook, so the failure is its own.
+void DescribeFailure(Converted& result, const RunResult& outcome, const std::string& source, const Job& job,
+                     const std::string& program, std::chrono::milliseconds limit, bool alone) {
+  const std::string label = Quoted(source);
+  result.decisive = alone;
+  switch (outcome.outcome) {
+    case RunResult::kNotStarted:
+      result.cause = "LibreOffice (" + program + ") could not be started: " + std::strerror(outcome.detail);
+      result.decisive = true;
+      break;
+    case RunResult::kTimedOut:
+      result.cause = "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
+      break;
+    case RunResult::kSignalled:
+      result.cause = "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" +
+                     strsignal(outcome.detail) + ")";
+      break;
+    case RunResult::kExited:
+      if (outcome.detail != 0) {
+        result.cause = "LibreOffice failed with exit status " + std::to_string(outcome.detail);
+      } else if (spreadsheet::NeedsPassword(source)) {
+        result.cause = "LibreOffice could not read the workbook: it is protected with a password";
+        result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
+                               "the password in the spreadsheet program and try again";
+        result.decisive = true;
+      } else {
+        result.cause = "LibreOffice could not read the workbook";
+        result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
+                       (job.calculation ? std::string("a workbook") : KindName(job.format));
+        result.decisive = true;
+      }
+      break;
+  }
+  if (result.error.empty()) result.error = label + " could not be converted: " + result.cause;
+}
+
 // Converts sources, all of the job's format, in one LibreOffice start.
 std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, const Job& job,
                                     const std::string& program) {
-  const FileFormat format = job.format;
   State& state = Global();
   std::lock_guard running(state.conversions);
   std::vector<Converted> results(sources.size());
   std::string problem;
   TempFolder run("run", problem);
   if (!run.Made()) {
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-      results[i].error = Quoted(sources[i]) + " could not be converted: " + problem;
-      results[i].cause = problem;
-      results[i].decisive = false;
-    }
+    for (std::size_t i = 0; i < sources.size(); ++i) NotConverted(results[i], sources[i], problem);
     return results;
   }
   const std::string& folder = run.Path();
-  for (const char* sub : {"/in", "/out", "/tmp", "/profile", "/profile/user"}) ::mkdir((folder + sub).c_str(), 0700);
-  if (job.calculation &&
-      !WriteWholeFile(folder + "/profile/user/registrymodifications.xcu", RecalculationSettings())) {
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-      results[i].cause = std::string("its settings could not be written: ") + std::strerror(errno);
-      results[i].error = Quoted(sources[i]) + " could not be converted: " + results[i].cause;
-      results[i].decisive = false;
-    }
+  if (!PrepareRunFolder(folder, job)) {
+    const std::string cause = std::string("its settings could not be written: ") + std::strerror(errno);
+    for (std::size_t i = 0; i < sources.size(); ++i) NotConverted(results[i], sources[i], cause);
     return results;
   }
 
-  std::string workingFolder;
-  if (char* cwd = ::getcwd(nullptr, 0)) {
-    workingFolder = cwd;
-    std::free(cwd);
-  }
-  const auto linkName = [&](std::size_t i) {
-    char number[32];
-    std::snprintf(number, sizeof number, "%04zu", i + 1);
-    return std::string(number);
-  };
-  std::vector<std::string> arguments{program,
-                                     "-env:UserInstallation=" + FileUrl(folder + "/profile"),
-                                     "--headless",
-                                     "--norestore",
-                                     "--nolockcheck",
-                                     "--nologo",
-                                     "--nodefault",
-                                     std::string("--infilter=") + job.filter,
-                                     "--convert-to",
-                                     "xlsx:Calc MS Excel 2007 XML",
-                                     "--outdir",
-                                     "out"};
-  std::vector<bool> linked(sources.size(), false);
-  std::size_t linkedCount = 0;
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    const std::string& source = sources[i];
-    const std::string target = !source.empty() && source.front() == '/' ? source : workingFolder + "/" + source;
-    const std::string link = "in/" + linkName(i) + "." + job.extension;
-    // LibreOffice reads the source through the link and puts its lock file, if any, here.
-    if (::symlink(target.c_str(), (folder + "/" + link).c_str()) != 0) {
-      results[i].cause = std::strerror(errno);
-      results[i].error = Quoted(source) + " could not be converted: " + results[i].cause;
-      results[i].decisive = false;
-      continue;
-    }
-    linked[i] = true;
-    ++linkedCount;
-    arguments.push_back(link);
-  }
+  std::vector<std::string> arguments = LibreOfficeArguments(program, folder, job);
+  const std::vector<bool> linked = LinkSources(sources, job, folder, arguments, results);
+  const auto linkedCount = static_cast<std::size_t>(std::count(linked.begin(), linked.end(), true));
   if (linkedCount == 0) return results;
 
   const auto limit = std::chrono::milliseconds(state.firstMilliseconds.load()) +
                      std::chrono::milliseconds(state.perMoreMilliseconds.load()) *
                          static_cast<long long>(linkedCount - 1);
-  const RunResult outcome = RunLibreOffice(arguments, folder, limit);
-  const bool alone = linkedCount == 1;
+  const RunResult outcome = RunChild(arguments, folder, limit);
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    if (!linked[i]) continue;
-    const std::string label = Quoted(sources[i]);
-    const std::string output = folder + "/out/" + linkName(i) + ".xlsx";
-    struct stat info {};
-    if (::lstat(output.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-      TempFolder book("book", problem);
-      const std::string package = book.Path() + "/" + FileNameOf(sources[i]);
-      if (!book.Made() || ::rename(output.c_str(), package.c_str()) != 0) {
-        results[i].cause = book.Made() ? std::strerror(errno) : problem;
-        results[i].error = label + " could not be converted: " + results[i].cause;
-        results[i].decisive = false;
-        continue;
-      }
-      results[i].package = std::make_unique<ConvertedPackage>(book.HandOver(), package);
-      continue;
-    }
-    Converted& result = results[i];
-    result.decisive = alone;
-    switch (outcome.outcome) {
-      case RunResult::kNotStarted:
-        result.cause = "LibreOffice (" + program + ") could not be started: " + std::strerror(outcome.detail);
-        result.decisive = true;
-        break;
-      case RunResult::kTimedOut:
-        result.cause = "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
-        break;
-      case RunResult::kSignalled:
-        result.cause = "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" +
-                       strsignal(outcome.detail) + ")";
-        break;
-      case RunResult::kExited:
-        if (outcome.detail != 0) {
-          result.cause = "LibreOffice failed with exit status " + std::to_string(outcome.detail);
-        } else if (spreadsheet::NeedsPassword(sources[i])) {
-          result.cause = "LibreOffice could not read the workbook: it is protected with a password";
-          result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
-                                 "the password in the spreadsheet program and try again";
-          result.decisive = true;
-        } else {
-          result.cause = "LibreOffice could not read the workbook";
-          result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
-                         (job.calculation ? std::string("a workbook") : KindName(format));
-          result.decisive = true;
-        }
-        break;
-    }
-    if (result.error.empty()) result.error = label + " could not be converted: " + result.cause;
+    if (!linked[i] || TakeOutput(folder, i, sources[i], results[i])) continue;
+    DescribeFailure(results[i], outcome, sources[i], job, program, limit, linkedCount == 1);
   }
   return results;
 }

@@ -2,7 +2,7 @@
 // choices kept while the person moves between the workbooks of one source.
 #include <utility>
 
-#include "engine/EngineState.h"
+#include "engine/ApplicationSession.h"
 #include "engine/Module1.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
@@ -21,8 +21,7 @@ std::string ResolveWorkbookPath(const std::string& source, const std::string& li
     case kPathFile:
       return source;
     case kPathFolder: {
-      const std::string path =
-          (!source.empty() && source.back() == '/' ? source : source + "/") + listed;
+      const std::string path = FolderWithSlash(source) + listed;
       return GetPathKind(path) == kPathFile ? path : std::string();
     }
     default:
@@ -92,13 +91,9 @@ void Module1::ListSheets() {
   const std::string path = GetSelectedWorkbookPath();
   if (path.empty()) return;
 
-  std::unique_ptr<automation::Application> app;
-  automation::Workbook* source = nullptr;
-  bool sourceClosed = false;
-  bool appQuit = false;
   try {
     const int w = view_.SelectedIndex(ListId::kWorkbooks);
-    if (w == 0) throw AutomationError(kIndexOutOfBounds, "No workbook is selected");
+    if (w == 0) Fail(kIndexOutOfBounds, "No workbook is selected");
     std::string held;
     if (!ForceSheetReload) {
       held = SheetTable.Name(w, 1);  // read before the list on screen is stored
@@ -114,36 +109,20 @@ void Module1::ListSheets() {
         view_.SetChecked(ListId::kSheets, view_.Count(ListId::kSheets), SheetTable.Ticked(w, s));
       }
     } else {
-      app = CreateApplication(kApplicationClass);  // never an attached instance here
-      source = &app->Workbooks().Open(path);
-      app->DisplayAlerts(false);
-      const long count = source->Worksheets().Count();
+      ApplicationSession session(CreateApplication);  // never an attached instance here
+      automation::Workbook& source = session.Open(path);
+      const long count = source.Worksheets().Count();
       for (long i = 1; i <= count; ++i) {
-        const std::string name = source->Worksheets()(i).name();
+        const std::string name = source.Worksheets()(i).name();
         view_.Add(ListId::kSheets, name);
         view_.SetChecked(ListId::kSheets, view_.Count(ListId::kSheets), true);
         if (i <= SheetTable::kMaxSheets) SheetTable.Store(w, static_cast<int>(i), name, true);
       }
-      sourceClosed = true;
-      source->Close();
-      appQuit = true;
-      app->Quit();
+      session.Finish();
     }
   } catch (const std::exception& failure) {
-    // The failure that stopped the listing is the one shown; a clean-up call that fails as
-    // well adds nothing the person can act on.
-    if (source != nullptr && !sourceClosed) {
-      try {
-        source->Close();
-      } catch (const AutomationError&) {
-      }
-    }
-    if (app != nullptr && !appQuit) {
-      try {
-        app->Quit();
-      } catch (const AutomationError&) {
-      }
-    }
+    // The session has closed what it opened; the failure that stopped the listing is the one
+    // shown, its clean-up failures add nothing the person can act on.
     view_.ShowMessage(failure.what(), MessageIcon::kError);
     view_.ShowMessage(kOpenFailedMessage, MessageIcon::kError);
   }

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "spreadsheet/Error.h"
+
 namespace tabrend {
 
 // The three lists of the main window.
@@ -21,9 +23,6 @@ enum class ListId {
 enum SourceIcon : int { kIconWorkbookFile = 1, kIconFolder = 2, kIconMissingPath = 3 };
 
 enum class MessageIcon { kNone, kInformation, kError };
-
-// Error number of a list entry number outside 1..Count.
-inline constexpr long kIndexOutOfBounds = 35600;
 
 class MainView {
  public:

@@ -15,14 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/ApplicationSession.h"
 #include "engine/Automation.h"
 #include "engine/MainView.h"
 #include "engine/Naming.h"
 #include "engine/SheetTable.h"
 
 namespace tabrend::desktop {
-
-inline constexpr char kApplicationClass[] = "Excel.Application";
 
 // A folder source lists at most this many workbooks.
 inline constexpr int kMaxListedWorkbooks = SheetTable::kMaxWorkbooks;
@@ -59,8 +58,7 @@ std::string Timestamp(std::time_t when);
 
 class Module1 {
  public:
-  using ApplicationSource =
-      std::function<std::unique_ptr<automation::Application>(const std::string& className)>;
+  using ApplicationSource = tabrend::ApplicationSource;
 
   // The view must outlive the module.
   explicit Module1(MainView& view);
@@ -143,6 +141,10 @@ class Module1 {
   // --- Module state ------------------------------------------------------------------------
 
   tabrend::SheetTable SheetTable;
+  // True when ListSheets must read the sheets afresh from the workbook. False until the
+  // window's start-up sets it; only a workbook click clears it, for the length of its own
+  // ListSheets call.
+  bool ForceSheetReload = false;
   // Position in the workbook list of the workbook whose sheets the sheet list shows.
   int ShownWorkbook = 0;
   std::string OutputRoot;

@@ -6,6 +6,7 @@
 #include <random>
 #include <string_view>
 
+#include "engine/Paths.h"
 #include "spreadsheet/Text.h"
 
 namespace tabrend {
@@ -37,8 +38,15 @@ long LeadingWholeNumber(const std::string& text) {
   return static_cast<long>(std::nearbyint(value));  // default rounding: halves to even
 }
 
+// The first application version (12, Excel 2007) that writes .xlsx.
+constexpr long kFirstXlsxVersion = 12;
+// The ranges of the random numbers that stand in for a name cleaned away entirely, and that
+// lengthen one left with a single character.
+constexpr double kEmptyNameNumberRange = 1000000.0;
+constexpr double kShortNameNumberRange = 100.0;
+
 std::string OutputExtension(const std::string& versionText) {
-  return LeadingWholeNumber(GetMajorVersion(versionText)) < 12 ? "xls" : "xlsx";
+  return LeadingWholeNumber(GetMajorVersion(versionText)) < kFirstXlsxVersion ? "xls" : "xlsx";
 }
 
 std::string WorkbookName(const std::string& listedName) {
@@ -70,9 +78,9 @@ std::string CleanOutputName(const std::string& base, RandomSource& random) {
     if (std::string_view(kForbiddenChars).find(c) == std::string_view::npos) result.push_back(c);
   }
   if (!result.empty() && result.front() == ' ') result.clear();  // dropped, not trimmed
-  if (result.empty()) result = DrawNumberText(random, 1000000.0);
+  if (result.empty()) result = DrawNumberText(random, kEmptyNameNumberRange);
   if (result != base && spreadsheet::CharacterCount(result) < 2) {
-    result += DrawNumberText(random, 100.0);
+    result += DrawNumberText(random, kShortNameNumberRange);
   }
   return result;
 }
@@ -104,7 +112,7 @@ std::string OutputName(const std::string& listedName, const std::string& sheetNa
 
 std::string RunOutputNames::Claim(const std::string& folder, const std::string& name,
                                   const std::string& extension) {
-  const std::string prefix = !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+  const std::string prefix = FolderWithSlash(folder);
   std::string candidate = name + extension;
   for (int n = 2; !given_.insert(prefix + candidate).second; ++n)
     candidate = name + "_" + std::to_string(n) + extension;

@@ -3,15 +3,14 @@
 
 #include <sys/stat.h>
 
+#include "engine/Paths.h"
+
 namespace tabrend {
 
 namespace {
 
 bool IsHiddenName(const std::string& path) {
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const auto slash = trimmed.find_last_of('/');
-  const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+  const std::string name = LastComponentOf(path);
   return name.size() > 1 && name[0] == '.' && name != "..";
 }
 
@@ -31,6 +30,11 @@ int GetPathKind(const std::string& path) {
 bool FileExists(const std::string& path) {
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace tabrend

@@ -17,5 +17,7 @@ int GetPathKind(const std::string& path);
 // True when an ordinary file stands at path, hidden or not. For the tests that protect an
 // existing file: a hidden output file must not look absent and be written over.
 bool FileExists(const std::string& path);
+// The same for a folder.
+bool FolderExists(const std::string& path);
 
 }  // namespace tabrend

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <set>
 
+#include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
 
@@ -35,7 +36,7 @@ constexpr char kStagingSuffix[] = ".part";
 constexpr std::size_t kLongestStagedName = 240;
 
 [[noreturn]] void Refuse(const std::string& file, const std::string& why) {
-  throw AutomationError(kApplicationDefined, "'" + file + "' cannot be saved: " + why);
+  Fail("'" + file + "' cannot be saved: " + why);
 }
 
 // A name made from sheet and workbook names must not reach outside the folder it is for.
@@ -85,7 +86,7 @@ class StagingFolder {
     for (;;) {
       path_ = parent + "/" + kStagingPrefix + std::to_string(::getpid()) + "-" +
               std::to_string(counter++) + kStagingSuffix;
-      if (::mkdir(path_.c_str(), 0700) == 0) break;
+      if (::mkdir(path_.c_str(), kPrivateFolderMode) == 0) break;
       if (errno != EEXIST) Refuse(finalFile, "no file can be created in the folder '" + parent + "': " + std::strerror(errno));
     }
     onSignal_ = std::make_unique<RemovedOnSignal>(path_);
@@ -137,19 +138,24 @@ bool Place(const std::string& staged, const std::string& target, Placement place
   Refuse(file, "it cannot be put in place: " + std::string(std::strerror(errno)));
 }
 
+// The umask a process starts with on Debian, for a kernel that does not report it.
+constexpr mode_t kUsualUmask = 022;
+// An output takes its source's read and write bits only: it is never executable.
+constexpr mode_t kReadWriteBits = 0666;
+
 mode_t ProcessUmask() {
   // Read without changing it: umask() itself would set it, racing other threads.
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);)
     if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-  return 022;
+  return kUsualUmask;
 }
 
 }  // namespace
 
 mode_t OutputMode(mode_t sourceMode) {
   static const mode_t mask = ProcessUmask();
-  return sourceMode & 0666 & ~mask;
+  return sourceMode & kReadWriteBits & ~mask;
 }
 
 void RemoveAbandonedStaging(const std::string& folder) {
@@ -176,9 +182,8 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
                                const std::string& folder, const std::string& file,
                                const std::string& name, Placement placement) {
   CheckMadeName(file);
-  const std::string target = (!folder.empty() && folder.back() == '/' ? folder : folder + "/") + file;
-  struct stat info {};
-  if (::stat(ParentFolderOf(target).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+  const std::string target = FolderWithSlash(folder) + file;
+  if (!FolderExists(ParentFolderOf(target)))
     Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
   const std::string sourcePath = sheet.Parent().FullName();
   CheckTarget(target, sourcePath, FileNameOf(file));

@@ -10,9 +10,9 @@ namespace {
 void CheckBounds(int workbook, int sheet) {
   if (workbook < 0 || workbook > SheetTable::kMaxWorkbooks || sheet < 0 ||
       sheet > SheetTable::kMaxSheets) {
-    throw AutomationError(kSubscriptOutOfRange,
-                          "Subscript out of range: the sheet choices hold no entry for workbook " +
-                              std::to_string(workbook) + ", sheet " + std::to_string(sheet));
+    Fail(kSubscriptOutOfRange,
+         "Subscript out of range: the sheet choices hold no entry for workbook " +
+         std::to_string(workbook) + ", sheet " + std::to_string(sheet));
   }
 }
 

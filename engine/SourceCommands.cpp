@@ -1,5 +1,4 @@
 // The source-list commands and the clicks that browse sources and workbooks.
-#include "engine/EngineState.h"
 #include "engine/Module1.h"
 
 namespace tabrend::desktop {
@@ -21,10 +20,15 @@ class NormalPointerAtEnd {
 // The workbook click lists with ForceSheetReload off, and only for that call.
 class ChoicesKept {
  public:
-  ChoicesKept() { ForceSheetReload = false; }
-  ~ChoicesKept() { ForceSheetReload = true; }
+  explicit ChoicesKept(bool& forceSheetReload) : forceSheetReload_(forceSheetReload) {
+    forceSheetReload_ = false;
+  }
+  ~ChoicesKept() { forceSheetReload_ = true; }
   ChoicesKept(const ChoicesKept&) = delete;
   ChoicesKept& operator=(const ChoicesKept&) = delete;
+
+ private:
+  bool& forceSheetReload_;
 };
 
 }  // namespace
@@ -145,7 +149,7 @@ void Module1::ListView1_ItemClick() {
 void Module1::ListView2_ItemClick() {
   NormalPointerAtEnd pointer(view_);
   view_.SetWaitPointer(true);
-  ChoicesKept keep;
+  ChoicesKept keep(ForceSheetReload);
   ListSheets();
 }
 

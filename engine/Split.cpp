@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/ApplicationSession.h"
 #include "engine/Module1.h"
 #include "engine/PathKind.h"
+#include "engine/Paths.h"
 #include "engine/SheetOutput.h"
 
 namespace tabrend::desktop {
@@ -30,8 +32,8 @@ NameMode ModeOfEntry(int entry) {
 void RefuseSeparators(const std::string& file) {
   for (const char separator : {'/', '\\'}) {
     if (file.find(separator) != std::string::npos) {
-      throw AutomationError(kApplicationDefined, "'" + file + "' cannot be saved: a file name cannot hold \"" +
-                                                     std::string(1, separator) + "\"");
+      Fail("'" + file + "' cannot be saved: a file name cannot hold \"" +
+           std::string(1, separator) + "\"");
     }
   }
 }
@@ -84,25 +86,16 @@ int Module1::SplitWorkbook(int w) {
   const std::string path = GetWorkbookPath(w);
   if (path.empty()) return kSplitNothing;
 
-  std::unique_ptr<automation::Application> app;
-  automation::Workbook* source = nullptr;
-  bool sourceClosed = false;
-  bool appQuit = false;
   try {
-    try {
-      app = CreateApplication(kApplicationClass);
-    } catch (const AutomationError&) {
-      app = AttachApplication(kApplicationClass);
-    }
-    const std::string extension = OutputExtension(app->Version());
-    source = &app->Workbooks().Open(path);
-    app->DisplayAlerts(false);  // only now: prompts while opening are the person's to see
-    const long count = source->Worksheets().Count();
+    ApplicationSession session(CreateApplication, AttachApplication);
+    const std::string extension = OutputExtension(session.App().Version());
+    automation::Workbook& source = session.Open(path);
+    const long count = source.Worksheets().Count();
     view_.SetProgressMax(static_cast<int>(count));
     view_.RepaintNow();
     const bool followChoices = SheetTable.HoldsChoices(w);
     for (long j = 1; j <= count; ++j) {
-      automation::Sheet& sheet = source->Worksheets()(j);
+      automation::Sheet& sheet = source.Worksheets()(j);
       bool write = true;
       std::string name;
       if (followChoices && j <= SheetTable::kMaxSheets) {
@@ -117,31 +110,16 @@ int Module1::SplitWorkbook(int w) {
         const std::string file = OutputNames.Claim(TargetFolder, base, "." + extension);
         if (file != base + "." + extension)
           RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
-        WriteSheetFile(*app, sheet, TargetFolder, file, name);
+        WriteSheetFile(session.App(), sheet, TargetFolder, file, name);
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();
     }
-    sourceClosed = true;
-    source->Close();
-    appQuit = true;
-    app->Quit();
+    session.Finish();
   } catch (const std::exception& failure) {
+    // The session has closed what it opened; its clean-up failures add nothing the person
+    // can act on, so the failure shown is the one that stopped the split.
     view_.ShowMessage(failure.what(), MessageIcon::kNone);
-    // The failure shown is the one that stopped the split; a clean-up call that fails as
-    // well adds nothing the person can act on.
-    if (source != nullptr && !sourceClosed) {
-      try {
-        source->Close();
-      } catch (const AutomationError&) {
-      }
-    }
-    if (app != nullptr && !appQuit) {
-      try {
-        app->Quit();
-      } catch (const AutomationError&) {
-      }
-    }
     return kSplitFailed;  // RunningNumber stays: the next workbook's numbers continue
   }
   view_.SetProgressValue(0);
@@ -159,7 +137,7 @@ bool Module1::ChooseOutputFolder() {
   OutputRoot = *picked;
   while (!OutputRoot.empty() && OutputRoot.back() == '/') OutputRoot.pop_back();
   OutputRoot += "/" + Timestamp(Clock());
-  if (::mkdir(OutputRoot.c_str(), 0777) != 0) {
+  if (::mkdir(OutputRoot.c_str(), kNewFolderMode) != 0) {
     view_.ShowMessage(kFolderFailedMessage, MessageIcon::kNone);
     return false;
   }
@@ -168,7 +146,7 @@ bool Module1::ChooseOutputFolder() {
 }
 
 bool Module1::MakeTargetFolder() {
-  if (::mkdir(TargetFolder.c_str(), 0777) == 0) return true;
+  if (::mkdir(TargetFolder.c_str(), kNewFolderMode) == 0) return true;
   // A file of the candidate's name, or a folder the person may not write in: this workbook
   // fails like one the application could not split, and the run goes on.
   view_.ShowMessage("'" + TargetFolder + "' cannot be created: " + std::strerror(errno),

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "engine/Paths.h"
+
 namespace tabrend {
 
 bool HasWorkbookExtension(const std::string& name) {
@@ -21,7 +23,7 @@ bool HasWorkbookExtension(const std::string& name) {
 
 bool ListWorkbookFiles(const std::string& folder, std::vector<std::string>& names) {
   names.clear();
-  const std::string prefix = !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+  const std::string prefix = FolderWithSlash(folder);
   DIR* listing = ::opendir(prefix.c_str());
   if (listing == nullptr) return false;
   bool listed = true;

@@ -42,7 +42,7 @@ int ReportList::Count() const { return topLevelItemCount(); }
 
 QTreeWidgetItem* ReportList::Entry(int i) const {
   if (i < 1 || i > Count()) {
-    throw automation::AutomationError(kIndexOutOfBounds, "Index out of bounds");
+    Fail(kIndexOutOfBounds, "Index out of bounds");
   }
   return topLevelItem(i - 1);
 }
@@ -70,7 +70,7 @@ void ReportList::Add(const QString& text, int icon) { Insert(Count() + 1, text, 
 
 void ReportList::Insert(int i, const QString& text, int icon) {
   if (i < 1 || i > Count() + 1) {
-    throw automation::AutomationError(kIndexOutOfBounds, "Index out of bounds");
+    Fail(kIndexOutOfBounds, "Index out of bounds");
   }
   const bool wasEmpty = Count() == 0;
   auto* item = new QTreeWidgetItem(QStringList{text});

@@ -3,7 +3,6 @@
 
 #include "dialogs/CCommonDialogs.h"
 #include "dialogs/Prompts.h"
-#include "engine/EngineState.h"
 #include "engine/PathKind.h"
 #include "gui/Dialog1.h"
 #include "gui/Links.h"
@@ -213,7 +212,7 @@ void form1::Form_Load() {
   for (const char* mode : kNamingModes) Combo1->addItem(QString::fromLatin1(mode));
   Combo1->setCurrentIndex(0);
 
-  ForceSheetReload = true;
+  module1_.ForceSheetReload = true;
 }
 
 void form1::Form_Unload() {

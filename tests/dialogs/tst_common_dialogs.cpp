@@ -3,6 +3,7 @@
 #include "dialogs/CCommonDialogs.h"
 #include "dialogs/Prompts.h"
 #include "engine/Automation.h"
+#include "tests/gui/QtTestSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,19 +26,11 @@ using namespace tabrend::dialogs;
 namespace prompts = tabrend::prompts;
 using prompts::Kind;
 
+using tabrend::test::ErrorNumberOf;
+
 namespace {
 
 const QChar kNul(u'\0');
-
-// The error number a call throws, 0 when it throws nothing.
-long ErrorNumberOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const AutomationError& error) {
-    return error.Number();
-  }
-  return 0;
-}
 
 prompts::Answer Accept(const QString& path) {
   prompts::Answer answer;

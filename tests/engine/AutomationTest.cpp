@@ -122,6 +122,8 @@ struct NameCase {
   const char* problem;  // nullptr when accepted
 };
 
+void PrintTo(const NameCase& row, std::ostream* out) { *out << '"' << row.name << '"'; }
+
 class SheetNameTest : public testing::TestWithParam<NameCase> {};
 
 TEST_P(SheetNameTest, FollowsTheApplicationsRules) {
@@ -312,6 +314,8 @@ struct BadInput {
   const char* error;   // exact description, "{}" standing for the file name
   bool failsAtOpen;
 };
+
+void PrintTo(const BadInput& row, std::ostream* out) { *out << row.name; }
 
 class BadInputTest : public testing::TestWithParam<BadInput> {};
 

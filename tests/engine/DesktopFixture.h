@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/EngineState.h"
 #include "engine/Module1.h"
 #include "tests/engine/MemoryView.h"
 #include "tests/engine/WorkbookBatch.h"
@@ -14,7 +13,7 @@ namespace tabrend::test {
 class DesktopTest : public testing::Test {
  protected:
   DesktopTest() {
-    ForceSheetReload = true;  // as the window's start-up leaves it
+    engine_.ForceSheetReload = true;  // as the window's start-up leaves it
     engine_.CreateApplication = [this](const std::string& className) {
       ++applications_;
       return automation::CreateObject(className);

@@ -23,6 +23,8 @@ struct ListingCase {
   Names listed;
 };
 
+void PrintTo(const ListingCase& row, std::ostream* out) { *out << row.label; }
+
 class ListWorkbooksTest : public DesktopTest, public testing::WithParamInterface<ListingCase> {};
 
 TEST_P(ListWorkbooksTest, ListsTheSourcesWorkbooksAllTickedTheFirstSelected) {
@@ -81,6 +83,8 @@ struct PathCase {
   Names workbooks;      // entries of the workbook list, the first selected
   const char* expected; // relative; "" for empty text
 };
+
+void PrintTo(const PathCase& row, std::ostream* out) { *out << row.label; }
 
 class WorkbookPathTest : public DesktopTest, public testing::WithParamInterface<PathCase> {};
 

@@ -40,6 +40,10 @@ struct NameCase {
   Names expected;
 };
 
+void PrintTo(const NameCase& row, std::ostream* out) {
+  *out << "mode " << row.mode << " of " << row.listed << ", sheets " << testing::PrintToString(row.sheets);
+}
+
 class MakeOutputNameTest : public DesktopTest, public testing::WithParamInterface<NameCase> {};
 
 TEST_P(MakeOutputNameTest, NamesByTheComboEntryAndTheListedWorkbook) {
@@ -90,6 +94,8 @@ struct FolderCase {
   bool result;
   const char* message;  // "" for none
 };
+
+void PrintTo(const FolderCase& row, std::ostream* out) { *out << row.label; }
 
 class ChooseOutputFolderTest : public DesktopTest, public testing::WithParamInterface<FolderCase> {
  protected:
@@ -215,6 +221,8 @@ struct RefusedNameCase {
   const char* name;
   const char* description;  // part of the message shown
 };
+
+void PrintTo(const RefusedNameCase& row, std::ostream* out) { *out << row.label << " '" << row.name << "'"; }
 
 class RefusedNameTest : public SplitWorkbookTest,
                         public testing::WithParamInterface<RefusedNameCase> {};
@@ -382,6 +390,8 @@ struct ModeCase {
   int mode;
   Outputs outputs;  // relative to the run folder
 };
+
+void PrintTo(const ModeCase& row, std::ostream* out) { *out << "mode " << row.mode; }
 
 class SeparateModeTest : public SeparateTest, public testing::WithParamInterface<ModeCase> {};
 

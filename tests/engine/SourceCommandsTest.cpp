@@ -101,6 +101,8 @@ struct RemoveCase {
   Names workbooks;   // of the newly selected source
 };
 
+void PrintTo(const RemoveCase& row, std::ostream* out) { *out << "selected " << row.selected; }
+
 class RemoveTest : public SourcesTest, public testing::WithParamInterface<RemoveCase> {};
 
 TEST_P(RemoveTest, SelectsTheEntryBeforeAndListsIt) {
@@ -218,7 +220,7 @@ TEST_F(SourcesTest, ChoicesSurviveMovingBetweenWorkbooksWithoutReopeningThem) {
   EXPECT_EQ(view_.Ticks(ListId::kSheets), (Ticks{true, false, true}));
   ClickWorkbook(2);
   EXPECT_EQ(view_.Ticks(ListId::kSheets), (Ticks{false, true}));
-  EXPECT_TRUE(ForceSheetReload);
+  EXPECT_TRUE(engine_.ForceSheetReload);
   EXPECT_FALSE(view_.waitPointer);
 }
 

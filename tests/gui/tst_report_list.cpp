@@ -2,6 +2,7 @@
 // count as a click on an entry.
 #include "engine/Automation.h"
 #include "gui/ReportList.h"
+#include "tests/gui/QtTestSupport.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -10,22 +11,10 @@ using tabrend::automation::AutomationError;
 using tabrend::gui::ImageList;
 using tabrend::gui::ReportList;
 
+using tabrend::test::Entries;
+using tabrend::test::ErrorNumberOf;
+
 namespace {
-
-QStringList Texts(const ReportList& list) {
-  QStringList texts;
-  for (int i = 1; i <= list.Count(); ++i) texts << list.Text(i);
-  return texts;
-}
-
-long ErrorNumberOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const AutomationError& error) {
-    return error.Number();
-  }
-  return 0;
-}
 
 QPoint CentreOf(ReportList& list, int i) { return list.visualItemRect(list.topLevelItem(i - 1)).center(); }
 
@@ -83,7 +72,7 @@ void ReportListTest::insertRemoveAndMoveKeepTextAndIcon() {
   list.Remove(3);
   list.Insert(2, text, icon);
   list.Select(2);
-  QCOMPARE(Texts(list), (QStringList{"/a.xlsx", "/gone", "/folder"}));
+  QCOMPARE(Entries(list), (QStringList{"/a.xlsx", "/gone", "/folder"}));
   QCOMPARE(list.Icon(2), 3);
   QCOMPARE(list.topLevelItem(1)->icon(0).pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::red));
   QCOMPARE(list.SelectedIndex(), 2);

@@ -5,6 +5,7 @@
 #include "gui/Links.h"
 #include "gui/Setting.h"
 #include "gui/form1.h"
+#include "tests/gui/QtTestSupport.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -22,18 +23,10 @@ using tabrend::gui::Setting;
 using tabrend::gui::StateFiles;
 namespace prompts = tabrend::prompts;
 
+using tabrend::test::ReadBytes;
+using tabrend::test::WriteBytes;
+
 namespace {
-
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-  file.write(bytes);
-}
 
 // The person's part in a modal dialog.
 prompts::Answer Doing(std::function<void(QDialog&)> act) {
@@ -73,27 +66,15 @@ class SettingsAndAboutTest : public QObject {
   std::unique_ptr<QTemporaryDir> folder_;
 };
 
-void SettingsAndAboutTest::dialogReadsFirstLine_data() {
-  QTest::addColumn<QByteArray>("content");  // "<none>": no set.txt
-  QTest::addColumn<bool>("ticked");
-  QTest::newRow("1") << QByteArray("1\r\n") << true;
-  QTest::newRow("1 without line end") << QByteArray("1") << true;
-  QTest::newRow("1 then more lines") << QByteArray("1\r\n0\r\n") << true;
-  QTest::newRow("0") << QByteArray("0\r\n") << false;
-  // The box shows what the program does: only "0" stops the list being saved.
-  QTest::newRow("0 then more lines") << QByteArray("0\r\n1\r\n") << false;
-  QTest::newRow("empty") << QByteArray("") << true;
-  QTest::newRow("missing") << QByteArray("<none>") << true;
-  QTest::newRow("yes") << QByteArray("yes\r\n") << true;
-  QTest::newRow("0 followed by a lone LF") << QByteArray("0\n") << true;
-}
+void SettingsAndAboutTest::dialogReadsFirstLine_data() { tabrend::test::AddSaveListSettingRows(); }
 
 void SettingsAndAboutTest::dialogReadsFirstLine() {
-  QFETCH(QByteArray, content);
-  QFETCH(bool, ticked);
-  if (content != "<none>") WriteBytes(SetTxt(), content);
+  QFETCH(QByteArray, setting);
+  QFETCH(bool, saved);
+  if (setting != "<none>") WriteBytes(SetTxt(), setting);
   Setting dialog(Files());
-  QCOMPARE(dialog.Check1->isChecked(), ticked);
+  // The box shows what the program does.
+  QCOMPARE(dialog.Check1->isChecked(), saved);
 }
 
 void SettingsAndAboutTest::okWritesOneLine_data() {

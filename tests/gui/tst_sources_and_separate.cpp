@@ -3,8 +3,8 @@
 // unticking and renaming sheets, Separate in each naming mode, and what it shows. Every output
 // is read back by openpyxl.
 #include "dialogs/Prompts.h"
-#include "engine/EngineState.h"
 #include "gui/form1.h"
+#include "tests/gui/QtTestSupport.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -22,6 +22,8 @@ using tabrend::gui::form1;
 using tabrend::gui::ReportList;
 using tabrend::gui::StateFiles;
 namespace prompts = tabrend::prompts;
+
+using tabrend::test::Entries;
 
 namespace {
 
@@ -74,12 +76,6 @@ sys.stdout.buffer.write(''.join(l + '\n' for l in sorted(lines)).encode('utf-8')
 )"),
                                    {folder});
   return output.split(u'\n', Qt::SkipEmptyParts);
-}
-
-QStringList Entries(const ReportList& list) {
-  QStringList texts;
-  for (int i = 1; i <= list.Count(); ++i) texts << list.Text(i);
-  return texts;
 }
 
 QList<bool> Ticks(const ReportList& list) {
@@ -281,7 +277,7 @@ void SourcesAndSeparateTest::choicesSurviveMovingBetweenWorkbooksAndGoWithTheSou
   QCOMPARE(Ticks(*window_->ListView3), (QList<bool>{true, false, true}));
   Click(window_->ListView2, 2);
   QCOMPARE(Ticks(*window_->ListView3), (QList<bool>{false, true}));
-  QVERIFY(tabrend::ForceSheetReload);
+  QVERIFY(window_->Engine().ForceSheetReload);
 
   // Another source and back: every sheet ticked under its own name again.
   Click(window_->ListView1, 1);

@@ -32,6 +32,8 @@ struct Case {
   const char* expected;  // nullptr: the formula cannot be kept
 };
 
+void PrintTo(const Case& row, std::ostream* out) { *out << row.formula; }
+
 class RewriteFormulaTest : public testing::TestWithParam<Case> {};
 
 TEST_P(RewriteFormulaTest, KeepsRenamesOrRefuses) {

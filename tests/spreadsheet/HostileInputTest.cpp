@@ -367,6 +367,8 @@ struct Regression {
   const char* error;  // "" when every sheet splits
 };
 
+void PrintTo(const Regression& row, std::ostream* out) { *out << row.file; }
+
 class RegressionTest : public testing::TestWithParam<Regression> {};
 
 std::string RegressionsDir() { return std::string(TABREND_SOURCE_DIR) + "/tests/spreadsheet/regressions/"; }

@@ -41,10 +41,10 @@ from lo_cells import LoError, cell_name, lo_cells, parse_cell_name
 import xlsx_pkg
 
 
-def expand_ranges(specs):
+def expand_ranges(range_lists):
     cells = set()
-    for spec in specs:
-        for item in spec.replace(";", ",").split(","):
+    for range_list in range_lists:
+        for item in range_list.replace(";", ",").split(","):
             item = item.strip().replace("$", "")
             if not item:
                 continue

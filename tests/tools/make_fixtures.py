@@ -212,7 +212,7 @@ def make_values_types(path):
     wb = new_workbook(path)
     ws = wb.add_worksheet("Values")
     bold = wb.add_format({"bold": True})
-    fmt = lambda spec: wb.add_format({"num_format": spec})  # noqa: E731
+    fmt = lambda number_format: wb.add_format({"num_format": number_format})  # noqa: E731
     ws.set_column("A:A", 22)
     ws.set_column("B:B", 28)
     ws.write_row(0, 0, ["Kind", "Value"], bold)
@@ -253,9 +253,9 @@ def make_values_types(path):
              ("datetime", datetime.datetime(2023, 12, 31, 23, 59, 58), "dd/mm/yyyy hh:mm:ss"),
              ("time", datetime.time(12, 30), "hh:mm"), ("builtin 14", datetime.date(1999, 1, 2), 14),
              ("early", datetime.date(1900, 3, 1), "d mmm yyyy")]
-    for label, value, spec in dates:
+    for label, value, number_format in dates:
         ws.write_string(r, 0, label)
-        ws.write_datetime(r, 1, value, fmt(spec))
+        ws.write_datetime(r, 1, value, fmt(number_format))
         r += 1
     ws.write_string(r, 0, "styled blank")
     ws.write_blank(r, 1, None, wb.add_format({"bg_color": "#DDEEFF", "border": 1}))
@@ -265,9 +265,9 @@ def make_values_types(path):
     second.write_string(5, 0, "Plain text")
     second.write_number(5, 1, 99)
     dsheet = wb.add_worksheet("Dates")
-    for i, spec in enumerate((14, 15, 22, "mmm yyyy", "dddd", "[h]:mm:ss", "yyyy-mm-dd hh:mm")):
-        dsheet.write_datetime(i, 0, datetime.datetime(2020, 5, 17, 13, 45, 30), fmt(spec))
-        dsheet.write_string(i, 1, str(spec))
+    for i, number_format in enumerate((14, 15, 22, "mmm yyyy", "dddd", "[h]:mm:ss", "yyyy-mm-dd hh:mm")):
+        dsheet.write_datetime(i, 0, datetime.datetime(2020, 5, 17, 13, 45, 30), fmt(number_format))
+        dsheet.write_string(i, 1, str(number_format))
     wb.close()
 
 
@@ -374,8 +374,8 @@ def make_styles_merges_widths(path):
     for i, f in enumerate(aligns):
         ws.write_string(i, 4, "align %d wraps when long enough" % i, f)
     nums = ["0.000", "#,##0.00_);(#,##0.00)", '"USD "0.00', "mm/dd/yy", "@", "0%", "[Blue]0;[Red]-0"]
-    for i, spec in enumerate(nums):
-        ws.write_number(i, 5, 1234.5678 * (1 if i % 2 else -1), F({"num_format": spec}))
+    for i, number_format in enumerate(nums):
+        ws.write_number(i, 5, 1234.5678 * (1 if i % 2 else -1), F({"num_format": number_format}))
     ws.write_string(0, 6, "unlocked", F({"locked": False}))
     ws.write_formula(1, 6, "=1+1", F({"hidden": True}), 2)
     merge = F({"align": "center", "valign": "vcenter", "border": 2, "bg_color": "#FCE4D6"})
@@ -1062,12 +1062,12 @@ LO_SOURCES = ["values_types", "formulas_cross_sheet", "styles_merges_widths", "v
               "tables", "cond_formats", "validations", "hyperlinks"]
 
 
-def soffice_convert(files, filter_spec, outdir, timeout=240):
+def soffice_convert(files, convert_to, outdir, timeout=240):
     from lo_cells import make_profile, run_soffice
     root = tempfile.mkdtemp(prefix="fixtures_lo_")
     try:
         profile = make_profile(root, "never")
-        rc, out, err = run_soffice(["--convert-to", filter_spec, "--outdir", outdir] + files,
+        rc, out, err = run_soffice(["--convert-to", convert_to, "--outdir", outdir] + files,
                                    profile, timeout, root)
         return rc, out, err
     finally:
