@@ -45,15 +45,12 @@ class RangeReader {
   ~RangeReader() { XML_ParserFree(parser_); }
 
   std::vector<std::string> Read(const std::string& part) {
-    struct PastTheRange {};
-    try {
-      source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(part), [&](const char* data, std::size_t length) {
-        const XML_Status status = XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE);
-        if (finished_) throw PastTheRange{};  // the rest of the part is not needed
-        if (status == XML_STATUS_ERROR) Fail(source_.Label() + ": part " + part + " is not well-formed XML");
-      });
-    } catch (const PastTheRange&) {
-    }
+    source_.Pkg().Zip().StreamWhile(source_.Pkg().IndexOf(part), [&](const char* data, std::size_t length) {
+      const XML_Status status = XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE);
+      if (status == XML_STATUS_ERROR && !finished_)
+        Fail(source_.Label() + ": part " + part + " is not well-formed XML");
+      return !finished_;  // the rest of the part is not needed
+    });
     return texts_;
   }
 

@@ -11,7 +11,7 @@ namespace tabrend::spreadsheet {
 
 namespace {
 
-std::string FolderOf(std::string_view part) {
+std::string FolderWithSlashOf(std::string_view part) {
   const auto slash = part.find_last_of('/');
   return slash == std::string_view::npos ? std::string() : std::string(part.substr(0, slash + 1));
 }
@@ -38,7 +38,7 @@ std::string_view RelationshipKind(std::string_view type) {
 }
 
 std::string RelationshipsPartOf(std::string_view part) {
-  const std::string folder = FolderOf(part);
+  const std::string folder = FolderWithSlashOf(part);
   const std::string name(part.substr(folder.size()));
   return folder + "_rels/" + name + ".rels";
 }
@@ -47,7 +47,7 @@ std::string ResolvePartName(std::string_view sourcePart, std::string_view target
   std::string path = PercentDecoded(target);
   const auto fragment = path.find('#');
   if (fragment != std::string::npos) path.erase(fragment);
-  if (path.empty() || path.front() != '/') path = FolderOf(sourcePart) + path;
+  if (path.empty() || path.front() != '/') path = FolderWithSlashOf(sourcePart) + path;
   // Normalise "." and ".." segments; a target that climbs above the package root stays at it.
   std::vector<std::string> segments;
   std::size_t start = 0;
@@ -67,7 +67,7 @@ std::string ResolvePartName(std::string_view sourcePart, std::string_view target
 }
 
 std::string RelativeTarget(std::string_view fromPart, std::string_view toPart) {
-  const std::string fromFolder = FolderOf(fromPart);
+  const std::string fromFolder = FolderWithSlashOf(fromPart);
   std::size_t common = 0;
   // Count the shared leading folders.
   for (std::size_t i = 0; i < fromFolder.size() && i < toPart.size() && fromFolder[i] == toPart[i]; ++i)

@@ -163,6 +163,14 @@ std::string ZipReader::Read(std::uint64_t index) const {
 
 void ZipReader::Stream(std::uint64_t index,
                        const std::function<void(const char*, std::size_t)>& sink) const {
+  StreamWhile(index, [&](const char* data, std::size_t length) {
+    sink(data, length);
+    return true;
+  });
+}
+
+void ZipReader::StreamWhile(std::uint64_t index,
+                            const std::function<bool(const char*, std::size_t)>& sink) const {
   zip_stat_t st;
   zip_stat_init(&st);
   if (zip_stat_index(archive_, index, 0, &st) != 0) st.valid = 0;
@@ -187,11 +195,13 @@ void ZipReader::Stream(std::uint64_t index,
   }
   std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> guard(file, zip_fclose);
   std::uint64_t total = 0;
+  bool wanted = true;
   const auto counted = [&](const char* data, std::size_t length) {
+    if (!wanted) return;
     total += length;
     if (total > declared)  // the directory lied about the size
       Fail(label_ + " is damaged: part " + names_[index] + " is longer than its directory says");
-    sink(data, length);
+    wanted = sink(data, length);
   };
   const auto unreadable = [&](const std::string& why) {
     Fail(label_ + " is damaged: part " + names_[index] + " cannot be read (" + why + ")");
@@ -206,9 +216,11 @@ void ZipReader::Stream(std::uint64_t index,
     if (got == 0) break;
     if (!inflater) {
       counted(buffer.data(), static_cast<std::size_t>(got));
+      if (!wanted) return;
       continue;
     }
     const Inflater::State state = inflater->Write(buffer.data(), static_cast<std::size_t>(got), counted);
+    if (!wanted) return;
     if (state == Inflater::State::kInvalid) unreadable("Compressed data invalid");
     ended = state == Inflater::State::kEnded;
   }

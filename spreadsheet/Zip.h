@@ -36,6 +36,9 @@ class ZipReader {
   std::string Read(std::uint64_t index) const;
   // The decompressed part in chunks, for parts of any size within the limits.
   void Stream(std::uint64_t index, const std::function<void(const char*, std::size_t)>& sink) const;
+  // The same until `sink` returns false, for readers that need only the start of a part; the
+  // part's end checks are then skipped with the rest of it.
+  void StreamWhile(std::uint64_t index, const std::function<bool(const char*, std::size_t)>& sink) const;
 
   // "'Q1.xlsx'", for messages.
   const std::string& Label() const { return label_; }
