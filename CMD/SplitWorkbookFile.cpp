@@ -37,7 +37,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
     } catch (const automation::AutomationError&) {
       app = AttachApplication(kApplicationClass);
     }
-    const std::string extension = OutputExtension(app->Version());
+    const std::string extension = OutputExtensionFor(Format, app->Version());
     source = &app->Workbooks().Open(path);
     app->DisplayAlerts(false);  // only now: prompts while opening are the user's to see
     const long count = source->Worksheets().Count();
@@ -56,7 +56,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
         continue;
       }
       const SheetFileResult result = WriteSheetFile(
-          *app, sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly);
+          *app, sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly, Format);
       if (!result.placed) {  // another run wrote it meanwhile
         report.skipped.push_back(file);
         continue;

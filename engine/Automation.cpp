@@ -4,11 +4,14 @@
 #include "engine/Automation.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "engine/Conversion.h"
 #include "engine/Paths.h"
+#include "spreadsheet/CsvWriter.h"
 #include "spreadsheet/SourceWorkbook.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/WorkbookWriter.h"
@@ -110,7 +113,7 @@ class WorkbookImpl : public Workbook {
     return allSheets_;
   }
 
-  void SaveAs(const std::string& path) override;
+  void SaveAs(const std::string& path, XlFileFormat format) override;
   void Save() override;
   void Close() override;
   std::string Name() const override { return name_; }
@@ -154,6 +157,7 @@ class WorkbookImpl : public Workbook {
   Collection worksheets_{*this, true};
   Collection allSheets_{*this, false};
   std::vector<std::string> lossReport_;
+  XlFileFormat format_ = xlOpenXMLWorkbook;  // of the last SaveAs
   bool closed_ = false;
 };
 
@@ -217,6 +221,21 @@ void SheetImpl::CheckAlive() const {
 Workbook& SheetImpl::Parent() {
   CheckAlive();
   return *book_;
+}
+
+// A blank worksheet as CSV: one empty line, written beside path and renamed into place.
+void WriteBlankCsv(const std::string& path) {
+  const std::string scratch = path + ".tabrend-blank";
+  std::FILE* file = std::fopen(scratch.c_str(), "wb");
+  const bool written = file != nullptr && std::fputs("\r\n", file) >= 0;
+  if (file != nullptr && std::fclose(file) != 0 && written) {
+    ::unlink(scratch.c_str());
+    throw AutomationError(kApplicationDefined, "'" + FileNameOf(path) + "' cannot be saved: the file cannot be written");
+  }
+  if (!written || ::rename(scratch.c_str(), path.c_str()) != 0) {
+    ::unlink(scratch.c_str());
+    throw AutomationError(kApplicationDefined, "'" + FileNameOf(path) + "' cannot be saved: the file cannot be written");
+  }
 }
 
 // The application's rules for a sheet name; "" when the name is acceptable.
@@ -316,7 +335,7 @@ bool WorkbookImpl::IsSourceFile(const std::string& path) const {
          a.st_ino == b.st_ino;
 }
 
-void WorkbookImpl::SaveAs(const std::string& path) {
+void WorkbookImpl::SaveAs(const std::string& path, XlFileFormat format) {
   CheckOpen();
   const std::string file = FileNameOf(path);
   const std::string label = "'" + file + "'";
@@ -337,6 +356,10 @@ void WorkbookImpl::SaveAs(const std::string& path) {
     if (book->IsSourceFile(path))
       throw AutomationError(kApplicationDefined, label + " cannot be saved: it is open as a source workbook, "
                                                          "which is never written");
+  if (format != xlOpenXMLWorkbook && format != xlCSVUTF8)
+    throw AutomationError(kApplicationDefined, label + " cannot be saved: file format " + std::to_string(format) +
+                                                   " is not available");
+  format_ = format;
   Write(path);
   savedPath_ = path;
   name_ = file;
@@ -353,6 +376,20 @@ void WorkbookImpl::Save() {
 }
 
 void WorkbookImpl::Write(const std::string& path) {
+  if (format_ == xlCSVUTF8) {
+    // The text of the first worksheet; a blank one is a single empty line.
+    lossReport_.clear();
+    for (const auto& sheet : sheets_) {
+      if (sheet->Kind() != SheetKind::kWorksheet) continue;
+      if (sheet->Source()) {
+        spreadsheet::WriteCsvFile(*sheet->Source(), sheet->SourceIndex(), path);
+        return;
+      }
+      break;
+    }
+    WriteBlankCsv(path);
+    return;
+  }
   std::vector<spreadsheet::OutputSheet> sheets;
   for (const auto& sheet : sheets_) {
     if (sheet->Kind() != SheetKind::kWorksheet) continue;  // chart sheets are not written by this engine

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <set>
 
+#include "engine/Naming.h"
 #include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
 
@@ -79,7 +80,7 @@ void SweepOnce(const std::string& folder) {
 // long as the object lives, which tells a later sweep that its owner is alive.
 class StagingFolder {
  public:
-  StagingFolder(const std::string& parent, const std::string& finalFile) {
+  StagingFolder(const std::string& parent, const std::string& finalFile, const std::string& extension) {
     SweepOnce(parent);
     static std::atomic<unsigned> counter{0};
     for (;;) {
@@ -91,7 +92,7 @@ class StagingFolder {
     onSignal_ = std::make_unique<RemovedOnSignal>(path_);
     lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock_ >= 0) ::flock(lock_, LOCK_EX);
-    file_ = path_ + "/" + (finalFile.size() <= kLongestStagedName ? finalFile : "output.xlsx");
+    file_ = path_ + "/" + (finalFile.size() <= kLongestStagedName ? finalFile : "output." + extension);
   }
   ~StagingFolder() {
     RemoveTree(path_.c_str());
@@ -147,6 +148,15 @@ mode_t ProcessUmask() {
 
 }  // namespace
 
+std::string OutputExtensionFor(OutputFormat format, const std::string& versionText) {
+  switch (format) {
+    case OutputFormat::kCsv: return "csv";
+    case OutputFormat::kPdf: return "pdf";
+    case OutputFormat::kWorkbook: break;
+  }
+  return OutputExtension(versionText);
+}
+
 mode_t OutputMode(mode_t sourceMode) {
   static const mode_t mask = ProcessUmask();
   return sourceMode & 0666 & ~mask;
@@ -174,20 +184,24 @@ void RemoveAbandonedStaging(const std::string& folder) {
 
 SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
                                const std::string& folder, const std::string& file,
-                               const std::string& name, Placement placement) {
+                               const std::string& name, Placement placement, OutputFormat format) {
   CheckMadeName(file);
+  if (format == OutputFormat::kPdf) {
+    // PDF output: the one place its writer goes.
+    throw AutomationError(kApplicationDefined, "PDF output is not available");
+  }
   const std::string target = (!folder.empty() && folder.back() == '/' ? folder : folder + "/") + file;
   struct stat info {};
   if (::stat(ParentFolderOf(target).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
   const std::string sourcePath = sheet.Parent().FullName();
   CheckTarget(target, sourcePath, FileNameOf(file));
-  StagingFolder staging(ParentFolderOf(target), FileNameOf(file));
+  StagingFolder staging(ParentFolderOf(target), FileNameOf(file), OutputExtensionFor(format, app.Version()));
   automation::Workbook* output = nullptr;
   bool closeCalled = false;
   try {
     output = &app.Workbooks().Add();
-    output->SaveAs(staging.File());
+    output->SaveAs(staging.File(), format == OutputFormat::kCsv ? automation::xlCSVUTF8 : automation::xlOpenXMLWorkbook);
     sheet.Copy(output->Sheets()(1));
     for (long k = output->Sheets().Count(); k >= 2; --k) output->Sheets()(k).Delete();
     output->Sheets()(1).name(name);

@@ -94,7 +94,7 @@ int Module1::SplitWorkbook(int w) {
     } catch (const AutomationError&) {
       app = AttachApplication(kApplicationClass);
     }
-    const std::string extension = OutputExtension(app->Version());
+    const std::string extension = OutputExtensionFor(Format, app->Version());
     source = &app->Workbooks().Open(path);
     app->DisplayAlerts(false);  // only now: prompts while opening are the person's to see
     const long count = source->Worksheets().Count();
@@ -117,7 +117,7 @@ int Module1::SplitWorkbook(int w) {
         const std::string file = OutputNames.Claim(TargetFolder, base, "." + extension);
         if (file != base + "." + extension)
           RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
-        WriteSheetFile(*app, sheet, TargetFolder, file, name);
+        WriteSheetFile(*app, sheet, TargetFolder, file, name, Placement::kReplace, Format);
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -65,10 +66,19 @@ struct Cell {
   std::uint32_t row = 0, column = 0;
   std::size_t style = 0;
   std::string type, value;
-  bool hasValue = false;
+  bool hasValue = false, hasFormula = false;
+
+  // A value to show; false for a formula saved without its result.
+  bool Shows() const { return hasValue && (!value.empty() || type == "str" || type == "inlineStr"); }
 };
 
-// Streams a sheet part and calls onCell for every cell that holds a value.
+std::string ReferenceOf(std::uint32_t row, std::uint32_t column) {
+  std::string letters;
+  for (; column > 0; column = (column - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (column - 1) % 26));
+  return letters + std::to_string(row);
+}
+
+// Streams a sheet part and calls onCell for every cell that holds a value or a formula.
 class Scanner {
  public:
   Scanner(const SourceWorkbook& source, std::size_t sheetIndex, std::function<void(const Cell&)> onCell)
@@ -105,6 +115,7 @@ class Scanner {
     if (s.inCell_) {
       ++s.depth_;
       if (local == "rPh") ++s.phonetic_;
+      if (s.depth_ == 1 && local == "f") s.cell_.hasFormula = true;
       if ((s.depth_ == 1 && local == "v") || (local == "t" && s.phonetic_ == 0 && s.cell_.type == "inlineStr")) {
         s.collecting_ = true;
         s.cell_.hasValue = true;
@@ -122,7 +133,7 @@ class Scanner {
       s.cell_.type.clear();
       s.cell_.value.clear();
       s.cell_.style = 0;
-      s.cell_.hasValue = false;
+      s.cell_.hasValue = s.cell_.hasFormula = false;
       ++s.column_;
       for (int i = 0; attributes[i] != nullptr; i += 2) {
         const char* key = attributes[i];
@@ -152,8 +163,7 @@ class Scanner {
       return;
     }
     s.inCell_ = false;
-    if (!s.cell_.hasValue) return;
-    if (s.cell_.value.empty() && s.cell_.type != "str" && s.cell_.type != "inlineStr") return;
+    if (!s.cell_.Shows() && !s.cell_.hasFormula) return;
     s.cell_.row = s.row_;
     s.cell_.column = s.column_;
     s.onCell_(s.cell_);
@@ -228,12 +238,31 @@ std::string CsvField(std::string_view text) {
 void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink) {
   if (sheetIndex >= source.Sheets().size() || source.Sheets()[sheetIndex].part.empty())
     Fail(source.Label() + ": sheet " + std::to_string(sheetIndex + 1) + " has no worksheet part");
-  // First the rectangle that holds values.
+  // First the rectangle that holds values, and the formulas saved without their results.
   std::uint32_t lastRow = 0, lastColumn = 0;
+  std::vector<std::string> unsaved;
   Scanner(source, sheetIndex, [&](const Cell& cell) {
+    if (!cell.Shows()) {
+      unsaved.push_back(ReferenceOf(cell.row, cell.column));
+      return;
+    }
     lastRow = std::max(lastRow, cell.row);
     lastColumn = std::max(lastColumn, cell.column);
   }).Scan();
+  // Those show what the calculator (LibreOffice, when the workbook was opened with one)
+  // makes of them; without one they stay empty.
+  std::map<std::string, CellResult> calculated;
+  if (!unsaved.empty() && source.Calculator() != nullptr) {
+    calculated = source.Calculator()->Calculate(source, sheetIndex, unsaved).cells;
+    for (const auto& [reference, result] : calculated) {
+      if (result.value.empty() && result.type != "str") continue;
+      const auto digits = reference.find_first_of("0123456789");
+      std::uint32_t column = 0;
+      for (std::size_t i = 0; i < digits; ++i) column = column * 26 + static_cast<std::uint32_t>(reference[i] - 'A' + 1);
+      lastRow = std::max(lastRow, static_cast<std::uint32_t>(std::strtoul(reference.c_str() + digits, nullptr, 10)));
+      lastColumn = std::max(lastColumn, column);
+    }
+  }
 
   Buffered out(sink);
   if (lastRow == 0) {
@@ -262,7 +291,17 @@ void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSin
       emitRow();
       for (++row; row < cell.row; ++row) emptyRow();
     }
-    fields[cell.column - 1] = CsvField(CellText(source, formats, cell));
+    if (cell.Shows()) {
+      fields[cell.column - 1] = CsvField(CellText(source, formats, cell));
+      return;
+    }
+    const auto found = calculated.find(ReferenceOf(cell.row, cell.column));
+    if (found == calculated.end()) return;
+    Cell result = cell;
+    result.type = found->second.type == "n" ? "" : found->second.type;
+    result.value = found->second.value;
+    result.hasValue = true;
+    fields[cell.column - 1] = CsvField(CellText(source, formats, result));
   }).Scan();
   emitRow();
   for (++row; row <= lastRow; ++row) emptyRow();

@@ -4,7 +4,9 @@
 // after every row.
 //
 // The text covers the rectangle from A1 to the last row and the last column that hold a
-// value, as LibreOffice's CSV export does: every row has the same number of fields. A merged
+// value, as LibreOffice's CSV export does: every row has the same number of fields. A formula
+// saved without its result shows what the source's ResultCalculator makes of it (nothing
+// when the source has none). A merged
 // area shows its value in its top-left cell, as the sheet stores it. The sheet part is
 // streamed twice (once for the rectangle, once for the text), so memory stays flat whatever
 // the sheet's size.
