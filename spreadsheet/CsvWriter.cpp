@@ -184,6 +184,15 @@ class Scanner {
   bool inCell_ = false, collecting_ = false, refused_ = false;
 };
 
+// A string cell whose text is empty stands outside the rectangle, as in LibreOffice.
+bool EmptyString(const SourceWorkbook& source, const Cell& cell) {
+  if (cell.type == "inlineStr") return cell.value.empty();
+  if (cell.type != "s") return false;
+  const auto& items = source.Strings().items;
+  const auto index = std::strtoul(cell.value.c_str(), nullptr, 10);
+  return index >= items.size() || SharedStringText(std::string(items[index])).empty();
+}
+
 // What a cell shows.
 std::string CellText(const SourceWorkbook& source, CellFormats& formats, const Cell& cell) {
   const NumberFormat* format = formats.Of(cell.style);
@@ -246,6 +255,7 @@ void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSin
       unsaved.push_back(ReferenceOf(cell.row, cell.column));
       return;
     }
+    if (EmptyString(source, cell)) return;
     lastRow = std::max(lastRow, cell.row);
     lastColumn = std::max(lastColumn, cell.column);
   }).Scan();

@@ -198,7 +198,7 @@ std::string_view BuiltInNumberFormat(unsigned id) {
     case 19: return "h:mm:ss AM/PM";
     case 20: return "hh:mm";
     case 21: return "hh:mm:ss";
-    case 22: return "m/d/yyyy hh:mm";
+    case 22: return "m/d/yyyy h:mm";
     case 27: case 28: case 29: case 30: case 31: case 36: return "m/d/yyyy";
     case 32: case 33: case 34: case 35: return "hh:mm:ss";
     case 37: case 38: return "#,##0_);(#,##0)";
@@ -231,6 +231,13 @@ namespace {
 using Section = NumberFormat::Section;
 
 void ParseSection(std::string_view code, Section& section) {
+  // The system's long date and time stand for the en-US ones.
+  if (code.find("[$-F800]") != std::string_view::npos || code.find("[$-f800]") != std::string_view::npos)
+    code = "dddd, mmmm d, yyyy";
+  else if (code.find("[$-F400]") != std::string_view::npos || code.find("[$-f400]") != std::string_view::npos)
+    code = "hh:mm:ss AM/PM";
+  // Blanks that open a section are not shown.
+  while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
   auto& tokens = section.tokens;
   auto literal = [&](std::string text) {
     if (!tokens.empty() && tokens.back().kind == Kind::kLiteral) tokens.back().text += text;
