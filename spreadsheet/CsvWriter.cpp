@@ -16,6 +16,7 @@
 #include "spreadsheet/CellReader.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/NumberFormat.h"
+#include "spreadsheet/Package.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -71,6 +72,13 @@ struct Cell {
   // A value to show; false for a formula saved without its result.
   bool Shows() const { return hasValue && (!value.empty() || type == "str" || type == "inlineStr"); }
 };
+
+std::uint32_t ColumnOf(const std::string& letters) {
+  std::uint32_t column = 0;
+  for (const char c : letters)
+    column = column * 26 + static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
+  return column;
+}
 
 std::string ReferenceOf(std::uint32_t row, std::uint32_t column) {
   std::string letters;
@@ -204,7 +212,12 @@ std::string CellText(const SourceWorkbook& source, CellFormats& formats, const C
     return format ? format->FormatText(text) : text;
   }
   if (t == "str" || t == "inlineStr") return format ? format->FormatText(cell.value) : cell.value;
-  if (t == "b") return cell.value == "1" || cell.value == "true" ? "TRUE" : "FALSE";
+  if (t == "b") {
+    // A number format other than General shows the truth as the number it is.
+    const bool truth = cell.value == "1" || cell.value == "true";
+    if (format) return format->Format(truth ? 1 : 0, formats.Date1904());
+    return truth ? "TRUE" : "FALSE";
+  }
   if (t == "e" || t == "d") return cell.value;
   char* end = nullptr;
   const double number = std::strtod(cell.value.c_str(), &end);
@@ -259,6 +272,25 @@ void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSin
     lastRow = std::max(lastRow, cell.row);
     lastColumn = std::max(lastColumn, cell.column);
   }).Scan();
+  // A cell with a note belongs to the area, as in LibreOffice, even without a value.
+  const std::string& part = source.Sheets()[sheetIndex].part;
+  for (const Relationship& relationship : source.Pkg().RelationshipsOf(part)) {
+    if (relationship.external || RelationshipKind(relationship.type) != "comments" ||
+        !source.Pkg().Has(relationship.targetPart))
+      continue;
+    pugi::xml_document comments;
+    ParseXml(comments, source.Pkg().Read(relationship.targetPart), source.Label(), relationship.targetPart);
+    for (const pugi::xml_node list : comments.first_child().children()) {
+      if (LocalName(list) != "commentList") continue;
+      for (const pugi::xml_node comment : list.children()) {
+        const std::string reference = AttributeByLocalName(comment, "ref").value();
+        const auto digits = reference.find_first_of("0123456789");
+        if (digits == 0 || digits == std::string::npos) continue;
+        lastRow = std::max(lastRow, static_cast<std::uint32_t>(std::strtoul(reference.c_str() + digits, nullptr, 10)));
+        lastColumn = std::max(lastColumn, ColumnOf(reference.substr(0, digits)));
+      }
+    }
+  }
   // Those show what the calculator (LibreOffice, when the workbook was opened with one)
   // makes of them; without one they stay empty.
   std::map<std::string, CellResult> calculated;
@@ -267,10 +299,8 @@ void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSin
     for (const auto& [reference, result] : calculated) {
       if (result.value.empty() && result.type != "str") continue;
       const auto digits = reference.find_first_of("0123456789");
-      std::uint32_t column = 0;
-      for (std::size_t i = 0; i < digits; ++i) column = column * 26 + static_cast<std::uint32_t>(reference[i] - 'A' + 1);
       lastRow = std::max(lastRow, static_cast<std::uint32_t>(std::strtoul(reference.c_str() + digits, nullptr, 10)));
-      lastColumn = std::max(lastColumn, column);
+      lastColumn = std::max(lastColumn, ColumnOf(reference.substr(0, digits)));
     }
   }
 

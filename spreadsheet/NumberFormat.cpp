@@ -59,6 +59,28 @@ bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view wo
   return true;
 }
 
+// Bytes of the UTF-8 character at `at` (0 past the end).
+std::size_t CharacterLength(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return 0;
+  std::size_t n = 1;
+  if (static_cast<unsigned char>(text[at]) >= 0xC0)
+    while (at + n < text.size() && (static_cast<unsigned char>(text[at + n]) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
+// "_x" leaves room for x: as many blanks as x is wide in LibreOffice's rough measure (two
+// for any character beyond ASCII).
+std::size_t BlankWidth(std::string_view text, std::size_t at) {
+  static constexpr unsigned char kWidths[96] = {
+      1, 1, 2, 2, 3, 2, 1, 1, 1, 1, 1, 2, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 2, 2, 2, 2,
+      3, 2, 2, 2, 2, 2, 2, 3, 2, 1, 2, 2, 2, 3, 3, 3, 2, 3, 2, 2, 2, 2, 2, 3, 2, 2, 2, 1, 1, 1, 2, 2,
+      1, 2, 2, 2, 2, 2, 1, 2, 2, 1, 1, 2, 1, 3, 2, 2, 2, 2, 1, 2, 1, 2, 2, 2, 2, 2, 2, 1, 1, 1, 2, 1};
+  if (at >= text.size()) return 0;
+  const auto c = static_cast<unsigned char>(text[at]);
+  if (c < 32) return 0;
+  return c < 128 ? kWidths[c - 32] : 2;
+}
+
 constexpr std::array<const char*, 12> kMonths = {"January", "February", "March",     "April",   "May",      "June",
                                                  "July",    "August",   "September", "October", "November", "December"};
 constexpr std::array<const char*, 7> kDays = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
@@ -251,13 +273,14 @@ void ParseSection(std::string_view code, Section& section) {
       literal(std::string(code.substr(i + 1, (end == std::string_view::npos ? code.size() : end) - i - 1)));
       i = end == std::string_view::npos ? code.size() : end + 1;
     } else if (c == '\\' || c == '!') {
-      if (i + 1 < code.size()) literal(std::string(1, code[i + 1]));
-      i += 2;
+      const std::size_t n = CharacterLength(code, i + 1);
+      literal(std::string(code.substr(std::min(i + 1, code.size()), n)));
+      i += 1 + n;
     } else if (c == '_') {
-      literal(" ");
-      i += 2;
+      literal(std::string(BlankWidth(code, i + 1), ' '));
+      i += 1 + CharacterLength(code, i + 1);
     } else if (c == '*') {
-      i += 2;  // no column width to fill
+      i += 1 + CharacterLength(code, i + 1);  // no column width to fill
     } else if (c == '[') {
       const auto end = code.find(']', i);
       const std::string_view tag = code.substr(i + 1, (end == std::string_view::npos ? code.size() : end) - i - 1);
