@@ -192,13 +192,29 @@ class Scanner {
   bool inCell_ = false, collecting_ = false, refused_ = false;
 };
 
+// The text of shared string `index`. Most items are one plain run, "<si><t>text</t></si>",
+// read here without a parser; anything else (runs, phonetics, prefixes) goes through one.
+std::string StringText(const SourceWorkbook& source, std::size_t index) {
+  const auto& items = source.Strings().items;
+  if (index >= items.size()) return {};
+  const std::string_view item = items[index];
+  for (const std::string_view open : {std::string_view("<si><t>"), std::string_view("<si><t xml:space=\"preserve\">")}) {
+    constexpr std::string_view kClose = "</t></si>";
+    if (item.size() < open.size() + kClose.size() || item.substr(0, open.size()) != open ||
+        item.substr(item.size() - kClose.size()) != kClose)
+      continue;
+    const std::string_view body = item.substr(open.size(), item.size() - open.size() - kClose.size());
+    if (body.find_first_of("<&\r") != std::string_view::npos) break;
+    return std::string(body);
+  }
+  return SharedStringText(std::string(item));
+}
+
 // A string cell whose text is empty stands outside the rectangle, as in LibreOffice.
 bool EmptyString(const SourceWorkbook& source, const Cell& cell) {
   if (cell.type == "inlineStr") return cell.value.empty();
   if (cell.type != "s") return false;
-  const auto& items = source.Strings().items;
-  const auto index = std::strtoul(cell.value.c_str(), nullptr, 10);
-  return index >= items.size() || SharedStringText(std::string(items[index])).empty();
+  return StringText(source, std::strtoul(cell.value.c_str(), nullptr, 10)).empty();
 }
 
 // What a cell shows.
@@ -206,9 +222,7 @@ std::string CellText(const SourceWorkbook& source, CellFormats& formats, const C
   const NumberFormat* format = formats.Of(cell.style);
   const std::string& t = cell.type;
   if (t == "s") {
-    const auto& items = source.Strings().items;
-    const auto index = std::strtoul(cell.value.c_str(), nullptr, 10);
-    std::string text = index < items.size() ? SharedStringText(std::string(items[index])) : std::string();
+    std::string text = StringText(source, std::strtoul(cell.value.c_str(), nullptr, 10));
     return format ? format->FormatText(text) : text;
   }
   if (t == "str" || t == "inlineStr") return format ? format->FormatText(cell.value) : cell.value;
