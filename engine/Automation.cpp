@@ -4,10 +4,8 @@
 #include "engine/Automation.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "engine/Conversion.h"
 #include "engine/Paths.h"
@@ -223,21 +221,6 @@ Workbook& SheetImpl::Parent() {
   return *book_;
 }
 
-// A blank worksheet as CSV: one empty line, written beside path and renamed into place.
-void WriteBlankCsv(const std::string& path) {
-  const std::string scratch = path + ".tabrend-blank";
-  std::FILE* file = std::fopen(scratch.c_str(), "wb");
-  const bool written = file != nullptr && std::fputs("\r\n", file) >= 0;
-  if (file != nullptr && std::fclose(file) != 0 && written) {
-    ::unlink(scratch.c_str());
-    throw AutomationError(kApplicationDefined, "'" + FileNameOf(path) + "' cannot be saved: the file cannot be written");
-  }
-  if (!written || ::rename(scratch.c_str(), path.c_str()) != 0) {
-    ::unlink(scratch.c_str());
-    throw AutomationError(kApplicationDefined, "'" + FileNameOf(path) + "' cannot be saved: the file cannot be written");
-  }
-}
-
 // The application's rules for a sheet name; "" when the name is acceptable.
 std::string SheetNameProblem(const std::string& name) {
   if (name.empty()) return "a sheet name cannot be empty";
@@ -387,7 +370,7 @@ void WorkbookImpl::Write(const std::string& path) {
       }
       break;
     }
-    WriteBlankCsv(path);
+    spreadsheet::WriteBlankCsvFile(path);
     return;
   }
   std::vector<spreadsheet::OutputSheet> sheets;

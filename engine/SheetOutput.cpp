@@ -54,6 +54,12 @@ void CheckMadeName(const std::string& file) {
   }
 }
 
+// ".csv" of "a.b.csv"; "" for a name without ".".
+std::string ExtensionOf(const std::string& file) {
+  const auto dot = file.rfind('.');
+  return dot == std::string::npos ? std::string() : file.substr(dot);
+}
+
 // True for ".tabrend-<digits>-<digits>.part".
 bool IsStagingName(const std::string& name) {
   const std::size_t prefix = sizeof kStagingPrefix - 1, suffix = sizeof kStagingSuffix - 1;
@@ -80,7 +86,7 @@ void SweepOnce(const std::string& folder) {
 // long as the object lives, which tells a later sweep that its owner is alive.
 class StagingFolder {
  public:
-  StagingFolder(const std::string& parent, const std::string& finalFile, const std::string& extension) {
+  StagingFolder(const std::string& parent, const std::string& finalFile) {
     SweepOnce(parent);
     static std::atomic<unsigned> counter{0};
     for (;;) {
@@ -92,7 +98,7 @@ class StagingFolder {
     onSignal_ = std::make_unique<RemovedOnSignal>(path_);
     lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock_ >= 0) ::flock(lock_, LOCK_EX);
-    file_ = path_ + "/" + (finalFile.size() <= kLongestStagedName ? finalFile : "output." + extension);
+    file_ = path_ + "/" + (finalFile.size() <= kLongestStagedName ? finalFile : "output" + ExtensionOf(finalFile));
   }
   ~StagingFolder() {
     RemoveTree(path_.c_str());
@@ -196,7 +202,7 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
     Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
   const std::string sourcePath = sheet.Parent().FullName();
   CheckTarget(target, sourcePath, FileNameOf(file));
-  StagingFolder staging(ParentFolderOf(target), FileNameOf(file), OutputExtensionFor(format, app.Version()));
+  StagingFolder staging(ParentFolderOf(target), FileNameOf(file));
   automation::Workbook* output = nullptr;
   bool closeCalled = false;
   try {

@@ -362,7 +362,10 @@ void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSin
   out.Flush();
 }
 
-void WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path) {
+namespace {
+
+// Builds the file beside path through produce, then renames it into place.
+void WriteInOneStep(const std::string& path, const std::function<void(const CsvSink&)>& produce) {
   const auto slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   const std::string label = "'" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "'";
@@ -378,7 +381,7 @@ void WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const st
   }
   bool failed = false;
   try {
-    WriteCsv(source, sheetIndex, [&](std::string_view text) {
+    produce([&](std::string_view text) {
       if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) failed = true;
     });
   } catch (...) {
@@ -392,6 +395,16 @@ void WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const st
     ::unlink(scratch.c_str());
     Fail(label + " cannot be saved: " + why);
   }
+}
+
+}  // namespace
+
+void WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path) {
+  WriteInOneStep(path, [&](const CsvSink& sink) { WriteCsv(source, sheetIndex, sink); });
+}
+
+void WriteBlankCsvFile(const std::string& path) {
+  WriteInOneStep(path, [](const CsvSink& sink) { sink("\r\n"); });
 }
 
 }  // namespace tabrend::spreadsheet

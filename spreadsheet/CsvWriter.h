@@ -32,6 +32,9 @@ void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSin
 // holds the earlier file or the complete new one. Throws AutomationError naming the file.
 void WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path);
 
+// Writes the text of a blank sheet (one empty line) to path in the same way.
+void WriteBlankCsvFile(const std::string& path);
+
 // One field as CSV writes it: quoted, with inner quotes doubled, when it holds a comma, a
 // quote or a line break.
 std::string CsvField(std::string_view text);

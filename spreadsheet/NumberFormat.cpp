@@ -350,7 +350,7 @@ void ParseSection(std::string_view code, Section& section) {
       section.isText = true;
       ++i;
     } else if (lower == 'y' || lower == 'm' || lower == 'd' || lower == 'h' || lower == 's' ||
-               (lower == 'e' && section.isDate) || (lower == 'b' && false)) {
+               (lower == 'e' && section.isDate)) {
       std::size_t n = 1;
       while (i + n < code.size() && Lower(code[i + n]) == lower) ++n;
       tokens.push_back({Kind::kDate, std::string(n, lower == 'e' ? 'y' : lower)});
@@ -403,7 +403,6 @@ void ParseSection(std::string_view code, Section& section) {
   // Number layout: digits before the point (or before the exponent, or the fraction's
   // integer part), after it, commas that group or scale.
   bool afterPoint = false, afterExponent = false;
-  int slashAt = -1;
   for (std::size_t k = 0; k < tokens.size(); ++k) {
     switch (tokens[k].kind) {
       case Kind::kDigit:
@@ -414,7 +413,7 @@ void ParseSection(std::string_view code, Section& section) {
       case Kind::kPoint: afterPoint = true; break;
       case Kind::kExponent: section.exponent = true, afterExponent = true; break;
       case Kind::kPercent: ++section.percents; break;
-      case Kind::kSlash: section.fraction = true, slashAt = static_cast<int>(k); break;
+      case Kind::kSlash: section.fraction = true; break;
       case Kind::kGroup: {
         const bool digitBefore = k > 0 && tokens[k - 1].kind == Kind::kDigit;
         bool digitAfter = false;
@@ -429,7 +428,6 @@ void ParseSection(std::string_view code, Section& section) {
       default: break;
     }
   }
-  (void)slashAt;
 }
 
 std::vector<std::string_view> SplitSections(std::string_view code) {
@@ -525,7 +523,7 @@ std::string FormatDate(const Section& section, double value, bool date1904) {
         }
         break;
       }
-      default: out += ""; break;
+      default: break;
     }
   }
   return out;
@@ -538,82 +536,58 @@ std::string FormatFixed(const Section& section, double magnitude) {
   magnitude /= std::pow(1000.0, section.scale);
   std::string integer, fraction;
   FixedDigits(magnitude, section.fractionDigits, integer, fraction);
-  // Trailing fraction digits that are zero vanish on # and turn blank on ?.
+  if (integer == "0") integer.clear();
   std::vector<const Token*> intSlots, fracSlots;
   bool afterPoint = false;
   for (const Token& t : section.tokens) {
     if (t.kind == Kind::kPoint) afterPoint = true;
     if (t.kind == Kind::kDigit) (afterPoint ? fracSlots : intSlots).push_back(&t);
   }
-  if (integer == "0") integer.clear();
-  std::string intText;
-  {
-    // Right-align the digits on the slots.
-    const std::size_t slots = intSlots.size();
-    std::vector<std::string> shown(slots);
-    std::size_t d = integer.size();
-    for (std::size_t s = slots; s-- > 0;) {
-      if (d > 0) shown[s] = std::string(1, integer[--d]);
-      else shown[s] = intSlots[s]->text == "0" ? "0" : intSlots[s]->text == "?" ? " " : "";
-    }
-    std::string leading = integer.substr(0, d);
-    if (slots > 0) shown[0] = leading + shown[0];
-    // Grouping over the digits shown.
-    if (section.grouping) {
-      std::string all;
-      std::string pads;
-      for (const auto& s : shown) all += s;
-      const auto firstDigit = all.find_first_of("0123456789");
-      if (firstDigit != std::string::npos) {
-        pads = all.substr(0, firstDigit);
-        all = pads + Grouped(all.substr(firstDigit));
-      }
-      shown.assign(slots, "");
-      if (slots > 0) shown[0] = all;
-    }
-    // Emit with the literals in their places: the caller walks tokens; keep per-slot text.
-    std::size_t s = 0;
-    afterPoint = false;
-    std::string fracText;
-    std::vector<std::string> fracShown(fracSlots.size());
-    // Fraction digits: drop trailing zeros where the placeholder allows.
-    for (std::size_t k = 0; k < fracSlots.size(); ++k) fracShown[k] = std::string(1, fraction[k]);
-    for (std::size_t k = fracSlots.size(); k-- > 0;) {
-      if (fraction[k] != '0' || fracSlots[k]->text == "0") break;
-      fracShown[k] = fracSlots[k]->text == "?" ? " " : "";
-    }
-    std::string out;
-    std::size_t f = 0;
-    bool anyIntSlot = false;
-    for (const Token& t : section.tokens) {
-      switch (t.kind) {
-        case Kind::kLiteral: out += t.text; break;
-        case Kind::kDigit:
-          if (!afterPoint) {
-            out += shown[s++];
-            anyIntSlot = true;
-          } else {
-            out += fracShown[f++];
-          }
-          break;
-        case Kind::kPoint:
-          if (!anyIntSlot && !integer.empty() && !afterPoint) out += integer;
-          afterPoint = true;
-          // A point whose fraction placeholders all vanished goes with them.
-          if (fracSlots.empty() || std::any_of(fracShown.begin(), fracShown.end(), [](const std::string& d) { return !d.empty(); }))
-            out += '.';
-          break;
-        case Kind::kPercent: out += '%'; break;
-        case Kind::kGeneral: out += FormatGeneral(magnitude); break;
-        default: break;
-      }
-    }
-    if (intSlots.empty() && !afterPoint && !integer.empty() && section.fractionDigits == 0) {
-      // A section with no placeholders at all ("\"x\"") shows only its literals.
-    }
-    intText = out;
+  // Integer digits right-aligned on their placeholders, the digits beyond them in front of
+  // the first; an empty placeholder shows 0 for "0", a blank for "?", nothing for "#".
+  std::vector<std::string> shown(intSlots.size());
+  std::size_t d = integer.size();
+  for (std::size_t s = intSlots.size(); s-- > 0;) {
+    if (d > 0) shown[s] = std::string(1, integer[--d]);
+    else shown[s] = intSlots[s]->text == "0" ? "0" : intSlots[s]->text == "?" ? " " : "";
   }
-  return intText;
+  if (!shown.empty()) shown[0] = integer.substr(0, d) + shown[0];
+  if (section.grouping && !shown.empty()) {
+    std::string all;
+    for (const auto& s : shown) all += s;
+    const auto firstDigit = all.find_first_of("0123456789");
+    if (firstDigit != std::string::npos) all = all.substr(0, firstDigit) + Grouped(all.substr(firstDigit));
+    shown.assign(shown.size(), "");
+    shown[0] = all;
+  }
+  // Fraction digits left-aligned; trailing zeros vanish on "#" and turn blank on "?".
+  std::vector<std::string> fracShown(fracSlots.size());
+  for (std::size_t k = 0; k < fracSlots.size(); ++k) fracShown[k] = std::string(1, fraction[k]);
+  for (std::size_t k = fracSlots.size(); k-- > 0;) {
+    if (fraction[k] != '0' || fracSlots[k]->text == "0") break;
+    fracShown[k] = fracSlots[k]->text == "?" ? " " : "";
+  }
+  std::string out;
+  std::size_t s = 0, f = 0;
+  afterPoint = false;
+  for (const Token& t : section.tokens) {
+    switch (t.kind) {
+      case Kind::kLiteral: out += t.text; break;
+      case Kind::kDigit: out += afterPoint ? fracShown[f++] : shown[s++]; break;
+      case Kind::kPoint:
+        if (s == 0 && !afterPoint) out += integer;  // ".00" still shows the whole part
+        afterPoint = true;
+        // A point whose fraction placeholders all vanished goes with them.
+        if (fracSlots.empty() ||
+            std::any_of(fracShown.begin(), fracShown.end(), [](const std::string& x) { return !x.empty(); }))
+          out += '.';
+        break;
+      case Kind::kPercent: out += '%'; break;
+      case Kind::kGeneral: out += FormatGeneral(magnitude); break;
+      default: break;
+    }
+  }
+  return out;
 }
 
 std::string FormatScientific(const Section& section, double magnitude) {
