@@ -30,7 +30,7 @@ bool IsVersionRequest(const std::vector<std::string>& args) {
 // One of the program's own switches, whatever its value: "/name=...", "/overwrite=...".
 bool IsSwitch(const std::string& token) {
   const std::string lower = spreadsheet::LowerAscii(token);
-  for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose="})
+  for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose=", "/format="})
     if (lower.rfind(name, 0) == 0) return true;
   return false;
 }
@@ -107,6 +107,7 @@ bool Module1::ParseOptions(const std::vector<std::string>& arguments) {
 
 bool Module1::ReadOptions() {
   NameMode = tabrend::NameMode::kSheetName;
+  Format = OutputFormat::kWorkbook;
   Overwrite = true;
   OpenOutput = false;
   SourcePath = Args.size() > 0 ? Args[0] : std::string();
@@ -142,6 +143,19 @@ bool Module1::ReadOptions() {
       OpenOutput = true;
     } else if (token == "/verbose=1") {
       Verbose = true;
+    } else if (token.rfind("/format=", 0) == 0) {
+      const std::string value = token.substr(8);
+      if (value == "xlsx") {
+        Format = OutputFormat::kWorkbook;
+      } else if (value == "csv") {
+        Format = OutputFormat::kCsv;
+      } else if (value == "pdf") {
+        Format = OutputFormat::kPdf;
+      } else {
+        // A misspelt format would otherwise write workbooks nobody asked for.
+        Rejection = "unknown output format '" + Args[slot] + "': use /format=xlsx, /format=csv or /format=pdf";
+        return false;
+      }
     }
     // "/overwrite=1", "/open=0" and anything else change nothing.
   }
@@ -164,6 +178,10 @@ Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
   /overwrite=0  skip a sheet whose output file exists (the default replaces it)
   /open=1       open OUTPUT in the file browser at the end
   /verbose=1    report each workbook on standard error
+  /format=xlsx  write each sheet as a workbook (the default)
+  /format=csv   write each sheet's cells as CSV text (.csv, UTF-8, as the sheet shows
+                them: number formats applied, formulas as their results)
+  /format=pdf   write each sheet as a PDF document
 
 Exit status:
   0  every workbook was split

@@ -13,6 +13,7 @@
 #include "engine/ApplicationSession.h"
 #include "engine/Automation.h"
 #include "engine/Naming.h"
+#include "engine/SheetOutput.h"
 
 namespace tabrend::cli {
 
@@ -91,6 +92,8 @@ class Module1 {
   bool Overwrite = true;
   bool OpenOutput = false;
   bool Verbose = false;
+  // "/format=": what each sheet becomes, a workbook (the default), CSV text or PDF.
+  OutputFormat Format = OutputFormat::kWorkbook;
   std::vector<std::string> BatchFiles;
   std::int32_t RunningNumber = 0;
   // The names this run gave out, so that no output replaces another of the same run.

@@ -33,7 +33,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
   std::optional<ApplicationSession> session;
   try {
     session.emplace(CreateApplication, AttachApplication);
-    const std::string extension = OutputExtension(session->App().Version());
+    const std::string extension = OutputExtensionFor(Format, session->App().Version());
     automation::Workbook& source = session->Open(path);
     const long count = source.Worksheets().Count();
     for (long i = 1; i <= count; ++i) {
@@ -51,7 +51,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
         continue;
       }
       const SheetFileResult result = WriteSheetFile(
-          session->App(), sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly);
+          session->App(), sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly, Format);
       if (!result.placed) {  // another run wrote it meanwhile
         report.skipped.push_back(file);
         continue;

@@ -9,7 +9,8 @@ Prints, from one run on the same generated file: the machine's core count; both 
 their ratio and both peak resident sizes; the codec floor (codec_floor, built beside
 tabrendcli: inflating and deflating the same sheet parts in one thread with the split's codec,
 and with zlib's level 1 for comparison) and tabrendcli's CPU time over it; the outputs' size;
-then the peak memory of splitting a workbook whose sheet part is --big-mb megabytes.
+the same for `/format=csv` against openpyxl
+writing CSV with the csv module; then the peak memory of splitting a workbook whose sheet part is --big-mb megabytes.
 Targets: at least 60 times faster than openpyxl while keeping all formatting; CPU time at most
 twice the codec floor; peak memory under 100 MB for the 200 MB sheet.
 """
@@ -90,6 +91,20 @@ def main():
         print(f"outputs: {written_mb:.2f} MB; the sheet parts deflate to "
               f"{floors['isa-l-1'][2] / floors['zlib-1'][2]:.3f} of zlib level 1's size")
 
+        csv_ours_out = os.path.join(work, "tabrend-csv")
+        csv_theirs_out = os.path.join(work, "openpyxl-csv")
+        os.mkdir(csv_ours_out)
+        os.mkdir(csv_theirs_out)
+        csv_ours, csv_ours_cpu, csv_ours_mb = run([arguments.tabrendcli, source, csv_ours_out, "/format=csv"])
+        csv_theirs, csv_theirs_cpu, csv_theirs_mb = run(
+            [sys.executable, os.path.join(HERE, "openpyxl_csv.py"), source, csv_theirs_out])
+        print(f"tabrendcli /format=csv: {csv_ours:.2f} s wall, {csv_ours_cpu:.2f} s CPU, peak {csv_ours_mb:.0f} MB "
+              "(cells as shown)")
+        print(f"openpyxl to CSV:        {csv_theirs:.2f} s wall, {csv_theirs_cpu:.2f} s CPU, peak {csv_theirs_mb:.0f} MB "
+              "(values only)")
+        print(f"CSV ratio: {csv_theirs / csv_ours:.1f} times faster by wall time, "
+              f"{csv_theirs_cpu / csv_ours_cpu:.1f} by CPU time")
+
         if not arguments.skip_big:
             # Rows of 8 columns take about 362 bytes of XML each.
             rows = arguments.big_mb * 1_000_000 // 362
@@ -101,6 +116,10 @@ def main():
             os.mkdir(big_out)
             seconds, _, peak = run([arguments.tabrendcli, big, big_out])
             print(f"one sheet part of {part_mb:.0f} MB: {seconds:.1f} s, peak {peak:.0f} MB (target: under 100 MB)")
+            big_csv = os.path.join(work, "big-csv")
+            os.mkdir(big_csv)
+            seconds, _, peak = run([arguments.tabrendcli, big, big_csv, "/format=csv"])
+            print(f"the same as CSV: {seconds:.1f} s, peak {peak:.0f} MB")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

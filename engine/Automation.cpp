@@ -10,6 +10,7 @@
 #include "engine/Conversion.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
+#include "spreadsheet/CsvWriter.h"
 #include "spreadsheet/SourceWorkbook.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/WorkbookWriter.h"
@@ -111,7 +112,7 @@ class WorkbookImpl : public Workbook {
     return allSheets_;
   }
 
-  void SaveAs(const std::string& path) override;
+  void SaveAs(const std::string& path, XlFileFormat format) override;
   void Save() override;
   void Close() override;
   std::string Name() const override { return name_; }
@@ -156,6 +157,7 @@ class WorkbookImpl : public Workbook {
   Collection worksheets_{*this, true};
   Collection allSheets_{*this, false};
   std::vector<std::string> lossReport_;
+  XlFileFormat format_ = xlOpenXMLWorkbook;  // of the last SaveAs
   bool closed_ = false;
 };
 
@@ -315,7 +317,7 @@ bool WorkbookImpl::IsSourceFile(const std::string& path) const {
          a.st_ino == b.st_ino;
 }
 
-void WorkbookImpl::SaveAs(const std::string& path) {
+void WorkbookImpl::SaveAs(const std::string& path, XlFileFormat format) {
   CheckOpen();
   const std::string file = FileNameOf(path);
   const std::string label = "'" + file + "'";
@@ -335,6 +337,9 @@ void WorkbookImpl::SaveAs(const std::string& path) {
     if (book->IsSourceFile(path))
       Fail(label + " cannot be saved: it is open as a source workbook, "
            "which is never written");
+  if (format != xlOpenXMLWorkbook && format != xlCSVUTF8)
+    Fail(label + " cannot be saved: file format " + std::to_string(format) + " is not available");
+  format_ = format;
   Write(path);
   savedPath_ = path;
   name_ = file;
@@ -351,6 +356,20 @@ void WorkbookImpl::Save() {
 }
 
 void WorkbookImpl::Write(const std::string& path) {
+  if (format_ == xlCSVUTF8) {
+    // The text of the first worksheet; a blank one is a single empty line.
+    lossReport_.clear();
+    for (const auto& sheet : sheets_) {
+      if (sheet->Kind() != SheetKind::kWorksheet) continue;
+      if (sheet->Source()) {
+        spreadsheet::WriteCsvFile(*sheet->Source(), sheet->SourceIndex(), path);
+        return;
+      }
+      break;
+    }
+    spreadsheet::WriteBlankCsvFile(path);
+    return;
+  }
   std::vector<spreadsheet::OutputSheet> sheets;
   for (const auto& sheet : sheets_) {
     if (sheet->Kind() != SheetKind::kWorksheet) continue;  // chart sheets are not written by this engine

@@ -28,6 +28,12 @@ using tabrend::kSubscriptOutOfRange;
 class Workbook;
 class Application;
 
+// File formats SaveAs writes, numbered as the application numbers them.
+enum XlFileFormat : int {
+  xlOpenXMLWorkbook = 51,  // .xlsx, the default
+  xlCSVUTF8 = 62,          // the first worksheet as CSV text, UTF-8
+};
+
 // One sheet of a workbook, of any kind (worksheet or chart sheet).
 class Sheet {
  public:
@@ -61,12 +67,13 @@ class Workbook {
   virtual ~Workbook() = default;
   virtual SheetCollection& Worksheets() = 0;
   virtual SheetCollection& Sheets() = 0;
-  // Writes the workbook in the default format (.xlsx, never carrying macros) to path and
-  // makes path the workbook's file. The write is atomic: a failure leaves what was there.
+  // Writes the workbook in format (by default .xlsx, never carrying macros) to path and
+  // makes path the workbook's file. xlCSVUTF8 writes only the first worksheet, as CSV text
+  // (spreadsheet/CsvWriter.h). The write is atomic: a failure leaves what was there.
   // Refuses a file name holding "/", "\" or a control character, a missing folder, and a
   // path that names a folder. A workbook opened from a file can never be written over it.
-  virtual void SaveAs(const std::string& path) = 0;
-  // Writes the workbook again to the file of its last SaveAs.
+  virtual void SaveAs(const std::string& path, XlFileFormat format = xlOpenXMLWorkbook) = 0;
+  // Writes the workbook again to the file of its last SaveAs, in the format of that SaveAs.
   virtual void Save() = 0;
   // Closes without a prompt. The workbook's objects throw from then on.
   virtual void Close() = 0;

@@ -19,6 +19,7 @@
 #include "engine/Automation.h"
 #include "engine/MainView.h"
 #include "engine/Naming.h"
+#include "engine/SheetOutput.h"
 #include "engine/SheetTable.h"
 
 namespace tabrend::desktop {
@@ -149,6 +150,8 @@ class Module1 {
   int ShownWorkbook = 0;
   std::string OutputRoot;
   std::string TargetFolder;
+  // What SplitWorkbook writes for each sheet: a workbook (the default), CSV text or PDF.
+  OutputFormat Format = OutputFormat::kWorkbook;
   std::int32_t RunningNumber = 0;
   // The file names this Separate run gave out, and the sheets that could not have their own
   // because another output of the run held it ("'a<b' of Book.xlsx: ab_2.xlsx").

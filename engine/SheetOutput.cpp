@@ -19,6 +19,7 @@
 #include <set>
 
 #include "engine/PathKind.h"
+#include "engine/Naming.h"
 #include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
 
@@ -52,6 +53,12 @@ void CheckMadeName(const std::string& file) {
     if (end == file.size()) break;
     start = end + 1;
   }
+}
+
+// ".csv" of "a.b.csv"; "" for a name without ".".
+std::string ExtensionOf(const std::string& file) {
+  const auto dot = file.rfind('.');
+  return dot == std::string::npos ? std::string() : file.substr(dot);
 }
 
 // True for ".tabrend-<digits>-<digits>.part".
@@ -92,7 +99,7 @@ class StagingFolder {
     onSignal_ = std::make_unique<RemovedOnSignal>(path_);
     lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock_ >= 0) ::flock(lock_, LOCK_EX);
-    file_ = path_ + "/" + (finalFile.size() <= kLongestStagedName ? finalFile : "output.xlsx");
+    file_ = path_ + "/" + (finalFile.size() <= kLongestStagedName ? finalFile : "output" + ExtensionOf(finalFile));
   }
   ~StagingFolder() {
     RemoveTree(path_.c_str());
@@ -153,6 +160,15 @@ mode_t ProcessUmask() {
 
 }  // namespace
 
+std::string OutputExtensionFor(OutputFormat format, const std::string& versionText) {
+  switch (format) {
+    case OutputFormat::kCsv: return "csv";
+    case OutputFormat::kPdf: return "pdf";
+    case OutputFormat::kWorkbook: break;
+  }
+  return OutputExtension(versionText);
+}
+
 mode_t OutputMode(mode_t sourceMode) {
   static const mode_t mask = ProcessUmask();
   return sourceMode & kReadWriteBits & ~mask;
@@ -180,8 +196,12 @@ void RemoveAbandonedStaging(const std::string& folder) {
 
 SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
                                const std::string& folder, const std::string& file,
-                               const std::string& name, Placement placement) {
+                               const std::string& name, Placement placement, OutputFormat format) {
   CheckMadeName(file);
+  if (format == OutputFormat::kPdf) {
+    // PDF output: the one place its writer goes.
+    Fail("PDF output is not available");
+  }
   const std::string target = FolderWithSlash(folder) + file;
   if (!FolderExists(ParentFolderOf(target)))
     Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
@@ -192,7 +212,7 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
   bool closeCalled = false;
   try {
     output = &app.Workbooks().Add();
-    output->SaveAs(staging.File());
+    output->SaveAs(staging.File(), format == OutputFormat::kCsv ? automation::xlCSVUTF8 : automation::xlOpenXMLWorkbook);
     sheet.Copy(output->Sheets()(1));
     for (long k = output->Sheets().Count(); k >= 2; --k) output->Sheets()(k).Delete();
     output->Sheets()(1).name(name);

@@ -18,6 +18,17 @@
 
 namespace tabrend {
 
+// What an output file holds.
+enum class OutputFormat {
+  kWorkbook,  // a workbook of the application's default format (.xlsx)
+  kCsv,       // the sheet's cells as CSV text (.csv)
+  kPdf,       // the sheet as a PDF document (.pdf)
+};
+
+// The extension of an output of format: for a workbook the one the application's version
+// text gives (OutputExtension in engine/Naming.h), else "csv" or "pdf".
+std::string OutputExtensionFor(OutputFormat format, const std::string& versionText);
+
 enum class Placement {
   kReplace,     // an existing file of the name is replaced in one step
   kCreateOnly,  // the file is placed only where nothing stands, in one step
@@ -41,12 +52,17 @@ struct SheetFileResult {
 // holds "\" or a control character or climbs with "..". It may hold "/" to reach an existing
 // subfolder. The output gets the source file's permission bits less the umask, as cp gives.
 //
+// format kCsv saves the new workbook as CSV (SaveAs with xlCSVUTF8): the file holds the
+// sheet's cells as text. format kPdf throws AutomationError "PDF output is not available"
+// before anything is written.
+//
 // When any step fails, the new workbook is closed (once; a failing Close is never repeated),
 // the staging folder goes, and the AutomationError of the failed step is rethrown (other
 // exceptions pass through after the same clean-up). Whatever stood at the final name stays.
 SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
                                const std::string& folder, const std::string& file,
-                               const std::string& name, Placement placement = Placement::kReplace);
+                               const std::string& name, Placement placement = Placement::kReplace,
+                               OutputFormat format = OutputFormat::kWorkbook);
 
 // Removes the staging folders in `folder` that a killed run left: only entries named
 // ".tabrend-<pid>-<n>.part" that are folders no process holds locked and whose process is

@@ -88,7 +88,7 @@ int Module1::SplitWorkbook(int w) {
 
   try {
     ApplicationSession session(CreateApplication, AttachApplication);
-    const std::string extension = OutputExtension(session.App().Version());
+    const std::string extension = OutputExtensionFor(Format, session.App().Version());
     automation::Workbook& source = session.Open(path);
     const long count = source.Worksheets().Count();
     view_.SetProgressMax(static_cast<int>(count));
@@ -110,7 +110,7 @@ int Module1::SplitWorkbook(int w) {
         const std::string file = OutputNames.Claim(TargetFolder, base, "." + extension);
         if (file != base + "." + extension)
           RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
-        WriteSheetFile(session.App(), sheet, TargetFolder, file, name);
+        WriteSheetFile(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, Format);
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();

@@ -18,7 +18,8 @@ namespace tabrend::spreadsheet {
 
 std::string SharedStringText(const std::string& rawItem) {
   pugi::xml_document document;
-  if (!document.load_buffer(rawItem.data(), rawItem.size())) return {};
+  // A run of blanks or a lone line break is text too.
+  if (!document.load_buffer(rawItem.data(), rawItem.size(), pugi::parse_default | pugi::parse_ws_pcdata)) return {};
   std::string text;
   for (const pugi::xpath_node& found : document.select_nodes("//*[local-name()='t']")) {
     bool phonetic = false;

@@ -75,6 +75,7 @@ struct OptionsCase {
   bool open = false;
   bool verbose = false;
   const char* outputRoot = "Out/";
+  OutputFormat format = OutputFormat::kWorkbook;
   friend void PrintTo(const OptionsCase& row, std::ostream* os) {
     *os << test::Printable(row.tail);
   }
@@ -103,6 +104,7 @@ TEST_P(ParseOptionsTest, ReadsSourceOutputRootAndSwitches) {
   EXPECT_EQ(module.OpenOutput, GetParam().open);
   EXPECT_EQ(module.Verbose, GetParam().verbose);
   EXPECT_EQ(module.OutputRoot, GetParam().outputRoot);
+  EXPECT_EQ(module.Format, GetParam().format);
 }
 
 const std::string kTwelveFillers = " x x x x x x x x x x x x";
@@ -132,7 +134,14 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{"{src} Out x x x x x x x x x x x /name=3", true, NameMode::kRunningNumber},
         OptionsCase{"{src} Out x x x x x x x x x x x x /name=3", true},
         OptionsCase{"{src} \"Out Put\" /name=2", true, NameMode::kWorkbookAndSheet, true, false,
-                    false, "Out Put/"}));
+                    false, "Out Put/"},
+        OptionsCase{"{src} Out /FORMAT=CSV", true, NameMode::kSheetName, true, false, false, "Out/",
+                    OutputFormat::kCsv},
+        OptionsCase{"{src} Out /format=csv /format=pdf", true, NameMode::kSheetName, true, false, false, "Out/",
+                    OutputFormat::kPdf},
+        OptionsCase{"{src} Out /format=pdf /format=xlsx", true},
+        OptionsCase{"{src} Out /format=txt", false},
+        OptionsCase{"{src} Out /format=", false}));
 
 TEST(GetBaseName, CutsTheLastExtensionAndTrailingBlanks) {
   TempDir dir;

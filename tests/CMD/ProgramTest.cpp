@@ -82,7 +82,7 @@ TEST_F(ProgramTest, RejectedCommandLinesExitWithTwoAndSayWhyInOneLine) {
   for (const Names& args : {Names{}, Names{book}, Names{Path("missing.xlsx"), Path("out"), "/verbose=0"},
                             tooMany, Names{"--help", Path("out")}, Names{"--version", Path("out")},
                             Names{book, "/name=2"}, Names{book, "/VERBOSE=1"},
-                            Names{book, "/overwrite=0", Path("out")}}) {
+                            Names{book, "/overwrite=0", Path("out")}, Names{book, Path("out"), "/format=docx"}}) {
     const Outcome outcome = RunProgram(args, {}, Path("."));
     EXPECT_EQ(outcome.status, 2) << args.size() << " arguments";
     EXPECT_EQ(outcome.out, "");
@@ -117,6 +117,13 @@ TEST_F(ProgramTest, ArgumentsWithBlanksStayWholeAndTheRunIsSilent) {
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out + outcome.err, "");
   EXPECT_EQ(Listing(Path("Out Dir")), (Names{"Feb.xlsx", "Jan.xlsx"}));
+}
+
+TEST_F(ProgramTest, FormatCsvWritesEachSheetAsCsvText) {
+  const Outcome outcome = RunProgram({Path("My Folder/Book One.xlsx"), Path("out"), "/format=csv"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(Listing(Path("out")), (Names{"Feb.csv", "Jan.csv"}));
+  EXPECT_EQ(test::ReadFile(Path("out/Feb.csv")), "Feb data\r\n");
 }
 
 // The shell has cut the arguments: quotes and blanks in them are parts of names. The folder

@@ -1,0 +1,42 @@
+// One worksheet of a source package as CSV text: each cell as the sheet shows it (number
+// formats applied, formulas as their stored results, booleans TRUE/FALSE, errors as stored),
+// UTF-8 without a byte-order mark, comma separated, quoted where RFC 4180 needs it, CR LF
+// after every row.
+//
+// The text covers the rectangle from A1 to the last row and the last column that hold a
+// value, as LibreOffice's CSV export does: every row has the same number of fields. A formula
+// saved without its result shows what the source's ResultCalculator makes of it (nothing
+// when the source has none). A merged
+// area shows its value in its top-left cell, as the sheet stores it. The sheet part is
+// streamed twice (once for the rectangle, once for the text), so memory stays flat whatever
+// the sheet's size.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "spreadsheet/SourceWorkbook.h"
+
+namespace tabrend::spreadsheet {
+
+// Receives the text in pieces, in order.
+using CsvSink = std::function<void(std::string_view)>;
+
+// Streams worksheet sheetIndex of source to sink. Throws AutomationError naming the file,
+// part and sheet for a part that is not well-formed, as the copy does.
+void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink);
+
+// Writes the text to path in one step: built beside it and renamed into place, so path
+// holds the earlier file or the complete new one. Throws AutomationError naming the file.
+void WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path);
+
+// Writes the text of a blank sheet (one empty line) to path in the same way.
+void WriteBlankCsvFile(const std::string& path);
+
+// One field as CSV writes it: quoted, with inner quotes doubled, when it holds a comma, a
+// quote or a line break.
+std::string CsvField(std::string_view text);
+
+}  // namespace tabrend::spreadsheet

@@ -1,0 +1,844 @@
+// Number format codes: parsing a code into sections of tokens, and showing a value through
+// the section its value selects.
+#include "spreadsheet/NumberFormat.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+namespace tabrend::spreadsheet {
+
+namespace {
+
+enum class Kind {
+  kLiteral,     // text shown as it is
+  kDigit,       // 0 # ?
+  kPoint,       // the decimal point
+  kGroup,       // a comma between digit placeholders: thousands grouping
+  kPercent,
+  kExponent,    // E+ or E-; text holds the sign character
+  kSlash,       // the fraction bar
+  kDate,        // y m d h s (text holds the letters, lower-cased), "ampm", "ap"
+  kElapsed,     // [h] [m] [s]: text holds the letters
+  kSubsecond,   // .0 .00 .000 after seconds: text holds the zeros
+  kText,        // @
+  kGeneral,
+};
+
+struct Token {
+  Kind kind;
+  std::string text;
+};
+
+enum class Compare { kNone, kLess, kLessEqual, kGreater, kGreaterEqual, kEqual, kNotEqual };
+
+bool Holds(Compare op, double value, double operand) {
+  switch (op) {
+    case Compare::kLess: return value < operand;
+    case Compare::kLessEqual: return value <= operand;
+    case Compare::kGreater: return value > operand;
+    case Compare::kGreaterEqual: return value >= operand;
+    case Compare::kEqual: return value == operand;
+    case Compare::kNotEqual: return value != operand;
+    case Compare::kNone: return true;
+  }
+  return true;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view word) {
+  if (text.size() - at < word.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (Lower(text[at + i]) != Lower(word[i])) return false;
+  return true;
+}
+
+// Bytes of the UTF-8 character at `at` (0 past the end).
+std::size_t CharacterLength(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return 0;
+  std::size_t n = 1;
+  if (static_cast<unsigned char>(text[at]) >= 0xC0)
+    while (at + n < text.size() && (static_cast<unsigned char>(text[at + n]) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
+// "_x" leaves room for x: as many blanks as x is wide in LibreOffice's rough measure (two
+// for any character beyond ASCII).
+std::size_t BlankWidth(std::string_view text, std::size_t at) {
+  static constexpr unsigned char kWidths[96] = {
+      1, 1, 2, 2, 3, 2, 1, 1, 1, 1, 1, 2, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 2, 2, 2, 2,
+      3, 2, 2, 2, 2, 2, 2, 3, 2, 1, 2, 2, 2, 3, 3, 3, 2, 3, 2, 2, 2, 2, 2, 3, 2, 2, 2, 1, 1, 1, 2, 2,
+      1, 2, 2, 2, 2, 2, 1, 2, 2, 1, 1, 2, 1, 3, 2, 2, 2, 2, 1, 2, 1, 2, 2, 2, 2, 2, 2, 1, 1, 1, 2, 1};
+  if (at >= text.size()) return 0;
+  const auto c = static_cast<unsigned char>(text[at]);
+  if (c < 32) return 0;
+  return c < 128 ? kWidths[c - 32] : 2;
+}
+
+constexpr std::array<const char*, 12> kMonths = {"January", "February", "March",     "April",   "May",      "June",
+                                                 "July",    "August",   "September", "October", "November", "December"};
+constexpr std::array<const char*, 7> kDays = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian calendar).
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<long long>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+// The decimal digits of value rounded to 15 significant digits (as the spreadsheet keeps
+// them), then to `decimals` places, halves away from zero. Returns the integer digits
+// ("0" for none) and exactly `decimals` fraction digits.
+void FixedDigits(double value, int decimals, std::string& integer, std::string& fraction) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
+  std::string digits;
+  for (const char* c = buffer; *c != 'e'; ++c)
+    if (*c != '.') digits += *c;
+  int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+  if (value == 0) exponent = 0, digits = "0";
+  // digits[0] stands at 10^exponent. Keep those at or above 10^-decimals.
+  const long keep = static_cast<long>(exponent) + 1 + decimals;
+  std::string kept;
+  if (keep <= 0) {
+    kept = (keep == 0 && digits[0] >= '5') ? "1" : "0";
+  } else {
+    kept = digits.substr(0, static_cast<std::size_t>(std::min<long>(keep, static_cast<long>(digits.size()))));
+    if (static_cast<long>(kept.size()) < keep) kept.append(static_cast<std::size_t>(keep - static_cast<long>(kept.size())), '0');
+    else if (static_cast<std::size_t>(keep) < digits.size() && digits[static_cast<std::size_t>(keep)] >= '5') {
+      std::size_t i = kept.size();
+      while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
+      if (i == 0) kept.insert(kept.begin(), '1');
+      else ++kept[i - 1];
+    }
+  }
+  // kept holds the number times 10^decimals.
+  if (static_cast<long>(kept.size()) <= decimals) kept.insert(0, static_cast<std::size_t>(decimals - static_cast<long>(kept.size()) + 1), '0');
+  integer = kept.substr(0, kept.size() - static_cast<std::size_t>(decimals));
+  fraction = kept.substr(kept.size() - static_cast<std::size_t>(decimals));
+  const auto first = integer.find_first_not_of('0');
+  integer = first == std::string::npos ? "0" : integer.substr(first);
+}
+
+std::string Grouped(const std::string& digits) {
+  std::string out;
+  const std::size_t n = digits.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    out += digits[i];
+    if (i + 1 < n && (n - i - 1) % 3 == 0) out += ',';
+  }
+  return out;
+}
+
+// Scientific text of a positive number: 15 significant digits, trailing zeros dropped.
+std::string Scientific(double magnitude, int minExponentDigits) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);
+  std::string mantissa(buffer, std::strchr(buffer, 'e'));
+  const int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+  while (mantissa.back() == '0') mantissa.pop_back();
+  if (mantissa.back() == '.') mantissa.pop_back();
+  std::string digits = std::to_string(std::abs(exponent));
+  if (static_cast<int>(digits.size()) < minExponentDigits) digits.insert(0, static_cast<std::size_t>(minExponentDigits) - digits.size(), '0');
+  return mantissa + (exponent < 0 ? "E-" : "E+") + digits;
+}
+
+}  // namespace
+
+std::string FormatGeneral(double value) {
+  if (std::isnan(value)) return "#NUM!";
+  if (std::isinf(value)) return "#NUM!";
+  if (value == 0) return "0";
+  const std::string sign = value < 0 ? "-" : "";
+  const double magnitude = std::fabs(value);
+  constexpr double kTwoTo53 = 9007199254740992.0;
+  char buffer[64];
+  if (magnitude < kTwoTo53 && (magnitude == std::floor(magnitude) || magnitude >= 1e15)) {
+    std::snprintf(buffer, sizeof buffer, "%.0f", magnitude);
+    return sign + buffer;
+  }
+  if (magnitude >= 1e15) return sign + Scientific(magnitude, 3);
+  std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);
+  std::string digits;
+  for (const char* c = buffer; *c != 'e'; ++c)
+    if (*c != '.') digits += *c;
+  const int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  const int decimals = static_cast<int>(digits.size()) - 1 - exponent;
+  if (magnitude < 1e-4 && (exponent <= -10 || decimals > 20)) return sign + Scientific(magnitude, 2);
+  std::string text;
+  if (exponent < 0) {
+    text = "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  } else if (static_cast<int>(digits.size()) <= exponent + 1) {
+    text = digits + std::string(static_cast<std::size_t>(exponent + 1) - digits.size(), '0');
+  } else {
+    text = digits.substr(0, static_cast<std::size_t>(exponent + 1)) + "." + digits.substr(static_cast<std::size_t>(exponent + 1));
+  }
+  return sign + text;
+}
+
+std::string_view BuiltInNumberFormat(unsigned id) {
+  switch (id) {
+    case 1: return "0";
+    case 2: return "0.00";
+    case 3: return "#,##0";
+    case 4: return "#,##0.00";
+    case 5: case 6: return "\"$\"#,##0_);(\"$\"#,##0)";
+    case 7: case 8: return "\"$\"#,##0.00_);(\"$\"#,##0.00)";
+    case 9: return "0%";
+    case 10: return "0.00%";
+    case 11: return "0.00E+00";
+    case 12: return "# ?/?";
+    case 13: return "# ?\?/?\?";
+    case 14: return "m/d/yyyy";
+    case 15: return "d-mmm-yy";
+    case 16: return "d-mmm";
+    case 17: return "mmm-yy";
+    case 18: return "h:mm AM/PM";
+    case 19: return "h:mm:ss AM/PM";
+    case 20: return "hh:mm";
+    case 21: return "hh:mm:ss";
+    case 22: return "m/d/yyyy h:mm";
+    case 27: case 28: case 29: case 30: case 31: case 36: return "m/d/yyyy";
+    case 32: case 33: case 34: case 35: return "hh:mm:ss";
+    case 37: case 38: return "#,##0_);(#,##0)";
+    case 39: case 40: return "#,##0.00_);(#,##0.00)";
+    case 41: return "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)";
+    case 42: return "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)";
+    case 43: return "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)";
+    case 44: return "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)";
+    case 45: return "mm:ss";
+    case 46: return "[h]:mm:ss";
+    case 47: return "mm:ss.0";
+    case 48: return "##0.0E+0";
+    case 49: return "@";
+    default: return "General";
+  }
+}
+
+struct NumberFormat::Section {
+  std::vector<Token> tokens;
+  Compare op = Compare::kNone;
+  double operand = 0;
+  bool isDate = false, isText = false, isGeneral = false, ampm = false;
+  // Number layout, counted while parsing.
+  int integerDigits = 0, fractionDigits = 0, scale = 0, percents = 0;
+  bool grouping = false, exponent = false, fraction = false;
+};
+
+namespace {
+
+using Section = NumberFormat::Section;
+
+void ParseSection(std::string_view code, Section& section) {
+  // The system's long date and time stand for the en-US ones.
+  if (code.find("[$-F800]") != std::string_view::npos || code.find("[$-f800]") != std::string_view::npos)
+    code = "dddd, mmmm d, yyyy";
+  else if (code.find("[$-F400]") != std::string_view::npos || code.find("[$-f400]") != std::string_view::npos)
+    code = "hh:mm:ss AM/PM";
+  // Blanks that open a section are not shown.
+  while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
+  auto& tokens = section.tokens;
+  auto literal = [&](std::string text) {
+    if (!tokens.empty() && tokens.back().kind == Kind::kLiteral) tokens.back().text += text;
+    else tokens.push_back({Kind::kLiteral, std::move(text)});
+  };
+  for (std::size_t i = 0; i < code.size();) {
+    const char c = code[i];
+    const char lower = Lower(c);
+    if (c == '"') {
+      const auto end = code.find('"', i + 1);
+      literal(std::string(code.substr(i + 1, (end == std::string_view::npos ? code.size() : end) - i - 1)));
+      i = end == std::string_view::npos ? code.size() : end + 1;
+    } else if (c == '\\' || c == '!') {
+      const std::size_t n = CharacterLength(code, i + 1);
+      literal(std::string(code.substr(std::min(i + 1, code.size()), n)));
+      i += 1 + n;
+    } else if (c == '_') {
+      literal(std::string(BlankWidth(code, i + 1), ' '));
+      i += 1 + CharacterLength(code, i + 1);
+    } else if (c == '*') {
+      i += 1 + CharacterLength(code, i + 1);  // no column width to fill
+    } else if (c == '[') {
+      const auto end = code.find(']', i);
+      const std::string_view tag = code.substr(i + 1, (end == std::string_view::npos ? code.size() : end) - i - 1);
+      i = end == std::string_view::npos ? code.size() : end + 1;
+      if (tag.empty()) continue;
+      if (tag[0] == '<' || tag[0] == '>' || tag[0] == '=') {
+        std::size_t at = 1;
+        if (tag[0] == '<' && tag.size() > 1 && tag[1] == '=') section.op = Compare::kLessEqual, at = 2;
+        else if (tag[0] == '<' && tag.size() > 1 && tag[1] == '>') section.op = Compare::kNotEqual, at = 2;
+        else if (tag[0] == '>' && tag.size() > 1 && tag[1] == '=') section.op = Compare::kGreaterEqual, at = 2;
+        else section.op = tag[0] == '<' ? Compare::kLess : tag[0] == '>' ? Compare::kGreater : Compare::kEqual;
+        section.operand = std::strtod(std::string(tag.substr(at)).c_str(), nullptr);
+      } else if (tag[0] == '$') {
+        const auto dash = tag.find('-');
+        literal(std::string(tag.substr(1, dash == std::string_view::npos ? std::string_view::npos : dash - 1)));
+      } else if (Lower(tag[0]) == 'h' || Lower(tag[0]) == 'm' || Lower(tag[0]) == 's') {
+        bool same = true;
+        for (const char t : tag) same = same && Lower(t) == Lower(tag[0]);
+        if (same) {
+          std::string letters;
+          for (const char t : tag) letters += Lower(t);
+          tokens.push_back({Kind::kElapsed, letters});
+          section.isDate = true;
+        }
+      }
+      // colours and other tags show nothing
+    } else if (StartsWithNoCase(code, i, "general")) {
+      tokens.push_back({Kind::kGeneral, {}});
+      section.isGeneral = true;
+      i += 7;
+    } else if (StartsWithNoCase(code, i, "am/pm")) {
+      tokens.push_back({Kind::kDate, "ampm"});
+      section.isDate = section.ampm = true;
+      i += 5;
+    } else if (StartsWithNoCase(code, i, "a/p")) {
+      tokens.push_back({Kind::kDate, "ap"});
+      section.isDate = section.ampm = true;
+      i += 3;
+    } else if (c == '0' || c == '#' || c == '?') {
+      tokens.push_back({Kind::kDigit, std::string(1, c)});
+      ++i;
+    } else if (c == '.') {
+      // After seconds, ".0" is a fraction of a second.
+      std::size_t zeros = 0;
+      while (i + 1 + zeros < code.size() && code[i + 1 + zeros] == '0') ++zeros;
+      if (section.isDate && zeros > 0) {
+        tokens.push_back({Kind::kSubsecond, std::string(zeros, '0')});
+        i += 1 + zeros;
+      } else {
+        tokens.push_back({Kind::kPoint, {}});
+        ++i;
+      }
+    } else if (c == ',') {
+      tokens.push_back({Kind::kGroup, {}});
+      ++i;
+    } else if (c == '%') {
+      tokens.push_back({Kind::kPercent, {}});
+      ++i;
+    } else if (lower == 'e' && i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-')) {
+      tokens.push_back({Kind::kExponent, std::string(1, code[i + 1])});
+      i += 2;
+    } else if (c == '/' && !section.isDate) {
+      tokens.push_back({Kind::kSlash, {}});
+      ++i;
+    } else if (c == '@') {
+      tokens.push_back({Kind::kText, {}});
+      section.isText = true;
+      ++i;
+    } else if (lower == 'y' || lower == 'm' || lower == 'd' || lower == 'h' || lower == 's' ||
+               (lower == 'e' && section.isDate)) {
+      std::size_t n = 1;
+      while (i + n < code.size() && Lower(code[i + n]) == lower) ++n;
+      tokens.push_back({Kind::kDate, std::string(n, lower == 'e' ? 'y' : lower)});
+      section.isDate = true;
+      i += n;
+    } else {
+      // Multi-byte characters pass through whole.
+      std::size_t n = 1;
+      if (static_cast<unsigned char>(c) >= 0xC0)
+        while (i + n < code.size() && (static_cast<unsigned char>(code[i + n]) & 0xC0) == 0x80) ++n;
+      literal(std::string(code.substr(i, n)));
+      i += n;
+    }
+  }
+
+  if (section.isDate) {
+    // In a date, commas, points and digits are text.
+    std::vector<Token> merged;
+    for (Token& t : tokens) {
+      if (t.kind == Kind::kGroup) t = {Kind::kLiteral, ","};
+      else if (t.kind == Kind::kPoint) t = {Kind::kLiteral, "."};
+      else if (t.kind == Kind::kSlash) t = {Kind::kLiteral, "/"};
+      else if (t.kind == Kind::kPercent) t = {Kind::kLiteral, "%"};
+      else if (t.kind == Kind::kDigit) t.kind = Kind::kLiteral;
+      if (t.kind == Kind::kLiteral && !merged.empty() && merged.back().kind == Kind::kLiteral) merged.back().text += t.text;
+      else merged.push_back(std::move(t));
+    }
+    tokens = std::move(merged);
+    // "m" next to hours or seconds means minutes.
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+      if (tokens[k].kind != Kind::kDate || tokens[k].text[0] != 'm' || tokens[k].text.size() > 2) continue;
+      bool minutes = false;
+      for (std::size_t back = k; back-- > 0;) {
+        if (tokens[back].kind == Kind::kDate || tokens[back].kind == Kind::kElapsed) {
+          minutes = tokens[back].text[0] == 'h';
+          break;
+        }
+      }
+      for (std::size_t ahead = k + 1; !minutes && ahead < tokens.size(); ++ahead) {
+        if (tokens[ahead].kind == Kind::kDate || tokens[ahead].kind == Kind::kElapsed) {
+          minutes = tokens[ahead].text[0] == 's';
+          break;
+        }
+      }
+      if (minutes) tokens[k].text = tokens[k].text.size() == 1 ? "n" : "nn";
+    }
+    return;
+  }
+
+  // Number layout: digits before the point (or before the exponent, or the fraction's
+  // integer part), after it, commas that group or scale.
+  bool afterPoint = false, afterExponent = false;
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    switch (tokens[k].kind) {
+      case Kind::kDigit:
+        if (afterExponent) break;
+        if (afterPoint) ++section.fractionDigits;
+        else ++section.integerDigits;
+        break;
+      case Kind::kPoint: afterPoint = true; break;
+      case Kind::kExponent: section.exponent = true, afterExponent = true; break;
+      case Kind::kPercent: ++section.percents; break;
+      case Kind::kSlash: section.fraction = true; break;
+      case Kind::kGroup: {
+        const bool digitBefore = k > 0 && tokens[k - 1].kind == Kind::kDigit;
+        bool digitAfter = false;
+        for (std::size_t j = k + 1; j < tokens.size() && !digitAfter; ++j) {
+          if (tokens[j].kind == Kind::kDigit && !afterPoint) digitAfter = true;
+          if (tokens[j].kind == Kind::kPoint || tokens[j].kind == Kind::kExponent) break;
+        }
+        if (digitAfter) section.grouping = true;
+        else if (digitBefore || (k > 0 && tokens[k - 1].kind == Kind::kGroup)) section.scale += 1;
+        break;
+      }
+      default: break;
+    }
+  }
+}
+
+std::vector<std::string_view> SplitSections(std::string_view code) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  bool quoted = false, bracket = false;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (quoted) {
+      if (c == '"') quoted = false;
+    } else if (bracket) {
+      if (c == ']') bracket = false;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == '[') {
+      bracket = true;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      ++i;
+    } else if (c == ';') {
+      parts.push_back(code.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  parts.push_back(code.substr(start));
+  return parts;
+}
+
+std::string FormatDate(const Section& section, double value, bool date1904) {
+  int subDigits = 0;
+  for (const Token& t : section.tokens)
+    if (t.kind == Kind::kSubsecond) subDigits = std::max(subDigits, static_cast<int>(t.text.size()));
+  const double unitsPerSecond = std::pow(10.0, subDigits);
+  const long double total = std::llround(static_cast<long double>(value) * 86400.0L * unitsPerSecond);
+  const long long units = static_cast<long long>(total);
+  const long long perDay = 86400LL * static_cast<long long>(unitsPerSecond);
+  long long day = units >= 0 ? units / perDay : -((-units + perDay - 1) / perDay);
+  const long long inDay = units - day * perDay;
+  const long long second = inDay / static_cast<long long>(unitsPerSecond);
+  const long long sub = inDay % static_cast<long long>(unitsPerSecond);
+  const long long hour = second / 3600, minute = second / 60 % 60, sec = second % 60;
+
+  long long year;
+  unsigned month, mday;
+  const long long epoch = date1904 ? DaysFromCivil(1904, 1, 1) : DaysFromCivil(1899, 12, 30);
+  CivilFromDays(epoch + day, year, month, mday);
+  const long long weekday = ((epoch + day) % 7 + 7 + 4) % 7;  // 1970-01-01 was a Thursday
+
+  // Elapsed units count the whole value, its sign shown once in front.
+  const long long allUnits = std::llabs(units);
+  const long long allSeconds = allUnits / static_cast<long long>(unitsPerSecond);
+
+  auto pad = [](long long n, std::size_t width) {
+    std::string s = std::to_string(n);
+    if (s.size() < width) s.insert(0, width - s.size(), '0');
+    return s;
+  };
+  std::string out;
+  bool elapsedSeen = false;
+  for (const Token& t : section.tokens) {
+    const std::string& x = t.text;
+    switch (t.kind) {
+      case Kind::kLiteral: out += x; break;
+      case Kind::kElapsed: {
+        long long n = x[0] == 'h' ? allSeconds / 3600 : x[0] == 'm' ? allSeconds / 60 : allSeconds;
+        if (!elapsedSeen && units < 0) out += '-';
+        elapsedSeen = true;
+        out += pad(n, x.size());
+        break;
+      }
+      case Kind::kSubsecond: out += "." + pad(sub, static_cast<std::size_t>(subDigits)).substr(0, x.size()); break;
+      case Kind::kDate: {
+        const long long seconds = elapsedSeen ? allSeconds : second;
+        if (x == "ampm") out += hour < 12 ? "AM" : "PM";
+        else if (x == "ap") out += hour < 12 ? "A" : "P";
+        else if (x[0] == 'y') out += x.size() <= 2 ? pad(((year % 100) + 100) % 100, 2) : std::to_string(year);
+        else if (x[0] == 'm') {
+          if (x.size() <= 2) out += pad(month, x.size());
+          else if (x.size() == 3) out += std::string(kMonths[month - 1]).substr(0, 3);
+          else if (x.size() == 5) out += kMonths[month - 1][0];
+          else out += kMonths[month - 1];
+        } else if (x[0] == 'd') {
+          if (x.size() <= 2) out += pad(mday, x.size());
+          else if (x.size() == 3) out += std::string(kDays[static_cast<std::size_t>(weekday)]).substr(0, 3);
+          else out += kDays[static_cast<std::size_t>(weekday)];
+        } else if (x[0] == 'h') {
+          long long h = hour;
+          if (section.ampm) h = h % 12 == 0 ? 12 : h % 12;
+          out += pad(h, std::min<std::size_t>(x.size(), 2));
+        } else if (x[0] == 'n') {
+          out += pad(elapsedSeen ? seconds / 60 % 60 : minute, x.size());
+        } else if (x[0] == 's') {
+          out += pad(elapsedSeen ? seconds % 60 : sec, std::min<std::size_t>(x.size(), 2));
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+  return out;
+}
+
+// Places digits on placeholders: integer digits right-aligned on the integer placeholders
+// (extra digits in front of the first), fraction digits left-aligned.
+std::string FormatFixed(const Section& section, double magnitude) {
+  magnitude *= std::pow(100.0, section.percents);
+  magnitude /= std::pow(1000.0, section.scale);
+  std::string integer, fraction;
+  FixedDigits(magnitude, section.fractionDigits, integer, fraction);
+  if (integer == "0") integer.clear();
+  std::vector<const Token*> intSlots, fracSlots;
+  bool afterPoint = false;
+  for (const Token& t : section.tokens) {
+    if (t.kind == Kind::kPoint) afterPoint = true;
+    if (t.kind == Kind::kDigit) (afterPoint ? fracSlots : intSlots).push_back(&t);
+  }
+  // Integer digits right-aligned on their placeholders, the digits beyond them in front of
+  // the first; an empty placeholder shows 0 for "0", a blank for "?", nothing for "#".
+  std::vector<std::string> shown(intSlots.size());
+  std::size_t d = integer.size();
+  for (std::size_t s = intSlots.size(); s-- > 0;) {
+    if (d > 0) shown[s] = std::string(1, integer[--d]);
+    else shown[s] = intSlots[s]->text == "0" ? "0" : intSlots[s]->text == "?" ? " " : "";
+  }
+  if (!shown.empty()) shown[0] = integer.substr(0, d) + shown[0];
+  if (section.grouping && !shown.empty()) {
+    std::string all;
+    for (const auto& s : shown) all += s;
+    const auto firstDigit = all.find_first_of("0123456789");
+    if (firstDigit != std::string::npos) all = all.substr(0, firstDigit) + Grouped(all.substr(firstDigit));
+    shown.assign(shown.size(), "");
+    shown[0] = all;
+  }
+  // Fraction digits left-aligned; trailing zeros vanish on "#" and turn blank on "?".
+  std::vector<std::string> fracShown(fracSlots.size());
+  for (std::size_t k = 0; k < fracSlots.size(); ++k) fracShown[k] = std::string(1, fraction[k]);
+  for (std::size_t k = fracSlots.size(); k-- > 0;) {
+    if (fraction[k] != '0' || fracSlots[k]->text == "0") break;
+    fracShown[k] = fracSlots[k]->text == "?" ? " " : "";
+  }
+  std::string out;
+  std::size_t s = 0, f = 0;
+  afterPoint = false;
+  for (const Token& t : section.tokens) {
+    switch (t.kind) {
+      case Kind::kLiteral: out += t.text; break;
+      case Kind::kDigit: out += afterPoint ? fracShown[f++] : shown[s++]; break;
+      case Kind::kPoint:
+        if (s == 0 && !afterPoint) out += integer;  // ".00" still shows the whole part
+        afterPoint = true;
+        // A point whose fraction placeholders all vanished goes with them.
+        if (fracSlots.empty() ||
+            std::any_of(fracShown.begin(), fracShown.end(), [](const std::string& x) { return !x.empty(); }))
+          out += '.';
+        break;
+      case Kind::kPercent: out += '%'; break;
+      case Kind::kGeneral: out += FormatGeneral(magnitude); break;
+      default: break;
+    }
+  }
+  return out;
+}
+
+std::string FormatScientific(const Section& section, double magnitude) {
+  std::vector<const Token*> intSlots;
+  int zeroIntSlots = 0;
+  bool afterPoint = false, afterExp = false;
+  int exponentDigits = 0;
+  std::string expSign = "+";
+  for (const Token& t : section.tokens) {
+    if (t.kind == Kind::kPoint) afterPoint = true;
+    if (t.kind == Kind::kExponent) afterExp = true, expSign = t.text;
+    if (t.kind == Kind::kDigit) {
+      if (afterExp) ++exponentDigits;
+      else if (!afterPoint) intSlots.push_back(&t), zeroIntSlots += t.text == "0";
+    }
+  }
+  const int intCount = static_cast<int>(intSlots.size());
+  int exponent = 0;
+  if (magnitude != 0) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);
+    exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+    if (intCount > 1 && zeroIntSlots < intCount) {
+      // Engineering: the exponent is a multiple of the integer placeholders.
+      exponent = static_cast<int>(std::floor(static_cast<double>(exponent) / intCount)) * intCount;
+    } else {
+      exponent -= std::max(1, zeroIntSlots) - 1;
+    }
+  }
+  double mantissa = magnitude / std::pow(10.0, exponent);
+  std::string integer, fraction;
+  FixedDigits(mantissa, section.fractionDigits, integer, fraction);
+  if (magnitude != 0 && integer.size() > static_cast<std::size_t>(std::max(1, intCount)) && !(intCount > 1 && zeroIntSlots < intCount)) {
+    exponent += 1;
+    FixedDigits(magnitude / std::pow(10.0, exponent), section.fractionDigits, integer, fraction);
+  }
+  std::string out;
+  afterPoint = afterExp = false;
+  bool intDone = false;
+  std::size_t f = 0;
+  for (const Token& t : section.tokens) {
+    switch (t.kind) {
+      case Kind::kLiteral: out += t.text; break;
+      case Kind::kDigit:
+        if (afterExp) break;
+        if (!afterPoint) {
+          if (!intDone) {
+            std::string shown = integer == "0" && zeroIntSlots == 0 ? "" : integer;
+            if (static_cast<int>(shown.size()) < zeroIntSlots) shown.insert(0, static_cast<std::size_t>(zeroIntSlots) - shown.size(), '0');
+            out += shown;
+            intDone = true;
+          }
+        } else {
+          out += fraction[f++];
+        }
+        break;
+      case Kind::kPoint: afterPoint = true, out += '.'; break;
+      case Kind::kExponent: {
+        afterExp = true;
+        out += 'E';
+        out += exponent < 0 ? "-" : expSign == "+" ? "+" : "";
+        std::string digits = std::to_string(std::abs(exponent));
+        if (static_cast<int>(digits.size()) < exponentDigits) digits.insert(0, static_cast<std::size_t>(exponentDigits) - digits.size(), '0');
+        out += digits;
+        break;
+      }
+      case Kind::kPercent: out += '%'; break;
+      default: break;
+    }
+  }
+  return out;
+}
+
+std::string FormatFraction(const Section& section, double magnitude) {
+  // Layout: [integer placeholders] literal numerator-placeholders / denominator (placeholders or digits).
+  std::vector<std::size_t> digitsBefore, numerator, denominator;
+  std::size_t slash = 0;
+  for (std::size_t k = 0; k < section.tokens.size(); ++k)
+    if (section.tokens[k].kind == Kind::kSlash) slash = k;
+  // The numerator is the run of placeholders right before the slash; what comes earlier is
+  // the integer part.
+  std::size_t k = slash;
+  while (k > 0 && section.tokens[k - 1].kind == Kind::kDigit) numerator.insert(numerator.begin(), --k);
+  for (std::size_t j = 0; j < k; ++j)
+    if (section.tokens[j].kind == Kind::kDigit) digitsBefore.push_back(j);
+  std::string fixedDenominator;
+  std::size_t afterDenominator = slash + 1;
+  while (afterDenominator < section.tokens.size() && section.tokens[afterDenominator].kind == Kind::kDigit) {
+    denominator.push_back(afterDenominator);
+    ++afterDenominator;
+  }
+  if (denominator.empty() && afterDenominator < section.tokens.size() && section.tokens[afterDenominator].kind == Kind::kLiteral) {
+    const std::string& lit = section.tokens[afterDenominator].text;
+    std::size_t n = 0;
+    while (n < lit.size() && std::isdigit(static_cast<unsigned char>(lit[n]))) ++n;
+    fixedDenominator = lit.substr(0, n);
+  }
+  const bool hasInteger = !digitsBefore.empty();
+  double whole = hasInteger ? std::floor(magnitude) : 0;
+  double rest = magnitude - whole;
+  long long num = 0, den = 1;
+  if (!fixedDenominator.empty()) {
+    den = std::atoll(fixedDenominator.c_str());
+    num = std::llround(rest * static_cast<double>(den));
+  } else {
+    const long long maxDen = static_cast<long long>(std::pow(10.0, std::max<std::size_t>(1, denominator.size()))) - 1;
+    double best = 2;
+    for (long long d = 1; d <= maxDen; ++d) {
+      const long long n = std::llround(rest * static_cast<double>(d));
+      const double error = std::fabs(rest - static_cast<double>(n) / static_cast<double>(d));
+      if (error < best - 1e-12) best = error, num = n, den = d;
+    }
+  }
+  if (hasInteger && num == den) whole += 1, num = 0;
+  auto padded = [&](long long n, const std::vector<std::size_t>& slots, bool left) {
+    std::string text = std::to_string(n);
+    std::size_t width = slots.size();
+    std::string padding;
+    for (std::size_t i = text.size(); i < width; ++i) {
+      const std::string& p = section.tokens[slots[left ? i : width - 1 - i]].text;
+      padding += p == "0" ? "0" : p == "?" ? " " : "";
+    }
+    return left ? text + padding : padding + text;
+  };
+  std::string out;
+  const bool zeroFraction = num == 0;
+  for (std::size_t j = 0; j < section.tokens.size(); ++j) {
+    const Token& t = section.tokens[j];
+    const bool inInteger = !digitsBefore.empty() && j >= digitsBefore.front() && j <= digitsBefore.back();
+    if (t.kind == Kind::kLiteral) {
+      if (zeroFraction && hasInteger && j > digitsBefore.back()) {
+        out += std::string(t.text.size(), ' ');
+        continue;
+      }
+      if (j == afterDenominator && !fixedDenominator.empty()) {
+        if (zeroFraction && hasInteger) out += std::string(t.text.size(), ' ');
+        else out += t.text;
+        continue;
+      }
+      out += t.text;
+    } else if (t.kind == Kind::kDigit && inInteger) {
+      if (j == digitsBefore.front()) {
+        if (whole != 0) out += std::to_string(static_cast<long long>(whole));
+        else if (zeroFraction || section.tokens[j].text == "0") out += "0";
+      }
+    } else if (t.kind == Kind::kDigit && !numerator.empty() && j == numerator.front()) {
+      if (zeroFraction && hasInteger) out += std::string(numerator.size(), ' ');
+      else out += padded(num, numerator, false);
+    } else if (t.kind == Kind::kSlash) {
+      out += zeroFraction && hasInteger ? " " : "/";
+    } else if (t.kind == Kind::kDigit && !denominator.empty() && j == denominator.front()) {
+      if (zeroFraction && hasInteger) out += std::string(denominator.size(), ' ');
+      else out += padded(den, denominator, true);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+NumberFormat::NumberFormat(std::string_view code) {
+  if (code.empty()) return;
+  for (const std::string_view part : SplitSections(code)) {
+    Section section;
+    ParseSection(part, section);
+    sections_.push_back(std::move(section));
+  }
+  general_ = true;
+  for (const Section& s : sections_) {
+    const bool onlyGeneral = s.tokens.size() == 1 && s.isGeneral && s.op == Compare::kNone;
+    general_ = general_ && onlyGeneral;
+  }
+  if (sections_.size() > 1) general_ = false;
+}
+
+NumberFormat::~NumberFormat() = default;
+NumberFormat::NumberFormat(NumberFormat&&) noexcept = default;
+NumberFormat& NumberFormat::operator=(NumberFormat&&) noexcept = default;
+
+std::string NumberFormat::Format(double value, bool date1904) const {
+  if (general_ || sections_.empty()) return FormatGeneral(value);
+  if (!std::isfinite(value)) return "#NUM!";
+  // Which section shows the value, and whether it shows the minus sign itself.
+  std::size_t numeric = sections_.size();
+  if (numeric == 4 || (numeric > 1 && sections_.back().isText && !sections_.back().isDate &&
+                       sections_.back().integerDigits == 0 && !sections_.back().isGeneral))
+    --numeric;
+  const Section* chosen = &sections_[0];
+  bool ownSign = false;
+  const bool conditional = sections_[0].op != Compare::kNone || (numeric > 1 && sections_[1].op != Compare::kNone);
+  if (conditional) {
+    if (Holds(sections_[0].op, value, sections_[0].operand)) {
+      chosen = &sections_[0];
+    } else if (numeric > 1 && sections_[1].op != Compare::kNone) {
+      chosen = Holds(sections_[1].op, value, sections_[1].operand) ? &sections_[1]
+               : numeric > 2 ? &sections_[2] : &sections_[1];
+    } else if (numeric > 1) {
+      chosen = &sections_[1];
+    }
+    // A section whose condition is for negatives, or the second of a pair under "[>=0]",
+    // writes its own sign.
+    ownSign = (chosen->op == Compare::kLess || chosen->op == Compare::kLessEqual) && chosen->operand <= 0;
+    if (chosen != &sections_[0] && sections_[0].op == Compare::kGreaterEqual && sections_[0].operand == 0) ownSign = true;
+  } else if (value < 0 && numeric >= 2) {
+    chosen = &sections_[1];
+    ownSign = true;
+  } else if (value == 0 && numeric >= 3) {
+    chosen = &sections_[2];
+  }
+  const Section& s = *chosen;
+  if (s.isDate) return FormatDate(s, value, date1904);
+  const double magnitude = std::fabs(value);
+  std::string text;
+  bool anyPlaceholder = s.integerDigits + s.fractionDigits > 0;
+  if (s.isGeneral && !anyPlaceholder) {
+    text.clear();
+    for (const Token& t : s.tokens)
+      text += t.kind == Kind::kLiteral ? t.text : t.kind == Kind::kGeneral ? FormatGeneral(magnitude) : "";
+  } else if (s.fraction) {
+    text = FormatFraction(s, magnitude);
+  } else if (s.exponent) {
+    text = FormatScientific(s, magnitude);
+  } else if (s.isText && !anyPlaceholder) {
+    // A text-only section given a number shows the number.
+    text = FormatGeneral(magnitude);
+  } else {
+    text = FormatFixed(s, magnitude);
+  }
+  if (value < 0 && !ownSign) {
+    // No minus on a value that shows as zero.
+    bool nonZero = text.find_first_of("123456789") != std::string::npos;
+    if (nonZero) text.insert(0, "-");
+  }
+  return text;
+}
+
+std::string NumberFormat::FormatText(std::string_view text) const {
+  const Section* section = nullptr;
+  if (sections_.size() >= 4) section = &sections_[3];
+  else if (!sections_.empty() && sections_.back().isText) section = &sections_.back();
+  if (section == nullptr) return std::string(text);
+  std::string out;
+  for (const Token& t : section->tokens) {
+    if (t.kind == Kind::kLiteral) out += t.text;
+    else if (t.kind == Kind::kText) out += text;
+  }
+  return out;
+}
+
+std::string FormatNumber(std::string_view code, double value, bool date1904) {
+  return NumberFormat(code).Format(value, date1904);
+}
+
+}  // namespace tabrend::spreadsheet

@@ -1,0 +1,222 @@
+#!/usr/bin/python3
+"""Splits workbooks to CSV with the real tabrendcli and compares every sheet's CSV with
+LibreOffice's own CSV export of the same sheet.
+
+How to run:
+    /usr/bin/python3 tests/tools/csv_conformance.py --cli build/bin/tabrendcli
+        (--fixtures | --corpus DIR [--part K/N]) [--keep DIR] [--show N]
+
+How it works: `tabrendcli SOURCE OUT /format=csv /name=3` writes the k-th worksheet of each
+source to k.csv. LibreOffice exports every sheet of the same source with the
+"Text - txt - csv (StarCalc)" filter, "save cell contents as shown" and sheet -1 (each sheet
+to its own file), in as few soffice starts as possible (lo_cells.py). LibreOffice ends each
+row with LF where tabrendcli ends it with CR LF, as RFC 4180 has it; that is the one
+difference the comparison takes away (line breaks inside a quoted field stay as they are).
+Everything else must be the same bytes. Sheets holding pivot tables are not compared:
+LibreOffice lays a pivot table out anew on load, in its own words ("- all -", "Data"), where
+the CSV shows the cells the file holds.
+
+A sheet that differs fails unless KNOWN names it (its file's path in the fixtures or the
+corpus, and the sheet) with the reason, and the run fails when fewer than 99% of the sheets
+compared are identical or listed. Sources LibreOffice
+cannot load are not compared. The last lines give "N of M sheets identical" and read
+"N passed, M failed". Exit 0 when nothing failed, 77 when there is no corpus.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import lo_cells  # noqa: E402
+import split_corpus  # noqa: E402
+import split_fixtures  # noqa: E402
+import xlsx_pkg  # noqa: E402
+
+REQUIRED_SHARE = 0.99
+
+# Sheets whose CSV differs from LibreOffice's, by file (its path in the fixtures or the corpus)
+# and sheet, with the reason. Each is LibreOffice's: it calculates anew what the file holds,
+# knows no result for Excel's data tables, or words an error its own way.
+RECALCULATED = "LibreOffice calculates the formulas anew; the CSV shows the results the file holds"
+DATA_TABLE = "cells of a data table ({=TABLE()}): LibreOffice 7.4 shows them empty, the file holds their results"
+ARRAY_UNSAVED = ("cells of an array formula's range saved without results: LibreOffice calculates them, the "
+                 "CSV shows what the file holds (nothing)")
+RANDOM = "RANDBETWEEN(), which LibreOffice draws anew each time"
+KNOWN = {
+    ("formulas_cross_sheet.xlsx", "Calc"): "a dynamic-array SORT() LibreOffice 7.4 does not know: it shows #NAME?, "
+                                           "the file holds 5",
+    ("shared_formulas.xlsx", "Calc"): "a dynamic-array SORT() LibreOffice 7.4 does not know: it shows #NAME?, "
+                                      "the file holds 5",
+    ("sparklines.xlsx", "Spark"): "LibreOffice counts the empty cell holding a sparkline (F1) in the exported area",
+    ("Examples/Misc/Formulas.xlsx", "Formulas"): ARRAY_UNSAVED,
+    ("Other/Formulas/ArrayFormula.xlsx", "Sheet1"): ARRAY_UNSAVED,
+    ("Other/Charts/PreserveCharts/outputfile.xlsx", "Sheet1"): RANDOM,
+    ("Other/Charts/PreserveCharts/inputfile.xlsx", "Sheet1"): RANDOM,
+    ("TryToLoad/LO/xlsx/named-ranges-global.xlsx", "Sheet2"): RECALCULATED + " (#NAME?, LibreOffice 5)",
+    ("TryToLoad/TemplateWithTableSourcePivotTables.xlsx", "BondsOverview"): RECALCULATED + " (#VALUE!, LibreOffice #NAME?)",
+    ("Examples/Misc/CellValues.xlsx", "Errors"): RECALCULATED + " (#VALUE!, LibreOffice 1)",
+    ("TryToLoad/LO/xlsx/functions-excel-2010.xlsx", "Sheet1"): RECALCULATED,
+    ("TryToLoad/LO/xlsx/functions-excel-2010.xlsx", "Sheet2"): RECALCULATED,
+    ("Other/Cubes/CubeFromRange-Input.xlsx", "Cube"): "CUBEMEMBER() and CUBEVALUE(), which LibreOffice does not know: "
+                                                      "it shows #NAME?",
+    ("TryToLoad/LO/xlsx/bug-fixes.xlsx", "Sheet2"): "an error LibreOffice words its own way: Err:511 for #NAME?",
+    ("TryToLoad/LO/xlsx/ceiling-floor.xlsx", "Sheet1"): "an error LibreOffice words its own way: Err:502 for #NUM!",
+    ("TryToLoad/LO/xlsx/data-table/multi-table.xlsx", "Sheet1"): DATA_TABLE,
+    ("TryToLoad/LO/xlsx/data-table/one-variable.xlsx", "One-Var"): DATA_TABLE,
+}
+for _sheet in ("1D Row", "1D Column", "1x1 2D", "2D"):
+    KNOWN[("Other/Formulas/DataTableFormula-Output.xlsx", _sheet)] = DATA_TABLE
+for _sheet in ("1D Row", "1D Column", "1x1 2D", "2D", "1D Row - Deleted Input", "1D Column - Deleted Input",
+               "2D - Input1 Deleted", "2D - Input2 Deleted", "2D - Input 1&2 Deleted"):
+    KNOWN[("Other/Formulas/DataTableFormula-Excel-Input.xlsx", _sheet)] = DATA_TABLE
+
+
+def log(*args):
+    print(*args, flush=True)
+
+
+def crlf_rows(data):
+    """LibreOffice's CSV with each row ended by CR LF instead of LF (not inside quotes)."""
+    out = bytearray()
+    quoted = False
+    for byte in data:
+        if byte == 0x22:
+            quoted = not quoted
+        if byte == 0x0A and not quoted:
+            out += b"\r\n"
+        else:
+            out.append(byte)
+    return bytes(out)
+
+
+def worksheets(path):
+    """[(name, holds a pivot table)] of the workbook's worksheets, in order."""
+    with xlsx_pkg.Package(path) as pkg:
+        return [(s["name"], bool(pkg.rels_of_kind(s["part"], "pivotTable")))
+                for s in pkg.workbook()["sheets"] if s["kind"] == "worksheet"]
+
+
+def first_difference(ours, theirs):
+    a, b = ours.split(b"\r\n"), theirs.split(b"\r\n")
+    for n, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return "row %d: %r, LibreOffice %r" % (n + 1, x[:160].decode("utf-8", "replace"), y[:160].decode("utf-8", "replace"))
+    return "%d rows, LibreOffice %d" % (len(a) - 1, len(b) - 1)
+
+
+def fixture_sources(work):
+    import make_fixtures
+    fixtures = os.path.join(work, "fixtures")
+    if make_fixtures.main([fixtures, "--no-lo"]) != 0:
+        raise RuntimeError("the fixtures could not be made")
+    return [os.path.join(fixtures, n) for n in sorted(os.listdir(fixtures))
+            if n.lower().endswith((".xlsx", ".xlsm", ".xltx", ".xltm")) and not n.startswith("legacy")
+            and n not in split_fixtures.BAD and n not in split_fixtures.PARTIAL]
+
+
+def corpus_sources(corpus, part):
+    first, every = (int(x) for x in part.split("/"))
+    files = []
+    for folder, _, names in os.walk(corpus):
+        files += [os.path.join(folder, n) for n in names
+                  if n.lower().endswith((".xlsx", ".xlsm")) and n not in split_corpus.EXPECTED_FAILURES]
+    return sorted(files)[first - 1::every]
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--fixtures", action="store_true")
+    ap.add_argument("--corpus")
+    ap.add_argument("--part", default="1/1")
+    ap.add_argument("--keep", default=None, help="work in this folder and keep it")
+    ap.add_argument("--show", type=int, default=40, help="differences printed at most")
+    a = ap.parse_args(argv)
+    if a.corpus and not os.path.isdir(a.corpus):
+        log("no corpus at %s" % a.corpus)
+        return 77
+    work = a.keep or tempfile.mkdtemp(prefix="tabrend-csv-")
+    os.makedirs(work, exist_ok=True)
+    try:
+        sources = fixture_sources(work) if a.fixtures else corpus_sources(a.corpus, a.part)
+        root = a.corpus if a.corpus else os.path.join(work, "fixtures")
+        # Each source under a short name of its own, so that no sheet bears the workbook's name.
+        inputs = os.path.join(work, "in")
+        os.makedirs(inputs, exist_ok=True)
+        copies = {}
+        for i, source in enumerate(sources):
+            copy = os.path.join(inputs, "w%05d%s" % (i, os.path.splitext(source)[1].lower()))
+            shutil.copyfile(source, copy)
+            copies[source] = copy
+        lo = lo_cells.lo_cells(list(copies.values()), timeout=1500, raw=True)
+
+        identical, compared, failed, listed = 0, 0, [], []
+        skipped_sources = pivots = 0
+        for source in sources:
+            label = os.path.relpath(source, root)
+            theirs = lo[copies[source]]
+            if theirs.error:
+                skipped_sources += 1
+                continue
+            out = os.path.join(work, "out", "%05d" % sources.index(source))
+            os.makedirs(out, exist_ok=True)
+            done = subprocess.run([a.cli, copies[source], out, "/format=csv", "/name=3"], capture_output=True, text=True)
+            try:
+                sheets = worksheets(copies[source])
+            except Exception as exc:  # a package the checker cannot read is LibreOffice's alone
+                log("SKIP %s: %s" % (label, exc))
+                skipped_sources += 1
+                continue
+            for k, (sheet, pivot) in enumerate(sheets, 1):
+                if sheet not in theirs.sheets:
+                    continue  # LibreOffice did not export it (a sheet it dropped or renamed)
+                if pivot:
+                    pivots += 1
+                    continue
+                compared += 1
+                path = os.path.join(out, "%d.csv" % k)
+                if not os.path.exists(path):
+                    why = "no output: exit %d %s" % (done.returncode, done.stderr.strip()[:200])
+                else:
+                    with open(path, "rb") as fh:
+                        ours = fh.read()
+                    reference = crlf_rows(theirs.sheets[sheet])
+                    if ours == reference:
+                        identical += 1
+                        continue
+                    why = first_difference(ours, reference)
+                key = (label, sheet)
+                if key in KNOWN:
+                    listed.append("%s [%s]: %s" % (label, sheet, KNOWN[key]))
+                else:
+                    failed.append("%s [%s]: %s" % (label, sheet, why))
+        for line in listed:
+            log("KNOWN", line)
+        for line in failed[:a.show]:
+            log("DIFFERS", line)
+        if len(failed) > a.show:
+            log("... and %d more" % (len(failed) - a.show))
+        passed = identical + len(listed)
+        share = passed / compared if compared else 1.0
+        log("%d sources, %d not loadable by LibreOffice; %d sheets holding pivot tables not compared"
+            % (len(sources), skipped_sources, pivots))
+        log("%d of %d sheets identical (%.2f%%); %d more differ for the reasons listed"
+            % (identical, compared, 100 * identical / max(compared, 1), len(listed)))
+        problems = len(failed) + (1 if share < REQUIRED_SHARE else 0)
+        if share < REQUIRED_SHARE:
+            log("FAIL fewer than %d%% of the sheets are identical or listed" % round(100 * REQUIRED_SHARE))
+        log("%d passed, %d failed" % (passed, problems))
+        return 1 if problems else 0
+    finally:
+        if not a.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
