@@ -73,6 +73,9 @@ bool Module1::RunBatch() {
 
   // The workbooks LibreOffice must convert first are converted in one start, not one each.
   automation::PrefetchConversions(BatchFiles);
+  std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
+  // Reports wait for the PDFs, which are printed at the batch's end.
+  std::vector<WorkbookReport> reports;
   for (const auto& path : BatchFiles) {
     std::string target = OutputRoot;
     const std::string base = GetBaseName(path);
@@ -88,8 +91,9 @@ bool Module1::RunBatch() {
       if (folder != base) renamedFolder = "written into the folder " + folder + ": " + base + " holds another workbook of this run";
       target += folder;
     }
-    // A folder that exists is used as it is, hidden or not.
-    if (!IsFolder(target) && ::mkdir(target.c_str(), 0777) != 0) {
+    // A folder that exists is used as it is, hidden or not. A dry run makes none.
+    if (ListOnly) listOut << path << '\n';
+    if (!ListOnly && !IsFolder(target) && ::mkdir(target.c_str(), 0777) != 0) {
       const int error = errno;
       complete = false;
       if (Verbose) {
@@ -98,9 +102,10 @@ bool Module1::RunBatch() {
       }
       break;
     }
-    WorkbookReport report;
+    WorkbookReport& report = reports.emplace_back();
     report.path = path;
     if (!renamedFolder.empty()) report.renamed.push_back(renamedFolder);
+    owner_ = reports.size() - 1;
     try {
       if (!SplitWorkbookFile(path, target, report)) complete = false;
     } catch (const std::exception& failure) {
@@ -109,9 +114,18 @@ bool Module1::RunBatch() {
       if (Verbose) log_ << path << ": " << failure.what() << "; batch stopped\n";
       break;
     }
-    if (Verbose) Report(report);
+    if (ListOnly && !report.done) listOut << "  failed: " << report.error << '\n';
+    if (Verbose && report.pendingPdfs == 0) Report(report);
   }
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
+  if (!pdfs_.Empty()) {
+    FinishPdfs(reports);
+    for (const WorkbookReport& report : reports) {
+      if (report.pendingPdfs == 0) continue;
+      if (!report.done) complete = false;
+      if (Verbose) Report(report);
+    }
+  }
 
   if (OpenOutput && IsFolder(OutputRoot)) {
     // The opener takes a relative "-dash" for one of its options; an absolute path never is one.

@@ -37,32 +37,38 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
     } catch (const automation::AutomationError&) {
       app = AttachApplication(kApplicationClass);
     }
-    const std::string extension = OutputExtension(app->Version());
+    const std::string extension = Format == OutputFormat::kPdf   ? "pdf"
+                                  : Format == OutputFormat::kCsv ? "csv"
+                                                                 : OutputExtension(app->Version());
+    if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
     source = &app->Workbooks().Open(path);
     app->DisplayAlerts(false);  // only now: prompts while opening are the user's to see
-    const long count = source->Worksheets().Count();
-    for (long i = 1; i <= count; ++i) {
-      automation::Sheet& sheet = source->Worksheets()(i);
-      const std::string sheetName = sheet.name();
-      // The number is drawn before the existence test, so a skipped sheet still uses one.
-      const std::string base = OutputName(listed, sheetName, NameMode, RunningNumber, *Random);
-      // Another output of this run holding the name keeps it; this one takes the next free.
-      const std::string file = OutputNames.Claim(folder, base, "." + extension);
-      if (file != base + "." + extension)
-        report.renamed.push_back("sheet '" + sheetName + "' written as " + file + ": " + base + "." +
-                                 extension + " is another output of this run");
-      if (!Overwrite && FileExists(folder + file)) {
-        report.skipped.push_back(file);
-        continue;
+    const std::vector<PlannedSheet> plan = PlanSheets(*source, listed, folder, extension, report);
+    if (ListOnly) {
+      ListPlan(*app, *source, folder, plan, report);
+    } else {
+      for (const PlannedSheet& planned : plan) {
+        if (planned.action == PlannedSheet::Action::kSkipExisting) report.skipped.push_back(planned.file);
+        if (planned.action != PlannedSheet::Action::kWrite) continue;
+        automation::Sheet& sheet = source->Worksheets()(planned.index);
+        const Placement placement = Overwrite ? Placement::kReplace : Placement::kCreateOnly;
+        if (Format == OutputFormat::kPdf) {
+          // Printed with the batch's other sheets at its end (FinishPdfs).
+          for (const auto& loss : pdfs_.Add(*app, sheet, target, planned.file, planned.name, placement, owner_))
+            report.losses.push_back(planned.file + ": " + loss);
+          ++report.pendingPdfs;
+          continue;
+        }
+        if (Format == OutputFormat::kCsv)
+          throw automation::AutomationError(automation::kApplicationDefined, "CSV output is not available");
+        const SheetFileResult result = WriteSheetFile(*app, sheet, target, planned.file, planned.name, placement);
+        if (!result.placed) {  // another run wrote it meanwhile
+          report.skipped.push_back(planned.file);
+          continue;
+        }
+        for (const auto& loss : result.losses) report.losses.push_back(planned.file + ": " + loss);
+        report.written.push_back(planned.file);
       }
-      const SheetFileResult result = WriteSheetFile(
-          *app, sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly);
-      if (!result.placed) {  // another run wrote it meanwhile
-        report.skipped.push_back(file);
-        continue;
-      }
-      for (const auto& loss : result.losses) report.losses.push_back(file + ": " + loss);
-      report.written.push_back(file);
     }
     sourceClosed = true;
     source->Close();

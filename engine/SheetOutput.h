@@ -18,6 +18,10 @@
 
 namespace tabrend {
 
+// What an output file holds: a workbook of the sheet, its values as CSV, or its printed
+// pages as PDF.
+enum class OutputFormat { kWorkbook, kCsv, kPdf };
+
 enum class Placement {
   kReplace,     // an existing file of the name is replaced in one step
   kCreateOnly,  // the file is placed only where nothing stands, in one step
@@ -47,6 +51,14 @@ struct SheetFileResult {
 SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
                                const std::string& folder, const std::string& file,
                                const std::string& name, Placement placement = Placement::kReplace);
+
+// Puts a copy of the finished file `built` (made elsewhere, such as a PDF printed in a
+// temporary folder) at folder + "/" + file, complete or not at all: it is copied into a
+// staging folder beside the final name and renamed into place, as WriteSheetFile does, with
+// `mode` less the umask. `file` is checked as WriteSheetFile checks it. Returns false only
+// for kCreateOnly when the name was taken meanwhile; throws AutomationError otherwise.
+bool PlaceBuiltFile(const std::string& built, const std::string& folder, const std::string& file,
+                    Placement placement, mode_t mode);
 
 // Removes the staging folders in `folder` that a killed run left: only entries named
 // ".tabrend-<pid>-<n>.part" that are folders no process holds locked and whose process is

@@ -94,7 +94,10 @@ int Module1::SplitWorkbook(int w) {
     } catch (const AutomationError&) {
       app = AttachApplication(kApplicationClass);
     }
-    const std::string extension = OutputExtension(app->Version());
+    const std::string extension = Format == OutputFormat::kPdf   ? "pdf"
+                                  : Format == OutputFormat::kCsv ? "csv"
+                                                                 : OutputExtension(app->Version());
+    if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
     source = &app->Workbooks().Open(path);
     app->DisplayAlerts(false);  // only now: prompts while opening are the person's to see
     const long count = source->Worksheets().Count();
@@ -111,13 +114,22 @@ int Module1::SplitWorkbook(int w) {
       } else {
         name = sheet.name();
       }
+      // Left out as if unticked: no file, no number drawn.
+      if (write && SkipHidden && sheet.Visible() != automation::kSheetVisible) write = false;
+      if (write && SkipBlank && !sheet.HasContent()) write = false;
       if (write) {
         const std::string base = MakeOutputName(w, name);
         RefuseSeparators(base + "." + extension);
         const std::string file = OutputNames.Claim(TargetFolder, base, "." + extension);
         if (file != base + "." + extension)
           RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
-        WriteSheetFile(*app, sheet, TargetFolder, file, name);
+        if (Format == OutputFormat::kPdf) {
+          Pdfs.Add(*app, sheet, TargetFolder, file, name, Placement::kReplace, static_cast<std::size_t>(w));
+        } else if (Format == OutputFormat::kCsv) {
+          throw AutomationError(kApplicationDefined, "CSV output is not available");
+        } else {
+          WriteSheetFile(*app, sheet, TargetFolder, file, name);
+        }
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();
@@ -147,6 +159,22 @@ int Module1::SplitWorkbook(int w) {
   view_.SetProgressValue(0);
   RunningNumber = 0;
   return kSplitDone;
+}
+
+void Module1::FinishPdfs(const std::map<int, std::string>& folderNames) {
+  view_.SetStatus("Printing PDF files");
+  view_.RepaintNow();
+  std::map<int, std::string> failures;  // every failure of a workbook, shown together
+  for (const PdfBatch::Outcome& outcome : Pdfs.Finish()) {
+    if (outcome.error.empty()) continue;
+    std::string& text = failures[static_cast<int>(outcome.owner)];
+    text += (text.empty() ? "" : "\n") + outcome.error;
+  }
+  for (const auto& [workbook, text] : failures) {
+    view_.ShowMessage(text, MessageIcon::kNone);
+    const auto name = folderNames.find(workbook);
+    view_.ShowMessage(SplitFailedMessage(name != folderNames.end() ? name->second : std::string()), MessageIcon::kError);
+  }
 }
 
 bool Module1::ChooseOutputFolder() {
@@ -188,6 +216,7 @@ void Module1::Command6_Click() {
   RenamedOutputs.clear();
   SaveSheetChoices();  // the choices on screen count for the shown workbook
   view_.SetWaitPointer(true);
+  std::map<int, std::string> folderNames;  // of the workbooks split, by position
   for (int i = 1; i <= count; ++i) {
     if (!view_.Checked(ListId::kWorkbooks, i)) continue;
     const std::string folderName =
@@ -199,9 +228,11 @@ void Module1::Command6_Click() {
     for (int counter = 1; GetPathKind(TargetFolder) == kPathFolder; ++counter) {
       TargetFolder += std::to_string(counter);
     }
+    folderNames[i] = folderName;
     const int result = MakeTargetFolder() ? SplitWorkbook(i) : kSplitFailed;
     if (result != kSplitDone) view_.ShowMessage(SplitFailedMessage(folderName), MessageIcon::kError);
   }
+  if (!Pdfs.Empty()) FinishPdfs(folderNames);
   if (!RenamedOutputs.empty()) {
     std::string text = kRenamedOutputsMessage;
     for (const auto& line : RenamedOutputs) text += "\n" + line;
