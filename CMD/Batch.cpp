@@ -10,6 +10,7 @@
 #include "CMD/Module1.h"
 #include "engine/Conversion.h"
 #include "engine/PathKind.h"
+#include "engine/Paths.h"
 #include "engine/WorkbookFiles.h"
 
 namespace tabrend::cli {
@@ -91,8 +92,19 @@ bool Module1::RunBatch() {
       if (folder != base) renamedFolder = "written into the folder " + folder + ": " + base + " holds another workbook of this run";
       target += folder;
     }
-    // A folder that exists is used as it is, hidden or not. A dry run makes none.
-    if (ListOnly) listOut << path << '\n';
+    // A folder that exists is used as it is, hidden or not. A dry run makes none, but stops
+    // where the run could not make one (a missing parent).
+    if (ListOnly) {
+      listOut << path << '\n';
+      std::string folder = target;
+      while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+      if (!IsFolder(folder) && !IsFolder(ParentFolderOf(folder))) {
+        complete = false;
+        listOut << "  failed: the folder " << target << " could not be created: its parent folder is missing; "
+                << "batch stopped\n";
+        break;
+      }
+    }
     if (!ListOnly && !IsFolder(target) && ::mkdir(target.c_str(), 0777) != 0) {
       const int error = errno;
       complete = false;

@@ -179,10 +179,17 @@ TEST_F(SheetChoiceTest, ListPrintsWhatARealRunWritesAndWritesNothing) {
   EXPECT_EQ(test::ReadFile(Path("out/Book/Old.xlsx")), "stays");
 }
 
-TEST_F(SheetChoiceTest, ListOfAWorkbookThatCannotBeOpenedFailsAsTheRunWould) {
+TEST_F(SheetChoiceTest, ListFailsWhereTheRunWouldFail) {
   test::WriteFile(Path("Broken.xlsx"), "not a workbook");
   EXPECT_EQ(Run({Path("Broken.xlsx"), Path("out"), "/list=1"}), kExitFailed);
   EXPECT_EQ(out.str().rfind(Path("Broken.xlsx") + "\n  failed: ", 0), 0u) << out.str();
+  EXPECT_FALSE(fs::exists(Path("out")));
+  // A folder source whose output root is missing stops, as the run would.
+  fs::create_directories(Path("src"));
+  test::MakeWorkbook(Path("src/Book.xlsx"), {"Jan"});
+  EXPECT_EQ(Run({Path("src"), Path("out"), "/list=1"}), kExitFailed);
+  EXPECT_EQ(out.str(), Path("src/Book.xlsx") + "\n  failed: the folder " + Path("out/Book") +
+                           " could not be created: its parent folder is missing; batch stopped\n");
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 
