@@ -139,7 +139,7 @@ bool Module1::RunBatch() {
     }
   }
 
-  if (OpenOutput && IsFolder(OutputRoot)) {
+  if (OpenOutput && !ListOnly && IsFolder(OutputRoot)) {  // a dry run shows nothing either
     // The opener takes a relative "-dash" for one of its options; an absolute path never is one.
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(OutputRoot, error);

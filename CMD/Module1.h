@@ -62,6 +62,9 @@ struct PlannedSheet {
   std::string name;  // the sheet's name, which its output keeps
   std::string file;  // the output file's name in the target folder; empty when not named
   Action action = Action::kWrite;
+  // RunningNumber once this sheet is named: where a split that fails at this sheet leaves
+  // it, as if the later sheets had never been named.
+  std::int32_t runningNumber = 0;
 };
 
 class Module1 {

@@ -36,6 +36,7 @@ std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, cons
                                  extension + " is another output of this run");
       if (!Overwrite && FileExists(folder + planned.file)) planned.action = PlannedSheet::Action::kSkipExisting;
     }
+    planned.runningNumber = RunningNumber;
     plan.push_back(std::move(planned));
   }
   return plan;

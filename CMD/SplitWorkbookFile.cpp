@@ -1,4 +1,6 @@
 // The split of one workbook into one file per worksheet, named by the switches in force.
+#include <optional>
+
 #include "CMD/Module1.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
@@ -31,6 +33,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
   // Set before each closing call, so that the clean-up after a failure never repeats one.
   bool sourceClosed = false;
   bool appQuit = false;
+  std::optional<std::int32_t> reached;  // RunningNumber as the sheet the split is at left it
   try {
     try {
       app = CreateApplication(kApplicationClass);
@@ -48,6 +51,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
       ListPlan(*app, *source, folder, plan, report);
     } else {
       for (const PlannedSheet& planned : plan) {
+        reached = planned.runningNumber;
         if (planned.action == PlannedSheet::Action::kSkipExisting) report.skipped.push_back(planned.file);
         if (planned.action != PlannedSheet::Action::kWrite) continue;
         automation::Sheet& sheet = source->Worksheets()(planned.index);
@@ -75,6 +79,8 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
     appQuit = true;
     app->Quit();
   } catch (const automation::AutomationError& failure) {
+    // The numbers of the sheets the split never reached were not drawn.
+    if (reached) RunningNumber = *reached;
     report.errorNumber = failure.Number();
     report.error = failure.Description();
     // A failing clean-up call adds to the report but cannot stop the batch.
