@@ -193,8 +193,8 @@ Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
   /overwrite=0  skip a sheet whose output file exists (the default replaces it)
   /open=1       open OUTPUT in the file browser at the end
   /verbose=1    report each workbook on standard error
-  /hidden=0     leave out hidden and very hidden sheets (the default writes them,
-                made visible)
+  /hidden=0     leave out hidden and very hidden sheets (the default writes
+                them, made visible)
   /blank=0      leave out sheets that show nothing: no cell values, pictures,
                 charts, shapes, comments or tables (the default writes them)
   /format=pdf   print each sheet to a PDF file with its own page setup, through
