@@ -66,6 +66,9 @@ bool Module1::RunBatch() {
 
   // The workbooks LibreOffice must convert first are converted in one start, not one each.
   automation::PrefetchConversions(BatchFiles);
+  std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
+  // Reports wait for the PDFs, which are printed at the batch's end.
+  std::vector<WorkbookReport> reports;
   for (const auto& path : BatchFiles) {
     std::string target = OutputRoot;
     const std::string base = GetBaseName(path);
@@ -81,8 +84,20 @@ bool Module1::RunBatch() {
       if (folder != base) renamedFolder = "written into the folder " + folder + ": " + base + " holds another workbook of this run";
       target += folder;
     }
-    // A folder that exists is used as it is, hidden or not.
-    if (!FolderExists(target) && ::mkdir(target.c_str(), kNewFolderMode) != 0) {
+    // A folder that exists is used as it is, hidden or not. A dry run makes none, but stops
+    // where the run could not make one (a missing parent).
+    if (ListOnly) {
+      listOut << path << '\n';
+      std::string folder = target;
+      while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+      if (!FolderExists(folder) && !FolderExists(ParentFolderOf(folder))) {
+        complete = false;
+        listOut << "  failed: the folder " << target << " could not be created: its parent folder is missing; "
+                << "batch stopped\n";
+        break;
+      }
+    }
+    if (!ListOnly && !FolderExists(target) && ::mkdir(target.c_str(), kNewFolderMode) != 0) {
       const int error = errno;
       complete = false;
       if (Verbose) {
@@ -91,9 +106,10 @@ bool Module1::RunBatch() {
       }
       break;
     }
-    WorkbookReport report;
+    WorkbookReport& report = reports.emplace_back();
     report.path = path;
     if (!renamedFolder.empty()) report.renamed.push_back(renamedFolder);
+    owner_ = reports.size() - 1;
     try {
       if (!SplitWorkbookFile(path, target, report)) complete = false;
     } catch (const std::exception& failure) {
@@ -102,11 +118,20 @@ bool Module1::RunBatch() {
       if (Verbose) log_ << path << ": " << failure.what() << "; batch stopped\n";
       break;
     }
-    if (Verbose) Report(report);
+    if (ListOnly && !report.done) listOut << "  failed: " << report.error << '\n';
+    if (Verbose && report.pendingPdfs == 0) Report(report);
   }
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
+  if (!pdfs_.Empty()) {
+    FinishPdfs(reports);
+    for (const WorkbookReport& report : reports) {
+      if (report.pendingPdfs == 0) continue;
+      if (!report.done) complete = false;
+      if (Verbose) Report(report);
+    }
+  }
 
-  if (OpenOutput && FolderExists(OutputRoot)) {
+  if (OpenOutput && !ListOnly && FolderExists(OutputRoot)) {  // a dry run shows nothing either
     // The opener takes a relative "-dash" for one of its options; an absolute path never is one.
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(OutputRoot, error);

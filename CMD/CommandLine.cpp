@@ -1,6 +1,8 @@
 // The command line: cutting the tail into tokens, reading the switches, and the run itself.
+#include <initializer_list>
 #include <ostream>
 #include <string_view>
+#include <utility>
 
 #include "CMD/Module1.h"
 #include "engine/PathKind.h"
@@ -30,8 +32,23 @@ bool IsVersionRequest(const std::vector<std::string>& args) {
 // One of the program's own switches, whatever its value: "/name=...", "/overwrite=...".
 bool IsSwitch(const std::string& token) {
   const std::string lower = spreadsheet::LowerAscii(token);
-  for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose=", "/format="})
+  for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose=", "/hidden=", "/blank=", "/list=", "/format="})
     if (lower.rfind(name, 0) == 0) return true;
+  return false;
+}
+
+// A switch that takes one of a few values: sets value when token is name and one of them.
+// False when token is name with a value not among them, which a run cannot guess at.
+template <typename T>
+bool ReadChoice(const std::string& token, std::string_view name,
+                std::initializer_list<std::pair<std::string_view, T>> choices, T& value) {
+  if (token.rfind(name, 0) != 0) return true;
+  for (const auto& [text, choice] : choices) {
+    if (token.substr(name.size()) == text) {
+      value = choice;
+      return true;
+    }
+  }
   return false;
 }
 
@@ -107,9 +124,12 @@ bool Module1::ParseOptions(const std::vector<std::string>& arguments) {
 
 bool Module1::ReadOptions() {
   NameMode = tabrend::NameMode::kSheetName;
-  Format = OutputFormat::kWorkbook;
   Overwrite = true;
   OpenOutput = false;
+  WriteHidden = true;
+  WriteBlank = true;
+  ListOnly = false;
+  Format = OutputFormat::kWorkbook;
   SourcePath = Args.size() > 0 ? Args[0] : std::string();
   OutputRoot = Args.size() > 1 ? Args[1] : std::string();
   const int kind = GetPathKind(SourcePath);
@@ -143,19 +163,14 @@ bool Module1::ReadOptions() {
       OpenOutput = true;
     } else if (token == "/verbose=1") {
       Verbose = true;
-    } else if (token.rfind("/format=", 0) == 0) {
-      const std::string value = token.substr(8);
-      if (value == "xlsx") {
-        Format = OutputFormat::kWorkbook;
-      } else if (value == "csv") {
-        Format = OutputFormat::kCsv;
-      } else if (value == "pdf") {
-        Format = OutputFormat::kPdf;
-      } else {
-        // A misspelt format would otherwise write workbooks nobody asked for.
-        Rejection = "unknown output format '" + Args[slot] + "': use /format=xlsx, /format=csv or /format=pdf";
-        return false;
-      }
+    } else if (!ReadChoice(token, "/hidden=", {{"0", false}, {"1", true}}, WriteHidden) ||
+               !ReadChoice(token, "/blank=", {{"0", false}, {"1", true}}, WriteBlank) ||
+               !ReadChoice(token, "/list=", {{"0", false}, {"1", true}}, ListOnly) ||
+               !ReadChoice(token, "/format=",
+                           {{"xlsx", OutputFormat::kWorkbook}, {"csv", OutputFormat::kCsv}, {"pdf", OutputFormat::kPdf}},
+                           Format)) {
+      Rejection = "'" + Args[slot] + "': unknown value";
+      return false;
     }
     // "/overwrite=1", "/open=0" and anything else change nothing.
   }
@@ -181,12 +196,20 @@ Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
   /format=xlsx  write each sheet as a workbook (the default)
   /format=csv   write each sheet's cells as CSV text (.csv, UTF-8, as the sheet shows
                 them: number formats applied, formulas as their results)
-  /format=pdf   write each sheet as a PDF document
+  /format=pdf   print each sheet to a PDF file with its own page setup, through
+                LibreOffice
+  /hidden=0     leave out hidden and very hidden sheets (the default writes
+                them, made visible)
+  /blank=0      leave out sheets that show nothing: no cell values, pictures,
+                charts, shapes, comments or tables (the default writes them)
+  /list=1       write nothing: print each sheet's output path (or why it is left
+                out) and what its copy could not keep, on standard output
 
 Exit status:
   0  every workbook was split
   1  a workbook failed, or the batch stopped early
-  2  the command line was not accepted; nothing was done
+  2  the command line was not accepted (also for a switch above with another
+     value); nothing was done
 )";
 }
 
@@ -213,6 +236,7 @@ int Finish(Module1& module, bool accepted, std::ostream& out, std::ostream& err)
 int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
              std::ostream& err) {
   Module1 module(opener, err);
+  module.ListOut = &out;
   const bool accepted = module.ParseOptions(tail);
   return Finish(module, accepted, out, err);
 }
@@ -220,6 +244,7 @@ int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
 int FormLoad(const std::vector<std::string>& arguments, FolderOpener& opener, std::ostream& out,
              std::ostream& err) {
   Module1 module(opener, err);
+  module.ListOut = &out;
   const bool accepted = module.ParseOptions(arguments);
   return Finish(module, accepted, out, err);
 }

@@ -13,6 +13,7 @@
 #include "engine/ApplicationSession.h"
 #include "engine/Automation.h"
 #include "engine/Naming.h"
+#include "engine/PdfExport.h"
 #include "engine/SheetOutput.h"
 
 namespace tabrend::cli {
@@ -43,8 +44,27 @@ struct WorkbookReport {
   std::vector<std::string> losses;   // "file: what the copy could not keep"
   std::vector<std::string> renamed;  // sheets written under another name than their own
   bool done = false;
+  // How many PDFs of the workbook wait for the batch's end, when LibreOffice prints them.
+  std::size_t pendingPdfs = 0;
   long errorNumber = 0;
   std::string error;  // the failure's description; empty when done
+};
+
+// One worksheet of a workbook as the run will treat it, decided before anything is written.
+struct PlannedSheet {
+  enum class Action {
+    kWrite,         // written to file
+    kSkipExisting,  // "/overwrite=0" and file exists
+    kSkipHidden,    // "/hidden=0" and the sheet is hidden or very hidden
+    kSkipBlank,     // "/blank=0" and the sheet shows nothing
+  };
+  long index = 0;    // position among the workbook's worksheets, from 1
+  std::string name;  // the sheet's name, which its output keeps
+  std::string file;  // the output file's name in the target folder; empty when not named
+  Action action = Action::kWrite;
+  // RunningNumber once this sheet is named: where a split that fails at this sheet leaves
+  // it, as if the later sheets had never been named.
+  std::int32_t runningNumber = 0;
 };
 
 class Module1 {
@@ -84,6 +104,14 @@ class Module1 {
   bool SplitWorkbookFile(const std::string& path, const std::string& target,
                          WorkbookReport& report);
 
+  // The output of each worksheet of source, in order, as the switches in force decide: names
+  // drawn (RunningNumber and OutputNames move as a split would move them), hidden and blank
+  // sheets set aside, existing files tested. Outputs named otherwise than they would be
+  // alone are noted in report.renamed. Writes nothing.
+  std::vector<PlannedSheet> PlanSheets(automation::Workbook& source, const std::string& listed,
+                                       const std::string& folder, const std::string& extension,
+                                       WorkbookReport& report);
+
   // Program-wide state of the run.
   std::vector<std::string> Args;
   std::string SourcePath;
@@ -92,8 +120,12 @@ class Module1 {
   bool Overwrite = true;
   bool OpenOutput = false;
   bool Verbose = false;
+  bool WriteHidden = true;  // "/hidden=0": hidden and very hidden sheets are not written
+  bool WriteBlank = true;   // "/blank=0": sheets that show nothing are not written
+  bool ListOnly = false;    // "/list=1": print the plan on ListOut, write nothing
   // "/format=": what each sheet becomes, a workbook (the default), CSV text or PDF.
   OutputFormat Format = OutputFormat::kWorkbook;
+  std::ostream* ListOut = nullptr;  // where "/list=1" prints; the log when not set
   std::vector<std::string> BatchFiles;
   std::int32_t RunningNumber = 0;
   // The names this run gave out, so that no output replaces another of the same run.
@@ -109,6 +141,17 @@ class Module1 {
  private:
   bool ReadOptions();  // from Args
   void Report(const WorkbookReport& report);
+  // "/list=1": prints the plan of one workbook with what each copy could not keep.
+  void ListPlan(automation::Application& app, automation::Workbook& source, const std::string& folder,
+                const std::vector<PlannedSheet>& plan, WorkbookReport& report);
+  // Writes one sheet of the plan (or prepares its PDF), noting the outcome in report.
+  void WritePlannedSheet(automation::Application& app, automation::Workbook& source, const std::string& target,
+                         const PlannedSheet& planned, WorkbookReport& report);
+  // Prints the PDFs of the batch and completes their workbooks' reports.
+  void FinishPdfs(std::vector<WorkbookReport>& reports);
+
+  PdfBatch pdfs_;
+  std::size_t owner_ = 0;  // the workbook of the batch being split, for the PDFs it adds
 
   FolderOpener& opener_;
   std::ostream& log_;
@@ -122,8 +165,8 @@ std::string GetBaseName(const std::string& path);
 std::string Usage();
 
 // The whole run: parse, batch, exit status. Prints the usage on out for a lone --help, -h
-// or /?, and "tabrendcli" and the product version for a lone --version; writes nothing else
-// on out.
+// or /?, "tabrendcli" and the product version for a lone --version, and the plan for
+// "/list=1"; writes nothing else on out.
 int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
              std::ostream& err);
 // The same for the arguments as the shell passed them. A command line that is not accepted

@@ -31,36 +31,25 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
 
   // Outside the try: the clean-up's failures belong in the report.
   std::optional<ApplicationSession> session;
+  std::optional<std::int32_t> reached;  // RunningNumber as the sheet the split is at left it
   try {
     session.emplace(CreateApplication, AttachApplication);
     const std::string extension = OutputExtensionFor(Format, session->App().Version());
+    if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
     automation::Workbook& source = session->Open(path);
-    const long count = source.Worksheets().Count();
-    for (long i = 1; i <= count; ++i) {
-      automation::Sheet& sheet = source.Worksheets()(i);
-      const std::string sheetName = sheet.name();
-      // The number is drawn before the existence test, so a skipped sheet still uses one.
-      const std::string base = OutputName(listed, sheetName, NameMode, RunningNumber, *Random);
-      // Another output of this run holding the name keeps it; this one takes the next free.
-      const std::string file = OutputNames.Claim(folder, base, "." + extension);
-      if (file != base + "." + extension)
-        report.renamed.push_back("sheet '" + sheetName + "' written as " + file + ": " + base + "." +
-                                 extension + " is another output of this run");
-      if (!Overwrite && FileExists(folder + file)) {
-        report.skipped.push_back(file);
-        continue;
+    const std::vector<PlannedSheet> plan = PlanSheets(source, listed, folder, extension, report);
+    if (ListOnly) {
+      ListPlan(session->App(), source, folder, plan, report);
+    } else {
+      for (const PlannedSheet& planned : plan) {
+        reached = planned.runningNumber;
+        WritePlannedSheet(session->App(), source, target, planned, report);
       }
-      const SheetFileResult result = WriteSheetFile(
-          session->App(), sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly, Format);
-      if (!result.placed) {  // another run wrote it meanwhile
-        report.skipped.push_back(file);
-        continue;
-      }
-      for (const auto& loss : result.losses) report.losses.push_back(file + ": " + loss);
-      report.written.push_back(file);
     }
     session->Finish();
   } catch (const automation::AutomationError& failure) {
+    // The numbers of the sheets the split never reached were not drawn.
+    if (reached) RunningNumber = *reached;
     report.errorNumber = failure.Number();
     report.error = failure.Description();
     // A failing clean-up call adds to the report but cannot stop the batch.
@@ -74,6 +63,28 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
   RunningNumber = 0;
   report.done = true;
   return true;
+}
+
+void Module1::WritePlannedSheet(automation::Application& app, automation::Workbook& source,
+                                const std::string& target, const PlannedSheet& planned, WorkbookReport& report) {
+  if (planned.action == PlannedSheet::Action::kSkipExisting) report.skipped.push_back(planned.file);
+  if (planned.action != PlannedSheet::Action::kWrite) return;
+  automation::Sheet& sheet = source.Worksheets()(planned.index);
+  const Placement placement = Overwrite ? Placement::kReplace : Placement::kCreateOnly;
+  if (Format == OutputFormat::kPdf) {
+    // Printed with the batch's other sheets at its end (FinishPdfs).
+    for (const auto& loss : pdfs_.Add(app, sheet, target, planned.file, planned.name, placement, owner_))
+      report.losses.push_back(planned.file + ": " + loss);
+    ++report.pendingPdfs;
+    return;
+  }
+  const SheetFileResult result = WriteSheetFile(app, sheet, target, planned.file, planned.name, placement, Format);
+  if (!result.placed) {  // another run wrote it meanwhile
+    report.skipped.push_back(planned.file);
+    return;
+  }
+  for (const auto& loss : result.losses) report.losses.push_back(planned.file + ": " + loss);
+  report.written.push_back(planned.file);
 }
 
 }  // namespace tabrend::cli

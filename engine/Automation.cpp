@@ -45,13 +45,22 @@ class SheetImpl : public Sheet {
     return kind_ == SheetKind::kWorksheet;
   }
   Workbook& Parent() override;
+  long Visible() const override {
+    CheckAlive();
+    if (state_ == "veryHidden") return kSheetVeryHidden;
+    return state_ == "hidden" ? kSheetHidden : kSheetVisible;
+  }
+  bool HasContent() const override {
+    CheckAlive();
+    return source_ && source_->SheetHasContent(sourceIndex_);
+  }
 
   void CheckAlive() const;
   void Kill() {
     dead_ = true;
     source_.reset();
   }
-  bool Visible() const { return state_.empty() || state_ == "visible"; }
+  bool Shown() const { return state_.empty() || state_ == "visible"; }
   SheetKind Kind() const { return kind_; }
   const std::shared_ptr<const SourceWorkbook>& Source() const { return source_; }
   std::size_t SourceIndex() const { return sourceIndex_; }
@@ -280,7 +289,7 @@ void SheetImpl::Delete() {
   CheckAlive();
   auto& list = book_->SheetList();
   const bool otherVisible = std::any_of(list.begin(), list.end(), [&](const auto& other) {
-    return other.get() != this && other->Visible() && other->Kind() == SheetKind::kWorksheet;
+    return other.get() != this && other->Shown() && other->Kind() == SheetKind::kWorksheet;
   });
   if (!otherVisible)
     Fail("'" + book_->Label() + "': sheet '" + name_ +

@@ -34,6 +34,11 @@ enum XlFileFormat : int {
   xlCSVUTF8 = 62,          // the first worksheet as CSV text, UTF-8
 };
 
+// Values of Sheet.Visible, as the application numbers them.
+inline constexpr long kSheetVisible = -1;
+inline constexpr long kSheetHidden = 0;
+inline constexpr long kSheetVeryHidden = 2;
+
 // One sheet of a workbook, of any kind (worksheet or chart sheet).
 class Sheet {
  public:
@@ -51,6 +56,12 @@ class Sheet {
   virtual void Delete() = 0;
   virtual bool IsWorksheet() const = 0;
   virtual Workbook& Parent() = 0;
+  // kSheetVisible, kSheetHidden or kSheetVeryHidden. A copy is always visible.
+  virtual long Visible() const = 0;
+  // False when the sheet shows nothing: no cell value or formula, picture, chart, shape,
+  // comment, table or embedded object (styles and page setup alone do not count). Decided
+  // from the source package without copying anything.
+  virtual bool HasContent() const = 0;
 };
 
 // Worksheets (worksheets only) or Sheets (every kind) of a workbook.

@@ -8,6 +8,7 @@
 // The root goes with its last folder, at exit, and on a terminating signal (TempFolders.h);
 // LibreOffice runs as a child under a time limit (ChildProcess.h).
 #include "engine/Conversion.h"
+#include "engine/LibreOffice.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -606,6 +607,38 @@ std::shared_ptr<spreadsheet::ResultCalculator> CalculatorFor(const std::string& 
 void SetConversionTimeLimit(std::chrono::milliseconds first, std::chrono::milliseconds perMoreWorkbook) {
   Global().firstMilliseconds = first.count();
   Global().perMoreMilliseconds = perMoreWorkbook.count();
+}
+
+}  // namespace tabrend::automation
+
+// ---- The same starts for other units (engine/LibreOffice.h).
+
+namespace tabrend::automation {
+
+std::string LibreOfficeProgram() { return FindLibreOffice(); }
+
+std::string LibreOfficeFileUrl(const std::string& path) { return FileUrl(path); }
+
+std::chrono::milliseconds LibreOfficeTimeLimit(std::size_t workbooks) {
+  return std::chrono::milliseconds(Global().firstMilliseconds.load()) +
+         std::chrono::milliseconds(Global().perMoreMilliseconds.load()) *
+             static_cast<long long>(workbooks > 1 ? workbooks - 1 : 0);
+}
+
+std::string RunLibreOfficeIn(const std::vector<std::string>& arguments, const std::string& folder,
+                             std::chrono::milliseconds limit) {
+  const RunResult outcome = RunLibreOffice(arguments, folder, limit);
+  switch (outcome.outcome) {
+    case RunResult::kNotStarted:
+      return "LibreOffice (" + arguments.front() + ") could not be started: " + std::strerror(outcome.detail);
+    case RunResult::kTimedOut:
+      return "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
+    case RunResult::kSignalled:
+      return "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" + strsignal(outcome.detail) + ")";
+    case RunResult::kExited:
+      break;
+  }
+  return outcome.detail == 0 ? std::string() : "LibreOffice failed with exit status " + std::to_string(outcome.detail);
 }
 
 }  // namespace tabrend::automation

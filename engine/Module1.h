@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "engine/Automation.h"
 #include "engine/MainView.h"
 #include "engine/Naming.h"
+#include "engine/PdfExport.h"
 #include "engine/SheetOutput.h"
 #include "engine/SheetTable.h"
 
@@ -95,7 +97,9 @@ class Module1 {
   // --- Split -----------------------------------------------------------------------------
 
   // Writes the chosen sheets of workbook w (position in the workbook list) into TargetFolder,
-  // one file each, moving the progress bar. A workbook that holds choices writes its ticked
+  // one file each, moving the progress bar. SkipHidden and SkipBlank leave such sheets out
+  // as if unticked; Format says what the files are. PDFs are only prepared here and printed
+  // by FinishPdfs at the end of the run. A workbook that holds choices writes its ticked
   // sheets under their listed names (sheets beyond SheetTable::kMaxSheets always, under their
   // own names); any other workbook writes every worksheet under its own name. A file is never
   // left half-written, and a file name holding "/" or "\" is refused. On failure the error's
@@ -106,6 +110,11 @@ class Module1 {
   // The base name of the file that receives sheet sheetName of workbook w, by the naming
   // mode on the window, cleaned (Naming.h). Mode 2 draws the next RunningNumber.
   std::string MakeOutputName(int w, const std::string& sheetName);
+
+  // Prints the PDFs that the run's splits prepared, in one LibreOffice start, and puts them
+  // in place. Shows each failure's description and SplitFailedMessage of its workbook's
+  // folder name (error icon), once per workbook.
+  void FinishPdfs(const std::map<int, std::string>& folderNames);
 
   // Asks for a folder and creates the run folder "<folder>/<yyyymmddhhmmss>" in it. True
   // when it was created; OutputRoot then names it, with a final "/". Cancelling or an empty
@@ -150,13 +159,17 @@ class Module1 {
   int ShownWorkbook = 0;
   std::string OutputRoot;
   std::string TargetFolder;
-  // What SplitWorkbook writes for each sheet: a workbook (the default), CSV text or PDF.
-  OutputFormat Format = OutputFormat::kWorkbook;
   std::int32_t RunningNumber = 0;
   // The file names this Separate run gave out, and the sheets that could not have their own
   // because another output of the run held it ("'a<b' of Book.xlsx: ab_2.xlsx").
   RunOutputNames OutputNames;
   std::vector<std::string> RenamedOutputs;
+  // The Settings menu's choices: leave hidden (and very hidden) sheets out, leave sheets
+  // that show nothing out, and what the output files are.
+  bool SkipHidden = false;
+  bool SkipBlank = false;
+  OutputFormat Format = OutputFormat::kWorkbook;
+  PdfBatch Pdfs;
 
   // Replaceable in tests: the random parts of cleaned names, how the application is created
   // and, failing that (SplitWorkbook only), attached to, and the clock of the run folder.

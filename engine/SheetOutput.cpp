@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -237,6 +238,23 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
     }
     throw;
   }
+}
+
+bool PlaceBuiltFile(const std::string& built, const std::string& folder, const std::string& file,
+                    Placement placement, mode_t mode) {
+  CheckMadeName(file);
+  const std::string target = (!folder.empty() && folder.back() == '/' ? folder : folder + "/") + file;
+  struct stat info {};
+  if (::stat(ParentFolderOf(target).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
+  CheckTarget(target, built, FileNameOf(file));
+  StagingFolder staging(ParentFolderOf(target), FileNameOf(file));
+  std::error_code error;
+  if (!std::filesystem::copy_file(built, staging.File(), error))
+    Refuse(FileNameOf(file), "it cannot be written: " + error.message());
+  ::chmod(staging.File().c_str(), OutputMode(mode));
+  CheckTarget(target, built, FileNameOf(file));
+  return Place(staging.File(), target, placement, FileNameOf(file));
 }
 
 }  // namespace tabrend

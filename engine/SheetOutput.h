@@ -64,6 +64,14 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
                                const std::string& name, Placement placement = Placement::kReplace,
                                OutputFormat format = OutputFormat::kWorkbook);
 
+// Puts a copy of the finished file `built` (made elsewhere, such as a PDF printed in a
+// temporary folder) at folder + "/" + file, complete or not at all: it is copied into a
+// staging folder beside the final name and renamed into place, as WriteSheetFile does, with
+// `mode` less the umask. `file` is checked as WriteSheetFile checks it. Returns false only
+// for kCreateOnly when the name was taken meanwhile; throws AutomationError otherwise.
+bool PlaceBuiltFile(const std::string& built, const std::string& folder, const std::string& file,
+                    Placement placement, mode_t mode);
+
 // Removes the staging folders in `folder` that a killed run left: only entries named
 // ".tabrend-<pid>-<n>.part" that are folders no process holds locked and whose process is
 // gone. Called by the first write into each folder; safe to call again.

@@ -89,6 +89,7 @@ int Module1::SplitWorkbook(int w) {
   try {
     ApplicationSession session(CreateApplication, AttachApplication);
     const std::string extension = OutputExtensionFor(Format, session.App().Version());
+    if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
     automation::Workbook& source = session.Open(path);
     const long count = source.Worksheets().Count();
     view_.SetProgressMax(static_cast<int>(count));
@@ -104,13 +105,19 @@ int Module1::SplitWorkbook(int w) {
       } else {
         name = sheet.name();
       }
+      // Left out as if unticked: no file, no number drawn.
+      if (write && SkipHidden && sheet.Visible() != automation::kSheetVisible) write = false;
+      if (write && SkipBlank && !sheet.HasContent()) write = false;
       if (write) {
         const std::string base = MakeOutputName(w, name);
         RefuseSeparators(base + "." + extension);
         const std::string file = OutputNames.Claim(TargetFolder, base, "." + extension);
         if (file != base + "." + extension)
           RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
-        WriteSheetFile(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, Format);
+        if (Format == OutputFormat::kPdf)
+          Pdfs.Add(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, static_cast<std::size_t>(w));
+        else
+          WriteSheetFile(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, Format);
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();
@@ -125,6 +132,22 @@ int Module1::SplitWorkbook(int w) {
   view_.SetProgressValue(0);
   RunningNumber = 0;
   return kSplitDone;
+}
+
+void Module1::FinishPdfs(const std::map<int, std::string>& folderNames) {
+  view_.SetStatus("Printing PDF files");
+  view_.RepaintNow();
+  std::map<int, std::string> failures;  // every failure of a workbook, shown together
+  for (const PdfBatch::Outcome& outcome : Pdfs.Finish()) {
+    if (outcome.error.empty()) continue;
+    std::string& text = failures[static_cast<int>(outcome.owner)];
+    text += (text.empty() ? "" : "\n") + outcome.error;
+  }
+  for (const auto& [workbook, text] : failures) {
+    view_.ShowMessage(text, MessageIcon::kNone);
+    const auto name = folderNames.find(workbook);
+    view_.ShowMessage(SplitFailedMessage(name != folderNames.end() ? name->second : std::string()), MessageIcon::kError);
+  }
 }
 
 bool Module1::ChooseOutputFolder() {
@@ -166,6 +189,7 @@ void Module1::Command6_Click() {
   RenamedOutputs.clear();
   SaveSheetChoices();  // the choices on screen count for the shown workbook
   view_.SetWaitPointer(true);
+  std::map<int, std::string> folderNames;  // of the workbooks split, by position
   for (int i = 1; i <= count; ++i) {
     if (!view_.Checked(ListId::kWorkbooks, i)) continue;
     const std::string folderName =
@@ -177,9 +201,11 @@ void Module1::Command6_Click() {
     for (int counter = 1; GetPathKind(TargetFolder) == kPathFolder; ++counter) {
       TargetFolder += std::to_string(counter);
     }
+    folderNames[i] = folderName;
     const int result = MakeTargetFolder() ? SplitWorkbook(i) : kSplitFailed;
     if (result != kSplitDone) view_.ShowMessage(SplitFailedMessage(folderName), MessageIcon::kError);
   }
+  if (!Pdfs.Empty()) FinishPdfs(folderNames);
   if (!RenamedOutputs.empty()) {
     std::string text = kRenamedOutputsMessage;
     for (const auto& line : RenamedOutputs) text += "\n" + line;

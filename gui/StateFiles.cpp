@@ -131,6 +131,8 @@ QString StateFiles::SourceListPath() const { return Folder() + u'/' + QLatin1Str
 
 QString StateFiles::SettingsPath() const { return Folder() + u'/' + QLatin1String(kSettingsFile); }
 
+QString StateFiles::OptionsPath() const { return Folder() + u'/' + QLatin1String(kOptionsFile); }
+
 QStringList ReadLines(const QString& path) { return SplitLines(ReadAll(path)); }
 
 std::optional<QString> ReadFirstLine(const QString& path) {

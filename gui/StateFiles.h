@@ -1,5 +1,6 @@
-// Where the program keeps its state, the saved source list EXCEL.txt and the setting set.txt,
-// and how those line-oriented text files are read and written.
+// Where the program keeps its state, the saved source list EXCEL.txt, the setting set.txt
+// and the Settings menu's choices options.txt, and how those line-oriented text files are
+// read and written.
 //
 // Both files live in the program's own folder. When that folder is not writable (an
 // installed program), they live in the per-user configuration folder instead,
@@ -19,6 +20,10 @@ namespace tabrend::gui {
 
 inline constexpr const char* kSourceListFile = "EXCEL.txt";
 inline constexpr const char* kSettingsFile = "set.txt";
+// The Settings menu's choices, one "/switch=value" line each as tabrendcli spells them
+// ("/hidden=0", "/blank=0", "/format=pdf"). Kept apart from set.txt, whose one line older
+// versions of the program read whole.
+inline constexpr const char* kOptionsFile = "options.txt";
 
 class StateFiles {
  public:
@@ -36,6 +41,7 @@ class StateFiles {
   QString Folder() const;
   QString SourceListPath() const;
   QString SettingsPath() const;
+  QString OptionsPath() const;
 
  private:
   QString programFolder_;

@@ -11,6 +11,7 @@
 #include "gui/Twips.h"
 
 #include <QCloseEvent>
+#include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -159,8 +160,26 @@ void form1::CreateMenus() {
   Actions = menuBar()->addMenu(QStringLiteral("Actions"));
   Actions->setObjectName(QStringLiteral("Actions"));
   Separate = MakeAction(Actions, "Separate", QStringLiteral("Separate"));
-  Settings = menuBar()->addAction(QStringLiteral("Settings"));
-  Settings->setObjectName(QStringLiteral("Settings"));
+  SettingsMenu = menuBar()->addMenu(QStringLiteral("Settings"));
+  SettingsMenu->setObjectName(QStringLiteral("SettingsMenu"));
+  Settings = MakeAction(SettingsMenu, "Settings", QStringLiteral("Settings..."));
+  SettingsMenu->addSeparator();
+  SkipHidden = MakeAction(SettingsMenu, "SkipHidden", QStringLiteral("Skip hidden sheets"));
+  SkipHidden->setCheckable(true);
+  SkipBlank = MakeAction(SettingsMenu, "SkipBlank", QStringLiteral("Skip blank sheets"));
+  SkipBlank->setCheckable(true);
+  SaveAs = SettingsMenu->addMenu(QStringLiteral("Save as"));
+  SaveAs->setObjectName(QStringLiteral("SaveAs"));
+  auto* formats = new QActionGroup(SaveAs);
+  formats->setExclusive(true);
+  SaveAsWorkbook = MakeAction(SaveAs, "SaveAsWorkbook", QStringLiteral("Excel workbook"));
+  SaveAsCsv = MakeAction(SaveAs, "SaveAsCsv", QStringLiteral("CSV"));
+  SaveAsPdf = MakeAction(SaveAs, "SaveAsPdf", QStringLiteral("PDF"));
+  for (QAction* format : {SaveAsWorkbook, SaveAsCsv, SaveAsPdf}) {
+    format->setCheckable(true);
+    formats->addAction(format);
+  }
+  SaveAsWorkbook->setChecked(true);
   Help = menuBar()->addMenu(QStringLiteral("Help"));
   Help->setObjectName(QStringLiteral("Help"));
   Help1 = MakeAction(Help, "Help1", QStringLiteral("Help"));
@@ -186,6 +205,8 @@ void form1::ConnectEvents() {
   connect(RemoveAll, &QAction::triggered, this, &form1::RemoveAll_Click);
   connect(Separate, &QAction::triggered, this, &form1::Separate_Click);
   connect(Settings, &QAction::triggered, this, &form1::Settings_Click);
+  for (QAction* option : {SkipHidden, SkipBlank, SaveAsWorkbook, SaveAsCsv, SaveAsPdf})
+    connect(option, &QAction::triggered, this, &form1::Options_Click);
   connect(Help1, &QAction::triggered, this, &form1::Help1_Click);
   connect(HomePage, &QAction::triggered, this, &form1::HomePage_Click);
   connect(About, &QAction::triggered, this, &form1::About_Click);
@@ -212,7 +233,42 @@ void form1::Form_Load() {
   for (const char* mode : kNamingModes) Combo1->addItem(QString::fromLatin1(mode));
   Combo1->setCurrentIndex(0);
 
+  ReadOptions();
   module1_.ForceSheetReload = true;
+}
+
+void form1::ReadOptions() {
+  // Lines this version does not know (a later one's) are passed over.
+  for (const QString& line : ReadLines(files_.OptionsPath())) {
+    if (line == QLatin1String("/hidden=0")) SkipHidden->setChecked(true);
+    else if (line == QLatin1String("/hidden=1")) SkipHidden->setChecked(false);
+    else if (line == QLatin1String("/blank=0")) SkipBlank->setChecked(true);
+    else if (line == QLatin1String("/blank=1")) SkipBlank->setChecked(false);
+    else if (line == QLatin1String("/format=xlsx")) SaveAsWorkbook->setChecked(true);
+    else if (line == QLatin1String("/format=csv")) SaveAsCsv->setChecked(true);
+    else if (line == QLatin1String("/format=pdf")) SaveAsPdf->setChecked(true);
+  }
+  ApplyOptions();
+}
+
+void form1::ApplyOptions() {
+  module1_.SkipHidden = SkipHidden->isChecked();
+  module1_.SkipBlank = SkipBlank->isChecked();
+  module1_.Format = SaveAsPdf->isChecked() ? OutputFormat::kPdf
+                    : SaveAsCsv->isChecked() ? OutputFormat::kCsv
+                                             : OutputFormat::kWorkbook;
+}
+
+void form1::Options_Click() {
+  ApplyOptions();
+  const QString format = SaveAsPdf->isChecked() ? QStringLiteral("pdf")
+                         : SaveAsCsv->isChecked() ? QStringLiteral("csv")
+                                                  : QStringLiteral("xlsx");
+  const QStringList lines{SkipHidden->isChecked() ? QStringLiteral("/hidden=0") : QStringLiteral("/hidden=1"),
+                          SkipBlank->isChecked() ? QStringLiteral("/blank=0") : QStringLiteral("/blank=1"),
+                          QStringLiteral("/format=") + format};
+  if (!WriteLines(files_.OptionsPath(), lines))
+    qWarning("Tabrend: the settings could not be saved to %s", qPrintable(files_.OptionsPath()));
 }
 
 void form1::Form_Unload() {

@@ -79,7 +79,14 @@ class form1 : public QMainWindow, private MainView {
   QAction* RemoveAll;
   QMenu* Actions;      // "Actions"
   QAction* Separate;
-  QAction* Settings;   // a menu-bar command of its own
+  QMenu* SettingsMenu;  // "Settings"
+  QAction* Settings;      // opens the settings dialog
+  QAction* SkipHidden;    // "Skip hidden sheets", checkable
+  QAction* SkipBlank;     // "Skip blank sheets", checkable
+  QMenu* SaveAs;          // "Save as": one of the three below
+  QAction* SaveAsWorkbook;
+  QAction* SaveAsCsv;
+  QAction* SaveAsPdf;
   QMenu* Help;         // "Help"
   QAction* Help1;
   QAction* HomePage;
@@ -110,6 +117,11 @@ class form1 : public QMainWindow, private MainView {
   void ListView1_ItemClick();
   void ListView2_ItemClick();
   void Settings_Click();
+  // The Settings menu's choices: read from options.txt at start-up into the menu and the
+  // engine; a change goes to the engine and the file at once.
+  void ReadOptions();
+  void ApplyOptions();  // the menu's checks into the engine
+  void Options_Click();
   void Command8_Click();
   void Help1_Click();
   void Command7_Click();

@@ -136,6 +136,48 @@ class SharedStringReader {
   std::string problem_;
 };
 
+// Looks for the first <c> with a <v>, <is> or <f> child in a streamed sheet part.
+class CellContentFinder {
+ public:
+  CellContentFinder() : parser_(XML_ParserCreate(nullptr)) {
+    XML_SetUserData(parser_, this);
+    XML_SetElementHandler(parser_, &CellContentFinder::OnStart, &CellContentFinder::OnEnd);
+    XML_SetStartDoctypeDeclHandler(parser_, &CellContentFinder::OnDoctype);
+  }
+  ~CellContentFinder() { XML_ParserFree(parser_); }
+
+  // Stops parsing once found; what comes after is not looked at.
+  void Feed(const char* data, std::size_t length, bool last) {
+    if (found_ || broken_) return;
+    if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR && !found_) broken_ = true;
+  }
+  bool Found() const { return found_; }
+
+ private:
+  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char**) {
+    auto& finder = *static_cast<CellContentFinder*>(self);
+    const std::string_view local = LocalName(name);
+    if (finder.inCell_ && (local == "v" || local == "is" || local == "f")) {
+      finder.found_ = true;
+      XML_StopParser(finder.parser_, XML_FALSE);
+    }
+    if (local == "c") finder.inCell_ = true;
+  }
+  static void XMLCALL OnEnd(void* self, const XML_Char* name) {
+    if (LocalName(name) == "c") static_cast<CellContentFinder*>(self)->inCell_ = false;
+  }
+  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    auto& finder = *static_cast<CellContentFinder*>(self);
+    finder.broken_ = true;
+    XML_StopParser(finder.parser_, XML_FALSE);
+  }
+
+  XML_Parser parser_;
+  bool inCell_ = false;
+  bool found_ = false;
+  bool broken_ = false;  // a damaged part is the copy's to report, not this look's
+};
+
 }  // namespace
 
 namespace {
@@ -283,6 +325,23 @@ const std::vector<std::string>& SourceWorkbook::TableNames(std::size_t sheetInde
                                                   : root.attribute("name").value());
   }
   return names;
+}
+
+bool SourceWorkbook::SheetHasContent(std::size_t sheetIndex) const {
+  const std::string& part = sheets_.at(sheetIndex).part;
+  if (part.empty() || !package_.Has(part)) return false;
+  for (const Relationship& relationship : package_.RelationshipsOf(part)) {
+    if (relationship.external) continue;
+    const std::string_view kind = RelationshipKind(relationship.type);
+    for (const char* shown : {"drawing", "vmlDrawing", "comments", "threadedComment", "table", "pivotTable",
+                              "oleObject", "control", "image"})
+      if (kind == shown) return true;
+  }
+  CellContentFinder finder;
+  package_.Zip().Stream(package_.IndexOf(part),
+                        [&](const char* data, std::size_t length) { finder.Feed(data, length, false); });
+  finder.Feed("", 0, true);
+  return finder.Found();
 }
 
 const SharedStrings& SourceWorkbook::Strings() const {

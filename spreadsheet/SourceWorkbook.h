@@ -116,6 +116,12 @@ class SourceWorkbook {
   const std::vector<std::string>& TableNames(std::size_t sheetIndex) const;
   // The shared strings, read on first use and kept.
   const SharedStrings& Strings() const;
+  // False for a worksheet with nothing to show: no cell holding a value, an inline string or
+  // a formula, and no drawing (pictures, charts, shapes), comments, table, pivot table, form
+  // control or embedded object. Styled empty cells, widths and page setup do not count. The
+  // relationships are looked at first; the sheet part is streamed only up to its first cell
+  // with content. A sheet listed without a part has nothing.
+  bool SheetHasContent(std::size_t sheetIndex) const;
 
   // What calculates results the source never saved; nullptr (the default) leaves such
   // cells of formulas an output cannot keep empty.

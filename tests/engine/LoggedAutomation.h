@@ -63,6 +63,8 @@ class LoggedSheet : public automation::Sheet {
   }
   bool IsWorksheet() const override { return inner_.IsWorksheet(); }
   automation::Workbook& Parent() override;
+  long Visible() const override { return inner_.Visible(); }
+  bool HasContent() const override { return inner_.HasContent(); }
 
  private:
   automation::Sheet& inner_;

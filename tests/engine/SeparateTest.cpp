@@ -533,3 +533,49 @@ TEST_F(SeparateTest, SecondRunInTheSameSecondFailsAndWritesNothing) {
 
 }  // namespace
 }  // namespace tabrend
+
+namespace tabrend {
+namespace {
+
+// The Settings menu's choices: hidden and blank sheets left out as if unticked, and PDFs
+// printed at the run's end, or the workbook failed when LibreOffice is missing.
+TEST_F(SeparateTest, SkippedSheetsAndPdfOutputFollowTheSettingsMenu) {
+  test::RunPython(R"(import sys, xlsxwriter
+path = open(sys.argv[1], encoding='utf-8').read().split('\n')[0]
+book = xlsxwriter.Workbook(path)
+book.add_worksheet('Shown').write('A1', 'shown')
+hidden = book.add_worksheet('Hidden')
+hidden.write('A1', 'hidden')
+hidden.hide()
+book.add_worksheet('Empty').set_column('A:A', 30)
+book.close()
+)",
+                  {Path("src/Mixed.xlsx")});
+  ClickSource(Path("src"));
+  engine_.SkipHidden = true;
+  engine_.SkipBlank = true;
+  engine_.Format = OutputFormat::kPdf;
+  view_.folderAnswers.push_back(Path("out"));
+  engine_.Command6_Click();
+  EXPECT_EQ(test::Tree(Path("out")), (Names{"20100605141000/", "20100605141000/Mixed/", "20100605141000/Mixed/Shown.pdf"}));
+  EXPECT_EQ(test::ReadFile(RunFolder() + "Mixed/Shown.pdf").rfind("%PDF-", 0), 0u);
+  EXPECT_TRUE(view_.messages.empty());
+  ExpectAtRest();
+
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  ::setenv("PATH", Path("nowhere").c_str(), 1);
+  engine_.Clock = [] { return LocalTime(2010, 6, 5, 14, 11, 0); };
+  view_.folderAnswers.push_back(Path("out"));
+  engine_.Command6_Click();
+  ::setenv("PATH", saved.c_str(), 1);
+  ASSERT_EQ(view_.messages.size(), 2u);
+  EXPECT_EQ(view_.messages[0].text,
+            "'Mixed.xlsx' cannot be written as PDF: PDF output needs LibreOffice, which is not installed (install "
+            "the Debian package libreoffice-calc-nogui)");
+  EXPECT_EQ(view_.messages[1].text, "Split Mixed file failed!");
+  EXPECT_TRUE(fs::is_empty(Path("out/20100605141100/Mixed")));
+}
+
+}  // namespace
+}  // namespace tabrend

@@ -1,0 +1,107 @@
+// What a run will do with each sheet, decided before anything is written: the plan the split
+// follows, the dry run of "/list=1" prints, and the PDFs printed at the batch's end.
+#include <cstdlib>
+#include <ostream>
+
+#include "CMD/Module1.h"
+#include "engine/PathKind.h"
+#include "engine/Paths.h"
+#include "engine/SignalCleanup.h"
+#include "spreadsheet/Error.h"
+
+namespace tabrend::cli {
+
+std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, const std::string& listed,
+                                              const std::string& folder, const std::string& extension,
+                                              WorkbookReport& report) {
+  std::vector<PlannedSheet> plan;
+  const long count = source.Worksheets().Count();
+  for (long i = 1; i <= count; ++i) {
+    automation::Sheet& sheet = source.Worksheets()(i);
+    PlannedSheet planned;
+    planned.index = i;
+    planned.name = sheet.name();
+    // Sheets set aside draw no number, as a sheet left unticked on the desktop.
+    if (!WriteHidden && sheet.Visible() != automation::kSheetVisible) {
+      planned.action = PlannedSheet::Action::kSkipHidden;
+    } else if (!WriteBlank && !sheet.HasContent()) {
+      planned.action = PlannedSheet::Action::kSkipBlank;
+    } else {
+      // The number is drawn before the existence test, so a skipped sheet still uses one.
+      const std::string base = OutputName(listed, planned.name, NameMode, RunningNumber, *Random);
+      // Another output of this run holding the name keeps it; this one takes the next free.
+      planned.file = OutputNames.Claim(folder, base, "." + extension);
+      if (planned.file != base + "." + extension)
+        report.renamed.push_back("sheet '" + planned.name + "' written as " + planned.file + ": " + base + "." +
+                                 extension + " is another output of this run");
+      if (!Overwrite && FileExists(folder + planned.file)) planned.action = PlannedSheet::Action::kSkipExisting;
+    }
+    planned.runningNumber = RunningNumber;
+    plan.push_back(std::move(planned));
+  }
+  return plan;
+}
+
+void Module1::ListPlan(automation::Application& app, automation::Workbook& source, const std::string& folder,
+                       const std::vector<PlannedSheet>& plan, WorkbookReport& report) {
+  std::ostream& out = ListOut != nullptr ? *ListOut : log_;
+  // The copies are made where nobody looks, for their loss reports only, and removed.
+  std::string scratch;
+  struct Removed {
+    std::string& path;
+    ~Removed() {
+      if (!path.empty()) RemoveTree(path.c_str());
+    }
+  } removed{scratch};
+  std::unique_ptr<RemovedOnSignal> onSignal;
+  for (const PlannedSheet& planned : plan) {
+    switch (planned.action) {
+      case PlannedSheet::Action::kSkipHidden:
+        out << "  " << planned.name << ": not written, hidden\n";
+        continue;
+      case PlannedSheet::Action::kSkipBlank:
+        out << "  " << planned.name << ": not written, blank\n";
+        continue;
+      case PlannedSheet::Action::kSkipExisting:
+        out << "  " << planned.name << " -> " << folder << planned.file << ": skipped existing\n";
+        report.skipped.push_back(planned.file);
+        continue;
+      case PlannedSheet::Action::kWrite:
+        break;
+    }
+    out << "  " << planned.name << " -> " << folder << planned.file << '\n';
+    report.written.push_back(planned.file);
+    if (scratch.empty()) {
+      const char* base = std::getenv("TMPDIR");
+      std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-list-XXXXXX";
+      if (::mkdtemp(pattern.data()) == nullptr)
+        throw automation::AutomationError(automation::kApplicationDefined,
+                                          "no temporary folder for the loss reports can be created in '" +
+                                              ParentFolderOf(pattern) + "'");
+      scratch = pattern;
+      onSignal = std::make_unique<RemovedOnSignal>(scratch);
+    }
+    const SheetFileResult copy =
+        WriteSheetFile(app, source.Worksheets()(planned.index), scratch, "copy.xlsx", planned.name);
+    for (const auto& loss : copy.losses) out << "    cannot keep: " << loss << '\n';
+  }
+}
+
+void Module1::FinishPdfs(std::vector<WorkbookReport>& reports) {
+  for (PdfBatch::Outcome& outcome : pdfs_.Finish()) {
+    WorkbookReport& report = reports.at(outcome.owner);
+    if (outcome.placed) {
+      report.written.push_back(outcome.file);
+    } else if (outcome.error.empty()) {
+      report.skipped.push_back(outcome.file);  // another run wrote it meanwhile
+    } else if (report.done) {
+      report.done = false;
+      report.errorNumber = automation::kApplicationDefined;
+      report.error = std::move(outcome.error);
+    } else {
+      report.error += "; " + outcome.error;
+    }
+  }
+}
+
+}  // namespace tabrend::cli

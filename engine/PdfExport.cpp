@@ -1,0 +1,123 @@
+// Sheets into PDF files: single-sheet workbooks printed by LibreOffice headless in one start.
+//
+// Layout of the temporary folder (TMPDIR/tabrend-pdf-XXXXXX): in/0001.xlsx... the sheets'
+// workbooks, out/ LibreOffice's PDFs, profile/ its private user profile, tmp/ its TMPDIR.
+#include "engine/PdfExport.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/LibreOffice.h"
+#include "engine/Paths.h"
+#include "spreadsheet/Error.h"
+
+namespace tabrend {
+
+using automation::AutomationError;
+using automation::kApplicationDefined;
+
+namespace {
+
+constexpr char kNeedsLibreOffice[] =
+    " cannot be written as PDF: PDF output needs LibreOffice, which is not installed (install the Debian "
+    "package libreoffice-calc-nogui)";
+
+std::string Numbered(std::size_t i, const char* extension) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%04zu.%s", i + 1, extension);
+  return name;
+}
+
+}  // namespace
+
+PdfBatch::PdfBatch() = default;
+
+PdfBatch::~PdfBatch() {
+  if (!scratch_.empty()) RemoveTree(scratch_.c_str());
+}
+
+void PdfBatch::CheckAvailable(const std::string& workbook) {
+  if (automation::LibreOfficeProgram().empty())
+    throw AutomationError(kApplicationDefined, Quoted(workbook) + kNeedsLibreOffice);
+}
+
+std::string PdfBatch::Scratch() {
+  if (!scratch_.empty()) return scratch_;
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-pdf-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr)
+    throw AutomationError(kApplicationDefined, "no temporary folder for the PDF output can be created in '" +
+                                                   ParentFolderOf(pattern) + "': " + std::strerror(errno));
+  onSignal_ = std::make_unique<RemovedOnSignal>(pattern);
+  for (const char* sub : {"/in", "/out", "/tmp", "/profile"}) ::mkdir((pattern + sub).c_str(), 0700);
+  scratch_ = pattern;
+  return scratch_;
+}
+
+std::vector<std::string> PdfBatch::Add(automation::Application& app, automation::Sheet& sheet,
+                                       const std::string& folder, const std::string& file, const std::string& name,
+                                       Placement placement, std::size_t owner) {
+  const std::string input = Numbered(items_.size(), "xlsx");
+  const std::string scratch = Scratch();
+  SheetFileResult written = WriteSheetFile(app, sheet, scratch + "/in", input, name);
+  struct stat source {};
+  const mode_t mode = ::stat(sheet.Parent().FullName().c_str(), &source) == 0 ? source.st_mode : 0644;
+  items_.push_back({owner, folder, file, input, placement, mode});
+  return std::move(written.losses);
+}
+
+std::vector<PdfBatch::Outcome> PdfBatch::Finish() {
+  std::vector<Outcome> outcomes;
+  if (items_.empty()) return outcomes;
+  const std::string program = automation::LibreOfficeProgram();
+  std::string problem;
+  if (program.empty()) {
+    problem = "LibreOffice, which prints it, is not installed (install the Debian package libreoffice-calc-nogui)";
+  } else {
+    std::vector<std::string> arguments{program,
+                                       "-env:UserInstallation=" + automation::LibreOfficeFileUrl(scratch_ + "/profile"),
+                                       "--headless",
+                                       "--norestore",
+                                       "--nolockcheck",
+                                       "--nologo",
+                                       "--nodefault",
+                                       "--convert-to",
+                                       "pdf:calc_pdf_Export",
+                                       "--outdir",
+                                       "out"};
+    for (const Item& item : items_) arguments.push_back("in/" + item.input);
+    problem = automation::RunLibreOfficeIn(arguments, scratch_, automation::LibreOfficeTimeLimit(items_.size()));
+  }
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const Item& item = items_[i];
+    Outcome outcome;
+    outcome.owner = item.owner;
+    outcome.folder = item.folder;
+    outcome.file = item.file;
+    const std::string printed = scratch_ + "/out/" + Numbered(i, "pdf");
+    struct stat info {};
+    if (::lstat(printed.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+      try {
+        outcome.placed = PlaceBuiltFile(printed, item.folder, item.file, item.placement, item.mode);
+      } catch (const AutomationError& failure) {
+        outcome.error = failure.Description();
+      }
+    } else {
+      outcome.error = Quoted(item.file) + " could not be printed to PDF: " +
+                      (problem.empty() ? std::string("LibreOffice printed nothing") : problem);
+    }
+    outcomes.push_back(std::move(outcome));
+  }
+  items_.clear();
+  onSignal_.reset();
+  RemoveTree(scratch_.c_str());
+  scratch_.clear();
+  return outcomes;
+}
+
+}  // namespace tabrend
