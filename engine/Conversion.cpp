@@ -627,7 +627,7 @@ std::chrono::milliseconds LibreOfficeTimeLimit(std::size_t workbooks) {
 
 std::string RunLibreOfficeIn(const std::vector<std::string>& arguments, const std::string& folder,
                              std::chrono::milliseconds limit) {
-  const RunResult outcome = RunLibreOffice(arguments, folder, limit);
+  const RunResult outcome = RunChild(arguments, folder, limit);
   switch (outcome.outcome) {
     case RunResult::kNotStarted:
       return "LibreOffice (" + arguments.front() + ") could not be started: " + std::strerror(outcome.detail);
