@@ -73,6 +73,7 @@ bool Module1::RunBatch() {
 
   // The workbooks LibreOffice must convert first are converted in one start, not one each.
   automation::PrefetchConversions(BatchFiles);
+  std::unique_ptr<SheetBuilds> builds;  // started with the first output folder
   for (const auto& path : BatchFiles) {
     std::string target = OutputRoot;
     const std::string base = GetBaseName(path);
@@ -98,6 +99,7 @@ bool Module1::RunBatch() {
       }
       break;
     }
+    if (builds == nullptr && SplitThreads() > 1) builds = StartBuilds(folderMode ? OutputRoot : target);
     WorkbookReport report;
     report.path = path;
     if (!renamedFolder.empty()) report.renamed.push_back(renamedFolder);
@@ -111,6 +113,8 @@ bool Module1::RunBatch() {
     }
     if (Verbose) Report(report);
   }
+  Builds = nullptr;
+  builds.reset();  // what was built for workbooks the batch did not reach goes
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
 
   if (OpenOutput && IsFolder(OutputRoot)) {
@@ -120,6 +124,16 @@ bool Module1::RunBatch() {
     opener_.Open(error ? "./" + OutputRoot : absolute.string());
   }
   return complete;
+}
+
+std::unique_ptr<SheetBuilds> Module1::StartBuilds(std::string stagingFolder) {
+  while (stagingFolder.size() > 1 && stagingFolder.back() == '/') stagingFolder.pop_back();
+  std::vector<SheetBuilds::Book> books;
+  for (const auto& path : BatchFiles)  // every worksheet, under its own name
+    books.push_back({path, [](long, const std::string& own) { return std::optional<std::string>(own); }});
+  auto builds = std::make_unique<SheetBuilds>(std::move(books), SplitThreads(), stagingFolder);
+  Builds = builds.get();
+  return builds;
 }
 
 void Module1::Report(const WorkbookReport& report) {

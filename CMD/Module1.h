@@ -12,6 +12,7 @@
 #include "CMD/FolderOpener.h"
 #include "engine/Automation.h"
 #include "engine/Naming.h"
+#include "engine/ParallelSplit.h"
 
 namespace tabrend::cli {
 
@@ -97,6 +98,9 @@ class Module1 {
   // The names this run gave out, so that no output replaces another of the same run.
   RunOutputNames OutputNames;
   std::string Rejection;  // why ParseOptions returned false, for "/verbose=1"
+  // The outputs worker threads build ahead while RunBatch runs; null otherwise, and with one
+  // thread (TABREND_THREADS=1), when every output is written in order on the caller's thread.
+  SheetBuilds* Builds = nullptr;
 
   // Replaceable in tests: the random parts of cleaned names, and how the application is
   // created and, failing that, attached to.
@@ -107,6 +111,8 @@ class Module1 {
  private:
   bool ReadOptions();  // from Args
   void Report(const WorkbookReport& report);
+  // Starts the workers over BatchFiles, staging in stagingFolder, and sets Builds.
+  std::unique_ptr<SheetBuilds> StartBuilds(std::string stagingFolder);
 
   FolderOpener& opener_;
   std::ostream& log_;

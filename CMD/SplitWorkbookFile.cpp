@@ -1,5 +1,6 @@
 // The split of one workbook into one file per worksheet, named by the switches in force.
 #include "CMD/Module1.h"
+#include "engine/ParallelSplit.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SheetOutput.h"
@@ -40,6 +41,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
     const std::string extension = OutputExtension(app->Version());
     source = &app->Workbooks().Open(path);
     app->DisplayAlerts(false);  // only now: prompts while opening are the user's to see
+    WorkbookBuilds built(Builds, path, *app);
     const long count = source->Worksheets().Count();
     for (long i = 1; i <= count; ++i) {
       automation::Sheet& sheet = source->Worksheets()(i);
@@ -55,8 +57,8 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
         report.skipped.push_back(file);
         continue;
       }
-      const SheetFileResult result = WriteSheetFile(
-          *app, sheet, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly);
+      const SheetFileResult result = built.Write(
+          *app, sheet, i, target, file, sheetName, Overwrite ? Placement::kReplace : Placement::kCreateOnly);
       if (!result.placed) {  // another run wrote it meanwhile
         report.skipped.push_back(file);
         continue;

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 #include "engine/Conversion.h"
 #include "engine/Paths.h"
@@ -23,6 +25,25 @@ using spreadsheet::SourceWorkbook;
 
 class WorkbookImpl;
 class ApplicationImpl;
+
+// Instances that have the same package open at once (a parallel split's) share its
+// calculator, so that LibreOffice calculates the workbook once. One opened alone gets a new
+// one, as before.
+std::shared_ptr<spreadsheet::ResultCalculator> SharedCalculatorFor(const std::string& package) {
+  struct stat info {};
+  if (::stat(package.c_str(), &info) != 0) return CalculatorFor(package);
+  const std::string key = package + '\0' + std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino) + ':' +
+                          std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
+                          std::to_string(info.st_mtim.tv_nsec);
+  static std::mutex guard;
+  static std::map<std::string, std::weak_ptr<spreadsheet::ResultCalculator>> open;
+  std::lock_guard lock(guard);
+  std::erase_if(open, [](const auto& entry) { return entry.second.expired(); });
+  if (auto shared = open[key].lock()) return shared;
+  auto calculator = CalculatorFor(package);
+  open[key] = calculator;
+  return calculator;
+}
 
 class SheetImpl : public Sheet {
  public:
@@ -88,7 +109,7 @@ class WorkbookImpl : public Workbook {
     if (NeedsConversion(path)) converted_ = ConvertForOpening(path);
     const std::string& package = converted_ ? converted_->Path() : path;
     auto source = std::make_shared<SourceWorkbook>(package);
-    source->SetCalculator(CalculatorFor(package));
+    source->SetCalculator(SharedCalculatorFor(package));
     source_ = std::move(source);
     openedPath_ = path;
     name_ = FileNameOf(path);
@@ -409,6 +430,8 @@ std::unique_ptr<Application> CreateObject(const std::string& className) {
                                                    "' is not available");
   return std::make_unique<ApplicationImpl>();
 }
+
+bool IsNativeApplication(const Application& app) { return dynamic_cast<const ApplicationImpl*>(&app) != nullptr; }
 
 std::unique_ptr<Application> GetObject(const std::string& className) {
   throw AutomationError(kCannotCreateObject, "ActiveX component can't create object: no running instance of '" +

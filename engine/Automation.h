@@ -109,4 +109,9 @@ std::unique_ptr<Application> CreateObject(const std::string& className);
 // it always throws kCannotCreateObject, so callers fall back as they would on Windows.
 std::unique_ptr<Application> GetObject(const std::string& className);
 
+// True for an application of this build's own engine, as CreateObject makes them. A split
+// may build outputs in instances of its own for such an application only: for another one
+// (a wrapper, a different implementation) they would not be what its calls make.
+bool IsNativeApplication(const Application& app);
+
 }  // namespace tabrend::automation

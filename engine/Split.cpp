@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/Module1.h"
+#include "engine/ParallelSplit.h"
 #include "engine/PathKind.h"
 #include "engine/SheetOutput.h"
 
@@ -97,6 +98,7 @@ int Module1::SplitWorkbook(int w) {
     const std::string extension = OutputExtension(app->Version());
     source = &app->Workbooks().Open(path);
     app->DisplayAlerts(false);  // only now: prompts while opening are the person's to see
+    WorkbookBuilds built(Builds, path, *app);
     const long count = source->Worksheets().Count();
     view_.SetProgressMax(static_cast<int>(count));
     view_.RepaintNow();
@@ -117,7 +119,7 @@ int Module1::SplitWorkbook(int w) {
         const std::string file = OutputNames.Claim(TargetFolder, base, "." + extension);
         if (file != base + "." + extension)
           RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
-        WriteSheetFile(*app, sheet, TargetFolder, file, name);
+        built.Write(*app, sheet, j, TargetFolder, file, name);
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();
@@ -147,6 +149,39 @@ int Module1::SplitWorkbook(int w) {
   view_.SetProgressValue(0);
   RunningNumber = 0;
   return kSplitDone;
+}
+
+std::unique_ptr<SheetBuilds> Module1::StartBuilds() {
+  Builds = nullptr;
+  const int threads = SplitThreads();
+  if (threads <= 1) return nullptr;
+  std::vector<SheetBuilds::Book> books;
+  for (int i = 1; i <= view_.Count(ListId::kWorkbooks); ++i) {
+    if (!view_.Checked(ListId::kWorkbooks, i)) continue;
+    std::string path;
+    try {
+      path = GetWorkbookPath(i);
+    } catch (const AutomationError&) {
+      // SplitWorkbook meets it and reports it
+    }
+    if (path.empty()) continue;
+    // The workers read a copy of the choices, never the table itself.
+    std::vector<std::pair<std::string, bool>> choices;
+    if (SheetTable.HoldsChoices(i)) {
+      for (int j = 1; j <= SheetTable::kMaxSheets; ++j) choices.emplace_back(SheetTable.Name(i, j), SheetTable.Ticked(i, j));
+      while (!choices.empty() && choices.back().first.empty() && !choices.back().second) choices.pop_back();
+    }
+    const bool followChoices = !choices.empty();
+    books.push_back({path, [choices = std::move(choices), followChoices](long j, const std::string& own) {
+                       if (!followChoices || j > SheetTable::kMaxSheets) return std::optional<std::string>(own);
+                       if (static_cast<std::size_t>(j) > choices.size() || !choices[j - 1].second)
+                         return std::optional<std::string>();
+                       return std::optional<std::string>(choices[j - 1].first);
+                     }});
+  }
+  auto builds = std::make_unique<SheetBuilds>(std::move(books), threads, OutputRoot.substr(0, OutputRoot.size() - 1));
+  Builds = builds.get();
+  return builds;
 }
 
 bool Module1::ChooseOutputFolder() {
@@ -187,6 +222,11 @@ void Module1::Command6_Click() {
   OutputNames = {};
   RenamedOutputs.clear();
   SaveSheetChoices();  // the choices on screen count for the shown workbook
+  const std::unique_ptr<SheetBuilds> builds = StartBuilds();
+  struct Forget {
+    SheetBuilds*& builds;
+    ~Forget() { builds = nullptr; }
+  } forget{Builds};
   view_.SetWaitPointer(true);
   for (int i = 1; i <= count; ++i) {
     if (!view_.Checked(ListId::kWorkbooks, i)) continue;
