@@ -126,16 +126,6 @@ bool Module1::RunBatch() {
   return complete;
 }
 
-std::unique_ptr<SheetBuilds> Module1::StartBuilds(std::string stagingFolder) {
-  while (stagingFolder.size() > 1 && stagingFolder.back() == '/') stagingFolder.pop_back();
-  std::vector<SheetBuilds::Book> books;
-  for (const auto& path : BatchFiles)  // every worksheet, under its own name
-    books.push_back({path, [](long, const std::string& own) { return std::optional<std::string>(own); }});
-  auto builds = std::make_unique<SheetBuilds>(std::move(books), SplitThreads(), stagingFolder);
-  Builds = builds.get();
-  return builds;
-}
-
 void Module1::Report(const WorkbookReport& report) {
   log_ << report.path << ": ";
   if (report.done) {
