@@ -145,26 +145,37 @@ void SheetBuilds::DiscardLocked(Entry& entry, std::vector<StagedSheetFile>& remo
 
 void SheetBuilds::Work() {
   Opened opened;
+  std::size_t mine = kNone;  // the book this worker reads
   std::unique_lock lock(mutex_);
   while (!stop_) {
     std::size_t listBook = kNone, buildBook = kNone, buildJob = kNone;
-    for (std::size_t book = current_; book < entries_.size(); ++book) {
-      Entry& entry = entries_[book];
-      if (entry.ended) continue;
-      const bool room = outstanding_ < window_;
-      if (entry.state == BookState::kUnlisted) {
-        // The split waits for its own book's list; others are read only as far as builds go.
-        if (book == current_ || (room && book - current_ <= window_)) listBook = book;
+    const bool room = outstanding_ < window_;
+    // First a book no other worker reads (each opens fewer books), then any.
+    for (int pass = 0; pass < 2 && listBook == kNone && buildBook == kNone; ++pass) {
+      for (std::size_t book = current_; book < entries_.size(); ++book) {
+        Entry& entry = entries_[book];
+        if (entry.ended) continue;
+        if (entry.state == BookState::kUnlisted) {
+          // The split waits for its own book's list; others are read only as far as builds go.
+          if (book == current_ || (room && book - current_ <= window_)) listBook = book;
+          break;
+        }
+        if (entry.state != BookState::kListed) continue;
+        while (entry.next < entry.jobs.size() && entry.jobs[entry.next].state != JobState::kWaiting) ++entry.next;
+        if (entry.next == entry.jobs.size()) continue;
+        if (pass == 0 && book != mine && entry.readers > 0) continue;
+        if (room) {
+          buildBook = book;
+          buildJob = entry.next++;
+        }
         break;
       }
-      if (entry.state != BookState::kListed) continue;
-      while (entry.next < entry.jobs.size() && entry.jobs[entry.next].state != JobState::kWaiting) ++entry.next;
-      if (entry.next == entry.jobs.size()) continue;
-      if (room) {
-        buildBook = book;
-        buildJob = entry.next++;
-      }
-      break;
+    }
+    const std::size_t chosen = listBook != kNone ? listBook : buildBook;
+    if (chosen != kNone && chosen != mine) {
+      if (mine != kNone) --entries_[mine].readers;
+      ++entries_[chosen].readers;
+      mine = chosen;
     }
     if (listBook != kNone) {
       entries_[listBook].state = BookState::kListing;

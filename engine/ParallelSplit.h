@@ -80,6 +80,7 @@ class SheetBuilds {
     std::optional<FileKey> key;  // of the file the workers read
     std::vector<Job> jobs;
     std::size_t next = 0;  // first job no one took yet
+    int readers = 0;       // workers that last took a job of it
   };
   // A worker's open copy of one book.
   struct Opened {

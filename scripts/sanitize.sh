@@ -26,7 +26,8 @@ tsan_split() {
   /usr/bin/python3 tests/tools/make_fixtures.py --no-lo "$work/in" >/dev/null
   mkdir "$work/out"
   local status=0
-  TSAN_OPTIONS="halt_on_error=1 exitcode=66 log_path=$work/tsan" TABREND_THREADS=4 \
+  local options="halt_on_error=1 exitcode=66 suppressions=$PWD/scripts/tsan.supp"
+  TSAN_OPTIONS="$options log_path=$work/tsan" TABREND_THREADS=4 \
     "$tsan/bin/tabrendcli" "$work/in" "$work/out" /verbose=1 >/dev/null 2>&1 || status=$?
   if [ "$status" -gt 1 ] || compgen -G "$work/tsan*" >/dev/null; then
     cat "$work"/tsan* 2>/dev/null || true
@@ -35,7 +36,7 @@ tsan_split() {
     return 1
   fi
   rm -rf "$work"
-  TSAN_OPTIONS="halt_on_error=1 exitcode=66" /usr/bin/python3 tests/tools/split_threads.py --cli "$tsan/bin/tabrendcli"
+  TSAN_OPTIONS="$options" /usr/bin/python3 tests/tools/split_threads.py --cli "$tsan/bin/tabrendcli"
   echo "ThreadSanitizer: no reports"
 }
 if [ "$fuzz_seconds" = --tsan-only ]; then
