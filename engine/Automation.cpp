@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <map>
-#include <mutex>
 
 #include "engine/Conversion.h"
 #include "engine/Paths.h"
@@ -26,24 +24,17 @@ using spreadsheet::SourceWorkbook;
 class WorkbookImpl;
 class ApplicationImpl;
 
-// Instances that have the same package open at once (a parallel split's) share its
-// calculator, so that LibreOffice calculates the workbook once. One opened alone gets a new
-// one, as before.
-std::shared_ptr<spreadsheet::ResultCalculator> SharedCalculatorFor(const std::string& package) {
-  struct stat info {};
-  if (::stat(package.c_str(), &info) != 0) return CalculatorFor(package);
-  const std::string key = package + '\0' + std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino) + ':' +
-                          std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
-                          std::to_string(info.st_mtim.tv_nsec);
-  static std::mutex guard;
-  static std::map<std::string, std::weak_ptr<spreadsheet::ResultCalculator>> open;
-  std::lock_guard lock(guard);
-  std::erase_if(open, [](const auto& entry) { return entry.second.expired(); });
-  if (auto shared = open[key].lock()) return shared;
-  auto calculator = CalculatorFor(package);
-  open[key] = calculator;
-  return calculator;
-}
+// Set while a worker of a parallel split opens workbooks on this thread.
+thread_local bool tCalculationRefused = false;
+
+// Refuses every calculation: the copy fails, and the split writes that sheet itself.
+class RefusingCalculator : public spreadsheet::ResultCalculator {
+ public:
+  Results Calculate(const SourceWorkbook& source, std::size_t sheetIndex, const std::vector<std::string>&) override {
+    throw AutomationError(kApplicationDefined, source.Label() + ": sheet '" + source.Sheets()[sheetIndex].name +
+                                                   "' holds formulas saved without results");
+  }
+};
 
 class SheetImpl : public Sheet {
  public:
@@ -109,7 +100,8 @@ class WorkbookImpl : public Workbook {
     if (NeedsConversion(path)) converted_ = ConvertForOpening(path);
     const std::string& package = converted_ ? converted_->Path() : path;
     auto source = std::make_shared<SourceWorkbook>(package);
-    source->SetCalculator(SharedCalculatorFor(package));
+    if (tCalculationRefused) source->SetCalculator(std::make_shared<RefusingCalculator>());
+    else source->SetCalculator(CalculatorFor(package));
     source_ = std::move(source);
     openedPath_ = path;
     name_ = FileNameOf(path);
@@ -432,6 +424,9 @@ std::unique_ptr<Application> CreateObject(const std::string& className) {
 }
 
 bool IsNativeApplication(const Application& app) { return dynamic_cast<const ApplicationImpl*>(&app) != nullptr; }
+
+WithoutCalculation::WithoutCalculation() : before_(tCalculationRefused) { tCalculationRefused = true; }
+WithoutCalculation::~WithoutCalculation() { tCalculationRefused = before_; }
 
 std::unique_ptr<Application> GetObject(const std::string& className) {
   throw AutomationError(kCannotCreateObject, "ActiveX component can't create object: no running instance of '" +

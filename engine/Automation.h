@@ -114,4 +114,20 @@ std::unique_ptr<Application> GetObject(const std::string& className);
 // (a wrapper, a different implementation) they would not be what its calls make.
 bool IsNativeApplication(const Application& app);
 
+// While it lives, workbooks opened on this thread get no calculator: a copy that would drop a
+// formula saved without a result fails (AutomationError) instead of starting LibreOffice. A
+// parallel split's workers open so, and leave such sheets to the split, whose own opening of
+// the workbook, in order, calculates it as a split on one thread would (once, together with
+// the batch's other workbooks that need it).
+class WithoutCalculation {
+ public:
+  WithoutCalculation();
+  ~WithoutCalculation();
+  WithoutCalculation(const WithoutCalculation&) = delete;
+  WithoutCalculation& operator=(const WithoutCalculation&) = delete;
+
+ private:
+  bool before_;
+};
+
 }  // namespace tabrend::automation

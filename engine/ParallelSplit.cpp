@@ -144,6 +144,7 @@ void SheetBuilds::DiscardLocked(Entry& entry, std::vector<StagedSheetFile>& remo
 }
 
 void SheetBuilds::Work() {
+  const automation::WithoutCalculation calculationsAreTheSplits;
   Opened opened;
   std::size_t mine = kNone;  // the book this worker reads
   std::unique_lock lock(mutex_);
