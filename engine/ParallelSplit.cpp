@@ -145,6 +145,15 @@ void SheetBuilds::DiscardLocked(Entry& entry, std::vector<StagedSheetFile>& remo
 
 void SheetBuilds::Work() {
   const automation::WithoutCalculation calculationsAreTheSplits;
+  // Each worker stages in a folder of its own: the folders it makes and removes meet no other
+  // thread's in one parent.
+  std::optional<StagingArea> area;
+  try {
+    area.emplace(stagingFolder_);
+  } catch (const AutomationError&) {
+    // no area: outputs are staged in stagingFolder_ itself
+  }
+  const std::string staging = area ? area->Path() : stagingFolder_;
   Opened opened;
   std::size_t mine = kNone;  // the book this worker reads
   std::unique_lock lock(mutex_);
@@ -187,7 +196,7 @@ void SheetBuilds::Work() {
       entries_[buildBook].jobs[buildJob].state = JobState::kBuilding;
       ++outstanding_;
       lock.unlock();
-      Build(buildBook, buildJob, opened);
+      Build(buildBook, buildJob, opened, staging);
       lock.lock();
     } else {
       changed_.wait(lock);
@@ -261,7 +270,7 @@ void SheetBuilds::List(std::size_t book, Opened& opened) {
   changed_.notify_all();
 }
 
-void SheetBuilds::Build(std::size_t book, std::size_t job, Opened& opened) {
+void SheetBuilds::Build(std::size_t book, std::size_t job, Opened& opened, const std::string& staging) {
   std::optional<FileKey> key;
   {
     std::lock_guard lock(mutex_);
@@ -271,8 +280,7 @@ void SheetBuilds::Build(std::size_t book, std::size_t job, Opened& opened) {
   std::optional<StagedSheetFile> staged;
   if (Open(book, opened, key)) {
     try {
-      staged = StageSheetFile(*opened.app, opened.workbook->Worksheets()(planned.position), stagingFolder_,
-                              planned.name);
+      staged = StageSheetFile(*opened.app, opened.workbook->Worksheets()(planned.position), staging, planned.name);
     } catch (const std::exception&) {
       // Not thrown away: the split writes this sheet itself, and the failure reaches it there.
     }

@@ -96,7 +96,7 @@ class SheetBuilds {
 
   void Work();
   void List(std::size_t book, Opened& opened);
-  void Build(std::size_t book, std::size_t job, Opened& opened);
+  void Build(std::size_t book, std::size_t job, Opened& opened, const std::string& staging);
   bool Open(std::size_t book, Opened& opened, std::optional<FileKey>& key);
   void DiscardLocked(Entry& entry, std::vector<StagedSheetFile>& removed);
 

@@ -255,6 +255,15 @@ StagedSheetFile::StagedSheetFile(StagedSheetFile&&) noexcept = default;
 StagedSheetFile& StagedSheetFile::operator=(StagedSheetFile&&) noexcept = default;
 StagedSheetFile::~StagedSheetFile() = default;
 
+struct StagingArea::Folder {
+  explicit Folder(const std::string& parent) : staging(parent, "area") {}
+  StagingFolder staging;
+};
+
+StagingArea::StagingArea(const std::string& parent)
+    : folder_(std::make_unique<Folder>(parent)), path_(ParentFolderOf(folder_->staging.File())) {}
+StagingArea::~StagingArea() = default;
+
 StagedSheetFile StageSheetFile(automation::Application& app, automation::Sheet& sheet,
                                const std::string& stagingFolder, const std::string& name) {
   auto built = std::make_unique<StagedSheetFile::Built>(stagingFolder);

@@ -76,6 +76,23 @@ class StagedSheetFile {
   std::unique_ptr<Built> built_;
 };
 
+// A staging folder of a worker's own, in parent, for the staging folders of the outputs it
+// builds: named, locked, swept and removed on a terminating signal as theirs are. Outputs
+// staged in it must be placed or gone before it goes.
+class StagingArea {
+ public:
+  explicit StagingArea(const std::string& parent);
+  ~StagingArea();
+  StagingArea(const StagingArea&) = delete;
+  StagingArea& operator=(const StagingArea&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  struct Folder;
+  std::unique_ptr<Folder> folder_;
+  std::string path_;
+};
+
 StagedSheetFile StageSheetFile(automation::Application& app, automation::Sheet& sheet,
                                const std::string& stagingFolder, const std::string& name);
 
