@@ -69,6 +69,7 @@ bool Module1::RunBatch() {
   std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
   // Reports wait for the PDFs, which are printed at the batch's end.
   std::vector<WorkbookReport> reports;
+  std::unique_ptr<SheetBuilds> builds;  // started with the first output folder
   for (const auto& path : BatchFiles) {
     std::string target = OutputRoot;
     const std::string base = GetBaseName(path);
@@ -106,6 +107,9 @@ bool Module1::RunBatch() {
       }
       break;
     }
+    // Workers build workbook outputs ahead; a dry run, CSV and PDF go in order.
+    if (builds == nullptr && !ListOnly && Format == OutputFormat::kWorkbook && SplitThreads() > 1)
+      builds = StartBuilds(folderMode ? OutputRoot : target);
     WorkbookReport& report = reports.emplace_back();
     report.path = path;
     if (!renamedFolder.empty()) report.renamed.push_back(renamedFolder);
@@ -121,6 +125,8 @@ bool Module1::RunBatch() {
     if (ListOnly && !report.done) listOut << "  failed: " << report.error << '\n';
     if (Verbose && report.pendingPdfs == 0) Report(report);
   }
+  Builds = nullptr;
+  builds.reset();  // what was built for workbooks the batch did not reach goes
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
   if (!pdfs_.Empty()) {
     FinishPdfs(reports);

@@ -13,6 +13,7 @@
 #include "engine/ApplicationSession.h"
 #include "engine/Automation.h"
 #include "engine/Naming.h"
+#include "engine/ParallelSplit.h"
 #include "engine/PdfExport.h"
 #include "engine/SheetOutput.h"
 
@@ -131,6 +132,9 @@ class Module1 {
   // The names this run gave out, so that no output replaces another of the same run.
   RunOutputNames OutputNames;
   std::string Rejection;  // why ParseOptions returned false, for "/verbose=1"
+  // The outputs worker threads build ahead while RunBatch runs; null otherwise, and with one
+  // thread (TABREND_THREADS=1), when every output is written in order on the caller's thread.
+  SheetBuilds* Builds = nullptr;
 
   // Replaceable in tests: the random parts of cleaned names, and how the application is
   // created and, failing that, attached to.
@@ -145,13 +149,16 @@ class Module1 {
   void ListPlan(automation::Application& app, automation::Workbook& source, const std::string& folder,
                 const std::vector<PlannedSheet>& plan, WorkbookReport& report);
   // Writes one sheet of the plan (or prepares its PDF), noting the outcome in report.
-  void WritePlannedSheet(automation::Application& app, automation::Workbook& source, const std::string& target,
-                         const PlannedSheet& planned, WorkbookReport& report);
+  void WritePlannedSheet(automation::Application& app, automation::Workbook& source, WorkbookBuilds& built,
+                         const std::string& target, const PlannedSheet& planned, WorkbookReport& report);
   // Prints the PDFs of the batch and completes their workbooks' reports.
   void FinishPdfs(std::vector<WorkbookReport>& reports);
 
   PdfBatch pdfs_;
   std::size_t owner_ = 0;  // the workbook of the batch being split, for the PDFs it adds
+
+  // Starts the workers over BatchFiles, staging in stagingFolder, and sets Builds.
+  std::unique_ptr<SheetBuilds> StartBuilds(std::string stagingFolder);
 
   FolderOpener& opener_;
   std::ostream& log_;

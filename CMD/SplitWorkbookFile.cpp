@@ -3,6 +3,7 @@
 
 #include "CMD/Module1.h"
 #include "engine/ApplicationSession.h"
+#include "engine/ParallelSplit.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SheetOutput.h"
@@ -37,13 +38,14 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
     const std::string extension = OutputExtensionFor(Format, session->App().Version());
     if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
     automation::Workbook& source = session->Open(path);
+    WorkbookBuilds built(Builds, path, session->App());
     const std::vector<PlannedSheet> plan = PlanSheets(source, listed, folder, extension, report);
     if (ListOnly) {
       ListPlan(session->App(), source, folder, plan, report);
     } else {
       for (const PlannedSheet& planned : plan) {
         reached = planned.runningNumber;
-        WritePlannedSheet(session->App(), source, target, planned, report);
+        WritePlannedSheet(session->App(), source, built, target, planned, report);
       }
     }
     session->Finish();
@@ -65,7 +67,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
   return true;
 }
 
-void Module1::WritePlannedSheet(automation::Application& app, automation::Workbook& source,
+void Module1::WritePlannedSheet(automation::Application& app, automation::Workbook& source, WorkbookBuilds& built,
                                 const std::string& target, const PlannedSheet& planned, WorkbookReport& report) {
   if (planned.action == PlannedSheet::Action::kSkipExisting) report.skipped.push_back(planned.file);
   if (planned.action != PlannedSheet::Action::kWrite) return;
@@ -78,7 +80,10 @@ void Module1::WritePlannedSheet(automation::Application& app, automation::Workbo
     ++report.pendingPdfs;
     return;
   }
-  const SheetFileResult result = WriteSheetFile(app, sheet, target, planned.file, planned.name, placement, Format);
+  const SheetFileResult result =
+      Format == OutputFormat::kWorkbook
+          ? built.Write(app, sheet, planned.index, target, planned.file, planned.name, placement)
+          : WriteSheetFile(app, sheet, target, planned.file, planned.name, placement, Format);
   if (!result.placed) {  // another run wrote it meanwhile
     report.skipped.push_back(planned.file);
     return;

@@ -26,6 +26,18 @@ using spreadsheet::SourceWorkbook;
 class WorkbookImpl;
 class ApplicationImpl;
 
+// Set while a worker of a parallel split opens workbooks on this thread.
+thread_local bool tCalculationRefused = false;
+
+// Refuses every calculation: the copy fails, and the split writes that sheet itself.
+class RefusingCalculator : public spreadsheet::ResultCalculator {
+ public:
+  Results Calculate(const SourceWorkbook& source, std::size_t sheetIndex, const std::vector<std::string>&) override {
+    throw AutomationError(kApplicationDefined, source.Label() + ": sheet '" + source.Sheets()[sheetIndex].name +
+                                                   "' holds formulas saved without results");
+  }
+};
+
 class SheetImpl : public Sheet {
  public:
   SheetImpl(WorkbookImpl& book, std::string name, std::shared_ptr<const SourceWorkbook> source,
@@ -99,7 +111,8 @@ class WorkbookImpl : public Workbook {
     if (NeedsConversion(path)) converted_ = ConvertForOpening(path);
     const std::string& package = converted_ ? converted_->Path() : path;
     auto source = std::make_shared<SourceWorkbook>(package);
-    source->SetCalculator(CalculatorFor(package));
+    if (tCalculationRefused) source->SetCalculator(std::make_shared<RefusingCalculator>());
+    else source->SetCalculator(CalculatorFor(package));
     source_ = std::move(source);
     openedPath_ = path;
     name_ = FileNameOf(path);
@@ -429,6 +442,11 @@ std::unique_ptr<Application> CreateObject(const std::string& className) {
          "' is not available");
   return std::make_unique<ApplicationImpl>();
 }
+
+bool IsNativeApplication(const Application& app) { return dynamic_cast<const ApplicationImpl*>(&app) != nullptr; }
+
+WithoutCalculation::WithoutCalculation() : before_(tCalculationRefused) { tCalculationRefused = true; }
+WithoutCalculation::~WithoutCalculation() { tCalculationRefused = before_; }
 
 std::unique_ptr<Application> GetObject(const std::string& className) {
   Fail(kCannotCreateObject, "ActiveX component can't create object: no running instance of '" +

@@ -127,4 +127,25 @@ std::unique_ptr<Application> CreateObject(const std::string& className);
 // it always throws kCannotCreateObject, so callers fall back as they would on Windows.
 std::unique_ptr<Application> GetObject(const std::string& className);
 
+// True for an application of this build's own engine, as CreateObject makes them. A split
+// may build outputs in instances of its own for such an application only: for another one
+// (a wrapper, a different implementation) they would not be what its calls make.
+bool IsNativeApplication(const Application& app);
+
+// While it lives, workbooks opened on this thread get no calculator: a copy that would drop a
+// formula saved without a result fails (AutomationError) instead of starting LibreOffice. A
+// parallel split's workers open so, and leave such sheets to the split, whose own opening of
+// the workbook, in order, calculates it as a split on one thread would (once, together with
+// the batch's other workbooks that need it).
+class WithoutCalculation {
+ public:
+  WithoutCalculation();
+  ~WithoutCalculation();
+  WithoutCalculation(const WithoutCalculation&) = delete;
+  WithoutCalculation& operator=(const WithoutCalculation&) = delete;
+
+ private:
+  bool before_;
+};
+
 }  // namespace tabrend::automation

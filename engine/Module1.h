@@ -20,6 +20,7 @@
 #include "engine/Automation.h"
 #include "engine/MainView.h"
 #include "engine/Naming.h"
+#include "engine/ParallelSplit.h"
 #include "engine/PdfExport.h"
 #include "engine/SheetOutput.h"
 #include "engine/SheetTable.h"
@@ -170,6 +171,9 @@ class Module1 {
   bool SkipBlank = false;
   OutputFormat Format = OutputFormat::kWorkbook;
   PdfBatch Pdfs;
+  // The outputs worker threads build ahead during Separate; null otherwise, and with one
+  // thread (TABREND_THREADS=1), when every output is written in order on the caller's thread.
+  SheetBuilds* Builds = nullptr;
 
   // Replaceable in tests: the random parts of cleaned names, how the application is created
   // and, failing that (SplitWorkbook only), attached to, and the clock of the run folder.
@@ -181,6 +185,9 @@ class Module1 {
  private:
   // Creates the workbook's folder; false (with the reason shown) when it cannot be made.
   bool MakeTargetFolder();
+  // Starts the workers over the ticked workbooks and their stored choices, staging in
+  // OutputRoot, and sets Builds; null with one thread.
+  std::unique_ptr<SheetBuilds> StartBuilds();
 
   MainView& view_;
 };

@@ -195,38 +195,38 @@ void RemoveAbandonedStaging(const std::string& folder) {
   ::closedir(listing);
 }
 
-SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
-                               const std::string& folder, const std::string& file,
-                               const std::string& name, Placement placement, OutputFormat format) {
+namespace {
+
+// The final path of file in folder, once the checks that come before any writing passed:
+// a name the program made stays inside folder, the folder exists, and what stands at the
+// final name is neither a folder nor the source. sourcePath receives the source's path.
+std::string CheckedTarget(automation::Sheet& sheet, const std::string& folder, const std::string& file,
+                          std::string& sourcePath) {
   CheckMadeName(file);
-  if (format == OutputFormat::kPdf) {
-    // PDF output: the one place its writer goes.
-    Fail("PDF output is not available");
-  }
   const std::string target = FolderWithSlash(folder) + file;
   if (!FolderExists(ParentFolderOf(target)))
     Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
-  const std::string sourcePath = sheet.Parent().FullName();
+  sourcePath = sheet.Parent().FullName();
   CheckTarget(target, sourcePath, FileNameOf(file));
-  StagingFolder staging(ParentFolderOf(target), FileNameOf(file));
+  return target;
+}
+
+// The application's steps that build the output at stagedFile; the losses of its save.
+std::vector<std::string> BuildSheetFile(automation::Application& app, automation::Sheet& sheet,
+                                        const std::string& stagedFile, const std::string& name) {
   automation::Workbook* output = nullptr;
   bool closeCalled = false;
   try {
     output = &app.Workbooks().Add();
-    output->SaveAs(staging.File(), format == OutputFormat::kCsv ? automation::xlCSVUTF8 : automation::xlOpenXMLWorkbook);
+    output->SaveAs(stagedFile, format == OutputFormat::kCsv ? automation::xlCSVUTF8 : automation::xlOpenXMLWorkbook);
     sheet.Copy(output->Sheets()(1));
     for (long k = output->Sheets().Count(); k >= 2; --k) output->Sheets()(k).Delete();
     output->Sheets()(1).name(name);
     output->Save();
-    SheetFileResult result;
-    result.losses = output->LossReport();
+    std::vector<std::string> losses = output->LossReport();
     closeCalled = true;
     output->Close();
-    struct stat source {};
-    if (::stat(sourcePath.c_str(), &source) == 0) ::chmod(staging.File().c_str(), OutputMode(source.st_mode));
-    CheckTarget(target, sourcePath, FileNameOf(file));
-    result.placed = Place(staging.File(), target, placement, FileNameOf(file));
-    return result;
+    return losses;
   } catch (...) {
     if (output != nullptr && !closeCalled) {
       closeCalled = true;
@@ -240,12 +240,26 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
   }
 }
 
+// The output's mode, the last look at its final name, and the one-step placing.
+SheetFileResult PlaceBuilt(const std::string& stagedFile, std::vector<std::string> losses,
+                           const std::string& target, const std::string& sourcePath, const std::string& file,
+                           Placement placement) {
+  struct stat source {};
+  if (::stat(sourcePath.c_str(), &source) == 0) ::chmod(stagedFile.c_str(), OutputMode(source.st_mode));
+  CheckTarget(target, sourcePath, FileNameOf(file));
+  SheetFileResult result;
+  result.losses = std::move(losses);
+  result.placed = Place(stagedFile, target, placement, FileNameOf(file));
+  return result;
+}
+
+}  // namespace
+
 bool PlaceBuiltFile(const std::string& built, const std::string& folder, const std::string& file,
                     Placement placement, mode_t mode) {
   CheckMadeName(file);
-  const std::string target = (!folder.empty() && folder.back() == '/' ? folder : folder + "/") + file;
-  struct stat info {};
-  if (::stat(ParentFolderOf(target).c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+  const std::string target = FolderWithSlash(folder) + file;
+  if (!FolderExists(ParentFolderOf(target)))
     Refuse(FileNameOf(file), "the folder '" + ParentFolderOf(target) + "' does not exist");
   CheckTarget(target, built, FileNameOf(file));
   StagingFolder staging(ParentFolderOf(target), FileNameOf(file));
@@ -255,6 +269,54 @@ bool PlaceBuiltFile(const std::string& built, const std::string& folder, const s
   ::chmod(staging.File().c_str(), OutputMode(mode));
   CheckTarget(target, built, FileNameOf(file));
   return Place(staging.File(), target, placement, FileNameOf(file));
+}
+
+SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
+                               const std::string& folder, const std::string& file,
+                               const std::string& name, Placement placement, OutputFormat format) {
+  if (format == OutputFormat::kPdf) Fail("'" + FileNameOf(file) + "' cannot be saved: PDF documents are printed, not saved");
+  std::string sourcePath;
+  const std::string target = CheckedTarget(sheet, folder, file, sourcePath);
+  StagingFolder staging(ParentFolderOf(target), FileNameOf(file));
+  std::vector<std::string> losses = BuildSheetFile(app, sheet, staging.File(), name, format);
+  return PlaceBuilt(staging.File(), std::move(losses), target, sourcePath, file, placement);
+}
+
+struct StagedSheetFile::Built {
+  Built(const std::string& folder) : staging(folder, kStagedName) {}
+  static constexpr char kStagedName[] = "output.xlsx";
+  StagingFolder staging;
+  std::vector<std::string> losses;
+};
+
+StagedSheetFile::StagedSheetFile(std::unique_ptr<Built> built) : built_(std::move(built)) {}
+StagedSheetFile::StagedSheetFile(StagedSheetFile&&) noexcept = default;
+StagedSheetFile& StagedSheetFile::operator=(StagedSheetFile&&) noexcept = default;
+StagedSheetFile::~StagedSheetFile() = default;
+
+struct StagingArea::Folder {
+  explicit Folder(const std::string& parent) : staging(parent, "area") {}
+  StagingFolder staging;
+};
+
+StagingArea::StagingArea(const std::string& parent)
+    : folder_(std::make_unique<Folder>(parent)), path_(ParentFolderOf(folder_->staging.File())) {}
+StagingArea::~StagingArea() = default;
+
+StagedSheetFile StageSheetFile(automation::Application& app, automation::Sheet& sheet,
+                               const std::string& stagingFolder, const std::string& name) {
+  auto built = std::make_unique<StagedSheetFile::Built>(stagingFolder);
+  built->losses = BuildSheetFile(app, sheet, built->staging.File(), name, OutputFormat::kWorkbook);
+  return StagedSheetFile(std::move(built));
+}
+
+SheetFileResult PlaceSheetFile(StagedSheetFile staged, automation::Sheet& sheet, const std::string& folder,
+                               const std::string& file, Placement placement) {
+  std::string sourcePath;
+  const std::string target = CheckedTarget(sheet, folder, file, sourcePath);
+  SweepOnce(ParentFolderOf(target));  // as a build in that folder would have
+  return PlaceBuilt(staged.built_->staging.File(), std::move(staged.built_->losses), target, sourcePath, file,
+                    placement);
 }
 
 }  // namespace tabrend

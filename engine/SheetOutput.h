@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,56 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
 // for kCreateOnly when the name was taken meanwhile; throws AutomationError otherwise.
 bool PlaceBuiltFile(const std::string& built, const std::string& folder, const std::string& file,
                     Placement placement, mode_t mode);
+
+// The same write in two steps, for a split that builds outputs on other threads while it
+// names and places them in order on its own:
+//
+// StageSheetFile makes the application's calls of WriteSheetFile (Add to Close) into a new
+// staging folder in stagingFolder, which must lie on the file system of the final folders;
+// the final name is not needed yet. A failing step throws as in WriteSheetFile, after the
+// same clean-up. The staged output goes with its object unless placed.
+//
+// PlaceSheetFile then does everything WriteSheetFile does around those calls, in its order:
+// the checks of the name, the folder and what stands at the final name, the mode, and the
+// one-step placing. When it throws, nothing was changed; the caller may still write the
+// sheet with WriteSheetFile, which then fails or succeeds as a sequential write would.
+class StagedSheetFile {
+ public:
+  struct Built;
+  explicit StagedSheetFile(std::unique_ptr<Built> built);
+  StagedSheetFile(StagedSheetFile&&) noexcept;
+  StagedSheetFile& operator=(StagedSheetFile&&) noexcept;
+  ~StagedSheetFile();
+
+ private:
+  friend SheetFileResult PlaceSheetFile(StagedSheetFile staged, automation::Sheet& sheet,
+                                        const std::string& folder, const std::string& file,
+                                        Placement placement);
+  std::unique_ptr<Built> built_;
+};
+
+// A staging folder of a worker's own, in parent, for the staging folders of the outputs it
+// builds: named, locked, swept and removed on a terminating signal as theirs are. Outputs
+// staged in it must be placed or gone before it goes.
+class StagingArea {
+ public:
+  explicit StagingArea(const std::string& parent);
+  ~StagingArea();
+  StagingArea(const StagingArea&) = delete;
+  StagingArea& operator=(const StagingArea&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  struct Folder;
+  std::unique_ptr<Folder> folder_;
+  std::string path_;
+};
+
+StagedSheetFile StageSheetFile(automation::Application& app, automation::Sheet& sheet,
+                               const std::string& stagingFolder, const std::string& name);
+
+SheetFileResult PlaceSheetFile(StagedSheetFile staged, automation::Sheet& sheet, const std::string& folder,
+                               const std::string& file, Placement placement);
 
 // Removes the staging folders in `folder` that a killed run left: only entries named
 // ".tabrend-<pid>-<n>.part" that are folders no process holds locked and whose process is

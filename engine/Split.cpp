@@ -7,6 +7,7 @@
 
 #include "engine/ApplicationSession.h"
 #include "engine/Module1.h"
+#include "engine/ParallelSplit.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SheetOutput.h"
@@ -92,6 +93,7 @@ int Module1::SplitWorkbook(int w) {
     if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
     automation::Workbook& source = session.Open(path);
     const long count = source.Worksheets().Count();
+    WorkbookBuilds built(Builds, path, session.App());
     view_.SetProgressMax(static_cast<int>(count));
     view_.RepaintNow();
     const bool followChoices = SheetTable.HoldsChoices(w);
@@ -116,8 +118,10 @@ int Module1::SplitWorkbook(int w) {
           RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
         if (Format == OutputFormat::kPdf)
           Pdfs.Add(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, static_cast<std::size_t>(w));
-        else
+        else if (Format == OutputFormat::kCsv)
           WriteSheetFile(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, Format);
+        else
+          built.Write(session.App(), sheet, j, TargetFolder, file, name);
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();
@@ -188,6 +192,12 @@ void Module1::Command6_Click() {
   OutputNames = {};
   RenamedOutputs.clear();
   SaveSheetChoices();  // the choices on screen count for the shown workbook
+  // Workers build workbook outputs ahead; CSV and PDF are written in order.
+  const std::unique_ptr<SheetBuilds> builds = Format == OutputFormat::kWorkbook ? StartBuilds() : nullptr;
+  struct Forget {
+    SheetBuilds*& builds;
+    ~Forget() { builds = nullptr; }
+  } forget{Builds};
   view_.SetWaitPointer(true);
   std::map<int, std::string> folderNames;  // of the workbooks split, by position
   for (int i = 1; i <= count; ++i) {

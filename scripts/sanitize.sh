@@ -1,13 +1,48 @@
 #!/usr/bin/env bash
 # The engine, spreadsheet and command-line tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then each fuzz target for a short bounded time on its seeds.
-# One clang build (build-asan, no desktop program) serves both.
+# One clang build (build-asan, no desktop program) serves both. Then tabrendcli under
+# ThreadSanitizer (build-tsan) splits a folder of every fixture on four threads, and one
+# thread's split is checked against four's.
 #   scripts/sanitize.sh [FUZZ_SECONDS]     (default 15 per target; 0 skips fuzzing)
+#   scripts/sanitize.sh --tsan-only        (the ThreadSanitizer part alone)
 # A longer fuzzing run on its own: scripts/fuzz.sh 3600
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fuzz_seconds=${1:-15}
 build=build-asan
+
+# The parallel split under ThreadSanitizer. Bad inputs make the split itself fail (status 1);
+# a data race makes TSan end it with status 66 and a report.
+tsan_split() {
+  local tsan=build-tsan
+  if [ ! -f "$tsan/build.ninja" ]; then
+    CC=clang CXX=clang++ cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DTABREND_TSAN=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$tsan" -j2 --target tabrendcli
+  local work
+  work=$(mktemp -d)
+  /usr/bin/python3 tests/tools/make_fixtures.py --no-lo "$work/in" >/dev/null
+  mkdir "$work/out"
+  local status=0
+  local options="halt_on_error=1 exitcode=66 suppressions=$PWD/scripts/tsan.supp"
+  TSAN_OPTIONS="$options log_path=$work/tsan" TABREND_THREADS=4 \
+    "$tsan/bin/tabrendcli" "$work/in" "$work/out" /verbose=1 >/dev/null 2>&1 || status=$?
+  if [ "$status" -gt 1 ] || compgen -G "$work/tsan*" >/dev/null; then
+    cat "$work"/tsan* 2>/dev/null || true
+    echo "ThreadSanitizer: the parallel split of the fixtures ended with status $status" >&2
+    rm -rf "$work"
+    return 1
+  fi
+  rm -rf "$work"
+  TSAN_OPTIONS="$options" /usr/bin/python3 tests/tools/split_threads.py --cli "$tsan/bin/tabrendcli"
+  echo "ThreadSanitizer: no reports"
+}
+if [ "$fuzz_seconds" = --tsan-only ]; then
+  tsan_split
+  exit
+fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -29,3 +64,4 @@ cmake --build "$build" -j2
 if [ "$fuzz_seconds" != 0 ]; then
   TABREND_FUZZ_BUILD="$build" bash scripts/fuzz.sh "$fuzz_seconds"
 fi
+tsan_split

@@ -2,6 +2,7 @@
 // through the in-memory window with real workbooks; every output is read back by openpyxl.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -515,6 +516,44 @@ TEST_F(SeparateTest, RunningNumbersContinueAfterAFailedWorkbookAndRestartAfterAD
   EXPECT_EQ(test::Tree(RunFolder()),
             (Names{"a/", "a/1.xlsx", "b/", "b/3.xlsx", "b/4.xlsx", "c/", "c/1.xlsx"}));
   EXPECT_EQ(engine_.RunningNumber, 0);
+}
+
+// Worker threads change nothing a person sees: one thread and four show the same messages,
+// the same status and progress at every repaint, and write the same files, with a workbook
+// that cannot be opened and one that fails at its middle sheet among them.
+TEST_F(SeparateTest, OneThreadAndFourShowAndWriteTheSame) {
+  test::MakeWorkbooks({{Path("src/a.xlsx"), {"S1", "S2", "S3"}}, {Path("src/c.xlsx"), {"T1", "T2", "T3"}}});
+  test::WriteFile(Path("src/b.xlsx"), "not a workbook");
+  ClickSource(Path("src"));
+  view_.Rename(ListId::kSheets, 2, "");  // a fails at S2; S3 is never written
+  view_.namingMode = 2;
+  const char* const before = std::getenv("TABREND_THREADS");
+  const std::string saved = before != nullptr ? before : "";
+  auto run = [&](const char* threads, const std::string& out) {
+    ::setenv("TABREND_THREADS", threads, 1);
+    fs::create_directory(out);
+    view_.messages.clear();
+    view_.frames.clear();
+    view_.progressMax = 100;  // as a new window has it
+    view_.folderAnswers.push_back(out);
+    engine_.Command6_Click();
+    std::vector<std::string> seen = view_.MessageTexts();
+    for (const auto& frame : view_.frames)
+      seen.push_back(frame.status + " " + std::to_string(frame.progressValue) + "/" + std::to_string(frame.progressMax));
+    return std::make_pair(seen, test::ReadOutputs(out + "/20100605141000"));
+  };
+  const auto one = run("1", Path("one"));
+  const auto four = run("4", Path("four"));
+  if (before != nullptr) ::setenv("TABREND_THREADS", saved.c_str(), 1);
+  else ::unsetenv("TABREND_THREADS");
+
+  EXPECT_EQ(one.first, four.first);
+  EXPECT_EQ(one.second, four.second);
+  EXPECT_EQ(four.second, (Outputs{{"a/1.xlsx", {{"S1", "S1 data"}}},
+                                  {"c/3.xlsx", {{"T1", "T1 data"}}},
+                                  {"c/4.xlsx", {{"T2", "T2 data"}}},
+                                  {"c/5.xlsx", {{"T3", "T3 data"}}}}));
+  EXPECT_EQ(test::Tree(Path("four")), test::Tree(Path("one")));  // no staging folder left
 }
 
 TEST_F(SeparateTest, SecondRunInTheSameSecondFailsAndWritesNothing) {

@@ -66,21 +66,5 @@ TEST(CsvOutput, InlineStringsAndAnEmptySheet) {
   EXPECT_EQ(SplitToCsv(empty, ""), "\r\n");
 }
 
-TEST(CsvOutput, PdfIsRefusedBeforeAnythingIsWritten) {
-  TempDir dir;
-  const std::string source = dir / "source.xlsx";
-  test::MakeWorkbook(source, {"Jan"});
-  auto app = automation::CreateObject("Excel.Application");
-  automation::Workbook& book = app->Workbooks().Open(source);
-  try {
-    WriteSheetFile(*app, book.Worksheets()(1), dir.path().string(), "Jan.pdf", "Jan", Placement::kReplace,
-                   OutputFormat::kPdf);
-    ADD_FAILURE() << "no error";
-  } catch (const AutomationError& error) {
-    EXPECT_EQ(error.Description(), "PDF output is not available");
-  }
-  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"source.xlsx"}));
-}
-
 }  // namespace
 }  // namespace tabrend
