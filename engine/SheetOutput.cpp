@@ -213,7 +213,8 @@ std::string CheckedTarget(automation::Sheet& sheet, const std::string& folder, c
 
 // The application's steps that build the output at stagedFile; the losses of its save.
 std::vector<std::string> BuildSheetFile(automation::Application& app, automation::Sheet& sheet,
-                                        const std::string& stagedFile, const std::string& name) {
+                                        const std::string& stagedFile, const std::string& name,
+                                        OutputFormat format) {
   automation::Workbook* output = nullptr;
   bool closeCalled = false;
   try {
