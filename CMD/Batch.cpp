@@ -46,24 +46,53 @@ bool Module1::ScanFolder(const std::string& folder) {
   return true;
 }
 
-bool Module1::RunBatch() {
-  bool complete = true;
-  const int kind = GetPathKind(SourcePath);
-  const bool folderMode = kind == kPathFolder;
-  if (folderMode) {
-    if (!ScanFolder(SourcePath)) {
-      complete = false;
-      if (Verbose) log_ << SourcePath << ": cannot list the folder, or it holds more than "
-                        << kMaxBatchFiles << " workbooks\n";
-      BatchFiles.clear();
-    }
-  } else if (kind == kPathFile) {
+bool Module1::ListBatchFiles(bool folderMode) {
+  BatchFiles.clear();
+  if (!folderMode) {
+    // The source may have gone away since the command line was read.
+    if (GetPathKind(SourcePath) != kPathFile) return false;
     BatchFiles = {SourcePath};
-  } else {
-    complete = false;  // the source went away since the command line was read
-    BatchFiles.clear();
+    return true;
   }
+  if (ScanFolder(SourcePath)) return true;
+  if (Verbose) log_ << SourcePath << ": cannot list the folder, or it holds more than " << kMaxBatchFiles << " workbooks\n";
+  BatchFiles.clear();
+  return false;
+}
 
+bool Module1::MakeTargetFolder(const std::string& path, const std::string& target, std::ostream& listOut) {
+  // A folder that exists is used as it is, hidden or not. A dry run makes none, but stops
+  // where the run could not make one (a missing parent).
+  if (ListOnly) {
+    listOut << path << '\n';
+    std::string folder = target;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (FolderExists(folder) || FolderExists(ParentFolderOf(folder))) return true;
+    listOut << "  failed: the folder " << target << " could not be created: its parent folder is missing; "
+            << "batch stopped\n";
+    return false;
+  }
+  if (FolderExists(target) || ::mkdir(target.c_str(), kNewFolderMode) == 0) return true;
+  const int error = errno;
+  if (Verbose) log_ << path << ": cannot create the folder " << target << ": " << std::strerror(error) << "; batch stopped\n";
+  return false;
+}
+
+bool Module1::FinishPdfReports(std::vector<WorkbookReport>& reports) {
+  if (pdfs_.Empty()) return true;
+  bool complete = true;
+  FinishPdfs(reports);
+  for (const WorkbookReport& report : reports) {
+    if (report.pendingPdfs == 0) continue;
+    if (!report.done) complete = false;
+    if (Verbose) Report(report);
+  }
+  return complete;
+}
+
+bool Module1::RunBatch() {
+  const bool folderMode = GetPathKind(SourcePath) == kPathFolder;
+  bool complete = ListBatchFiles(folderMode);
   // The workbooks LibreOffice must convert first are converted in one start, not one each.
   automation::PrefetchConversions(BatchFiles);
   std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
@@ -85,26 +114,8 @@ bool Module1::RunBatch() {
       if (folder != base) renamedFolder = "written into the folder " + folder + ": " + base + " holds another workbook of this run";
       target += folder;
     }
-    // A folder that exists is used as it is, hidden or not. A dry run makes none, but stops
-    // where the run could not make one (a missing parent).
-    if (ListOnly) {
-      listOut << path << '\n';
-      std::string folder = target;
-      while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-      if (!FolderExists(folder) && !FolderExists(ParentFolderOf(folder))) {
-        complete = false;
-        listOut << "  failed: the folder " << target << " could not be created: its parent folder is missing; "
-                << "batch stopped\n";
-        break;
-      }
-    }
-    if (!ListOnly && !FolderExists(target) && ::mkdir(target.c_str(), kNewFolderMode) != 0) {
-      const int error = errno;
+    if (!MakeTargetFolder(path, target, listOut)) {
       complete = false;
-      if (Verbose) {
-        log_ << path << ": cannot create the folder " << target << ": " << std::strerror(error)
-             << "; batch stopped\n";
-      }
       break;
     }
     // Workers build workbook outputs ahead; a dry run, CSV and PDF go in order.
@@ -128,14 +139,7 @@ bool Module1::RunBatch() {
   Builds = nullptr;
   builds.reset();  // what was built for workbooks the batch did not reach goes
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
-  if (!pdfs_.Empty()) {
-    FinishPdfs(reports);
-    for (const WorkbookReport& report : reports) {
-      if (report.pendingPdfs == 0) continue;
-      if (!report.done) complete = false;
-      if (Verbose) Report(report);
-    }
-  }
+  if (!FinishPdfReports(reports)) complete = false;
 
   if (OpenOutput && !ListOnly && FolderExists(OutputRoot)) {  // a dry run shows nothing either
     // The opener takes a relative "-dash" for one of its options; an absolute path never is one.

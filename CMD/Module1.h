@@ -144,6 +144,14 @@ class Module1 {
 
  private:
   bool ReadOptions();  // from Args
+  // BatchFiles for the source: its workbooks, or the workbook itself. False when the folder
+  // cannot be listed or holds too many, or the source went away.
+  bool ListBatchFiles(bool folderMode);
+  // Makes a workbook's target folder unless it exists (a dry run only checks that it could).
+  // False stops the batch.
+  bool MakeTargetFolder(const std::string& path, const std::string& target, std::ostream& listOut);
+  // Prints the batch's PDFs and reports their workbooks; false when one of them failed.
+  bool FinishPdfReports(std::vector<WorkbookReport>& reports);
   void Report(const WorkbookReport& report);
   // "/list=1": prints the plan of one workbook with what each copy could not keep.
   void ListPlan(automation::Application& app, automation::Workbook& source, const std::string& folder,

@@ -288,39 +288,40 @@ bool TakeOutput(const std::string& folder, std::size_t i, const std::string& sou
   return true;
 }
 
+// What went wrong in a start of program that ended with outcome; empty when it exited with
+// status 0.
+std::string RunFailure(const RunResult& outcome, const std::string& program, std::chrono::milliseconds limit) {
+  switch (outcome.outcome) {
+    case RunResult::kNotStarted:
+      return "LibreOffice (" + program + ") could not be started: " + std::strerror(outcome.detail);
+    case RunResult::kTimedOut:
+      return "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
+    case RunResult::kSignalled:
+      return "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" + strsignal(outcome.detail) + ")";
+    case RunResult::kExited:
+      break;
+  }
+  return outcome.detail == 0 ? std::string() : "LibreOffice failed with exit status " + std::to_string(outcome.detail);
+}
+
 // Why source got no package from a start that ended with outcome; alone: it was the start's
 // only workbook, so the failure is its own.
 void DescribeFailure(Converted& result, const RunResult& outcome, const std::string& source, const Job& job,
                      const std::string& program, std::chrono::milliseconds limit, bool alone) {
   const std::string label = Quoted(source);
-  result.decisive = alone;
-  switch (outcome.outcome) {
-    case RunResult::kNotStarted:
-      result.cause = "LibreOffice (" + program + ") could not be started: " + std::strerror(outcome.detail);
-      result.decisive = true;
-      break;
-    case RunResult::kTimedOut:
-      result.cause = "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
-      break;
-    case RunResult::kSignalled:
-      result.cause = "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" +
-                     strsignal(outcome.detail) + ")";
-      break;
-    case RunResult::kExited:
-      if (outcome.detail != 0) {
-        result.cause = "LibreOffice failed with exit status " + std::to_string(outcome.detail);
-      } else if (spreadsheet::NeedsPassword(source)) {
-        result.cause = "LibreOffice could not read the workbook: it is protected with a password";
-        result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
-                               "the password in the spreadsheet program and try again";
-        result.decisive = true;
-      } else {
-        result.cause = "LibreOffice could not read the workbook";
-        result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
-                       (job.calculation ? std::string("a workbook") : KindName(job.format));
-        result.decisive = true;
-      }
-      break;
+  result.decisive = alone || outcome.outcome == RunResult::kNotStarted;
+  result.cause = RunFailure(outcome, program, limit);
+  if (result.cause.empty()) {
+    result.decisive = true;
+    if (spreadsheet::NeedsPassword(source)) {
+      result.cause = "LibreOffice could not read the workbook: it is protected with a password";
+      result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
+                             "the password in the spreadsheet program and try again";
+    } else {
+      result.cause = "LibreOffice could not read the workbook";
+      result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
+                     (job.calculation ? std::string("a workbook") : KindName(job.format));
+    }
   }
   if (result.error.empty()) result.error = label + " could not be converted: " + result.cause;
 }
@@ -627,18 +628,7 @@ std::chrono::milliseconds LibreOfficeTimeLimit(std::size_t workbooks) {
 
 std::string RunLibreOfficeIn(const std::vector<std::string>& arguments, const std::string& folder,
                              std::chrono::milliseconds limit) {
-  const RunResult outcome = RunChild(arguments, folder, limit);
-  switch (outcome.outcome) {
-    case RunResult::kNotStarted:
-      return "LibreOffice (" + arguments.front() + ") could not be started: " + std::strerror(outcome.detail);
-    case RunResult::kTimedOut:
-      return "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
-    case RunResult::kSignalled:
-      return "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" + strsignal(outcome.detail) + ")";
-    case RunResult::kExited:
-      break;
-  }
-  return outcome.detail == 0 ? std::string() : "LibreOffice failed with exit status " + std::to_string(outcome.detail);
+  return RunFailure(RunChild(arguments, folder, limit), arguments.front(), limit);
 }
 
 }  // namespace tabrend::automation

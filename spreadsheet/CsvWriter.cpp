@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "spreadsheet/CellReference.h"
 #include "spreadsheet/CellReader.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/NumberFormat.h"
@@ -72,13 +73,6 @@ struct Cell {
   // A value to show; false for a formula saved without its result.
   bool Shows() const { return hasValue && (!value.empty() || type == "str" || type == "inlineStr"); }
 };
-
-std::uint32_t ColumnOf(const std::string& letters) {
-  std::uint32_t column = 0;
-  for (const char c : letters)
-    column = column * 26 + static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
-  return column;
-}
 
 std::string ReferenceOf(std::uint32_t row, std::uint32_t column) {
   std::string letters;
@@ -152,9 +146,7 @@ class Scanner {
           s.cell_.style = std::strtoul(value, nullptr, 10);
         } else if (std::strcmp(key, "r") == 0) {
           std::uint32_t column = 0;
-          const char* c = value;
-          for (; std::isalpha(static_cast<unsigned char>(*c)); ++c)
-            column = column * 26 + static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(*c)) - 'A' + 1);
+          const char* c = value + ReadColumn(value, column);
           if (column > 0) s.column_ = column;
           if (std::isdigit(static_cast<unsigned char>(*c))) s.row_ = static_cast<std::uint32_t>(std::strtoul(c, nullptr, 10));
         }
@@ -271,22 +263,41 @@ std::string CsvField(std::string_view text) {
   return out + '"';
 }
 
-void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink) {
-  if (sheetIndex >= source.Sheets().size() || source.Sheets()[sheetIndex].part.empty())
-    Fail(source.Label() + ": sheet " + std::to_string(sheetIndex + 1) + " has no worksheet part");
-  // First the rectangle that holds values, and the formulas saved without their results.
+namespace {
+
+// The rectangle from A1 that a sheet's CSV text covers.
+struct Area {
   std::uint32_t lastRow = 0, lastColumn = 0;
-  std::vector<std::string> unsaved;
+
+  void Take(std::uint32_t row, std::uint32_t column) {
+    lastRow = std::max(lastRow, row);
+    lastColumn = std::max(lastColumn, column);
+  }
+  // A reference such as "B7"; one without a row is passed over.
+  void Take(const std::string& reference) {
+    std::uint32_t column = 0;
+    const std::size_t letters = ReadColumn(reference, column);
+    if (letters == 0 || letters == reference.size()) return;
+    Take(static_cast<std::uint32_t>(std::strtoul(reference.c_str() + letters, nullptr, 10)), column);
+  }
+};
+
+// The area of the cells with values, and in unsaved the formulas saved without results.
+Area ValueArea(const SourceWorkbook& source, std::size_t sheetIndex, std::vector<std::string>& unsaved) {
+  Area area;
   Scanner(source, sheetIndex, [&](const Cell& cell) {
     if (!cell.Shows()) {
       unsaved.push_back(ReferenceOf(cell.row, cell.column));
       return;
     }
     if (EmptyString(source, cell)) return;
-    lastRow = std::max(lastRow, cell.row);
-    lastColumn = std::max(lastColumn, cell.column);
+    area.Take(cell.row, cell.column);
   }).Scan();
-  // A cell with a note belongs to the area, as in LibreOffice, even without a value.
+  return area;
+}
+
+// A cell with a note belongs to the area, as in LibreOffice, even without a value.
+void TakeNotes(const SourceWorkbook& source, std::size_t sheetIndex, Area& area) {
   const std::string& part = source.Sheets()[sheetIndex].part;
   for (const Relationship& relationship : source.Pkg().RelationshipsOf(part)) {
     if (relationship.external || RelationshipKind(relationship.type) != "comments" ||
@@ -296,34 +307,27 @@ void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSin
     ParseXml(comments, source.Pkg().Read(relationship.targetPart), source.Label(), relationship.targetPart);
     for (const pugi::xml_node list : comments.first_child().children()) {
       if (LocalName(list) != "commentList") continue;
-      for (const pugi::xml_node comment : list.children()) {
-        const std::string reference = AttributeByLocalName(comment, "ref").value();
-        const auto digits = reference.find_first_of("0123456789");
-        if (digits == 0 || digits == std::string::npos) continue;
-        lastRow = std::max(lastRow, static_cast<std::uint32_t>(std::strtoul(reference.c_str() + digits, nullptr, 10)));
-        lastColumn = std::max(lastColumn, ColumnOf(reference.substr(0, digits)));
-      }
+      for (const pugi::xml_node comment : list.children()) area.Take(AttributeByLocalName(comment, "ref").value());
     }
   }
-  // Those show what the calculator (LibreOffice, when the workbook was opened with one)
-  // makes of them; without one they stay empty.
-  std::map<std::string, CellResult> calculated;
-  if (!unsaved.empty() && source.Calculator() != nullptr) {
-    calculated = source.Calculator()->Calculate(source, sheetIndex, unsaved).cells;
-    for (const auto& [reference, result] : calculated) {
-      if (result.value.empty() && result.type != "str") continue;
-      const auto digits = reference.find_first_of("0123456789");
-      lastRow = std::max(lastRow, static_cast<std::uint32_t>(std::strtoul(reference.c_str() + digits, nullptr, 10)));
-      lastColumn = std::max(lastColumn, ColumnOf(reference.substr(0, digits)));
-    }
-  }
+}
 
-  Buffered out(sink);
-  if (lastRow == 0) {
-    out.Put("\r\n");  // an empty sheet is one empty line
-    out.Flush();
-    return;
-  }
+// The formulas saved without results show what the calculator (LibreOffice, when the
+// workbook was opened with one) makes of them; without one they stay empty.
+std::map<std::string, CellResult> Calculated(const SourceWorkbook& source, std::size_t sheetIndex,
+                                             const std::vector<std::string>& unsaved, Area& area) {
+  std::map<std::string, CellResult> calculated;
+  if (unsaved.empty() || source.Calculator() == nullptr) return calculated;
+  calculated = source.Calculator()->Calculate(source, sheetIndex, unsaved).cells;
+  for (const auto& [reference, result] : calculated)
+    if (!result.value.empty() || result.type == "str") area.Take(reference);
+  return calculated;
+}
+
+// The rows of area, each cell as the sheet shows it.
+void WriteRows(const SourceWorkbook& source, std::size_t sheetIndex, const Area& area,
+               const std::map<std::string, CellResult>& calculated, Buffered& out) {
+  const std::uint32_t lastRow = area.lastRow, lastColumn = area.lastColumn;
   CellFormats formats(source);
   std::vector<std::string> fields(lastColumn);
   std::uint32_t row = 1;  // the row the fields belong to
@@ -359,6 +363,20 @@ void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSin
   }).Scan();
   emitRow();
   for (++row; row <= lastRow; ++row) emptyRow();
+}
+
+}  // namespace
+
+void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink) {
+  if (sheetIndex >= source.Sheets().size() || source.Sheets()[sheetIndex].part.empty())
+    Fail(source.Label() + ": sheet " + std::to_string(sheetIndex + 1) + " has no worksheet part");
+  std::vector<std::string> unsaved;
+  Area area = ValueArea(source, sheetIndex, unsaved);
+  TakeNotes(source, sheetIndex, area);
+  const std::map<std::string, CellResult> calculated = Calculated(source, sheetIndex, unsaved, area);
+  Buffered out(sink);
+  if (area.lastRow == 0) out.Put("\r\n");  // an empty sheet is one empty line
+  else WriteRows(source, sheetIndex, area, calculated, out);
   out.Flush();
 }
 

@@ -252,32 +252,54 @@ namespace {
 
 using Section = NumberFormat::Section;
 
-void ParseSection(std::string_view code, Section& section) {
-  // The system's long date and time stand for the en-US ones.
-  if (code.find("[$-F800]") != std::string_view::npos || code.find("[$-f800]") != std::string_view::npos)
-    code = "dddd, mmmm d, yyyy";
-  else if (code.find("[$-F400]") != std::string_view::npos || code.find("[$-f400]") != std::string_view::npos)
-    code = "hh:mm:ss AM/PM";
-  // Blanks that open a section are not shown.
-  while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
+// Appends text to the section's literal text, joining it to a literal just before.
+void AppendLiteral(std::vector<Token>& tokens, std::string text) {
+  if (!tokens.empty() && tokens.back().kind == Kind::kLiteral) tokens.back().text += text;
+  else tokens.push_back({Kind::kLiteral, std::move(text)});
+}
+
+// A bracketed tag of a section (without its brackets): a condition, a currency, elapsed time.
+void ReadTag(std::string_view tag, Section& section) {
+  if (tag.empty()) return;
+  if (tag[0] == '<' || tag[0] == '>' || tag[0] == '=') {
+    std::size_t at = 1;
+    if (tag[0] == '<' && tag.size() > 1 && tag[1] == '=') section.op = Compare::kLessEqual, at = 2;
+    else if (tag[0] == '<' && tag.size() > 1 && tag[1] == '>') section.op = Compare::kNotEqual, at = 2;
+    else if (tag[0] == '>' && tag.size() > 1 && tag[1] == '=') section.op = Compare::kGreaterEqual, at = 2;
+    else section.op = tag[0] == '<' ? Compare::kLess : tag[0] == '>' ? Compare::kGreater : Compare::kEqual;
+    section.operand = std::strtod(std::string(tag.substr(at)).c_str(), nullptr);
+  } else if (tag[0] == '$') {
+    const auto dash = tag.find('-');
+    AppendLiteral(section.tokens, std::string(tag.substr(1, dash == std::string_view::npos ? std::string_view::npos : dash - 1)));
+  } else if (Lower(tag[0]) == 'h' || Lower(tag[0]) == 'm' || Lower(tag[0]) == 's') {
+    bool same = true;
+    for (const char t : tag) same = same && Lower(t) == Lower(tag[0]);
+    if (same) {
+      std::string letters;
+      for (const char t : tag) letters += Lower(t);
+      section.tokens.push_back({Kind::kElapsed, letters});
+      section.isDate = true;
+    }
+  }
+  // colours and other tags show nothing
+}
+
+// The tokens of a section's code, in order, with what they say of the section.
+void Tokenize(std::string_view code, Section& section) {
   auto& tokens = section.tokens;
-  auto literal = [&](std::string text) {
-    if (!tokens.empty() && tokens.back().kind == Kind::kLiteral) tokens.back().text += text;
-    else tokens.push_back({Kind::kLiteral, std::move(text)});
-  };
   for (std::size_t i = 0; i < code.size();) {
     const char c = code[i];
     const char lower = Lower(c);
     if (c == '"') {
       const auto end = code.find('"', i + 1);
-      literal(std::string(code.substr(i + 1, (end == std::string_view::npos ? code.size() : end) - i - 1)));
+      AppendLiteral(tokens, std::string(code.substr(i + 1, (end == std::string_view::npos ? code.size() : end) - i - 1)));
       i = end == std::string_view::npos ? code.size() : end + 1;
     } else if (c == '\\' || c == '!') {
       const std::size_t n = CharacterLength(code, i + 1);
-      literal(std::string(code.substr(std::min(i + 1, code.size()), n)));
+      AppendLiteral(tokens, std::string(code.substr(std::min(i + 1, code.size()), n)));
       i += 1 + n;
     } else if (c == '_') {
-      literal(std::string(BlankWidth(code, i + 1), ' '));
+      AppendLiteral(tokens, std::string(BlankWidth(code, i + 1), ' '));
       i += 1 + CharacterLength(code, i + 1);
     } else if (c == '*') {
       i += 1 + CharacterLength(code, i + 1);  // no column width to fill
@@ -285,28 +307,7 @@ void ParseSection(std::string_view code, Section& section) {
       const auto end = code.find(']', i);
       const std::string_view tag = code.substr(i + 1, (end == std::string_view::npos ? code.size() : end) - i - 1);
       i = end == std::string_view::npos ? code.size() : end + 1;
-      if (tag.empty()) continue;
-      if (tag[0] == '<' || tag[0] == '>' || tag[0] == '=') {
-        std::size_t at = 1;
-        if (tag[0] == '<' && tag.size() > 1 && tag[1] == '=') section.op = Compare::kLessEqual, at = 2;
-        else if (tag[0] == '<' && tag.size() > 1 && tag[1] == '>') section.op = Compare::kNotEqual, at = 2;
-        else if (tag[0] == '>' && tag.size() > 1 && tag[1] == '=') section.op = Compare::kGreaterEqual, at = 2;
-        else section.op = tag[0] == '<' ? Compare::kLess : tag[0] == '>' ? Compare::kGreater : Compare::kEqual;
-        section.operand = std::strtod(std::string(tag.substr(at)).c_str(), nullptr);
-      } else if (tag[0] == '$') {
-        const auto dash = tag.find('-');
-        literal(std::string(tag.substr(1, dash == std::string_view::npos ? std::string_view::npos : dash - 1)));
-      } else if (Lower(tag[0]) == 'h' || Lower(tag[0]) == 'm' || Lower(tag[0]) == 's') {
-        bool same = true;
-        for (const char t : tag) same = same && Lower(t) == Lower(tag[0]);
-        if (same) {
-          std::string letters;
-          for (const char t : tag) letters += Lower(t);
-          tokens.push_back({Kind::kElapsed, letters});
-          section.isDate = true;
-        }
-      }
-      // colours and other tags show nothing
+      ReadTag(tag, section);
     } else if (StartsWithNoCase(code, i, "general")) {
       tokens.push_back({Kind::kGeneral, {}});
       section.isGeneral = true;
@@ -361,47 +362,51 @@ void ParseSection(std::string_view code, Section& section) {
       std::size_t n = 1;
       if (static_cast<unsigned char>(c) >= 0xC0)
         while (i + n < code.size() && (static_cast<unsigned char>(code[i + n]) & 0xC0) == 0x80) ++n;
-      literal(std::string(code.substr(i, n)));
+      AppendLiteral(tokens, std::string(code.substr(i, n)));
       i += n;
     }
   }
 
-  if (section.isDate) {
-    // In a date, commas, points and digits are text.
-    std::vector<Token> merged;
-    for (Token& t : tokens) {
-      if (t.kind == Kind::kGroup) t = {Kind::kLiteral, ","};
-      else if (t.kind == Kind::kPoint) t = {Kind::kLiteral, "."};
-      else if (t.kind == Kind::kSlash) t = {Kind::kLiteral, "/"};
-      else if (t.kind == Kind::kPercent) t = {Kind::kLiteral, "%"};
-      else if (t.kind == Kind::kDigit) t.kind = Kind::kLiteral;
-      if (t.kind == Kind::kLiteral && !merged.empty() && merged.back().kind == Kind::kLiteral) merged.back().text += t.text;
-      else merged.push_back(std::move(t));
-    }
-    tokens = std::move(merged);
-    // "m" next to hours or seconds means minutes.
-    for (std::size_t k = 0; k < tokens.size(); ++k) {
-      if (tokens[k].kind != Kind::kDate || tokens[k].text[0] != 'm' || tokens[k].text.size() > 2) continue;
-      bool minutes = false;
-      for (std::size_t back = k; back-- > 0;) {
-        if (tokens[back].kind == Kind::kDate || tokens[back].kind == Kind::kElapsed) {
-          minutes = tokens[back].text[0] == 'h';
-          break;
-        }
-      }
-      for (std::size_t ahead = k + 1; !minutes && ahead < tokens.size(); ++ahead) {
-        if (tokens[ahead].kind == Kind::kDate || tokens[ahead].kind == Kind::kElapsed) {
-          minutes = tokens[ahead].text[0] == 's';
-          break;
-        }
-      }
-      if (minutes) tokens[k].text = tokens[k].text.size() == 1 ? "n" : "nn";
-    }
-    return;
-  }
+}
 
-  // Number layout: digits before the point (or before the exponent, or the fraction's
-  // integer part), after it, commas that group or scale.
+// A date section's tokens as a date reads them.
+void ReadAsDate(std::vector<Token>& tokens) {
+  // In a date, commas, points and digits are text.
+  std::vector<Token> merged;
+  for (Token& t : tokens) {
+    if (t.kind == Kind::kGroup) t = {Kind::kLiteral, ","};
+    else if (t.kind == Kind::kPoint) t = {Kind::kLiteral, "."};
+    else if (t.kind == Kind::kSlash) t = {Kind::kLiteral, "/"};
+    else if (t.kind == Kind::kPercent) t = {Kind::kLiteral, "%"};
+    else if (t.kind == Kind::kDigit) t.kind = Kind::kLiteral;
+    if (t.kind == Kind::kLiteral && !merged.empty() && merged.back().kind == Kind::kLiteral) merged.back().text += t.text;
+    else merged.push_back(std::move(t));
+  }
+  tokens = std::move(merged);
+  // "m" next to hours or seconds means minutes.
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    if (tokens[k].kind != Kind::kDate || tokens[k].text[0] != 'm' || tokens[k].text.size() > 2) continue;
+    bool minutes = false;
+    for (std::size_t back = k; back-- > 0;) {
+      if (tokens[back].kind == Kind::kDate || tokens[back].kind == Kind::kElapsed) {
+        minutes = tokens[back].text[0] == 'h';
+        break;
+      }
+    }
+    for (std::size_t ahead = k + 1; !minutes && ahead < tokens.size(); ++ahead) {
+      if (tokens[ahead].kind == Kind::kDate || tokens[ahead].kind == Kind::kElapsed) {
+        minutes = tokens[ahead].text[0] == 's';
+        break;
+      }
+    }
+    if (minutes) tokens[k].text = tokens[k].text.size() == 1 ? "n" : "nn";
+  }
+}
+
+// Number layout: digits before the point (or before the exponent, or the fraction's integer
+// part), after it, commas that group or scale.
+void MeasureNumber(Section& section) {
+  const auto& tokens = section.tokens;
   bool afterPoint = false, afterExponent = false;
   for (std::size_t k = 0; k < tokens.size(); ++k) {
     switch (tokens[k].kind) {
@@ -428,6 +433,20 @@ void ParseSection(std::string_view code, Section& section) {
       default: break;
     }
   }
+}
+
+// A section's code read into its tokens and layout.
+void ParseSection(std::string_view code, Section& section) {
+  // The system's long date and time stand for the en-US ones.
+  if (code.find("[$-F800]") != std::string_view::npos || code.find("[$-f800]") != std::string_view::npos)
+    code = "dddd, mmmm d, yyyy";
+  else if (code.find("[$-F400]") != std::string_view::npos || code.find("[$-f400]") != std::string_view::npos)
+    code = "hh:mm:ss AM/PM";
+  // Blanks that open a section are not shown.
+  while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
+  Tokenize(code, section);
+  if (section.isDate) ReadAsDate(section.tokens);
+  else MeasureNumber(section);
 }
 
 std::vector<std::string_view> SplitSections(std::string_view code) {

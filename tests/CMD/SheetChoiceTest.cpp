@@ -14,27 +14,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Listing;
+using test::ScopedVariable;
 using Names = std::vector<std::string>;
 
 class NoOpener : public FolderOpener {
  public:
   void Open(const std::string&) override {}
-};
-
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
 };
 
 // Shown and Formula hold values (Formula refers to Shown), Hidden and Very are hidden and

@@ -31,6 +31,7 @@ namespace fs = std::filesystem;
 using spreadsheet::FileFormat;
 using test::Listing;
 using test::ReadFile;
+using test::ScopedVariable;
 using test::TempDir;
 using test::WriteFile;
 using Names = std::vector<std::string>;
@@ -133,23 +134,6 @@ std::string WorkbookLines(const std::string& err) {
     if (line.rfind("  ", 0) != 0) kept += line + "\n";
   return kept;
 }
-
-// An environment variable set for one scope.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // A LibreOffice of the test's own, with its own profile, for making fixtures and reading
 // outputs: the converter under test is not its own witness.

@@ -34,8 +34,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import lo_cells  # noqa: E402
-import split_corpus  # noqa: E402
-import split_fixtures  # noqa: E402
+import split_looks  # noqa: E402
 import xlsx_pkg  # noqa: E402
 
 REQUIRED_SHARE = 0.99
@@ -110,25 +109,6 @@ def first_difference(ours, theirs):
     return "%d rows, LibreOffice %d" % (len(a) - 1, len(b) - 1)
 
 
-def fixture_sources(work):
-    import make_fixtures
-    fixtures = os.path.join(work, "fixtures")
-    if make_fixtures.main([fixtures, "--no-lo"]) != 0:
-        raise RuntimeError("the fixtures could not be made")
-    return [os.path.join(fixtures, n) for n in sorted(os.listdir(fixtures))
-            if n.lower().endswith((".xlsx", ".xlsm", ".xltx", ".xltm")) and not n.startswith("legacy")
-            and n not in split_fixtures.BAD and n not in split_fixtures.PARTIAL]
-
-
-def corpus_sources(corpus, part):
-    first, every = (int(x) for x in part.split("/"))
-    files = []
-    for folder, _, names in os.walk(corpus):
-        files += [os.path.join(folder, n) for n in names
-                  if n.lower().endswith((".xlsx", ".xlsm")) and n not in split_corpus.EXPECTED_FAILURES]
-    return sorted(files)[first - 1::every]
-
-
 def main(argv=None):
     ap = argparse.ArgumentParser()
     ap.add_argument("--cli", required=True)
@@ -144,7 +124,8 @@ def main(argv=None):
     work = a.keep or tempfile.mkdtemp(prefix="tabrend-csv-")
     os.makedirs(work, exist_ok=True)
     try:
-        sources = fixture_sources(work) if a.fixtures else corpus_sources(a.corpus, a.part)
+        sources = (split_looks.fixture_sources(work, libreoffice_written=False) if a.fixtures
+                   else split_looks.corpus_sources(a.corpus, a.part))
         root = a.corpus if a.corpus else os.path.join(work, "fixtures")
         # Each source under a short name of its own, so that no sheet bears the workbook's name.
         inputs = os.path.join(work, "in")
