@@ -27,12 +27,22 @@ constexpr std::size_t kMaxEntityLength = 10;
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // An attribute name of letters, digits and "_:.-", not starting with a digit, "." or "-".
+// ASCII tests written out: the <cctype> ones go through the locale, for every attribute.
 bool IsPlainName(std::string_view name) {
-  if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) || name[0] == '.' || name[0] == '-')
-    return false;
-  for (const char c : name)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != ':' && c != '.' && c != '-') return false;
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (name.empty() || digit(name[0]) || name[0] == '.' || name[0] == '-') return false;
+  for (const char c : name) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !digit(c) && c != '_' && c != ':' && c != '.' && c != '-') return false;
+  }
   return true;
+}
+
+// Whether DecodeXmlText would change text: most values hold no entity and no line end.
+bool NeedsDecoding(std::string_view text, bool attribute) {
+  for (const char c : text)
+    if (c == '&' || c == '<' || c == '\r' || c == '\n' || (attribute && c == '\t')) return true;
+  return false;
 }
 
 // The code point a numeric entity ("#233", "#x1F600") names, or 0 when it names none that
@@ -52,6 +62,10 @@ unsigned long CharacterReference(std::string_view entity) {
 }  // namespace
 
 bool DecodeXmlText(std::string_view text, std::string& out, bool attribute) {
+  if (!NeedsDecoding(text, attribute)) {
+    out.assign(text);
+    return true;
+  }
   out.clear();
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -276,7 +290,10 @@ bool RowScanner::TextChild(std::size_t& at, std::size_t limit, const std::string
   }
   const std::size_t textEnd = pending_.find('<', end + 1);
   if (textEnd == std::string::npos || textEnd >= limit) return false;
-  if (pending_.compare(textEnd, name.size() + 3, "</" + name + ">") != 0) return false;
+  // The end tag, compared in place rather than built for every cell.
+  if (textEnd + name.size() + 3 > limit || pending_[textEnd + 1] != '/' ||
+      pending_.compare(textEnd + 2, name.size(), name) != 0 || pending_[textEnd + 2 + name.size()] != '>')
+    return false;
   if (!DecodeXmlText(std::string_view(pending_).substr(end + 1, textEnd - end - 1), text)) return false;
   at = textEnd + name.size() + 3;
   return true;
