@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 #include "spreadsheet/CellReference.h"
 #include "spreadsheet/Limits.h"
@@ -36,6 +37,29 @@ bool IsPlainName(std::string_view name) {
     if (!letter && !digit(c) && c != '_' && c != ':' && c != '.' && c != '-') return false;
   }
   return true;
+}
+
+// Whether buffer holds `what` at `at`. Written out: the names compared are a few bytes, and a
+// call to memcmp for each costs more than the comparison.
+bool HasAt(const std::string& buffer, std::size_t at, std::string_view what) {
+  if (at > buffer.size() || buffer.size() - at < what.size()) return false;
+  for (std::size_t i = 0; i < what.size(); ++i)
+    if (buffer[at + i] != what[i]) return false;
+  return true;
+}
+
+// The first `what` (which starts with '<') in buffer from `from`, or npos. std::string::find
+// calls memcmp at every '<', and a row holds several for each cell.
+std::size_t FindTag(const std::string& buffer, std::string_view what, std::size_t from) {
+  const char* const data = buffer.data();
+  for (std::size_t at = from; at < buffer.size();) {
+    const void* found = std::memchr(data + at, '<', buffer.size() - at);
+    if (found == nullptr) return std::string::npos;
+    at = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+    if (HasAt(buffer, at, what)) return at;
+    ++at;
+  }
+  return std::string::npos;
 }
 
 // Whether DecodeXmlText would change text: most values hold no entity and no line end.
@@ -146,7 +170,7 @@ std::size_t RowScanner::TagEnd(std::size_t from, std::size_t limit) const {
 }
 
 bool RowScanner::StartsTag(std::size_t at, const std::string& name, std::size_t limit) const {
-  if (at + 1 + name.size() >= limit || pending_[at] != '<' || pending_.compare(at + 1, name.size(), name) != 0)
+  if (at + 1 + name.size() >= limit || pending_[at] != '<' || !HasAt(pending_, at + 1, name))
     return false;
   const char next = pending_[at + 1 + name.size()];
   return IsSpace(next) || next == '>' || next == '/';
@@ -223,7 +247,7 @@ void RowScanner::ScanRows(bool last) {
       at = startEnd + 1;
       continue;
     }
-    const std::size_t close = pending_.find(rowEnd_, startEnd);
+    const std::size_t close = FindTag(pending_, rowEnd_, startEnd);
     if (close == std::string::npos) break;
     // Bytes this scanner passes on must be XML's own characters, as expat would insist.
     const std::string_view row = std::string_view(pending_).substr(at, close - at);
@@ -292,7 +316,7 @@ bool RowScanner::TextChild(std::size_t& at, std::size_t limit, const std::string
   if (textEnd == std::string::npos || textEnd >= limit) return false;
   // The end tag, compared in place rather than built for every cell.
   if (textEnd + name.size() + 3 > limit || pending_[textEnd + 1] != '/' ||
-      pending_.compare(textEnd + 2, name.size(), name) != 0 || pending_[textEnd + 2 + name.size()] != '>')
+      !HasAt(pending_, textEnd + 2, name) || pending_[textEnd + 2 + name.size()] != '>')
     return false;
   if (!DecodeXmlText(std::string_view(pending_).substr(end + 1, textEnd - end - 1), text)) return false;
   at = textEnd + name.size() + 3;
@@ -348,7 +372,7 @@ bool RowScanner::ScanCells(std::size_t from, std::size_t limit) {
     while (!empty) {
       while (cursor < limit && IsSpace(pending_[cursor])) ++cursor;
       if (cursor >= limit) return false;
-      if (pending_.compare(cursor, cellEnd_.size(), cellEnd_) == 0) {
+      if (HasAt(pending_, cursor, cellEnd_)) {
         cursor += cellEnd_.size();
         break;
       }

@@ -40,7 +40,9 @@ bool IsFormulaText(std::string_view local) {
 }
 
 // Cell attributes that point into the workbook's metadata part.
-bool IsMetadataAttribute(const std::string& name) { return name == "cm" || name == "vm"; }
+bool IsMetadataAttribute(const std::string& name) {
+  return name.size() == 2 && name[1] == 'm' && (name[0] == 'c' || name[0] == 'v');
+}
 
 Attributes Copy(const XML_Char** attributes) {
   Attributes copy;
