@@ -62,6 +62,14 @@ std::size_t FindTag(const std::string& buffer, std::string_view what, std::size_
   return std::string::npos;
 }
 
+// Position of c in buffer [from, limit), or npos. A loop rather than memchr: it looks for the
+// end of a value of a few bytes, where the call costs more than the search.
+std::size_t FindByte(const std::string& buffer, char c, std::size_t from, std::size_t limit) {
+  for (std::size_t at = from; at < limit; ++at)
+    if (buffer[at] == c) return at;
+  return std::string::npos;
+}
+
 // Whether DecodeXmlText would change text: most values hold no entity and no line end.
 bool NeedsDecoding(std::string_view text, bool attribute) {
   for (const char c : text)
@@ -285,8 +293,8 @@ bool RowScanner::ParseAttributes(std::size_t from, std::size_t end, Attributes& 
     while (i < end && IsSpace(pending_[i])) ++i;
     if (i >= end || (pending_[i] != '"' && pending_[i] != '\'')) return false;
     const char quote = pending_[i++];
-    const std::size_t valueEnd = pending_.find(quote, i);
-    if (valueEnd == std::string::npos || valueEnd >= end) return false;
+    const std::size_t valueEnd = FindByte(pending_, quote, i, end);
+    if (valueEnd == std::string::npos) return false;
     if (count == into.size()) into.emplace_back();
     into[count].first.assign(pending_, nameStart, nameEnd - nameStart);
     if (!DecodeXmlText(std::string_view(pending_).substr(i, valueEnd - i), into[count].second, true)) return false;
@@ -312,8 +320,8 @@ bool RowScanner::TextChild(std::size_t& at, std::size_t limit, const std::string
     at = end + 1;
     return true;
   }
-  const std::size_t textEnd = pending_.find('<', end + 1);
-  if (textEnd == std::string::npos || textEnd >= limit) return false;
+  const std::size_t textEnd = FindByte(pending_, '<', end + 1, limit);
+  if (textEnd == std::string::npos) return false;
   // The end tag, compared in place rather than built for every cell.
   if (textEnd + name.size() + 3 > limit || pending_[textEnd + 1] != '/' ||
       !HasAt(pending_, textEnd + 2, name) || pending_[textEnd + 2 + name.size()] != '>')
