@@ -296,7 +296,9 @@ bool RowScanner::ParseAttributes(std::size_t from, std::size_t end, Attributes& 
     const std::size_t valueEnd = FindByte(pending_, quote, i, end);
     if (valueEnd == std::string::npos) return false;
     if (count == into.size()) into.emplace_back();
-    into[count].first.assign(pending_, nameStart, nameEnd - nameStart);
+    // Cells mostly repeat the names of the cell before: kept, they need no copy.
+    const std::string_view name = std::string_view(pending_).substr(nameStart, nameEnd - nameStart);
+    if (!HasAt(into[count].first, 0, name) || into[count].first.size() != name.size()) into[count].first.assign(name);
     if (!DecodeXmlText(std::string_view(pending_).substr(i, valueEnd - i), into[count].second, true)) return false;
     for (std::size_t k = 0; k < count; ++k)
       if (into[k].first == into[count].first) return false;  // expat refuses a repeated attribute

@@ -329,7 +329,8 @@ class DeflatingSource {
   zip_int64_t Open() {
     if (file_ != nullptr) std::rewind(file_);
     offset_ = 0;
-    deflater_ = std::make_unique<Deflater>();
+    // A deflater costs its level buffer, cleared: a file deflated already needs none.
+    if (!deflated_) deflater_ = std::make_unique<Deflater>();
     pending_.clear();
     pendingOffset_ = 0;
     finished_ = false;
