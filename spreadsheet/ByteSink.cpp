@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "spreadsheet/Deflate.h"
 #include "spreadsheet/Error.h"
 
 namespace tabrend::spreadsheet {
@@ -22,6 +23,7 @@ ScratchFile::ScratchFile() {
     Fail("no temporary file could be created for the copy in '" + pattern.substr(0, pattern.rfind('/')) +
          "': " + std::strerror(errno));
   ::unlink(pattern.c_str());
+  deflater_ = std::make_unique<Deflater>();
   file_ = ::fdopen(descriptor, "w+b");
   if (file_ == nullptr) {
     ::close(descriptor);
@@ -34,15 +36,26 @@ ScratchFile::~ScratchFile() {
 }
 
 bool ScratchFile::Write(std::string_view bytes) {
-  return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  deflated_.clear();
+  deflater_->Write(bytes.data(), bytes.size(), false, deflated_);
+  return std::fwrite(deflated_.data(), 1, deflated_.size(), file_) == deflated_.size();
 }
 
-bool ScratchFile::Finish() { return std::fflush(file_) == 0 && !std::ferror(file_); }
+bool ScratchFile::Finish() {
+  if (!finished_) {
+    finished_ = true;
+    deflated_.clear();
+    deflater_->Write(nullptr, 0, true, deflated_);
+    if (std::fwrite(deflated_.data(), 1, deflated_.size(), file_) != deflated_.size()) return false;
+    deflated_ = std::string();
+  }
+  return std::fflush(file_) == 0 && !std::ferror(file_);
+}
 
-std::FILE* ScratchFile::Release() {
-  std::FILE* file = file_;
+ScratchFile::Deflated ScratchFile::Release() {
+  Deflated handed{file_, deflater_->Crc(), deflater_->Size()};
   file_ = nullptr;
-  return file;
+  return handed;
 }
 
 std::unique_ptr<ScratchFile> NewScratchFile() { return std::make_unique<ScratchFile>(); }

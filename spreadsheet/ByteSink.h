@@ -3,12 +3,16 @@
 // file that the ZIP writer takes over and reads back when it packs the output.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace tabrend::spreadsheet {
+
+class Deflater;
 
 class ByteSink {
  public:
@@ -21,9 +25,19 @@ class ByteSink {
 };
 
 // An unnamed file in TMPDIR (or /tmp): it has no name from the start, so nothing is left
-// behind whether the output is finished or abandoned.
+// behind whether the output is finished or abandoned. What is written is deflated on the way
+// in, so the ZIP writer copies it as it stands: the part is compressed once, from the bytes
+// in memory, and the file holds a fifth of them.
 class ScratchFile : public ByteSink {
  public:
+  // The finished file, for ZipWriter::AddDeflated: a raw deflate stream, read from its start,
+  // and the CRC-32 and size of the bytes it holds.
+  struct Deflated {
+    std::FILE* file = nullptr;
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;
+  };
+
   // Throws AutomationError naming the folder when no file can be made there.
   ScratchFile();
   ~ScratchFile() override;
@@ -31,12 +45,16 @@ class ScratchFile : public ByteSink {
   ScratchFile& operator=(const ScratchFile&) = delete;
 
   bool Write(std::string_view bytes) override;
+  // Ends the deflate stream; nothing may be written after it.
   bool Finish() override;
-  // Hands the file over (to ZipWriter::AddFile, which reads it from its start and closes it).
-  std::FILE* Release();
+  // Hands the file over, after Finish.
+  Deflated Release();
 
  private:
   std::FILE* file_ = nullptr;
+  std::unique_ptr<Deflater> deflater_;
+  std::string deflated_;  // output of one Write, kept for its capacity
+  bool finished_ = false;
 };
 
 // Makes the scratch file of each part that is streamed rather than built in memory.

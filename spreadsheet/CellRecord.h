@@ -32,9 +32,16 @@ struct CellRecord {
   }
 };
 
+// Looked up several times for every cell: keys are a letter or two, compared in place rather
+// than through a call to memcmp.
 inline const std::string* FindAttribute(const Attributes& attributes, std::string_view key) {
-  for (const auto& attribute : attributes)
-    if (attribute.first == key) return &attribute.second;
+  for (const auto& attribute : attributes) {
+    const std::string& name = attribute.first;
+    if (name.size() != key.size()) continue;
+    std::size_t i = 0;
+    while (i < key.size() && name[i] == key[i]) ++i;
+    if (i == key.size()) return &attribute.second;
+  }
   return nullptr;
 }
 

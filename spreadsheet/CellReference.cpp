@@ -18,8 +18,19 @@ std::size_t ReadColumn(std::string_view text, std::uint32_t& column) {
   return letters;
 }
 
+namespace {
+
+// One pass (find_first_not_of would call memchr per character): every cell asks this.
+bool AllDigits(std::string_view text) {
+  for (const char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+}  // namespace
+
 bool RowOutsideGrid(std::string_view number) {
-  if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  if (number.empty() || !AllDigits(number)) return false;
   std::uint64_t row = 0;
   for (const char c : number) row = std::min<std::uint64_t>(row * 10 + static_cast<std::uint64_t>(c - '0'), limits::kMaxRows + 1);
   return row == 0 || row > limits::kMaxRows;
@@ -29,7 +40,7 @@ bool CellOutsideGrid(std::string_view reference) {
   std::uint32_t column = 0;
   const std::size_t letters = ReadColumn(reference, column);
   const std::string_view row = reference.substr(letters);
-  if (letters == 0 || row.empty() || row.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  if (letters == 0 || row.empty() || !AllDigits(row)) return false;
   return column > limits::kMaxColumns || RowOutsideGrid(row);
 }
 

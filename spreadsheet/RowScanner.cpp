@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 #include "spreadsheet/CellReference.h"
 #include "spreadsheet/Limits.h"
@@ -27,12 +28,53 @@ constexpr std::size_t kMaxEntityLength = 10;
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // An attribute name of letters, digits and "_:.-", not starting with a digit, "." or "-".
+// ASCII tests written out: the <cctype> ones go through the locale, for every attribute.
 bool IsPlainName(std::string_view name) {
-  if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) || name[0] == '.' || name[0] == '-')
-    return false;
-  for (const char c : name)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != ':' && c != '.' && c != '-') return false;
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (name.empty() || digit(name[0]) || name[0] == '.' || name[0] == '-') return false;
+  for (const char c : name) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !digit(c) && c != '_' && c != ':' && c != '.' && c != '-') return false;
+  }
   return true;
+}
+
+// Whether buffer holds `what` at `at`. Written out: the names compared are a few bytes, and a
+// call to memcmp for each costs more than the comparison.
+bool HasAt(const std::string& buffer, std::size_t at, std::string_view what) {
+  if (at > buffer.size() || buffer.size() - at < what.size()) return false;
+  for (std::size_t i = 0; i < what.size(); ++i)
+    if (buffer[at + i] != what[i]) return false;
+  return true;
+}
+
+// The first `what` (which starts with '<') in buffer from `from`, or npos. std::string::find
+// calls memcmp at every '<', and a row holds several for each cell.
+std::size_t FindTag(const std::string& buffer, std::string_view what, std::size_t from) {
+  const char* const data = buffer.data();
+  for (std::size_t at = from; at < buffer.size();) {
+    const void* found = std::memchr(data + at, '<', buffer.size() - at);
+    if (found == nullptr) return std::string::npos;
+    at = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+    if (HasAt(buffer, at, what)) return at;
+    ++at;
+  }
+  return std::string::npos;
+}
+
+// Position of c in buffer [from, limit), or npos. A loop rather than memchr: it looks for the
+// end of a value of a few bytes, where the call costs more than the search.
+std::size_t FindByte(const std::string& buffer, char c, std::size_t from, std::size_t limit) {
+  for (std::size_t at = from; at < limit; ++at)
+    if (buffer[at] == c) return at;
+  return std::string::npos;
+}
+
+// Whether DecodeXmlText would change text: most values hold no entity and no line end.
+bool NeedsDecoding(std::string_view text, bool attribute) {
+  for (const char c : text)
+    if (c == '&' || c == '<' || c == '\r' || c == '\n' || (attribute && c == '\t')) return true;
+  return false;
 }
 
 // The code point a numeric entity ("#233", "#x1F600") names, or 0 when it names none that
@@ -52,6 +94,13 @@ unsigned long CharacterReference(std::string_view entity) {
 }  // namespace
 
 bool DecodeXmlText(std::string_view text, std::string& out, bool attribute) {
+  if (!NeedsDecoding(text, attribute)) {
+    // clear and append: assign goes through the general replace, which costs more on every
+    // cell's few bytes.
+    out.clear();
+    out.append(text.data(), text.size());
+    return true;
+  }
   out.clear();
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -132,7 +181,7 @@ std::size_t RowScanner::TagEnd(std::size_t from, std::size_t limit) const {
 }
 
 bool RowScanner::StartsTag(std::size_t at, const std::string& name, std::size_t limit) const {
-  if (at + 1 + name.size() >= limit || pending_[at] != '<' || pending_.compare(at + 1, name.size(), name) != 0)
+  if (at + 1 + name.size() >= limit || pending_[at] != '<' || !HasAt(pending_, at + 1, name))
     return false;
   const char next = pending_[at + 1 + name.size()];
   return IsSpace(next) || next == '>' || next == '/';
@@ -209,7 +258,7 @@ void RowScanner::ScanRows(bool last) {
       at = startEnd + 1;
       continue;
     }
-    const std::size_t close = pending_.find(rowEnd_, startEnd);
+    const std::size_t close = FindTag(pending_, rowEnd_, startEnd);
     if (close == std::string::npos) break;
     // Bytes this scanner passes on must be XML's own characters, as expat would insist.
     const std::string_view row = std::string_view(pending_).substr(at, close - at);
@@ -247,10 +296,12 @@ bool RowScanner::ParseAttributes(std::size_t from, std::size_t end, Attributes& 
     while (i < end && IsSpace(pending_[i])) ++i;
     if (i >= end || (pending_[i] != '"' && pending_[i] != '\'')) return false;
     const char quote = pending_[i++];
-    const std::size_t valueEnd = pending_.find(quote, i);
-    if (valueEnd == std::string::npos || valueEnd >= end) return false;
+    const std::size_t valueEnd = FindByte(pending_, quote, i, end);
+    if (valueEnd == std::string::npos) return false;
     if (count == into.size()) into.emplace_back();
-    into[count].first.assign(pending_, nameStart, nameEnd - nameStart);
+    // Cells mostly repeat the names of the cell before: kept, they need no copy.
+    const std::string_view name = std::string_view(pending_).substr(nameStart, nameEnd - nameStart);
+    if (!HasAt(into[count].first, 0, name) || into[count].first.size() != name.size()) into[count].first.assign(name);
     if (!DecodeXmlText(std::string_view(pending_).substr(i, valueEnd - i), into[count].second, true)) return false;
     for (std::size_t k = 0; k < count; ++k)
       if (into[k].first == into[count].first) return false;  // expat refuses a repeated attribute
@@ -274,9 +325,12 @@ bool RowScanner::TextChild(std::size_t& at, std::size_t limit, const std::string
     at = end + 1;
     return true;
   }
-  const std::size_t textEnd = pending_.find('<', end + 1);
-  if (textEnd == std::string::npos || textEnd >= limit) return false;
-  if (pending_.compare(textEnd, name.size() + 3, "</" + name + ">") != 0) return false;
+  const std::size_t textEnd = FindByte(pending_, '<', end + 1, limit);
+  if (textEnd == std::string::npos) return false;
+  // The end tag, compared in place rather than built for every cell.
+  if (textEnd + name.size() + 3 > limit || pending_[textEnd + 1] != '/' ||
+      !HasAt(pending_, textEnd + 2, name) || pending_[textEnd + 2 + name.size()] != '>')
+    return false;
   if (!DecodeXmlText(std::string_view(pending_).substr(end + 1, textEnd - end - 1), text)) return false;
   at = textEnd + name.size() + 3;
   return true;
@@ -331,7 +385,7 @@ bool RowScanner::ScanCells(std::size_t from, std::size_t limit) {
     while (!empty) {
       while (cursor < limit && IsSpace(pending_[cursor])) ++cursor;
       if (cursor >= limit) return false;
-      if (pending_.compare(cursor, cellEnd_.size(), cellEnd_) == 0) {
+      if (HasAt(pending_, cursor, cellEnd_)) {
         cursor += cellEnd_.size();
         break;
       }
@@ -349,7 +403,8 @@ bool RowScanner::ScanCells(std::size_t from, std::size_t limit) {
         return false;
       }
     }
-    cell_.raw.assign(pending_, at, cursor - at);
+    cell_.raw.clear();
+    cell_.raw.append(pending_, at, cursor - at);
     host_.FinishCell(rowOut_);
     at = cursor;
   }

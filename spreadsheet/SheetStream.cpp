@@ -40,7 +40,9 @@ bool IsFormulaText(std::string_view local) {
 }
 
 // Cell attributes that point into the workbook's metadata part.
-bool IsMetadataAttribute(const std::string& name) { return name == "cm" || name == "vm"; }
+bool IsMetadataAttribute(const std::string& name) {
+  return name.size() == 2 && name[1] == 'm' && (name[0] == 'c' || name[0] == 'v');
+}
 
 Attributes Copy(const XML_Char** attributes) {
   Attributes copy;
@@ -438,10 +440,12 @@ void SheetStream::FinishFormulaCell(std::string& sink) {
       if (const std::string* reference = FindAttribute(cell_.attributes, "r")) result_.missingResults.push_back(*reference);
     }
   }
-  std::string value = cell_.value;
   bool writeValue = cell_.hasValue;
-  if (type != nullptr && *type == "s" && cell_.hasValue) value = std::to_string(UseString(cell_.value));
-  const Attributes written = ValueAttributes(cell_.hasFormula && !keepFormula, value, writeValue);
+  if (type != nullptr && *type == "s" && cell_.hasValue) cell_.value = std::to_string(UseString(cell_.value));
+  // A kept formula leaves the attributes as they are: no copy of them for every such cell.
+  if (!cell_.hasFormula || keepFormula) return WriteCell(sink, cell_.attributes, keepFormula, writeValue, cell_.value);
+  std::string value = cell_.value;
+  const Attributes written = ValueAttributes(true, value, writeValue);
   WriteCell(sink, written, keepFormula, writeValue, value);
 }
 

@@ -3,6 +3,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -47,6 +48,21 @@ void AddNumber(std::set<std::uint32_t>& into, std::string_view text) {
     if (value > UINT32_MAX) return;
   }
   into.insert(static_cast<std::uint32_t>(value));
+}
+
+// AddNumber for a scan that meets the same few numbers over and over (a style on every
+// cell): numbers under 64 already added are remembered in `seen` and skip the set.
+void AddNumberOnce(std::set<std::uint32_t>& into, std::string_view text, std::uint64_t& seen) {
+  if (text.size() <= 2 && !text.empty()) {
+    unsigned value = 0;
+    for (const char c : text) value = value * 10 + static_cast<unsigned>(c - '0');
+    const bool digits = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits && value < 64) {
+      if ((seen >> value & 1u) != 0) return;
+      seen |= std::uint64_t{1} << value;
+    }
+  }
+  AddNumber(into, text);
 }
 
 std::string Unescaped(std::string_view text) {
@@ -123,8 +139,9 @@ void KeepReferring(pugi::xml_node list, std::string_view name, const char* attri
 }  // namespace
 
 void StyleUse::Scan(std::string_view xml) {
-  EachValue(xml, "s", true, [&](std::string_view value) { AddNumber(cellFormats, value); });
-  EachValue(xml, "style", true, [&](std::string_view value) { AddNumber(cellFormats, value); });
+  std::uint64_t seen = 0;
+  EachValue(xml, "s", true, [&](std::string_view value) { AddNumberOnce(cellFormats, value, seen); });
+  EachValue(xml, "style", true, [&](std::string_view value) { AddNumberOnce(cellFormats, value, seen); });
   EachValue(xml, "dxfId", false, [&](std::string_view value) { AddNumber(differentialFormats, value); });
   EachValue(xml, "DxfId", false, [&](std::string_view value) { AddNumber(differentialFormats, value); });
   for (auto at = xml.find("StyleInfo"); at != std::string_view::npos; at = xml.find("StyleInfo", at + 1)) {

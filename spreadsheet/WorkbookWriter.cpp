@@ -110,7 +110,7 @@ class Writer {
     if (!strings.Empty()) {
       auto file = scratch_();
       strings.WriteXml(*file);
-      zip_.AddFile("xl/sharedStrings.xml", file->Release());
+      zip_.AddDeflated("xl/sharedStrings.xml", file->Release());
       contentTypes_.Override("xl/sharedStrings.xml", type::kSharedStrings);
       workbookRelationships_.push_back({"", ooxml::RelationshipType("sharedStrings"), "sharedStrings.xml", false});
     }
@@ -288,7 +288,7 @@ class Writer {
     options.styleUse = &styleUse_;
     auto [file, result] = CopySheet(sheet.sourceIndex, options, strings);
     for (const auto& [what, count] : result.losses) losses_[what] += count;
-    zip_.AddFile(outputPart, file->Release());
+    zip_.AddDeflated(outputPart, file->Release());
     if (!relationships.empty()) zip_.AddBytes(RelationshipsPartOf(outputPart), RelationshipsXml(relationships));
     return result.usesMetadata;
   }

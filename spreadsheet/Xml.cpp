@@ -1,6 +1,8 @@
 // XML helpers shared by every part reader and writer.
 #include "spreadsheet/Xml.h"
 
+#include <cstring>
+
 #include <sstream>
 #include <string_view>
 #include <vector>
@@ -109,6 +111,15 @@ bool IsXmlText(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   while (p < end) {
+    // Eight bytes at a time while all are printable ASCII, as nearly all of a sheet is.
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull, kSpace = 0x2020202020202020ull;
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (((word | (word - kSpace)) & kHigh) != 0) break;  // a byte >= 0x80 or < 0x20
+      p += 8;
+    }
+    if (p == end) break;
     const unsigned char c = *p;
     if (c < 0x80) {
       if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
@@ -152,8 +163,18 @@ namespace {
 
 // Text escapes &, <, > and carriage returns (which a reader would otherwise turn into line
 // feeds); an attribute value also its quote, line feeds and tabs (read as spaces otherwise).
+// Whether text holds a character AppendEscaped changes. One pass: find_first_of would scan
+// the text once per character of its set, and this runs for most cells of a sheet.
+bool NeedsEscaping(std::string_view text, bool attribute) {
+  for (const char c : text) {
+    if (c == '&' || c == '<' || c == '>' || c == '\r') return true;
+    if (attribute && (c == '"' || c == '\n' || c == '\t')) return true;
+  }
+  return false;
+}
+
 void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
-  if (text.find_first_of(attribute ? "&<>\"\n\r\t" : "&<>\r") == std::string_view::npos) {
+  if (!NeedsEscaping(text, attribute)) {
     out.append(text);  // the common case: nothing to escape
     return;
   }

@@ -262,6 +262,12 @@ class DeflatingSource {
     if (::fseeko(file_, 0, SEEK_END) == 0) size_ = static_cast<std::uint64_t>(std::max<off_t>(::ftello(file_), 0));
     std::rewind(file_);
   }
+  // A file deflated as it was written: its bytes go as they stand.
+  explicit DeflatingSource(const ScratchFile::Deflated& deflated)
+      : file_(deflated.file), size_(deflated.size), crc_(deflated.crc), deflated_(true) {
+    zip_error_init(&error_);
+    std::rewind(file_);
+  }
   ~DeflatingSource() {
     if (file_ != nullptr) std::fclose(file_);
     zip_error_fini(&error_);
@@ -300,12 +306,12 @@ class DeflatingSource {
         auto* st = static_cast<zip_stat_t*>(data);
         zip_stat_init(st);
         st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
-        st->size = finished_ ? deflater_->Size() : size_;
+        st->size = finished_ && !deflated_ ? deflater_->Size() : size_;
         st->comp_method = ZIP_CM_DEFLATE;
         st->encryption_method = ZIP_EM_NONE;
-        if (finished_) {
+        if (finished_ || deflated_) {
           st->valid |= ZIP_STAT_CRC;
-          st->crc = deflater_->Crc();
+          st->crc = deflated_ ? crc_ : deflater_->Crc();
         }
         return sizeof(zip_stat_t);
       }
@@ -323,7 +329,8 @@ class DeflatingSource {
   zip_int64_t Open() {
     if (file_ != nullptr) std::rewind(file_);
     offset_ = 0;
-    deflater_ = std::make_unique<Deflater>();
+    // A deflater costs its level buffer, cleared: a file deflated already needs none.
+    if (!deflated_) deflater_ = std::make_unique<Deflater>();
     pending_.clear();
     pendingOffset_ = 0;
     finished_ = false;
@@ -331,6 +338,7 @@ class DeflatingSource {
   }
 
   zip_int64_t Read(char* to, zip_uint64_t length) {
+    if (deflated_) return ReadDeflated(to, length);
     while (pendingOffset_ == pending_.size() && !finished_) {
       pending_.clear();
       pendingOffset_ = 0;
@@ -356,9 +364,20 @@ class DeflatingSource {
     return static_cast<zip_int64_t>(count);
   }
 
+  zip_int64_t ReadDeflated(char* to, zip_uint64_t length) {
+    const std::size_t got = std::fread(to, 1, static_cast<std::size_t>(length), file_);
+    if (got < length && std::ferror(file_)) {
+      zip_error_set(&error_, ZIP_ER_READ, errno);
+      return -1;
+    }
+    return static_cast<zip_int64_t>(got);
+  }
+
   std::string bytes_;
   std::FILE* file_ = nullptr;
   std::uint64_t size_ = 0;
+  std::uint32_t crc_ = 0;
+  bool deflated_ = false;
   std::size_t offset_ = 0;
   std::unique_ptr<Deflater> deflater_;
   std::vector<char> piece_;
@@ -385,6 +404,10 @@ void ZipWriter::AddBytes(const std::string& partName, std::string bytes) {
 }
 
 void ZipWriter::AddFile(const std::string& partName, std::FILE* file) {
+  Add(partName, DeflatingSource::Make(archive_, file));
+}
+
+void ZipWriter::AddDeflated(const std::string& partName, const ScratchFile::Deflated& file) {
   Add(partName, DeflatingSource::Make(archive_, file));
 }
 

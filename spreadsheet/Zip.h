@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "spreadsheet/ByteSink.h"
+
 namespace tabrend::spreadsheet {
 
 // A package opened read-only. The file is read, never written or locked.
@@ -63,6 +65,8 @@ class ZipWriter {
   void AddBytes(const std::string& partName, std::string bytes);
   // Takes ownership of a temporary file, read from its start at Commit.
   void AddFile(const std::string& partName, std::FILE* file);
+  // Takes ownership of a finished scratch file whose bytes are deflated already.
+  void AddDeflated(const std::string& partName, const ScratchFile::Deflated& file);
   // Copies a part of an open package still compressed, without inflating it.
   void AddRawCopy(const std::string& partName, const ZipReader& source, std::uint64_t index);
   void Commit();
