@@ -145,15 +145,12 @@ class CellScanner {
   CellScanner& operator=(const CellScanner&) = delete;
 
   void Scan(const std::string& part) {
-    struct Stopped {};
-    try {
-      source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(part), [&](const char* data, std::size_t length) {
-        const XML_Status status = XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE);
-        if (stopped_) throw Stopped{};
-        if (status == XML_STATUS_ERROR) Fail(source_.Label() + ": part " + part + " is not well-formed XML");
-      });
-    } catch (const Stopped&) {
-    }
+    source_.Pkg().Zip().StreamWhile(source_.Pkg().IndexOf(part), [&](const char* data, std::size_t length) {
+      const XML_Status status = XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE);
+      if (status == XML_STATUS_ERROR && !stopped_)
+        Fail(source_.Label() + ": part " + part + " is not well-formed XML");
+      return !stopped_;  // a reader that has what it needs skips the rest
+    });
   }
 
  private:
