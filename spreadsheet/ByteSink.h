@@ -24,26 +24,29 @@ class ByteSink {
   [[nodiscard]] virtual bool Finish() = 0;
 };
 
-// An unnamed file in TMPDIR (or /tmp): it has no name from the start, so nothing is left
-// behind whether the output is finished or abandoned. What is written is deflated on the way
-// in, so the ZIP writer copies it as it stands: the part is compressed once, from the bytes
-// in memory, and the file holds a fifth of them.
+// A part's bytes, deflated on the way in, so the ZIP writer copies them as they stand: the part
+// is compressed once, from the bytes in memory, and what is kept is a fifth of them. The first
+// few megabytes are kept in memory; a part bigger than that goes on in an unnamed file in
+// TMPDIR (or /tmp), which has no name from the start, so nothing is left behind whether the
+// output is finished or abandoned. Most parts never need the file, and its making and its
+// writing and reading back cost more than building the part.
 class ScratchFile : public ByteSink {
  public:
-  // The finished file, for ZipWriter::AddDeflated: a raw deflate stream, read from its start,
-  // and the CRC-32 and size of the bytes it holds.
+  // The finished part, for ZipWriter::AddDeflated: a raw deflate stream, in the file read from
+  // its start or, without a file, in held; and the CRC-32 and size of the bytes it holds.
   struct Deflated {
     std::FILE* file = nullptr;
+    std::string held;
     std::uint32_t crc = 0;
     std::uint64_t size = 0;
   };
 
-  // Throws AutomationError naming the folder when no file can be made there.
   ScratchFile();
   ~ScratchFile() override;
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 
+  // Throws AutomationError naming the folder when the part needs a file and none can be made.
   bool Write(std::string_view bytes) override;
   // Ends the deflate stream; nothing may be written after it.
   bool Finish() override;
@@ -51,8 +54,14 @@ class ScratchFile : public ByteSink {
   Deflated Release();
 
  private:
+  // Deflated bytes held before the part goes to a file.
+  static constexpr std::size_t kHeldBytes = std::size_t{4} << 20;
+
+  bool Keep(const std::string& deflated);
+
   std::FILE* file_ = nullptr;
   std::unique_ptr<Deflater> deflater_;
+  std::string held_;      // deflated bytes not in the file
   std::string deflated_;  // output of one Write, kept for its capacity
   bool finished_ = false;
 };

@@ -3,7 +3,6 @@
 // follows it ("!" sheet, "(" function, "[" table) or by its shape (cell, column, name).
 #include "spreadsheet/Formula.h"
 
-#include <cctype>
 
 #include "spreadsheet/CellReference.h"
 #include "spreadsheet/Limits.h"
@@ -15,12 +14,12 @@ namespace {
 
 bool IsWordChar(char c) {
   const auto u = static_cast<unsigned char>(c);
-  return std::isalnum(u) || c == '_' || c == '.' || c == '\\' || c == '?' || c == '$' || u >= 0x80;
+  return IsAsciiAlnum(c) || c == '_' || c == '.' || c == '\\' || c == '?' || c == '$' || u >= 0x80;
 }
 
 bool IsWordStart(char c) {
   const auto u = static_cast<unsigned char>(c);
-  return std::isalpha(u) || c == '_' || c == '\\' || c == '$' || u >= 0x80;
+  return IsAsciiLetter(c) || c == '_' || c == '\\' || c == '$' || u >= 0x80;
 }
 
 // $?letters{1,3} — a column of the grid (A to XFD).
@@ -28,9 +27,9 @@ bool IsColumn(std::string_view word) {
   if (!word.empty() && word.front() == '$') word.remove_prefix(1);
   if (word.empty() || word.size() > 3) return false;
   for (char c : word)
-    if (!std::isalpha(static_cast<unsigned char>(c))) return false;
+    if (!IsAsciiLetter(c)) return false;
   std::string upper;
-  for (char c : word) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char c : word) upper += UpperAscii(c);
   return upper.size() < 3 || upper <= "XFD";
 }
 
@@ -38,7 +37,7 @@ bool IsRow(std::string_view word) {
   if (!word.empty() && word.front() == '$') word.remove_prefix(1);
   if (word.empty() || word.size() > 7) return false;
   for (char c : word)
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    if (!IsAsciiDigit(c)) return false;
   return true;
 }
 
@@ -46,7 +45,7 @@ bool IsRow(std::string_view word) {
 bool IsCell(std::string_view word) {
   std::size_t split = word.size();
   for (std::size_t i = 1; i < word.size(); ++i) {
-    if (std::isdigit(static_cast<unsigned char>(word[i])) || (word[i] == '$' && i > 0)) {
+    if (IsAsciiDigit(word[i]) || (word[i] == '$' && i > 0)) {
       split = i;
       break;
     }
@@ -58,7 +57,7 @@ bool IsCell(std::string_view word) {
 bool IsR1C1(std::string_view word) {
   std::size_t i = 0;
   auto digits = [&] {
-    while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i;
+    while (i < word.size() && IsAsciiDigit(word[i])) ++i;
   };
   if (i < word.size() && (word[i] == 'R' || word[i] == 'r')) {
     ++i;
@@ -84,7 +83,7 @@ class Rewriter {
       else if (c == '\'') ok = QuotedSheet();
       else if (c == '[') ok = Bracket(true);
       else if (c == '#') ErrorLiteral();
-      else if (std::isdigit(static_cast<unsigned char>(c))) Number();
+      else if (IsAsciiDigit(c)) Number();
       else if (IsWordStart(c)) ok = Word();
       else out_ += in_[at_++];
       if (!ok) return std::nullopt;
@@ -111,7 +110,7 @@ class Rewriter {
 
   void ErrorLiteral() {
     const std::size_t start = at_++;
-    while (at_ < in_.size() && (std::isalnum(static_cast<unsigned char>(in_[at_])) || in_[at_] == '/' || in_[at_] == '_')) ++at_;
+    while (at_ < in_.size() && (IsAsciiAlnum(in_[at_]) || in_[at_] == '/' || in_[at_] == '_')) ++at_;
     const bool open = !(at_ < in_.size() && (in_[at_] == '!' || in_[at_] == '?'));
     if (!open) ++at_;
     out_.append(in_.substr(start, at_ - start));
@@ -120,11 +119,11 @@ class Rewriter {
 
   void Number() {
     const std::size_t start = at_;
-    while (at_ < in_.size() && (std::isdigit(static_cast<unsigned char>(in_[at_])) || in_[at_] == '.')) ++at_;
+    while (at_ < in_.size() && (IsAsciiDigit(in_[at_]) || in_[at_] == '.')) ++at_;
     if (at_ + 1 < in_.size() && (in_[at_] == 'E' || in_[at_] == 'e') &&
-        (std::isdigit(static_cast<unsigned char>(in_[at_ + 1])) || in_[at_ + 1] == '+' || in_[at_ + 1] == '-')) {
+        (IsAsciiDigit(in_[at_ + 1]) || in_[at_ + 1] == '+' || in_[at_ + 1] == '-')) {
       at_ += 2;
-      while (at_ < in_.size() && std::isdigit(static_cast<unsigned char>(in_[at_]))) ++at_;
+      while (at_ < in_.size() && IsAsciiDigit(in_[at_])) ++at_;
     }
     out_.append(in_.substr(start, at_ - start));
   }
@@ -135,7 +134,7 @@ class Rewriter {
     const std::size_t start = at_;
     if (atReferenceStart) {
       std::size_t i = at_ + 1;
-      while (i < in_.size() && std::isdigit(static_cast<unsigned char>(in_[i]))) ++i;
+      while (i < in_.size() && IsAsciiDigit(in_[i])) ++i;
       if (i > at_ + 1 && i < in_.size() && in_[i] == ']') return false;  // [1]Sheet!A1, [1]!Name
     }
     int depth = 0;
@@ -238,9 +237,9 @@ class Rewriter {
       return Bracket(false);
     }
     if (qualified) return true;  // a cell, range or sheet-level name of a sheet the output has
+    if (IsCell(word) || IsColumn(word) || IsRow(word)) return true;  // A1, A:A, $1:$2 (asked first: most words are)
     const std::string folded = FoldCase(word);
     if (folded == "true" || folded == "false") return true;
-    if (IsCell(word) || IsColumn(word) || IsRow(word)) return true;  // A1, A:A, $1:$2
     if (folded.rfind("_xlpm.", 0) == 0) return true;  // LET and LAMBDA parameters
     return context_.definedName(word);
   }
@@ -276,7 +275,7 @@ bool ParseCell(std::string_view text, std::uint32_t& row, std::uint32_t& column)
   if (i < text.size() && text[i] == '$') ++i;
   row = 0;
   const std::size_t digits = i;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && i - digits < kMaxRowDigits)
+  while (i < text.size() && IsAsciiDigit(text[i]) && i - digits < kMaxRowDigits)
     row = row * 10 + static_cast<std::uint32_t>(text[i++] - '0');
   return i == text.size() && i > digits && row > 0 && column <= limits::kMaxColumns && row <= limits::kMaxRows;
 }
@@ -317,9 +316,9 @@ std::optional<SheetRange> ParseSheetRange(std::string_view formula) {
 }
 
 std::string FormulaSheetName(std::string_view sheetName) {
-  bool plain = !sheetName.empty() && (std::isalpha(static_cast<unsigned char>(sheetName[0])) || sheetName[0] == '_');
+  bool plain = !sheetName.empty() && (IsAsciiLetter(sheetName[0]) || sheetName[0] == '_');
   for (char c : sheetName)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.')) plain = false;
+    if (!(IsAsciiAlnum(c) || c == '_' || c == '.')) plain = false;
   if (plain && (IsCell(sheetName) || IsR1C1(sheetName) || EqualIgnoringCase(sheetName, "true") ||
                 EqualIgnoringCase(sheetName, "false")))
     plain = false;

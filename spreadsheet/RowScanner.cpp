@@ -1,6 +1,8 @@
 // The row scanner: <row> and <c> elements of the regular shape, read without expat.
 #include "spreadsheet/RowScanner.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -155,6 +157,7 @@ void RowScanner::Feed(const char* data, std::size_t length, bool last) {
 }
 
 void RowScanner::HandToExpat(std::size_t from, bool last) {
+  if (mode_ == Mode::kRows) host_.RowsTaken(false);
   mode_ = Mode::kExpat;
   host_.Parse(pending_.data() + from, pending_.size() - from, last);
   pending_.clear();
@@ -210,6 +213,7 @@ void RowScanner::FindRows(bool last) {
     if (!rowsFollow) return HandToExpat(0, last);
     TakeNames(name);
     mode_ = Mode::kRows;
+    host_.RowsTaken(true);
     return ScanRows(last);
   }
   if (last || pending_.size() > kMaxBytesBeforeRows) HandToExpat(0, last);
@@ -227,6 +231,10 @@ void RowScanner::TakeNames(const std::string& sheetDataName) {
   cell_.valueName = prefix + "v";
   inlineName_ = prefix + "is";
   extensionName_ = prefix + "extLst";
+  formulaOpen_ = "<" + cell_.formulaName + ">";
+  formulaClose_ = "</" + cell_.formulaName + ">";
+  valueOpen_ = "<" + cell_.valueName + ">";
+  valueClose_ = "</" + cell_.valueName + ">";
 }
 
 void RowScanner::ScanRows(bool last) {
@@ -253,20 +261,36 @@ void RowScanner::ScanRows(bool last) {
     if (!ParseAttributes(at + 1 + rowName_.size(), startEnd, rowAttributes_)) return HandToExpat(at, last);
     if (const std::string* number = FindAttribute(rowAttributes_, "r"); number != nullptr && RowOutsideGrid(*number))
       host_.Refuse(OutsideGridMessage("row " + *number));
+    const std::string_view startTag = std::string_view(pending_).substr(at, startEnd + 1 - at);
     if (pending_[startEnd - 1] == '/') {
-      out_.append(pending_, at, startEnd + 1 - at);
+      out_.append(startTag);
+      host_.StylesIn(startTag);
       at = startEnd + 1;
       continue;
     }
-    const std::size_t close = FindTag(pending_, rowEnd_, startEnd);
-    if (close == std::string::npos) break;
-    // Bytes this scanner passes on must be XML's own characters, as expat would insist.
-    const std::string_view row = std::string_view(pending_).substr(at, close - at);
-    if (!IsXmlText(row) || row.find("]]>") != std::string_view::npos) return HandToExpat(at, last);
-    rowOut_.clear();
-    if (!ScanCells(startEnd + 1, close)) return HandToExpat(at, last);
-    out_.append(pending_, at, startEnd + 1 - at);
-    out_ += rowOut_;
+    // Bytes this scanner passes on must be XML's own characters, as expat would insist: plain
+    // cells are, and the rest of the row is checked whole.
+    std::size_t stop = 0;
+    const Plain plain = ScanPlainCells(startEnd + 1, stop);
+    if (plain == Plain::kShort) break;
+    std::size_t close = stop;
+    if (plain == Plain::kRowEnd) {
+      while (IsSpace(pending_[close])) ++close;
+      if (!IsXmlText(startTag) || startTag.find("]]>") != std::string_view::npos) return HandToExpat(at, last);
+    } else {
+      close = FindTag(pending_, rowEnd_, stop);
+      if (close == std::string::npos) break;
+      const std::string_view row = std::string_view(pending_).substr(at, close - at);
+      if (!IsXmlText(row) || row.find("]]>") != std::string_view::npos) return HandToExpat(at, last);
+    }
+    // Written straight to the output, and taken back if a cell turns out to need expat.
+    const std::size_t rowStart = out_.size();
+    out_.append(startTag);
+    host_.StylesIn(startTag);
+    if (!TakePlainCells() || !ScanCells(stop, close)) {
+      out_.resize(rowStart);
+      return HandToExpat(at, last);
+    }
     out_ += rowEnd_;
     at = close + rowEnd_.size();
     if (out_.size() > kFlushBytes) host_.RowWritten();
@@ -366,48 +390,215 @@ bool RowScanner::RawChild(std::size_t& at, std::size_t limit, const std::string&
   return true;
 }
 
-// The cells of one row [from, limit) into rowOut_; false at anything of another shape.
+namespace {
+
+// Whether [at, end) starts with `what`; kShort when it ends before that can be told.
+enum class Match { kNo, kYes, kShort };
+Match MatchAt(const char* at, const char* end, std::string_view what) {
+  const std::size_t available = std::min(static_cast<std::size_t>(end - at), what.size());
+  for (std::size_t i = 0; i < available; ++i)
+    if (at[i] != what[i]) return Match::kNo;
+  return available == what.size() ? Match::kYes : Match::kShort;
+}
+
+// Printable ASCII that decoding and escaping leave as it is.
+// Classes of bytes in plain cells, looked up in a table: one load a byte where the tests
+// written out take several comparisons, over nearly every byte of a sheet.
+enum : unsigned char { kText = 1, kAttributeValue = 2, kName = 4, kNameStart = 8 };
+
+constexpr std::array<unsigned char, 256> kByteClasses = [] {
+  std::array<unsigned char, 256> classes{};
+  for (int c = 0x20; c <= 0x7E; ++c) {
+    // Printable ASCII that decoding and escaping leave as it is.
+    if (c == '&' || c == '<' || c == '>') continue;
+    classes[c] = kText;
+    if (c != '"') classes[c] |= kAttributeValue;
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (letter || c == '_' || c == ':') classes[c] |= kName | kNameStart;
+    if ((c >= '0' && c <= '9') || c == '.' || c == '-') classes[c] |= kName;
+  }
+  return classes;
+}();
+
+bool Is(char c, unsigned char kind) { return (kByteClasses[static_cast<unsigned char>(c)] & kind) != 0; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+// The plain cells from `from` into plainCells_, up to the first thing that is not one; `stop`
+// is where that thing starts, blanks before it included.
+RowScanner::Plain RowScanner::ScanPlainCells(std::size_t from, std::size_t& stop) {
+  const char* const begin = pending_.data();
+  const char* const end = begin + pending_.size();
+  const char* at = begin + from;
+  plainCount_ = 0;
+  for (;;) {
+    const char* const gap = at;
+    while (at < end && IsSpace(*at)) ++at;
+    stop = static_cast<std::size_t>(gap - begin);
+    if (end - at < 2) return Plain::kShort;
+    if (*at != '<') return Plain::kOther;
+    if (at[1] == '/') {
+      const Match match = MatchAt(at, end, rowEnd_);
+      return match == Match::kYes ? Plain::kRowEnd : match == Match::kShort ? Plain::kShort : Plain::kOther;
+    }
+    if (plainCount_ == plainCells_.size()) plainCells_.emplace_back();
+    PlainCell& cell = plainCells_[plainCount_];
+    if (const Plain read = ReadPlainCell(at, end, cell); read != Plain::kTaken) return read;
+    cell.gap = std::string_view(gap, static_cast<std::size_t>(cell.raw.data() - gap));
+    ++plainCount_;
+  }
+}
+
+namespace {
+
+// An optional child <f>text</f> or <v>text</v> at `at` (open and close its tags), read when
+// it is there.
+RowScanner::Plain ReadPlainChild(const char*& at, const char* end, const std::string& open, const std::string& close,
+                                 std::string_view& text, bool& present) {
+  present = false;
+  if (const Match match = MatchAt(at, end, open); match != Match::kYes)
+    return match == Match::kNo ? RowScanner::Plain::kTaken : RowScanner::Plain::kShort;
+  const char* const textStart = at + open.size();
+  const char* textEnd = textStart;
+  while (textEnd < end && Is(*textEnd, kText)) ++textEnd;
+  if (const Match match = MatchAt(textEnd, end, close); match != Match::kYes)
+    return match == Match::kNo ? RowScanner::Plain::kOther : RowScanner::Plain::kShort;
+  text = std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart));
+  present = true;
+  at = textEnd + close.size();
+  return RowScanner::Plain::kTaken;
+}
+
+}  // namespace
+
+// One plain cell at `at` (a '<'), which moves past it when it is read.
+RowScanner::Plain RowScanner::ReadPlainCell(const char*& at, const char* end, PlainCell& cell) const {
+  constexpr int kMostAttributes = 8;  // a cell has r, s, t and the metadata ones
+  if (const Match match = MatchAt(at + 1, end, cell_.name); match != Match::kYes)
+    return match == Match::kNo ? Plain::kOther : Plain::kShort;
+  const char* p = at + 1 + cell_.name.size();
+  // Left uninitialised: clearing them for every cell costs more than reading the cell.
+  const char* nameStarts[kMostAttributes];
+  std::size_t nameSizes[kMostAttributes];
+  int count = 0;
+  cell.reference = cell.type = cell.style = {};
+  cell.hasMetadata = cell.otherAttributes = false;
+  while (p < end && *p == ' ') {
+    const char* const nameStart = ++p;
+    while (p < end && Is(*p, kName)) ++p;
+    if (end - p < 2) return Plain::kShort;
+    if (p == nameStart || !Is(*nameStart, kNameStart) || p[0] != '=' || p[1] != '"') return Plain::kOther;
+    const std::string_view name(nameStart, static_cast<std::size_t>(p - nameStart));
+    const char* const valueStart = p += 2;
+    while (p < end && Is(*p, kAttributeValue)) ++p;
+    if (p == end) return Plain::kShort;
+    if (*p++ != '"' || count == kMostAttributes) return Plain::kOther;
+    // Compared in place: a call to memcmp costs more than these names of a letter or two.
+    for (int k = 0; k < count; ++k)
+      if (SameName(std::string_view(nameStarts[k], nameSizes[k]), name)) return Plain::kOther;  // expat refuses a repeat
+    nameStarts[count] = nameStart;
+    nameSizes[count++] = name.size();
+    const std::string_view value(valueStart, static_cast<std::size_t>(p - 1 - valueStart));
+    if (name.size() == 1 && name[0] == 'r') cell.reference = value;
+    else if (name.size() == 1 && name[0] == 's') cell.style = value;
+    else if (name.size() == 1 && name[0] == 't') cell.type = value;
+    else if (name.size() == 2 && name[1] == 'm' && (name[0] == 'c' || name[0] == 'v')) cell.hasMetadata = true;
+    else if (!(name.size() == 2 && name[0] == 'p' && name[1] == 'h')) cell.otherAttributes = true;
+  }
+  if (end - p < 2) return Plain::kShort;
+  if (p[0] == '/') {
+    if (p[1] != '>') return Plain::kOther;
+    p += 2;
+    cell.raw = cell.startTag = std::string_view(at, static_cast<std::size_t>(p - at));
+    cell.hasFormula = cell.hasValue = false;
+    at = p;
+    return Plain::kTaken;
+  }
+  if (*p++ != '>') return Plain::kOther;
+  cell.startTag = std::string_view(at, static_cast<std::size_t>(p - at));
+  if (const Plain read = ReadPlainChild(p, end, formulaOpen_, formulaClose_, cell.formula, cell.hasFormula);
+      read != Plain::kTaken)
+    return read;
+  if (const Plain read = ReadPlainChild(p, end, valueOpen_, valueClose_, cell.value, cell.hasValue);
+      read != Plain::kTaken)
+    return read;
+  if (const Match match = MatchAt(p, end, cellEnd_); match != Match::kYes)
+    return match == Match::kNo ? Plain::kOther : Plain::kShort;
+  p += cellEnd_.size();
+  cell.raw = std::string_view(at, static_cast<std::size_t>(p - at));
+  at = p;
+  return Plain::kTaken;
+}
+
+// The plain cells read into out_: each as the host writes it, or read whole when it asks.
+bool RowScanner::TakePlainCells() {
+  for (std::size_t i = 0; i < plainCount_; ++i) {
+    const PlainCell& cell = plainCells_[i];
+    out_.append(cell.gap);
+    if (host_.TakePlainCell(cell, out_)) continue;
+    std::size_t at = static_cast<std::size_t>(cell.raw.data() - pending_.data());
+    if (!ScanCell(at, at + cell.raw.size())) return false;
+  }
+  return true;
+}
+
+// The cells of one row [from, limit) into out_; false at anything of another shape.
 bool RowScanner::ScanCells(std::size_t from, std::size_t limit) {
   std::size_t at = from;
   while (at < limit) {
     std::size_t next = at;
     while (next < limit && IsSpace(pending_[next])) ++next;
-    rowOut_.append(pending_, at, next - at);
+    out_.append(pending_, at, next - at);
     at = next;
     if (at == limit) break;
-    if (!StartsTag(at, cell_.name, limit)) return false;
-    const std::size_t startEnd = TagEnd(at, limit);
-    if (startEnd == std::string::npos) return false;
-    const bool empty = pending_[startEnd - 1] == '/';
-    if (!ParseAttributes(at + 1 + cell_.name.size(), startEnd, cell_.attributes)) return false;
-    cell_.Clear();
-    std::size_t cursor = startEnd + 1;
-    while (!empty) {
-      while (cursor < limit && IsSpace(pending_[cursor])) ++cursor;
-      if (cursor >= limit) return false;
-      if (HasAt(pending_, cursor, cellEnd_)) {
-        cursor += cellEnd_.size();
-        break;
-      }
-      if (StartsTag(cursor, cell_.formulaName, limit) && !cell_.hasFormula) {
-        if (!TextChild(cursor, limit, cell_.formulaName, cell_.formulaAttributes, cell_.formula)) return false;
-        cell_.hasFormula = true;
-      } else if (StartsTag(cursor, cell_.valueName, limit) && !cell_.hasValue) {
-        if (!TextChild(cursor, limit, cell_.valueName, cell_.valueAttributes, cell_.value)) return false;
-        cell_.hasValue = true;
-      } else if (StartsTag(cursor, inlineName_, limit)) {
-        if (!RawChild(cursor, limit, inlineName_)) return false;
-      } else if (StartsTag(cursor, extensionName_, limit)) {
-        if (!RawChild(cursor, limit, extensionName_)) return false;
-      } else {
-        return false;
-      }
-    }
-    cell_.raw.clear();
-    cell_.raw.append(pending_, at, cursor - at);
-    host_.FinishCell(rowOut_);
-    at = cursor;
+    if (!ScanCell(at, limit)) return false;
   }
+  return true;
+}
+
+// One cell starting at `at`, which moves past it; false when it is of another shape.
+bool RowScanner::ScanCell(std::size_t& at, std::size_t limit) {
+  if (!StartsTag(at, cell_.name, limit)) return false;
+  const std::size_t startEnd = TagEnd(at, limit);
+  if (startEnd == std::string::npos) return false;
+  const bool empty = pending_[startEnd - 1] == '/';
+  if (!ParseAttributes(at + 1 + cell_.name.size(), startEnd, cell_.attributes)) return false;
+  cell_.Clear();
+  std::size_t cursor = startEnd + 1;
+  while (!empty) {
+    while (cursor < limit && IsSpace(pending_[cursor])) ++cursor;
+    if (cursor >= limit) return false;
+    if (HasAt(pending_, cursor, cellEnd_)) {
+      cursor += cellEnd_.size();
+      break;
+    }
+    if (StartsTag(cursor, cell_.formulaName, limit) && !cell_.hasFormula) {
+      if (!TextChild(cursor, limit, cell_.formulaName, cell_.formulaAttributes, cell_.formula)) return false;
+      cell_.hasFormula = true;
+    } else if (StartsTag(cursor, cell_.valueName, limit) && !cell_.hasValue) {
+      if (!TextChild(cursor, limit, cell_.valueName, cell_.valueAttributes, cell_.value)) return false;
+      cell_.hasValue = true;
+    } else if (StartsTag(cursor, inlineName_, limit)) {
+      if (!RawChild(cursor, limit, inlineName_)) return false;
+    } else if (StartsTag(cursor, extensionName_, limit)) {
+      if (!RawChild(cursor, limit, extensionName_)) return false;
+    } else {
+      return false;
+    }
+  }
+  cell_.raw.clear();
+  cell_.raw.append(pending_, at, cursor - at);
+  const std::size_t written = out_.size();
+  host_.FinishCell(out_);
+  host_.StylesIn(std::string_view(out_).substr(written));
+  at = cursor;
   return true;
 }
 

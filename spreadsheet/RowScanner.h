@@ -11,10 +11,27 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "spreadsheet/CellRecord.h"
 
 namespace tabrend::spreadsheet {
+
+// A cell of the plainest shape, seen in place: <c a="v" ...> with attributes one blank apart
+// in double quotes, then optionally <f>text</f> and <v>text</v> without attributes, then
+// </c>; or <c a="v" .../>. Every byte is printable ASCII that neither decoding nor escaping
+// changes, so the cell written back from its parts gives its own bytes. Nearly every cell of
+// a real sheet has this shape.
+struct PlainCell {
+  std::string_view gap;              // the blanks before it
+  std::string_view raw;              // the whole element
+  std::string_view startTag;         // "<c ...>", or the whole element when it is empty
+  std::string_view reference, type, style;  // the values of r, t and s; empty when absent
+  std::string_view formula, value;   // the texts of <f> and <v>
+  bool hasFormula = false, hasValue = false;
+  bool hasMetadata = false;      // cm or vm
+  bool otherAttributes = false;  // any but r, s, t, cm, vm and ph
+};
 
 class RowScanner {
  public:
@@ -27,8 +44,15 @@ class RowScanner {
     virtual bool RowsMayFollow() const = 0;
     // Writes the cell in `cell` to out.
     virtual void FinishCell(std::string& out) = 0;
+    // Writes a plain cell to out; false to have it read whole and given to FinishCell.
+    virtual bool TakePlainCell(const PlainCell& cell, std::string& out) = 0;
     // A row was appended to the output: a chance to pass it on.
     virtual void RowWritten() = 0;
+    // The scanner takes the rows from here, or hands them back to expat. While it takes them,
+    // the host is told the styles they name: in plain cells as it takes them, and in the rest
+    // of what the scanner writes (row tags, cells rebuilt) through StylesIn.
+    virtual void RowsTaken(bool taken) = 0;
+    virtual void StylesIn(std::string_view written) = 0;
     // Refuses the part: throws AutomationError naming the sheet and the problem.
     [[noreturn]] virtual void Refuse(const std::string& problem) = 0;
 
@@ -45,6 +69,10 @@ class RowScanner {
   // The next piece of the part, in order; last for the final one.
   void Feed(const char* data, std::size_t length, bool last);
 
+  // How reading plain cells ended: a cell was read, the row's end was reached, the buffer
+  // ended first, or something of another shape came.
+  enum class Plain { kTaken, kRowEnd, kShort, kOther };
+
  private:
   enum class Mode { kBeforeRows, kRows, kExpat };
 
@@ -59,6 +87,10 @@ class RowScanner {
   bool WellFormed(std::string_view body);
   bool RawChild(std::size_t& at, std::size_t limit, const std::string& name);
   bool ScanCells(std::size_t from, std::size_t limit);
+  bool ScanCell(std::size_t& at, std::size_t limit);
+  Plain ScanPlainCells(std::size_t from, std::size_t& stop);
+  Plain ReadPlainCell(const char*& at, const char* end, PlainCell& cell) const;
+  bool TakePlainCells();
 
   Host& host_;
   CellRecord& cell_;
@@ -67,8 +99,10 @@ class RowScanner {
   std::string pending_;  // bytes not yet handled
   std::size_t searchFrom_ = 0;
   std::string sheetDataEnd_, rowName_, rowEnd_, cellEnd_, inlineName_, extensionName_;
+  std::string formulaOpen_, formulaClose_, valueOpen_, valueClose_;  // "<f>", "</f>", ...
+  std::vector<PlainCell> plainCells_;  // the plain cells of the row being read
+  std::size_t plainCount_ = 0;
   Attributes rowAttributes_;
-  std::string rowOut_;
   XML_Parser fragment_ = nullptr;  // checks children the scanner copies whole
   int fragmentDepth_ = 0;
 };

@@ -2,6 +2,7 @@
 #include "spreadsheet/SheetStream.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "spreadsheet/CellReference.h"
@@ -133,9 +134,20 @@ void SheetStream::Stop(const std::string& problem) {
 
 // main_ is only ever cut between elements, so the styles its tags name are all seen.
 void SheetStream::Flush() {
-  if (options_.styleUse != nullptr) options_.styleUse->Scan(main_);
+  if (options_.styleUse != nullptr && !rowsTaken_) options_.styleUse->Scan(std::string_view(main_).substr(stylesKnownUpTo_));
   if (!main_.empty() && !out_.Write(main_)) Fail(where_ + ": the copy could not be written to a temporary file");
   main_.clear();
+  stylesKnownUpTo_ = 0;
+}
+
+void SheetStream::RowsTaken(bool taken) {
+  if (options_.styleUse != nullptr && taken) options_.styleUse->Scan(std::string_view(main_).substr(stylesKnownUpTo_));
+  stylesKnownUpTo_ = main_.size();
+  rowsTaken_ = taken;
+}
+
+void SheetStream::StylesIn(std::string_view written) {
+  if (options_.styleUse != nullptr) options_.styleUse->Scan(written);
 }
 
 std::string* SheetStream::Sink() {
@@ -389,6 +401,60 @@ void SheetStream::FinishCell(std::string& sink) {
   FinishFormulaCell(sink);
 }
 
+namespace {
+
+// A string index of up to nine digits (no sign, no blanks), which the fast path takes.
+bool ReadSmallIndex(std::string_view digits, std::uint32_t& index) {
+  if (digits.empty() || digits.size() > 9) return false;
+  index = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    index = index * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+// FinishCell for a plain cell, where it can be written from its own bytes: a value that stays,
+// a string whose index alone changes, a formula that stays as it is. Everything else (a cell
+// outside the grid, a string cell without a usable index, a formula that changes or goes)
+// takes the long way.
+bool SheetStream::TakePlainCell(const PlainCell& cell, std::string& sink) {
+  if (!cell.reference.empty() && CellOutsideGrid(cell.reference)) return false;
+  const bool sharedString = cell.type.size() == 1 && cell.type[0] == 's';
+  if (cell.hasFormula) {
+    if (sharedString) return false;
+    const auto rewritten = RewriteFormula(cell.formula, *options_.context);
+    if (!rewritten || *rewritten != cell.formula) return false;
+  } else if (sharedString) {
+    std::uint32_t index = 0;
+    if (!cell.hasValue || !ReadSmallIndex(cell.value, index)) return false;
+    index = UseString(index, cell.value, cell.reference);
+    if (cell.hasMetadata) result_.usesMetadata = true;
+    sink += cell.startTag;
+    sink += '<';
+    sink += cell_.valueName;
+    sink += '>';
+    char digits[16];
+    sink.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, index).ptr - digits));
+    AppendEndTag(sink, cell_.valueName);
+    AppendEndTag(sink, cell_.name);
+    NoteStyle(cell);
+    return true;
+  }
+  if (cell.hasMetadata) result_.usesMetadata = true;
+  sink += cell.raw;
+  NoteStyle(cell);
+  return true;
+}
+
+void SheetStream::NoteStyle(const PlainCell& cell) {
+  if (options_.styleUse == nullptr) return;
+  if (cell.otherAttributes) options_.styleUse->Scan(cell.startTag);
+  else if (!cell.style.empty()) options_.styleUse->AddCellFormat(cell.style);
+}
+
 // Nothing in it changes: the cell goes on as it was written.
 void SheetStream::KeepCell(std::string& sink) {
   NoteMetadata();
@@ -554,6 +620,15 @@ std::uint32_t SheetStream::UseString(const std::string& index) {
     return strings_.Use(static_cast<std::uint32_t>(std::stoul(index)));
   } catch (const std::exception&) {
     Fail(where_ + ": cell " + CellRef() + " refers to shared string " + index + ", which does not exist");
+  }
+}
+
+std::uint32_t SheetStream::UseString(std::uint32_t index, std::string_view written, std::string_view reference) {
+  try {
+    return strings_.Use(index);
+  } catch (const std::out_of_range&) {
+    Fail(where_ + ": cell " + std::string(reference.empty() ? "?" : reference) + " refers to shared string " +
+         std::string(written) + ", which does not exist");
   }
 }
 

@@ -45,7 +45,11 @@ class SheetStream : private RowScanner::Host {
   void Parse(const char* data, std::size_t length, bool last) override;
   bool RowsMayFollow() const override { return sawSheetData_ && captures_.empty() && skipDepth_ == 0; }
   void FinishCell(std::string& sink) override;
+  bool TakePlainCell(const PlainCell& cell, std::string& sink) override;
+  void NoteStyle(const PlainCell& cell);
   void RowWritten() override { Flush(); }
+  void RowsTaken(bool taken) override;
+  void StylesIn(std::string_view written) override;
   [[noreturn]] void Refuse(const std::string& problem) override;
 
   void Feed(const char* data, std::size_t length, bool last);
@@ -86,6 +90,7 @@ class SheetStream : private RowScanner::Host {
   const CellResult* ComputedResult() const;
   void WriteComputed(std::string& sink, const CellResult& computed);
   std::uint32_t UseString(const std::string& index);
+  std::uint32_t UseString(std::uint32_t index, std::string_view written, std::string_view reference);
   void NoteMetadata();
   std::string CellRef() const;
 
@@ -99,6 +104,10 @@ class SheetStream : private RowScanner::Host {
   std::string problem_;
   std::string where_;  // "'Q1.xlsx': sheet 'Costs'", for messages
   std::string main_;   // output not yet passed to out_
+  // Where in main_ the styles named are not known yet; while the row scanner takes the rows it
+  // tells them itself, and nothing it writes needs looking at again.
+  std::size_t stylesKnownUpTo_ = 0;
+  bool rowsTaken_ = false;
 
   int depth_ = 0;
   int skipDepth_ = 0;

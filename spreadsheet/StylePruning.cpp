@@ -139,9 +139,8 @@ void KeepReferring(pugi::xml_node list, std::string_view name, const char* attri
 }  // namespace
 
 void StyleUse::Scan(std::string_view xml) {
-  std::uint64_t seen = 0;
-  EachValue(xml, "s", true, [&](std::string_view value) { AddNumberOnce(cellFormats, value, seen); });
-  EachValue(xml, "style", true, [&](std::string_view value) { AddNumberOnce(cellFormats, value, seen); });
+  EachValue(xml, "s", true, [&](std::string_view value) { AddNumberOnce(cellFormats, value, seenSmall_); });
+  EachValue(xml, "style", true, [&](std::string_view value) { AddNumberOnce(cellFormats, value, seenSmall_); });
   EachValue(xml, "dxfId", false, [&](std::string_view value) { AddNumber(differentialFormats, value); });
   EachValue(xml, "DxfId", false, [&](std::string_view value) { AddNumber(differentialFormats, value); });
   for (auto at = xml.find("StyleInfo"); at != std::string_view::npos; at = xml.find("StyleInfo", at + 1)) {
@@ -150,6 +149,8 @@ void StyleUse::Scan(std::string_view xml) {
     EachValue(tag, "name", true, [&](std::string_view value) { tableStyles.insert(Unescaped(value)); });
   }
 }
+
+void StyleUse::AddCellFormat(std::string_view number) { AddNumberOnce(cellFormats, number, seenSmall_); }
 
 std::string PrunedStyles(const std::string& stylesXml, const StyleUse& use, const std::string& label,
                          const std::string& part) {

@@ -24,6 +24,11 @@ struct StyleUse {
   // Adds what a stretch of XML names. Attributes are found wherever they stand, so a stretch
   // may only be cut between elements (before a "<"); finding one too many is harmless.
   void Scan(std::string_view xml);
+  // Adds the cell format a cell's s attribute names.
+  void AddCellFormat(std::string_view number);
+
+ private:
+  std::uint64_t seenSmall_ = 0;  // cell formats under 64 already added
 };
 
 // The styles part reduced to use. Throws AutomationError when it is not well-formed.

@@ -263,10 +263,11 @@ class DeflatingSource {
     std::rewind(file_);
   }
   // A file deflated as it was written: its bytes go as they stand.
-  explicit DeflatingSource(const ScratchFile::Deflated& deflated)
-      : file_(deflated.file), size_(deflated.size), crc_(deflated.crc), deflated_(true) {
+  explicit DeflatingSource(ScratchFile::Deflated&& deflated)
+      : bytes_(std::move(deflated.held)), file_(deflated.file), size_(deflated.size), crc_(deflated.crc),
+        deflated_(true) {
     zip_error_init(&error_);
-    std::rewind(file_);
+    if (file_ != nullptr) std::rewind(file_);
   }
   ~DeflatingSource() {
     if (file_ != nullptr) std::fclose(file_);
@@ -365,6 +366,12 @@ class DeflatingSource {
   }
 
   zip_int64_t ReadDeflated(char* to, zip_uint64_t length) {
+    if (file_ == nullptr) {
+      const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(length), bytes_.size() - offset_);
+      std::memcpy(to, bytes_.data() + offset_, count);
+      offset_ += count;
+      return static_cast<zip_int64_t>(count);
+    }
     const std::size_t got = std::fread(to, 1, static_cast<std::size_t>(length), file_);
     if (got < length && std::ferror(file_)) {
       zip_error_set(&error_, ZIP_ER_READ, errno);
@@ -407,8 +414,8 @@ void ZipWriter::AddFile(const std::string& partName, std::FILE* file) {
   Add(partName, DeflatingSource::Make(archive_, file));
 }
 
-void ZipWriter::AddDeflated(const std::string& partName, const ScratchFile::Deflated& file) {
-  Add(partName, DeflatingSource::Make(archive_, file));
+void ZipWriter::AddDeflated(const std::string& partName, ScratchFile::Deflated&& part) {
+  Add(partName, DeflatingSource::Make(archive_, std::move(part)));
 }
 
 void ZipWriter::AddRawCopy(const std::string& partName, const ZipReader& source,

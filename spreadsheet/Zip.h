@@ -65,8 +65,8 @@ class ZipWriter {
   void AddBytes(const std::string& partName, std::string bytes);
   // Takes ownership of a temporary file, read from its start at Commit.
   void AddFile(const std::string& partName, std::FILE* file);
-  // Takes ownership of a finished scratch file whose bytes are deflated already.
-  void AddDeflated(const std::string& partName, const ScratchFile::Deflated& file);
+  // Takes over a finished scratch part whose bytes are deflated already.
+  void AddDeflated(const std::string& partName, ScratchFile::Deflated&& part);
   // Copies a part of an open package still compressed, without inflating it.
   void AddRawCopy(const std::string& partName, const ZipReader& source, std::uint64_t index);
   void Commit();

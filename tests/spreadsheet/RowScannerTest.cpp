@@ -76,6 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{"string_cells_without_index",
                   "<row r=\"1\"><c r=\"A1\" s=\"1\" t=\"s\"><v/></c><c r=\"B1\" t=\"s\"><f>\"x\"</f><v> </v></c>"
                   "<c r=\"C1\" t=\"s\"><v></v><extLst><ext uri=\"{X}\"/></extLst></c></row>"},
+        std::pair{"plain_cells_beside_others",
+                  "<row r=\"1\" s=\"4\" customFormat=\"1\"><c r=\"A1\" s=\"2\" t=\"s\"><v>1</v></c>"
+                  "<c r=\"B1\" t=\"s\"><v>0</v><extLst><ext uri=\"{X}\"/></extLst></c> <c r=\"C1\" s=\"3\"><f>S!A1</f><v>1</v></c>"
+                  "<c r=\"D1\" t=\"str\"><f>Gone!A1&amp;\"x\"</f><v>ax</v></c><c r=\"E1\" t=\"s\" vm=\"1\"><v>1</v></c>"
+                  "<c r=\"F1\" t=\"s\"><v>001</v></c><c r=\"G1\" s=\"5\" t=\"s\" ph=\"1\"><v>0</v></c>\n</row>"},
         std::pair{"empty_rows_and_cells", "<row r=\"1\"/><row r=\"2\" ht=\"30\" customHeight=\"1\"><c r=\"A2\"/><c r=\"B2\" s=\"1\"></c></row><row r=\"3\"></row>"}),
     [](const auto& info) { return std::string(info.param.first); });
 

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "spreadsheet/ByteSink.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Zip.h"
 
@@ -75,8 +76,9 @@ std::string SheetLike(std::size_t rows) {
   return xml + "</sheetData>";
 }
 
-// Large parts, some incompressible, from bytes and from a file, and an empty one; and a raw
-// copy of one of them into a second package.
+// Large parts, some incompressible, from bytes, from a file and deflated as they were written
+// (a small one held in memory, a big one spilled to a file), and an empty one; and a raw copy
+// of one of them into a second package.
 TEST_F(ZipTest, LargePartsRoundTripThroughOtherReaders) {
   const std::string noise = Incompressible(3 << 20);
   const std::string mixed = SheetLike(120'000) + Incompressible(1 << 20) + SheetLike(1000);
@@ -88,9 +90,16 @@ TEST_F(ZipTest, LargePartsRoundTripThroughOtherReaders) {
     std::fwrite(mixed.data(), 1, mixed.size(), file);
     writer.AddFile("xl/worksheets/sheet1.xml", file);
     writer.AddBytes("empty.xml", "");
+    for (const auto& [name, bytes] : {std::pair{"held.xml", SheetLike(100)}, {"spilled.bin", noise + noise}}) {
+      ScratchFile scratch;
+      ASSERT_TRUE(scratch.Write(bytes) && scratch.Finish());
+      writer.AddDeflated(name, scratch.Release());
+    }
     writer.Commit();
   }
   const ZipReader reader(path);
+  EXPECT_EQ(reader.Read(*reader.Find("held.xml")), SheetLike(100));
+  EXPECT_TRUE(reader.Read(*reader.Find("spilled.bin")) == noise + noise);
   EXPECT_EQ(reader.Read(*reader.Find("noise.bin")), noise);
   std::string streamed;
   reader.Stream(*reader.Find("xl/worksheets/sheet1.xml"), [&](const char* data, std::size_t n) { streamed.append(data, n); });
