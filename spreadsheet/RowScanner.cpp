@@ -43,7 +43,7 @@ bool IsPlainName(std::string_view name) {
 
 // Whether buffer holds `what` at `at`. Written out: the names compared are a few bytes, and a
 // call to memcmp for each costs more than the comparison.
-bool HasAt(const std::string& buffer, std::size_t at, std::string_view what) {
+bool HasAt(std::string_view buffer, std::size_t at, std::string_view what) {
   if (at > buffer.size() || buffer.size() - at < what.size()) return false;
   for (std::size_t i = 0; i < what.size(); ++i)
     if (buffer[at + i] != what[i]) return false;
@@ -52,7 +52,7 @@ bool HasAt(const std::string& buffer, std::size_t at, std::string_view what) {
 
 // The first `what` (which starts with '<') in buffer from `from`, or npos. std::string::find
 // calls memcmp at every '<', and a row holds several for each cell.
-std::size_t FindTag(const std::string& buffer, std::string_view what, std::size_t from) {
+std::size_t FindTag(std::string_view buffer, std::string_view what, std::size_t from) {
   const char* const data = buffer.data();
   for (std::size_t at = from; at < buffer.size();) {
     const void* found = std::memchr(data + at, '<', buffer.size() - at);
@@ -66,7 +66,7 @@ std::size_t FindTag(const std::string& buffer, std::string_view what, std::size_
 
 // Position of c in buffer [from, limit), or npos. A loop rather than memchr: it looks for the
 // end of a value of a few bytes, where the call costs more than the search.
-std::size_t FindByte(const std::string& buffer, char c, std::size_t from, std::size_t limit) {
+std::size_t FindByte(std::string_view buffer, char c, std::size_t from, std::size_t limit) {
   for (std::size_t at = from; at < limit; ++at)
     if (buffer[at] == c) return at;
   return std::string::npos;
@@ -147,8 +147,7 @@ void RowScanner::Feed(const char* data, std::size_t length, bool last) {
       FindRows(last);
       break;
     case Mode::kRows:
-      pending_.append(data, length);
-      ScanRows(last);
+      FeedRows(data, length, last);
       break;
     case Mode::kExpat:
       host_.Parse(data, length, last);
@@ -158,10 +157,35 @@ void RowScanner::Feed(const char* data, std::size_t length, bool last) {
 
 void RowScanner::HandToExpat(std::size_t from, bool last) {
   if (mode_ == Mode::kRows) host_.RowsTaken(false);
+  if (mode_ == Mode::kBeforeRows) text_ = pending_;
   mode_ = Mode::kExpat;
-  host_.Parse(pending_.data() + from, pending_.size() - from, last);
+  host_.Parse(text_.data() + from, text_.size() - from, last);
+  text_ = {};
   pending_.clear();
   pending_.shrink_to_fit();
+}
+
+// Rows are read where the piece lies: only the start of a row a piece ends in is copied, and
+// with it only as much of the next piece as completes that row.
+void RowScanner::FeedRows(const char* data, std::size_t length, bool last) {
+  if (!pending_.empty()) {
+    const std::size_t rowEnd = std::string_view(data, length).find(rowEnd_);
+    const std::size_t taken = rowEnd == std::string_view::npos ? length : rowEnd + rowEnd_.size();
+    pending_.append(data, taken);
+    text_ = pending_;
+    ScanRows(last && taken == length);
+    data += taken;
+    length -= taken;
+    if (length == 0) return;
+    if (mode_ != Mode::kRows) return Feed(data, length, last);
+    if (!pending_.empty()) {
+      pending_.append(data, length);
+      text_ = pending_;
+      return ScanRows(last);
+    }
+  }
+  text_ = std::string_view(data, length);
+  ScanRows(last);
 }
 
 // Position of the '>' that ends the tag starting at `from`, quotes respected; npos when the
@@ -169,7 +193,7 @@ void RowScanner::HandToExpat(std::size_t from, bool last) {
 std::size_t RowScanner::TagEnd(std::size_t from, std::size_t limit) const {
   char quote = 0;
   for (std::size_t i = from; i < limit; ++i) {
-    const char c = pending_[i];
+    const char c = text_[i];
     if (quote != 0) {
       if (c == quote) quote = 0;
     } else if (c == '"' || c == '\'') {
@@ -184,15 +208,16 @@ std::size_t RowScanner::TagEnd(std::size_t from, std::size_t limit) const {
 }
 
 bool RowScanner::StartsTag(std::size_t at, const std::string& name, std::size_t limit) const {
-  if (at + 1 + name.size() >= limit || pending_[at] != '<' || !HasAt(pending_, at + 1, name))
+  if (at + 1 + name.size() >= limit || text_[at] != '<' || !HasAt(text_, at + 1, name))
     return false;
-  const char next = pending_[at + 1 + name.size()];
+  const char next = text_[at + 1 + name.size()];
   return IsSpace(next) || next == '>' || next == '/';
 }
 
 // Everything up to and including the <sheetData> start tag goes to expat; the scanner takes
 // the rows after it.
 void RowScanner::FindRows(bool last) {
+  text_ = pending_;
   for (;;) {
     const std::size_t found = pending_.find(kSheetData, searchFrom_);
     if (found == std::string::npos || found + kSheetData.size() + 1 > pending_.size()) break;
@@ -210,6 +235,7 @@ void RowScanner::FindRows(bool last) {
     host_.Parse(pending_.data(), end + 1, false);
     const bool rowsFollow = pending_[end - 1] != '/' && host_.RowsMayFollow();
     pending_.erase(0, end + 1);
+    text_ = pending_;
     if (!rowsFollow) return HandToExpat(0, last);
     TakeNames(name);
     mode_ = Mode::kRows;
@@ -239,15 +265,15 @@ void RowScanner::TakeNames(const std::string& sheetDataName) {
 
 void RowScanner::ScanRows(bool last) {
   std::size_t at = 0;
-  const std::size_t size = pending_.size();
+  const std::size_t size = text_.size();
   for (;;) {
     std::size_t next = at;
-    while (next < size && IsSpace(pending_[next])) ++next;
-    out_.append(pending_, at, next - at);
+    while (next < size && IsSpace(text_[next])) ++next;
+    out_.append(text_, at, next - at);
     at = next;
     if (at == size) break;
-    if (pending_[at] != '<') return HandToExpat(at, last);
-    if (pending_.compare(at, 2, "</") == 0) {
+    if (text_[at] != '<') return HandToExpat(at, last);
+    if (text_.compare(at, 2, "</") == 0) {
       // </sheetData> or anything else: expat reads the rest.
       if (size - at < sheetDataEnd_.size() + 1 && !last) break;
       return HandToExpat(at, last);
@@ -261,8 +287,8 @@ void RowScanner::ScanRows(bool last) {
     if (!ParseAttributes(at + 1 + rowName_.size(), startEnd, rowAttributes_)) return HandToExpat(at, last);
     if (const std::string* number = FindAttribute(rowAttributes_, "r"); number != nullptr && RowOutsideGrid(*number))
       host_.Refuse(OutsideGridMessage("row " + *number));
-    const std::string_view startTag = std::string_view(pending_).substr(at, startEnd + 1 - at);
-    if (pending_[startEnd - 1] == '/') {
+    const std::string_view startTag = std::string_view(text_).substr(at, startEnd + 1 - at);
+    if (text_[startEnd - 1] == '/') {
       out_.append(startTag);
       host_.StylesIn(startTag);
       at = startEnd + 1;
@@ -275,12 +301,12 @@ void RowScanner::ScanRows(bool last) {
     if (plain == Plain::kShort) break;
     std::size_t close = stop;
     if (plain == Plain::kRowEnd) {
-      while (IsSpace(pending_[close])) ++close;
+      while (IsSpace(text_[close])) ++close;
       if (!IsXmlText(startTag) || startTag.find("]]>") != std::string_view::npos) return HandToExpat(at, last);
     } else {
-      close = FindTag(pending_, rowEnd_, stop);
+      close = FindTag(text_, rowEnd_, stop);
       if (close == std::string::npos) break;
-      const std::string_view row = std::string_view(pending_).substr(at, close - at);
+      const std::string_view row = std::string_view(text_).substr(at, close - at);
       if (!IsXmlText(row) || row.find("]]>") != std::string_view::npos) return HandToExpat(at, last);
     }
     // Written straight to the output, and taken back if a cell turns out to need expat.
@@ -295,8 +321,11 @@ void RowScanner::ScanRows(bool last) {
     at = close + rowEnd_.size();
     if (out_.size() > kFlushBytes) host_.RowWritten();
   }
-  if (last || (at == 0 && pending_.size() > kMaxRowBytes)) return HandToExpat(at, last);
-  pending_.erase(0, at);
+  if (last || (at == 0 && text_.size() > kMaxRowBytes)) return HandToExpat(at, last);
+  // What is left (the start of a row) is held until the rest of it comes.
+  if (text_.data() == pending_.data()) pending_.erase(0, at);
+  else pending_.assign(text_.substr(at));
+  text_ = {};
 }
 
 // Attributes of the tag [from, end) after its name; false when they are not plain.
@@ -304,34 +333,34 @@ bool RowScanner::ParseAttributes(std::size_t from, std::size_t end, Attributes& 
   std::size_t count = 0;
   std::size_t i = from;
   for (;;) {
-    while (i < end && IsSpace(pending_[i])) ++i;
+    while (i < end && IsSpace(text_[i])) ++i;
     if (i >= end) break;
-    if (pending_[i] == '/') {
+    if (text_[i] == '/') {
       if (i + 1 != end) return false;
       break;
     }
     const std::size_t nameStart = i;
-    while (i < end && pending_[i] != '=' && !IsSpace(pending_[i])) ++i;
+    while (i < end && text_[i] != '=' && !IsSpace(text_[i])) ++i;
     const std::size_t nameEnd = i;
-    if (!IsPlainName(std::string_view(pending_).substr(nameStart, nameEnd - nameStart))) return false;
-    while (i < end && IsSpace(pending_[i])) ++i;
-    if (i >= end || pending_[i] != '=' || nameEnd == nameStart) return false;
+    if (!IsPlainName(std::string_view(text_).substr(nameStart, nameEnd - nameStart))) return false;
+    while (i < end && IsSpace(text_[i])) ++i;
+    if (i >= end || text_[i] != '=' || nameEnd == nameStart) return false;
     ++i;
-    while (i < end && IsSpace(pending_[i])) ++i;
-    if (i >= end || (pending_[i] != '"' && pending_[i] != '\'')) return false;
-    const char quote = pending_[i++];
-    const std::size_t valueEnd = FindByte(pending_, quote, i, end);
+    while (i < end && IsSpace(text_[i])) ++i;
+    if (i >= end || (text_[i] != '"' && text_[i] != '\'')) return false;
+    const char quote = text_[i++];
+    const std::size_t valueEnd = FindByte(text_, quote, i, end);
     if (valueEnd == std::string::npos) return false;
     if (count == into.size()) into.emplace_back();
     // Cells mostly repeat the names of the cell before: kept, they need no copy.
-    const std::string_view name = std::string_view(pending_).substr(nameStart, nameEnd - nameStart);
+    const std::string_view name = std::string_view(text_).substr(nameStart, nameEnd - nameStart);
     if (!HasAt(into[count].first, 0, name) || into[count].first.size() != name.size()) into[count].first.assign(name);
-    if (!DecodeXmlText(std::string_view(pending_).substr(i, valueEnd - i), into[count].second, true)) return false;
+    if (!DecodeXmlText(std::string_view(text_).substr(i, valueEnd - i), into[count].second, true)) return false;
     for (std::size_t k = 0; k < count; ++k)
       if (into[k].first == into[count].first) return false;  // expat refuses a repeated attribute
     ++count;
     i = valueEnd + 1;
-    if (i < end && !IsSpace(pending_[i]) && pending_[i] != '/') return false;  // attributes need a blank between
+    if (i < end && !IsSpace(text_[i]) && text_[i] != '/') return false;  // attributes need a blank between
   }
   into.resize(count);
   return true;
@@ -345,17 +374,17 @@ bool RowScanner::TextChild(std::size_t& at, std::size_t limit, const std::string
   if (end == std::string::npos) return false;
   if (!ParseAttributes(at + 1 + name.size(), end, attributes)) return false;
   text.clear();
-  if (pending_[end - 1] == '/') {
+  if (text_[end - 1] == '/') {
     at = end + 1;
     return true;
   }
-  const std::size_t textEnd = FindByte(pending_, '<', end + 1, limit);
+  const std::size_t textEnd = FindByte(text_, '<', end + 1, limit);
   if (textEnd == std::string::npos) return false;
   // The end tag, compared in place rather than built for every cell.
-  if (textEnd + name.size() + 3 > limit || pending_[textEnd + 1] != '/' ||
-      !HasAt(pending_, textEnd + 2, name) || pending_[textEnd + 2 + name.size()] != '>')
+  if (textEnd + name.size() + 3 > limit || text_[textEnd + 1] != '/' ||
+      !HasAt(text_, textEnd + 2, name) || text_[textEnd + 2 + name.size()] != '>')
     return false;
-  if (!DecodeXmlText(std::string_view(pending_).substr(end + 1, textEnd - end - 1), text)) return false;
+  if (!DecodeXmlText(std::string_view(text_).substr(end + 1, textEnd - end - 1), text)) return false;
   at = textEnd + name.size() + 3;
   return true;
 }
@@ -380,9 +409,9 @@ bool RowScanner::WellFormed(std::string_view body) {
 // A child kept as it stands: <is>...</is>, <extLst>...</extLst>.
 bool RowScanner::RawChild(std::size_t& at, std::size_t limit, const std::string& name) {
   const std::string close = "</" + name + ">";
-  const std::size_t end = pending_.find(close, at);
+  const std::size_t end = text_.find(close, at);
   if (end == std::string::npos || end + close.size() > limit) return false;
-  const std::string_view body = std::string_view(pending_).substr(at, end + close.size() - at);
+  const std::string_view body = std::string_view(text_).substr(at, end + close.size() - at);
   if (body.find("<!") != std::string_view::npos || body.find("<?") != std::string_view::npos) return false;
   if (!WellFormed(body)) return false;
   cell_.extra.append(body);
@@ -434,8 +463,8 @@ bool SameName(std::string_view a, std::string_view b) {
 // The plain cells from `from` into plainCells_, up to the first thing that is not one; `stop`
 // is where that thing starts, blanks before it included.
 RowScanner::Plain RowScanner::ScanPlainCells(std::size_t from, std::size_t& stop) {
-  const char* const begin = pending_.data();
-  const char* const end = begin + pending_.size();
+  const char* const begin = text_.data();
+  const char* const end = begin + text_.size();
   const char* at = begin + from;
   plainCount_ = 0;
   for (;;) {
@@ -543,7 +572,7 @@ bool RowScanner::TakePlainCells() {
     const PlainCell& cell = plainCells_[i];
     out_.append(cell.gap);
     if (host_.TakePlainCell(cell, out_)) continue;
-    std::size_t at = static_cast<std::size_t>(cell.raw.data() - pending_.data());
+    std::size_t at = static_cast<std::size_t>(cell.raw.data() - text_.data());
     if (!ScanCell(at, at + cell.raw.size())) return false;
   }
   return true;
@@ -554,8 +583,8 @@ bool RowScanner::ScanCells(std::size_t from, std::size_t limit) {
   std::size_t at = from;
   while (at < limit) {
     std::size_t next = at;
-    while (next < limit && IsSpace(pending_[next])) ++next;
-    out_.append(pending_, at, next - at);
+    while (next < limit && IsSpace(text_[next])) ++next;
+    out_.append(text_, at, next - at);
     at = next;
     if (at == limit) break;
     if (!ScanCell(at, limit)) return false;
@@ -568,14 +597,14 @@ bool RowScanner::ScanCell(std::size_t& at, std::size_t limit) {
   if (!StartsTag(at, cell_.name, limit)) return false;
   const std::size_t startEnd = TagEnd(at, limit);
   if (startEnd == std::string::npos) return false;
-  const bool empty = pending_[startEnd - 1] == '/';
+  const bool empty = text_[startEnd - 1] == '/';
   if (!ParseAttributes(at + 1 + cell_.name.size(), startEnd, cell_.attributes)) return false;
   cell_.Clear();
   std::size_t cursor = startEnd + 1;
   while (!empty) {
-    while (cursor < limit && IsSpace(pending_[cursor])) ++cursor;
+    while (cursor < limit && IsSpace(text_[cursor])) ++cursor;
     if (cursor >= limit) return false;
-    if (HasAt(pending_, cursor, cellEnd_)) {
+    if (HasAt(text_, cursor, cellEnd_)) {
       cursor += cellEnd_.size();
       break;
     }
@@ -594,7 +623,7 @@ bool RowScanner::ScanCell(std::size_t& at, std::size_t limit) {
     }
   }
   cell_.raw.clear();
-  cell_.raw.append(pending_, at, cursor - at);
+  cell_.raw.append(text_, at, cursor - at);
   const std::size_t written = out_.size();
   host_.FinishCell(out_);
   host_.StylesIn(std::string_view(out_).substr(written));

@@ -77,6 +77,7 @@ class RowScanner {
   enum class Mode { kBeforeRows, kRows, kExpat };
 
   void HandToExpat(std::size_t from, bool last);
+  void FeedRows(const char* data, std::size_t length, bool last);
   std::size_t TagEnd(std::size_t from, std::size_t limit) const;
   bool StartsTag(std::size_t at, const std::string& name, std::size_t limit) const;
   void FindRows(bool last);
@@ -96,7 +97,8 @@ class RowScanner {
   CellRecord& cell_;
   std::string& out_;
   Mode mode_ = Mode::kBeforeRows;
-  std::string pending_;  // bytes not yet handled
+  std::string pending_;     // bytes held from earlier pieces, not yet handled
+  std::string_view text_;   // what is being read: pending_, or the piece as it was given
   std::size_t searchFrom_ = 0;
   std::string sheetDataEnd_, rowName_, rowEnd_, cellEnd_, inlineName_, extensionName_;
   std::string formulaOpen_, formulaClose_, valueOpen_, valueClose_;  // "<f>", "</f>", ...

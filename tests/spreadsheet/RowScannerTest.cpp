@@ -84,5 +84,24 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{"empty_rows_and_cells", "<row r=\"1\"/><row r=\"2\" ht=\"30\" customHeight=\"1\"><c r=\"A2\"/><c r=\"B2\" s=\"1\"></c></row><row r=\"3\"></row>"}),
     [](const auto& info) { return std::string(info.param.first); });
 
+// Enough rows, of changing lengths, for the part to come in many pieces that end anywhere in a
+// row: in a plain cell, in one the scanner reads whole, between cells and in a row tag.
+TEST(RowScannerPiecesTest, RowsAcrossPiecesGiveWhatExpatGives) {
+  std::string rows;
+  for (int r = 1; r <= 4000; ++r) {
+    const std::string n = std::to_string(r);
+    rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\" s=\"1\" t=\"s\"><v>" + std::to_string(r % 3) + "</v></c>";
+    rows += r % 7 == 0 ? "<c r=\"B" + n + "\" t=\"str\"><f>\"" + std::string(r % 50, 'x') + "\"&amp;\"y\"</f><v>y</v></c>"
+                       : "<c r=\"B" + n + "\"><f>S!A" + n + "*2</f><v>" + std::string(r % 13 + 1, '7') + "</v></c>";
+    rows += "</row>";
+  }
+  const Copied scanned = CopyRows("<sheetData>" + rows + "</sheetData>");
+  Copied parsed = CopyRows("<sheetData><!--expat-->" + rows + "</sheetData>");
+  parsed.sheet.erase(parsed.sheet.find("<!--expat-->"), 12);
+  EXPECT_TRUE(scanned.sheet == parsed.sheet);
+  EXPECT_EQ(scanned.strings, parsed.strings);
+  EXPECT_EQ(scanned.losses, parsed.losses);
+}
+
 }  // namespace
 }  // namespace tabrend::spreadsheet
