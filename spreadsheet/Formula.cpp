@@ -3,6 +3,7 @@
 // follows it ("!" sheet, "(" function, "[" table) or by its shape (cell, column, name).
 #include "spreadsheet/Formula.h"
 
+#include <utility>
 
 #include "spreadsheet/CellReference.h"
 #include "spreadsheet/Limits.h"
@@ -76,6 +77,7 @@ class Rewriter {
       : in_(formula), context_(context) {}
 
   std::optional<std::string> Run() {
+    out_.reserve(in_.size());
     while (at_ < in_.size()) {
       const char c = in_[at_];
       bool ok = true;
@@ -88,7 +90,7 @@ class Rewriter {
       else out_ += in_[at_++];
       if (!ok) return std::nullopt;
     }
-    return out_;
+    return std::move(out_);
   }
 
  private:
