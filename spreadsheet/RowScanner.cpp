@@ -517,8 +517,13 @@ RowScanner::Plain RowScanner::ReadPlainCell(const char*& at, const char* end, Pl
   const char* nameStarts[kMostAttributes];
   std::size_t nameSizes[kMostAttributes];
   int count = 0;
-  cell.reference = cell.type = cell.style = {};
-  cell.hasMetadata = cell.otherAttributes = false;
+  // Each cleared on its own: a chained assignment reads each view back just after writing
+  // it, and the processor stalls on that for every cell.
+  cell.reference = {};
+  cell.type = {};
+  cell.style = {};
+  cell.hasMetadata = false;
+  cell.otherAttributes = false;
   while (p < end && *p == ' ') {
     const char* const nameStart = ++p;
     while (p < end && Is(*p, kName)) ++p;
