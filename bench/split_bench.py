@@ -3,17 +3,19 @@
 memory on a workbook with one very large sheet.
 
     split_bench.py [--tabrendcli build/bin/tabrendcli] [--rows 20000] [--sheets 8] [--cols 8]
-                   [--big-mb 200] [--skip-big] [--runs 5]
+                   [--big-mb 200] [--skip-big] [--skip-folder] [--runs 5]
 
 Prints, from one run of the script on the same generated file: the machine's core count; both
 wall times (tabrendcli's the best of --runs, on every core and on one), their ratio and both
 peak resident sizes; the codec floor (codec_floor, built beside tabrendcli: inflating and
 deflating the same sheet parts in one thread with the split's codec, and with zlib's level 1
 for comparison) and tabrendcli's CPU time over it; the outputs' size; the same for
-`/format=csv` against openpyxl writing CSV with the csv module; then the peak memory of
-splitting a workbook whose sheet part is --big-mb megabytes.
+`/format=csv` against openpyxl writing CSV with the csv module; a folder of 200 small
+workbooks split on one thread and on every core (thread_bench.py has more); then the peak
+memory of splitting a workbook whose sheet part is --big-mb megabytes.
 Targets: at least 60 times faster than openpyxl while keeping all formatting; CPU time at most
-twice the codec floor; peak memory under 100 MB for the 200 MB sheet.
+twice the codec floor; the folder on two cores in at most 0.6 of one core's wall time; peak
+memory under 64 MB per thread, and under 100 MB for the 200 MB sheet.
 """
 import argparse
 import os
@@ -27,6 +29,7 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import make_big_workbook  # noqa: E402
+import thread_bench  # noqa: E402
 
 
 def run(command, environment=None):
@@ -73,6 +76,7 @@ def main():
     parser.add_argument("--big-mb", type=int, default=200)
     parser.add_argument("--skip-big", action="store_true")
     parser.add_argument("--runs", type=int, default=5, help="tabrendcli runs, the best counted")
+    parser.add_argument("--skip-folder", action="store_true", help="leave out the folder of 200 workbooks")
     arguments = parser.parse_args()
 
     print(f"cores: {os.cpu_count()}")
@@ -86,14 +90,14 @@ def main():
         theirs_out = os.path.join(work, "openpyxl")
         os.mkdir(theirs_out)
         ours, ours_cpu, ours_mb = best_of(arguments.runs, [arguments.tabrendcli, source, ours_out])
-        _, one_thread_cpu, _ = best_of(arguments.runs, [arguments.tabrendcli, source, ours_out],
-                                       dict(os.environ, TABREND_THREADS="1"))
+        one_thread, one_thread_cpu, _ = best_of(arguments.runs, [arguments.tabrendcli, source, ours_out],
+                                                dict(os.environ, TABREND_THREADS="1"))
         theirs, theirs_cpu, theirs_mb = run([sys.executable, os.path.join(HERE, "openpyxl_split.py"), source, theirs_out])
         written = len(os.listdir(ours_out))
         if written != arguments.sheets:
             sys.exit(f"tabrendcli wrote {written} files, expected {arguments.sheets}")
         print(f"tabrendcli: {ours:.2f} s wall, {ours_cpu:.2f} s CPU, peak {ours_mb:.0f} MB (all formatting kept; "
-              f"best of {arguments.runs}); on one thread {one_thread_cpu:.2f} s CPU")
+              f"best of {arguments.runs}); on one thread {one_thread:.2f} s wall, {one_thread_cpu:.2f} s CPU")
         print(f"openpyxl:   {theirs:.2f} s wall, {theirs_cpu:.2f} s CPU, peak {theirs_mb:.0f} MB (values only)")
         print(f"ratio: {theirs / ours:.1f} times faster by wall time, {theirs_cpu / ours_cpu:.1f} by CPU time "
               "(target: at least 60)")
@@ -121,6 +125,14 @@ def main():
               "(values only)")
         print(f"CSV ratio: {csv_theirs / csv_ours:.1f} times faster by wall time, "
               f"{csv_theirs_cpu / csv_ours_cpu:.1f} by CPU time")
+
+        if not arguments.skip_folder:
+            folder = os.path.join(work, "books")
+            os.mkdir(folder)
+            for n in range(200):
+                make_big_workbook.write(os.path.join(folder, f"Book{n:04d}.xlsx"), 5, 200, 8, seed=n)
+            thread_bench.compare("folder of 200 workbooks, 5 sheets x 200 rows each (target: at most 0.6)",
+                                 arguments.tabrendcli, folder, work, os.cpu_count(), arguments.runs)
 
         if not arguments.skip_big:
             # Rows of 8 columns take about 362 bytes of XML each.
