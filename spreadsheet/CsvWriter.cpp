@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -310,9 +311,16 @@ std::string CellText(CellFormats& formats, const Cell& cell, std::string text = 
     return truth ? "TRUE" : "FALSE";
   }
   if (t == "e" || t == "d") return cell.value;
-  char* end = nullptr;
-  const double number = std::strtod(cell.value.c_str(), &end);
-  if (end == cell.value.c_str()) return cell.value;
+  // from_chars reads the plain numbers cells hold; strtod the rest ("+1", " 1", "0x1A").
+  double number = 0;
+  const char* begin = cell.value.data();
+  const char* last = begin + cell.value.size();
+  const auto read = std::from_chars(begin, last, number);
+  if (read.ec != std::errc() || read.ptr != last) {
+    char* end = nullptr;
+    number = std::strtod(cell.value.c_str(), &end);
+    if (end == cell.value.c_str()) return cell.value;
+  }
   return format ? format->Format(number, formats.Date1904()) : FormatGeneral(number);
 }
 
