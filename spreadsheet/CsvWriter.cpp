@@ -572,6 +572,7 @@ class SheetRows {
       fields_.resize(column);
       taken_.resize(column);
     }
+    width_ = std::max(width_, column);
     std::string& field = fields_[column - 1];
     field.clear();
     AppendCsvField(field, text);
@@ -596,8 +597,8 @@ class SheetRows {
         ++next_;
       }
       if (count_ > 0) rows.Add(row_, fields_, count_);
-      for (std::size_t c = 0; c < fields_.size(); ++c) fields_[c].clear(), taken_[c] = false;
-      count_ = 0;
+      for (std::size_t c = 0; c < width_; ++c) fields_[c].clear(), taken_[c] = false;
+      count_ = width_ = 0;
       if (calculated_ == nullptr || next_ == calculated_->end() || next_->first.first >= row) break;
       row_ = next_->first.first;
     }
@@ -612,7 +613,8 @@ class SheetRows {
   std::map<Position, CellResult>::const_iterator next_;
   std::vector<std::string> fields_;
   std::vector<char> taken_;
-  std::uint32_t row_ = 1, count_ = 0;
+  std::uint32_t row_ = 1;
+  std::uint32_t count_ = 0, width_ = 0;  // the last field with text, the last one set
 };
 
 // The formulas saved without results show what the calculator (LibreOffice, when the

@@ -59,8 +59,9 @@ KNOWN = {
                                       "the file holds 5",
     ("Other/Charts/PreserveCharts/outputfile.xlsx", "Sheet1"): RANDOM,
     ("Other/Charts/PreserveCharts/inputfile.xlsx", "Sheet1"): RANDOM,
-    ("TryToLoad/LO/xlsx/named-ranges-global.xlsx", "Sheet2"): RECALCULATED + " (#NAME?, LibreOffice 5)",
-    ("TryToLoad/TemplateWithTableSourcePivotTables.xlsx", "BondsOverview"): RECALCULATED + " (#VALUE!, LibreOffice #NAME?)",
+    ("TryToLoad/LO/xlsx/named-ranges-global.xlsx", "Sheet2"): RECALCULATED + " (Global5: #NAME?, LibreOffice 5)",
+    ("TryToLoad/TemplateWithTableSourcePivotTables.xlsx", "BondsOverview"): RECALCULATED + " (the add-in function "
+                                                                             "_xll.DSSData(): #VALUE!, LibreOffice #NAME?)",
     ("Examples/Misc/CellValues.xlsx", "Errors"): RECALCULATED + " (\"TRUE\"*1: #VALUE!, LibreOffice 1)",
     ("TryToLoad/LO/xlsx/functions-excel-2010.xlsx", "Sheet1"): RECALCULATED,
     ("TryToLoad/LO/xlsx/functions-excel-2010.xlsx", "Sheet2"): RECALCULATED,
