@@ -20,6 +20,7 @@
 #include "spreadsheet/Error.h"
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/Package.h"
+#include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -212,24 +213,6 @@ class Scanner {
   bool inCell_ = false, collecting_ = false, refused_ = false, inSparkline_ = false;
 };
 
-void AppendUtf8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 // The UTF-16 unit of an escape "_xHHHH_" at text[at], or -1.
 long EscapedUnit(std::string_view text, std::size_t at) {
   if (at + 7 > text.size() || text[at] != '_' || text[at + 1] != 'x' || text[at + 6] != '_') return -1;
@@ -269,7 +252,7 @@ void DecodeEscapes(std::string& text) {
     } else if (unit >= 0xDC00 && unit < 0xE000) {
       code = 0xFFFD;
     }
-    AppendUtf8(out, code);
+    AppendUtf8(out, static_cast<char32_t>(code));
   }
   text = std::move(out);
 }
