@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "spreadsheet/Error.h"
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/Package.h"
+#include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -68,6 +71,7 @@ struct Cell {
   std::uint32_t row = 0, column = 0;
   std::size_t style = 0;
   std::string type, value;
+  std::string arrayRange;  // the range of an array formula entered in this cell
   bool hasValue = false, hasFormula = false;
 
   // A value to show; false for a formula saved without its result.
@@ -80,11 +84,14 @@ std::string ReferenceOf(std::uint32_t row, std::uint32_t column) {
   return letters + std::to_string(row);
 }
 
-// Streams a sheet part and calls onCell for every cell that holds a value or a formula.
+// Streams a sheet part and calls onCell for every cell that holds a value or a formula (with
+// everyCell, for every cell), and onSparkline with the place of every sparkline.
 class Scanner {
  public:
-  Scanner(const SourceWorkbook& source, std::size_t sheetIndex, std::function<void(const Cell&)> onCell)
-      : source_(source), sheetIndex_(sheetIndex), onCell_(std::move(onCell)), parser_(XML_ParserCreate(nullptr)) {
+  Scanner(const SourceWorkbook& source, std::size_t sheetIndex, std::function<void(const Cell&)> onCell,
+          std::function<void(const std::string&)> onSparkline, bool everyCell = false)
+      : source_(source), sheetIndex_(sheetIndex), onCell_(std::move(onCell)), onSparkline_(std::move(onSparkline)),
+        everyCell_(everyCell), parser_(XML_ParserCreate(nullptr)) {
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, &Scanner::OnStart, &Scanner::OnEnd);
     XML_SetCharacterDataHandler(parser_, &Scanner::OnText);
@@ -117,7 +124,15 @@ class Scanner {
     if (s.inCell_) {
       ++s.depth_;
       if (local == "rPh") ++s.phonetic_;
-      if (s.depth_ == 1 && local == "f") s.cell_.hasFormula = true;
+      if (s.depth_ == 1 && local == "f") {
+        s.cell_.hasFormula = true;
+        bool array = false;
+        for (int i = 0; attributes[i] != nullptr; i += 2) {
+          if (std::strcmp(attributes[i], "t") == 0) array = std::strcmp(attributes[i + 1], "array") == 0;
+          if (std::strcmp(attributes[i], "ref") == 0) s.cell_.arrayRange = attributes[i + 1];
+        }
+        if (!array) s.cell_.arrayRange.clear();
+      }
       if ((s.depth_ == 1 && local == "v") || (local == "t" && s.phonetic_ == 0 && s.cell_.type == "inlineStr")) {
         s.collecting_ = true;
         s.cell_.hasValue = true;
@@ -134,6 +149,7 @@ class Scanner {
       s.depth_ = s.phonetic_ = 0;
       s.cell_.type.clear();
       s.cell_.value.clear();
+      s.cell_.arrayRange.clear();
       s.cell_.style = 0;
       s.cell_.hasValue = s.cell_.hasFormula = false;
       ++s.column_;
@@ -151,19 +167,29 @@ class Scanner {
           if (std::isdigit(static_cast<unsigned char>(*c))) s.row_ = static_cast<std::uint32_t>(std::strtoul(c, nullptr, 10));
         }
       }
+    } else if (local == "sparkline") {
+      s.inSparkline_ = true;
+    } else if (local == "sqref" && s.inSparkline_) {
+      s.collecting_ = true;
+      s.sqref_.clear();
     }
   }
 
   static void XMLCALL OnEnd(void* self, const XML_Char* name) {
     auto& s = *static_cast<Scanner*>(self);
-    if (!s.inCell_) return;
     s.collecting_ = false;
+    if (!s.inCell_) {
+      const std::string_view local = LocalName(name);
+      if (local == "sparkline") s.inSparkline_ = false;
+      else if (local == "sqref" && s.inSparkline_) s.onSparkline_(s.sqref_);
+      return;
+    }
     if (s.depth_-- > 0) {
       if (LocalName(name) == "rPh") --s.phonetic_;
       return;
     }
     s.inCell_ = false;
-    if (!s.cell_.Shows() && !s.cell_.hasFormula) return;
+    if (!s.cell_.Shows() && !s.cell_.hasFormula && !s.everyCell_) return;
     s.cell_.row = s.row_;
     s.cell_.column = s.column_;
     s.onCell_(s.cell_);
@@ -171,18 +197,65 @@ class Scanner {
 
   static void XMLCALL OnText(void* self, const XML_Char* text, int length) {
     auto& s = *static_cast<Scanner*>(self);
-    if (s.collecting_) s.cell_.value.append(text, static_cast<std::size_t>(length));
+    if (s.collecting_) (s.inCell_ ? s.cell_.value : s.sqref_).append(text, static_cast<std::size_t>(length));
   }
 
   const SourceWorkbook& source_;
   std::size_t sheetIndex_;
   std::function<void(const Cell&)> onCell_;
+  std::function<void(const std::string&)> onSparkline_;
+  bool everyCell_;
   XML_Parser parser_;
   Cell cell_;
+  std::string sqref_;
   std::uint32_t row_ = 0, column_ = 0;
   int depth_ = 0, phonetic_ = 0;
-  bool inCell_ = false, collecting_ = false, refused_ = false;
+  bool inCell_ = false, collecting_ = false, refused_ = false, inSparkline_ = false;
 };
+
+// The UTF-16 unit of an escape "_xHHHH_" at text[at], or -1.
+long EscapedUnit(std::string_view text, std::size_t at) {
+  if (at + 7 > text.size() || text[at] != '_' || text[at + 1] != 'x' || text[at + 6] != '_') return -1;
+  long unit = 0;
+  for (std::size_t i = at + 2; i < at + 6; ++i) {
+    const char c = text[i];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+// A string item's text with its "_xHHHH_" escapes decoded, as Excel reads them: each stands
+// for one UTF-16 unit (a pair for a character beyond the BMP; "_x005F_" for the "_" of a
+// literal "_x"). A lone surrogate shows as U+FFFD.
+void DecodeEscapes(std::string& text) {
+  std::size_t at = text.find("_x");
+  if (at == std::string::npos) return;
+  std::string out(text, 0, at);
+  while (at < text.size()) {
+    const long unit = EscapedUnit(text, at);
+    if (unit < 0) {
+      out += text[at++];
+      continue;
+    }
+    at += 7;
+    std::uint32_t code = static_cast<std::uint32_t>(unit);
+    if (unit >= 0xD800 && unit < 0xDC00) {
+      const long low = EscapedUnit(text, at);
+      if (low >= 0xDC00 && low < 0xE000) {
+        code = 0x10000 + ((static_cast<std::uint32_t>(unit) - 0xD800) << 10) + (static_cast<std::uint32_t>(low) - 0xDC00);
+        at += 7;
+      } else {
+        code = 0xFFFD;
+      }
+    } else if (unit >= 0xDC00 && unit < 0xE000) {
+      code = 0xFFFD;
+    }
+    AppendUtf8(out, static_cast<char32_t>(code));
+  }
+  text = std::move(out);
+}
 
 // The text of shared string `index`. Most items are one plain run, "<si><t>text</t></si>",
 // read here without a parser; anything else (runs, phonetics, prefixes) goes through one.
@@ -190,6 +263,8 @@ std::string StringText(const SourceWorkbook& source, std::size_t index) {
   const auto& items = source.Strings().items;
   if (index >= items.size()) return {};
   const std::string_view item = items[index];
+  std::string text;
+  bool plain = false;
   for (const std::string_view open : {std::string_view("<si><t>"), std::string_view("<si><t xml:space=\"preserve\">")}) {
     constexpr std::string_view kClose = "</t></si>";
     if (item.size() < open.size() + kClose.size() || item.substr(0, open.size()) != open ||
@@ -197,27 +272,21 @@ std::string StringText(const SourceWorkbook& source, std::size_t index) {
       continue;
     const std::string_view body = item.substr(open.size(), item.size() - open.size() - kClose.size());
     if (body.find_first_of("<&\r") != std::string_view::npos) break;
-    return std::string(body);
+    text = body;
+    plain = true;
+    break;
   }
-  return SharedStringText(std::string(item));
+  if (!plain) text = SharedStringText(std::string(item));
+  DecodeEscapes(text);
+  return text;
 }
 
-// A string cell whose text is empty stands outside the rectangle, as in LibreOffice.
-bool EmptyString(const SourceWorkbook& source, const Cell& cell) {
-  if (cell.type == "inlineStr") return cell.value.empty();
-  if (cell.type != "s") return false;
-  return StringText(source, std::strtoul(cell.value.c_str(), nullptr, 10)).empty();
-}
-
-// What a cell shows.
-std::string CellText(const SourceWorkbook& source, CellFormats& formats, const Cell& cell) {
+// What a cell shows; text is a string cell's text when the caller has it already.
+std::string CellText(CellFormats& formats, const Cell& cell, std::string text = {}) {
   const NumberFormat* format = formats.Of(cell.style);
   const std::string& t = cell.type;
-  if (t == "s") {
-    std::string text = StringText(source, std::strtoul(cell.value.c_str(), nullptr, 10));
-    return format ? format->FormatText(text) : text;
-  }
-  if (t == "str" || t == "inlineStr") return format ? format->FormatText(cell.value) : cell.value;
+  if (t == "s" || t == "inlineStr") return format ? format->FormatText(text) : text;
+  if (t == "str") return format ? format->FormatText(cell.value) : cell.value;
   if (t == "b") {
     // A number format other than General shows the truth as the number it is.
     const bool truth = cell.value == "1" || cell.value == "true";
@@ -225,9 +294,16 @@ std::string CellText(const SourceWorkbook& source, CellFormats& formats, const C
     return truth ? "TRUE" : "FALSE";
   }
   if (t == "e" || t == "d") return cell.value;
-  char* end = nullptr;
-  const double number = std::strtod(cell.value.c_str(), &end);
-  if (end == cell.value.c_str()) return cell.value;
+  // from_chars reads the plain numbers cells hold; strtod the rest ("+1", " 1", "0x1A").
+  double number = 0;
+  const char* begin = cell.value.data();
+  const char* last = begin + cell.value.size();
+  const auto read = std::from_chars(begin, last, number);
+  if (read.ec != std::errc() || read.ptr != last) {
+    char* end = nullptr;
+    number = std::strtod(cell.value.c_str(), &end);
+    if (end == cell.value.c_str()) return cell.value;
+  }
   return format ? format->Format(number, formats.Date1904()) : FormatGeneral(number);
 }
 
@@ -251,16 +327,25 @@ class Buffered {
   std::string buffer_;
 };
 
-}  // namespace
-
-std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-  std::string out = "\"";
+void AppendCsvField(std::string& out, std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out += text;
+    return;
+  }
+  out += '"';
   for (const char c : text) {
     if (c == '"') out += '"';
     out += c;
   }
-  return out + '"';
+  out += '"';
+}
+
+}  // namespace
+
+std::string CsvField(std::string_view text) {
+  std::string out;
+  AppendCsvField(out, text);
+  return out;
 }
 
 namespace {
@@ -274,27 +359,22 @@ struct Area {
     lastColumn = std::max(lastColumn, column);
   }
   // A reference such as "B7"; one without a row is passed over.
-  void Take(const std::string& reference) {
+  void Take(std::string_view reference) {
     std::uint32_t column = 0;
     const std::size_t letters = ReadColumn(reference, column);
     if (letters == 0 || letters == reference.size()) return;
-    Take(static_cast<std::uint32_t>(std::strtoul(reference.c_str() + letters, nullptr, 10)), column);
+    Take(static_cast<std::uint32_t>(std::strtoul(std::string(reference.substr(letters)).c_str(), nullptr, 10)), column);
+  }
+  // Every reference or range ("F1:F4") of a space-separated list: its far end.
+  void TakeList(std::string_view references) {
+    while (!references.empty()) {
+      const std::size_t space = references.find(' ');
+      const std::string_view range = references.substr(0, space);
+      Take(range.substr(range.find(':') == std::string_view::npos ? 0 : range.find(':') + 1));
+      references = space == std::string_view::npos ? std::string_view() : references.substr(space + 1);
+    }
   }
 };
-
-// The area of the cells with values, and in unsaved the formulas saved without results.
-Area ValueArea(const SourceWorkbook& source, std::size_t sheetIndex, std::vector<std::string>& unsaved) {
-  Area area;
-  Scanner(source, sheetIndex, [&](const Cell& cell) {
-    if (!cell.Shows()) {
-      unsaved.push_back(ReferenceOf(cell.row, cell.column));
-      return;
-    }
-    if (EmptyString(source, cell)) return;
-    area.Take(cell.row, cell.column);
-  }).Scan();
-  return area;
-}
 
 // A cell with a note belongs to the area, as in LibreOffice, even without a value.
 void TakeNotes(const SourceWorkbook& source, std::size_t sheetIndex, Area& area) {
@@ -312,57 +392,255 @@ void TakeNotes(const SourceWorkbook& source, std::size_t sheetIndex, Area& area)
   }
 }
 
+// The rows of a sheet as its scan finds them, before the area's width is known: each row with
+// its fields up to its last one that holds text. They stay in memory up to kInMemory bytes and
+// go on to an unnamed temporary file beyond that, so memory stays flat whatever the sheet's size.
+class RowSpool {
+ public:
+  RowSpool() = default;
+  ~RowSpool() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  RowSpool(const RowSpool&) = delete;
+  RowSpool& operator=(const RowSpool&) = delete;
+
+  // Keeps row `row` made of the first `count` of fields.
+  void Add(std::uint32_t row, const std::vector<std::string>& fields, std::uint32_t count) {
+    const std::size_t header = buffer_.size();
+    buffer_.resize(header + (2 + count) * sizeof(std::uint32_t));
+    std::uint32_t end = 0;
+    auto put = [&](std::size_t slot, std::uint32_t value) {
+      std::memcpy(buffer_.data() + header + slot * sizeof value, &value, sizeof value);
+    };
+    put(0, row);
+    put(1, count);
+    for (std::uint32_t c = 0; c < count; ++c) {
+      buffer_ += fields[c];
+      end += static_cast<std::uint32_t>(fields[c].size());
+      put(2 + c, end);
+    }
+    if (buffer_.size() >= kInMemory) Spill();
+  }
+
+  // Calls onRow(row, ends, count, body) for every row in order: field c of body ends at ends[c].
+  void ForEach(const std::function<void(std::uint32_t, const std::uint32_t*, std::uint32_t, std::string_view)>& onRow) {
+    if (file_ != nullptr) {
+      Spill();
+      std::rewind(file_);
+      std::string record;
+      std::uint32_t head[2];
+      while (std::fread(head, sizeof head, 1, file_) == 1) {
+        record.resize(head[1] * sizeof(std::uint32_t));
+        ReadBack(record.data(), record.size());
+        std::vector<std::uint32_t> ends(head[1]);
+        std::memcpy(ends.data(), record.data(), record.size());
+        record.resize(head[1] ? ends.back() : 0);
+        ReadBack(record.data(), record.size());
+        onRow(head[0], ends.data(), head[1], record);
+      }
+      return;
+    }
+    std::vector<std::uint32_t> ends;
+    for (std::size_t at = 0; at < buffer_.size();) {
+      std::uint32_t head[2];
+      std::memcpy(head, buffer_.data() + at, sizeof head);
+      at += sizeof head;
+      ends.resize(head[1]);
+      std::memcpy(ends.data(), buffer_.data() + at, head[1] * sizeof(std::uint32_t));
+      at += head[1] * sizeof(std::uint32_t);
+      const std::size_t length = head[1] ? ends.back() : 0;
+      onRow(head[0], ends.data(), head[1], std::string_view(buffer_).substr(at, length));
+      at += length;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kInMemory = std::size_t{16} << 20;
+
+  void Spill() {
+    if (file_ == nullptr) {
+      const char* folder = std::getenv("TMPDIR");
+      std::string path = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/.tabrend-rows-XXXXXX";
+      const int fd = ::mkstemp(path.data());
+      if (fd >= 0) ::unlink(path.c_str());
+      file_ = fd >= 0 ? ::fdopen(fd, "w+b") : nullptr;
+      if (file_ == nullptr) Fail("the CSV text of a large sheet needs a temporary file in " + path + ": " + std::strerror(errno));
+    }
+    if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size())
+      Fail(std::string("the CSV text of a large sheet cannot be kept in a temporary file: ") + std::strerror(errno));
+    buffer_.clear();
+  }
+
+  void ReadBack(char* data, std::size_t size) {
+    if (size > 0 && std::fread(data, 1, size, file_) != size)
+      Fail(std::string("the CSV text of a large sheet cannot be read back from its temporary file: ") + std::strerror(errno));
+  }
+
+  std::string buffer_;
+  std::FILE* file_ = nullptr;
+};
+
+using Position = std::pair<std::uint32_t, std::uint32_t>;  // row, column from 1
+
+// The cells of a sheet, each as it shows, laid out in rows into a RowSpool, with the area that
+// holds values. With calculated, the formulas saved without results show those results.
+class SheetRows {
+ public:
+  SheetRows(const SourceWorkbook& source, std::size_t sheetIndex, const std::map<Position, CellResult>* calculated)
+      : source_(source), formats_(source), calculated_(calculated) {
+    if (calculated_ != nullptr) next_ = calculated_->begin();
+    Scanner(
+        source, sheetIndex, [this](const Cell& cell) { OnCell(cell); },
+        [this](const std::string& sqref) { area.TakeList(sqref); }, calculated_ != nullptr)
+        .Scan();
+    StartRow(std::numeric_limits<std::uint32_t>::max());
+  }
+
+  RowSpool rows;
+  Area area;
+  std::vector<std::string> unsaved;  // formulas saved without results, and their arrays' cells
+
+ private:
+  void OnCell(const Cell& cell) {
+    // Rows come in order; a cell before the row being laid out is passed over.
+    if (cell.row < row_ || cell.column == 0) return;
+    if (cell.row > row_) StartRow(cell.row);
+    if (!cell.Shows()) {
+      if (cell.hasFormula && calculated_ == nullptr) Unsaved(cell);
+      if (calculated_ == nullptr) return;
+      const auto found = calculated_->find({cell.row, cell.column});
+      if (found != calculated_->end()) Calculated(cell, found->second);
+      return;
+    }
+    std::string text;
+    if (cell.type == "s") {
+      text = StringText(source_, std::strtoul(cell.value.c_str(), nullptr, 10));
+    } else if (cell.type == "inlineStr") {
+      text = cell.value;
+      DecodeEscapes(text);
+    }
+    // A string cell whose text is empty stands outside the area, as in LibreOffice.
+    if (!((cell.type == "s" || cell.type == "inlineStr") && text.empty())) area.Take(cell.row, cell.column);
+    Put(cell.column, CellText(formats_, cell, std::move(text)));
+  }
+
+  void Unsaved(const Cell& cell) {
+    unsaved.push_back(ReferenceOf(cell.row, cell.column));
+    // The other cells of an array formula's range hold no formula of their own.
+    std::uint32_t firstColumn = 0, lastColumn = 0;
+    const std::string& range = cell.arrayRange;
+    const std::size_t colon = range.find(':');
+    if (colon == std::string::npos) return;
+    const std::size_t a = ReadColumn(range, firstColumn), b = ReadColumn(std::string_view(range).substr(colon + 1), lastColumn);
+    const auto firstRow = static_cast<std::uint32_t>(std::strtoul(range.c_str() + a, nullptr, 10));
+    const auto lastRow = static_cast<std::uint32_t>(std::strtoul(range.c_str() + colon + 1 + b, nullptr, 10));
+    if (firstRow == 0 || lastRow < firstRow || lastColumn < firstColumn ||
+        std::uint64_t{lastRow - firstRow + 1} * (lastColumn - firstColumn + 1) > kArrayCells)
+      return;
+    for (std::uint32_t r = firstRow; r <= lastRow; ++r)
+      for (std::uint32_t c = firstColumn; c <= lastColumn; ++c)
+        if (r != cell.row || c != cell.column) unsaved.push_back(ReferenceOf(r, c));
+  }
+
+  void Calculated(const Cell& cell, const CellResult& found) {
+    Cell result = cell;
+    result.type = found.type == "n" ? "" : found.type;
+    result.value = found.value;
+    result.hasValue = true;
+    Put(cell.column, CellText(formats_, result));
+  }
+
+  void Put(std::uint32_t column, std::string text) {
+    if (column > fields_.size()) {
+      fields_.resize(column);
+      taken_.resize(column);
+    }
+    width_ = std::max(width_, column);
+    std::string& field = fields_[column - 1];
+    field.clear();
+    AppendCsvField(field, text);
+    taken_[column - 1] = true;
+    if (!field.empty()) count_ = std::max(count_, column);
+    else if (column == count_)
+      while (count_ > 0 && fields_[count_ - 1].empty()) --count_;
+  }
+
+  // Ends the row being laid out and every row of calculated results before `row`.
+  void StartRow(std::uint32_t row) {
+    for (;;) {
+      // The results for cells the part does not hold (the rest of an array's range).
+      while (calculated_ != nullptr && next_ != calculated_->end() && next_->first.first <= row_) {
+        const auto [r, column] = next_->first;
+        if (r == row_ && (column > taken_.size() || !taken_[column - 1])) {
+          Cell cell;
+          cell.row = r;
+          cell.column = column;
+          Calculated(cell, next_->second);
+        }
+        ++next_;
+      }
+      if (count_ > 0) rows.Add(row_, fields_, count_);
+      for (std::size_t c = 0; c < width_; ++c) fields_[c].clear(), taken_[c] = false;
+      count_ = width_ = 0;
+      if (calculated_ == nullptr || next_ == calculated_->end() || next_->first.first >= row) break;
+      row_ = next_->first.first;
+    }
+    row_ = row;
+  }
+
+  static constexpr std::uint64_t kArrayCells = 1 << 16;
+
+  const SourceWorkbook& source_;
+  CellFormats formats_;
+  const std::map<Position, CellResult>* calculated_;
+  std::map<Position, CellResult>::const_iterator next_;
+  std::vector<std::string> fields_;
+  std::vector<char> taken_;
+  std::uint32_t row_ = 1;
+  std::uint32_t count_ = 0, width_ = 0;  // the last field with text, the last one set
+};
+
 // The formulas saved without results show what the calculator (LibreOffice, when the
 // workbook was opened with one) makes of them; without one they stay empty.
-std::map<std::string, CellResult> Calculated(const SourceWorkbook& source, std::size_t sheetIndex,
-                                             const std::vector<std::string>& unsaved, Area& area) {
-  std::map<std::string, CellResult> calculated;
+std::map<Position, CellResult> Calculated(const SourceWorkbook& source, std::size_t sheetIndex,
+                                          const std::vector<std::string>& unsaved, Area& area) {
+  std::map<Position, CellResult> calculated;
   if (unsaved.empty() || source.Calculator() == nullptr) return calculated;
-  calculated = source.Calculator()->Calculate(source, sheetIndex, unsaved).cells;
-  for (const auto& [reference, result] : calculated)
-    if (!result.value.empty() || result.type == "str") area.Take(reference);
+  for (const auto& [reference, result] : source.Calculator()->Calculate(source, sheetIndex, unsaved).cells) {
+    std::uint32_t column = 0;
+    const std::size_t letters = ReadColumn(reference, column);
+    const auto row = static_cast<std::uint32_t>(std::strtoul(reference.c_str() + letters, nullptr, 10));
+    if (column == 0 || row == 0) continue;
+    if (!result.value.empty() || result.type == "str") area.Take(row, column);
+    calculated.emplace(Position{row, column}, result);
+  }
   return calculated;
 }
 
-// The rows of area, each cell as the sheet shows it.
-void WriteRows(const SourceWorkbook& source, std::size_t sheetIndex, const Area& area,
-               const std::map<std::string, CellResult>& calculated, Buffered& out) {
+// The rows of area, each padded to its width.
+void WriteRows(RowSpool& rows, const Area& area, Buffered& out) {
   const std::uint32_t lastRow = area.lastRow, lastColumn = area.lastColumn;
-  CellFormats formats(source);
-  std::vector<std::string> fields(lastColumn);
-  std::uint32_t row = 1;  // the row the fields belong to
-  auto emitRow = [&] {
-    for (std::uint32_t c = 0; c < lastColumn; ++c) {
+  const std::string commas(lastColumn - 1, ',');
+  std::uint32_t next = 1;  // the first row not written yet
+  rows.ForEach([&](std::uint32_t row, const std::uint32_t* ends, std::uint32_t count, std::string_view body) {
+    if (row > lastRow) return;
+    for (; next < row; ++next) {
+      out.Put(commas);
+      out.Put("\r\n");
+    }
+    const std::uint32_t fields = std::min(count, lastColumn);
+    for (std::uint32_t c = 0, start = 0; c < fields; start = ends[c++]) {
       if (c > 0) out.Put(",");
-      out.Put(fields[c]);
-      fields[c].clear();
+      out.Put(body.substr(start, ends[c] - start));
     }
+    out.Put(std::string_view(commas).substr(0, lastColumn - fields));
     out.Put("\r\n");
-  };
-  auto emptyRow = [&] {
-    out.Put(std::string(lastColumn - 1, ','));
+    next = row + 1;
+  });
+  for (; next <= lastRow; ++next) {
+    out.Put(commas);
     out.Put("\r\n");
-  };
-  Scanner(source, sheetIndex, [&](const Cell& cell) {
-    if (cell.row > lastRow || cell.column == 0 || cell.column > lastColumn || cell.row < row) return;
-    if (cell.row > row) {
-      emitRow();
-      for (++row; row < cell.row; ++row) emptyRow();
-    }
-    if (cell.Shows()) {
-      fields[cell.column - 1] = CsvField(CellText(source, formats, cell));
-      return;
-    }
-    const auto found = calculated.find(ReferenceOf(cell.row, cell.column));
-    if (found == calculated.end()) return;
-    Cell result = cell;
-    result.type = found->second.type == "n" ? "" : found->second.type;
-    result.value = found->second.value;
-    result.hasValue = true;
-    fields[cell.column - 1] = CsvField(CellText(source, formats, result));
-  }).Scan();
-  emitRow();
-  for (++row; row <= lastRow; ++row) emptyRow();
+  }
 }
 
 }  // namespace
@@ -370,13 +648,20 @@ void WriteRows(const SourceWorkbook& source, std::size_t sheetIndex, const Area&
 void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink) {
   if (sheetIndex >= source.Sheets().size() || source.Sheets()[sheetIndex].part.empty())
     Fail(source.Label() + ": sheet " + std::to_string(sheetIndex + 1) + " has no worksheet part");
-  std::vector<std::string> unsaved;
-  Area area = ValueArea(source, sheetIndex, unsaved);
+  // One read of the part lays the rows out and finds the area; only formulas saved without
+  // results, once calculated, need a second.
+  SheetRows sheet(source, sheetIndex, nullptr);
+  Area area = sheet.area;
   TakeNotes(source, sheetIndex, area);
-  const std::map<std::string, CellResult> calculated = Calculated(source, sheetIndex, unsaved, area);
+  const std::map<Position, CellResult> calculated = Calculated(source, sheetIndex, sheet.unsaved, area);
+  std::optional<SheetRows> again;
+  if (!calculated.empty()) {
+    again.emplace(source, sheetIndex, &calculated);
+    area.Take(again->area.lastRow, again->area.lastColumn);
+  }
   Buffered out(sink);
   if (area.lastRow == 0) out.Put("\r\n");  // an empty sheet is one empty line
-  else WriteRows(source, sheetIndex, area, calculated, out);
+  else WriteRows(again ? again->rows : sheet.rows, area, out);
   out.Flush();
 }
 

@@ -4,12 +4,13 @@
 // after every row.
 //
 // The text covers the rectangle from A1 to the last row and the last column that hold a
-// value, as LibreOffice's CSV export does: every row has the same number of fields. A formula
-// saved without its result shows what the source's ResultCalculator makes of it (nothing
-// when the source has none). A merged
-// area shows its value in its top-left cell, as the sheet stores it. The sheet part is
-// streamed twice (once for the rectangle, once for the text), so memory stays flat whatever
-// the sheet's size.
+// value, a note or a sparkline, as LibreOffice's CSV export does: every row has the same number
+// of fields. A formula saved without its result (and the rest of its range, for an array
+// formula) shows what the source's ResultCalculator makes of it (nothing when the source has
+// none). A merged area shows its value in its top-left cell, as the sheet stores it. Strings
+// show with their "_xHHHH_" escapes decoded. The sheet part is streamed once; the rows wait,
+// beyond a few megabytes in a temporary file, until the rectangle's width is known, so memory
+// stays flat whatever the sheet's size. Only calculated results take a second read.
 #pragma once
 
 #include <cstddef>

@@ -2,6 +2,7 @@
 // the section its value selects.
 #include "spreadsheet/NumberFormat.h"
 
+#include <charconv>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -108,16 +109,35 @@ void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
   y += m <= 2;
 }
 
+// |value| as printf's "%.14e" writes it (the shortest exact rounding to 15 significant
+// digits), without printf's cost: the digits and the power of ten of the first.
+struct Significant {
+  char digits[15];
+  int exponent;
+};
+
+Significant SignificantDigits(double value) {
+  Significant out{};
+  char buffer[48];
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer - 1, std::fabs(value), std::chars_format::scientific, 14);
+  if (written.ec != std::errc() || !std::isfinite(value)) {
+    std::memset(out.digits, '0', sizeof out.digits);
+    return out;
+  }
+  *written.ptr = '\0';
+  out.digits[0] = buffer[0];
+  std::memcpy(out.digits + 1, buffer + 2, 14);  // "d.dddddddddddddde+XX"
+  out.exponent = std::atoi(buffer + 17);
+  return out;
+}
+
 // The decimal digits of value rounded to 15 significant digits (as the spreadsheet keeps
 // them), then to `decimals` places, halves away from zero. Returns the integer digits
 // ("0" for none) and exactly `decimals` fraction digits.
 void FixedDigits(double value, int decimals, std::string& integer, std::string& fraction) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
-  std::string digits;
-  for (const char* c = buffer; *c != 'e'; ++c)
-    if (*c != '.') digits += *c;
-  int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+  const Significant significant = SignificantDigits(value);
+  std::string_view digits(significant.digits, sizeof significant.digits);
+  int exponent = significant.exponent;
   if (value == 0) exponent = 0, digits = "0";
   // digits[0] stands at 10^exponent. Keep those at or above 10^-decimals.
   const long keep = static_cast<long>(exponent) + 1 + decimals;
@@ -136,10 +156,11 @@ void FixedDigits(double value, int decimals, std::string& integer, std::string& 
   }
   // kept holds the number times 10^decimals.
   if (static_cast<long>(kept.size()) <= decimals) kept.insert(0, static_cast<std::size_t>(decimals - static_cast<long>(kept.size()) + 1), '0');
-  integer = kept.substr(0, kept.size() - static_cast<std::size_t>(decimals));
-  fraction = kept.substr(kept.size() - static_cast<std::size_t>(decimals));
-  const auto first = integer.find_first_not_of('0');
-  integer = first == std::string::npos ? "0" : integer.substr(first);
+  const std::size_t point = kept.size() - static_cast<std::size_t>(decimals);
+  fraction.assign(kept, point);
+  const std::size_t first = kept.find_first_not_of('0');
+  if (first >= point) integer = "0";
+  else integer.assign(kept, first, point - first);
 }
 
 std::string Grouped(const std::string& digits) {
@@ -154,10 +175,9 @@ std::string Grouped(const std::string& digits) {
 
 // Scientific text of a positive number: 15 significant digits, trailing zeros dropped.
 std::string Scientific(double magnitude, int minExponentDigits) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);
-  std::string mantissa(buffer, std::strchr(buffer, 'e'));
-  const int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+  const Significant significant = SignificantDigits(magnitude);
+  std::string mantissa = std::string(1, significant.digits[0]) + "." + std::string(significant.digits + 1, 14);
+  const int exponent = significant.exponent;
   while (mantissa.back() == '0') mantissa.pop_back();
   if (mantissa.back() == '.') mantissa.pop_back();
   std::string digits = std::to_string(std::abs(exponent));
@@ -174,17 +194,15 @@ std::string FormatGeneral(double value) {
   const std::string sign = value < 0 ? "-" : "";
   const double magnitude = std::fabs(value);
   constexpr double kTwoTo53 = 9007199254740992.0;
-  char buffer[64];
   if (magnitude < kTwoTo53 && (magnitude == std::floor(magnitude) || magnitude >= 1e15)) {
-    std::snprintf(buffer, sizeof buffer, "%.0f", magnitude);
-    return sign + buffer;
+    char buffer[32];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::fixed, 0);
+    return sign + std::string(buffer, written.ptr);
   }
   if (magnitude >= 1e15) return sign + Scientific(magnitude, 3);
-  std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);
-  std::string digits;
-  for (const char* c = buffer; *c != 'e'; ++c)
-    if (*c != '.') digits += *c;
-  const int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+  const Significant significant = SignificantDigits(magnitude);
+  std::string digits(significant.digits, sizeof significant.digits);
+  const int exponent = significant.exponent;
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
   const int decimals = static_cast<int>(digits.size()) - 1 - exponent;
   if (magnitude < 1e-4 && (exponent <= -10 || decimals > 20)) return sign + Scientific(magnitude, 2);
@@ -556,35 +574,38 @@ std::string FormatFixed(const Section& section, double magnitude) {
   std::string integer, fraction;
   FixedDigits(magnitude, section.fractionDigits, integer, fraction);
   if (integer == "0") integer.clear();
-  std::vector<const Token*> intSlots, fracSlots;
+  // The placeholders ('0', '#' or '?') before the point and after it.
+  std::string intSlots, fracSlots;
   bool afterPoint = false;
   for (const Token& t : section.tokens) {
     if (t.kind == Kind::kPoint) afterPoint = true;
-    if (t.kind == Kind::kDigit) (afterPoint ? fracSlots : intSlots).push_back(&t);
+    if (t.kind == Kind::kDigit) (afterPoint ? fracSlots : intSlots) += t.text[0];
   }
   // Integer digits right-aligned on their placeholders, the digits beyond them in front of
-  // the first; an empty placeholder shows 0 for "0", a blank for "?", nothing for "#".
-  std::vector<std::string> shown(intSlots.size());
+  // the first; an empty placeholder shows 0 for "0", a blank for "?", nothing for "#". Each
+  // placeholder shows one character ('\0' for none), the first also the digits beyond.
+  std::string shown(intSlots.size(), '\0');
   std::size_t d = integer.size();
   for (std::size_t s = intSlots.size(); s-- > 0;) {
-    if (d > 0) shown[s] = std::string(1, integer[--d]);
-    else shown[s] = intSlots[s]->text == "0" ? "0" : intSlots[s]->text == "?" ? " " : "";
+    if (d > 0) shown[s] = integer[--d];
+    else shown[s] = intSlots[s] == '0' ? '0' : intSlots[s] == '?' ? ' ' : '\0';
   }
-  if (!shown.empty()) shown[0] = integer.substr(0, d) + shown[0];
+  std::string first = integer.substr(0, intSlots.empty() ? 0 : d);
+  if (!shown.empty() && shown[0] != '\0') first += shown[0];
   if (section.grouping && !shown.empty()) {
-    std::string all;
-    for (const auto& s : shown) all += s;
+    std::string all = first;
+    for (std::size_t s = 1; s < shown.size(); ++s)
+      if (shown[s] != '\0') all += shown[s];
     const auto firstDigit = all.find_first_of("0123456789");
     if (firstDigit != std::string::npos) all = all.substr(0, firstDigit) + Grouped(all.substr(firstDigit));
-    shown.assign(shown.size(), "");
-    shown[0] = all;
+    shown.assign(shown.size(), '\0');
+    first = all;
   }
   // Fraction digits left-aligned; trailing zeros vanish on "#" and turn blank on "?".
-  std::vector<std::string> fracShown(fracSlots.size());
-  for (std::size_t k = 0; k < fracSlots.size(); ++k) fracShown[k] = std::string(1, fraction[k]);
+  std::string fracShown = fraction.substr(0, fracSlots.size());
   for (std::size_t k = fracSlots.size(); k-- > 0;) {
-    if (fraction[k] != '0' || fracSlots[k]->text == "0") break;
-    fracShown[k] = fracSlots[k]->text == "?" ? " " : "";
+    if (fraction[k] != '0' || fracSlots[k] == '0') break;
+    fracShown[k] = fracSlots[k] == '?' ? ' ' : '\0';
   }
   std::string out;
   std::size_t s = 0, f = 0;
@@ -592,14 +613,21 @@ std::string FormatFixed(const Section& section, double magnitude) {
   for (const Token& t : section.tokens) {
     switch (t.kind) {
       case Kind::kLiteral: out += t.text; break;
-      case Kind::kDigit: out += afterPoint ? fracShown[f++] : shown[s++]; break;
+      case Kind::kDigit:
+        if (afterPoint) {
+          if (fracShown[f] != '\0') out += fracShown[f];
+          ++f;
+        } else {
+          if (s == 0) out += first;
+          else if (shown[s] != '\0') out += shown[s];
+          ++s;
+        }
+        break;
       case Kind::kPoint:
         if (s == 0 && !afterPoint) out += integer;  // ".00" still shows the whole part
         afterPoint = true;
         // A point whose fraction placeholders all vanished goes with them.
-        if (fracSlots.empty() ||
-            std::any_of(fracShown.begin(), fracShown.end(), [](const std::string& x) { return !x.empty(); }))
-          out += '.';
+        if (fracSlots.empty() || fracShown.find_first_not_of('\0') != std::string::npos) out += '.';
         break;
       case Kind::kPercent: out += '%'; break;
       case Kind::kGeneral: out += FormatGeneral(magnitude); break;
@@ -626,9 +654,7 @@ std::string FormatScientific(const Section& section, double magnitude) {
   const int intCount = static_cast<int>(intSlots.size());
   int exponent = 0;
   if (magnitude != 0) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);
-    exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+    exponent = SignificantDigits(magnitude).exponent;
     if (intCount > 1 && zeroIntSlots < intCount) {
       // Engineering: the exponent is a multiple of the integer placeholders.
       exponent = static_cast<int>(std::floor(static_cast<double>(exponent) / intCount)) * intCount;

@@ -66,5 +66,16 @@ TEST(CsvOutput, InlineStringsAndAnEmptySheet) {
   EXPECT_EQ(SplitToCsv(empty, ""), "\r\n");
 }
 
+// The writer escapes control characters as "_xHHHH_" and a literal "_xHHHH_" as "_x005F_xHHHH_",
+// in shared and inline strings alike; the CSV shows the text that was written.
+TEST(CsvOutput, StringEscapesShowTheTextWritten) {
+  for (const bool inlineStrings : {false, true}) {
+    TempDir dir;
+    EXPECT_EQ(SplitToCsv(dir, "ws.write_string('A1', 'a_x0041_b\\x01c')\nws.write_string('B1', '_x000D_')\n", inlineStrings),
+              "a_x0041_b\x01" "c,_x000D_\r\n")
+        << (inlineStrings ? "inline strings" : "shared strings");
+  }
+}
+
 }  // namespace
 }  // namespace tabrend
