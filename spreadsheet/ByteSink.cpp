@@ -1,4 +1,4 @@
-// Unnamed temporary files for the parts an output streams.
+// Scratch memory and unnamed temporary files for the parts an output streams.
 #include "spreadsheet/ByteSink.h"
 
 #include <fcntl.h>
@@ -14,8 +14,10 @@
 
 namespace tabrend::spreadsheet {
 
+namespace {
+
 // std::tmpfile would always use /tmp, whatever TMPDIR says.
-ScratchFile::ScratchFile() {
+std::FILE* UnnamedFile() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-copy-XXXXXX";
   const int descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
@@ -23,22 +25,40 @@ ScratchFile::ScratchFile() {
     Fail("no temporary file could be created for the copy in '" + pattern.substr(0, pattern.rfind('/')) +
          "': " + std::strerror(errno));
   ::unlink(pattern.c_str());
-  deflater_ = std::make_unique<Deflater>();
-  file_ = ::fdopen(descriptor, "w+b");
-  if (file_ == nullptr) {
+  std::FILE* file = ::fdopen(descriptor, "w+b");
+  if (file == nullptr) {
     ::close(descriptor);
     Fail("no temporary file could be created for the copy: " + std::string(std::strerror(errno)));
   }
+  return file;
 }
+
+}  // namespace
+
+ScratchFile::ScratchFile() : deflater_(std::make_unique<Deflater>()) {}
 
 ScratchFile::~ScratchFile() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
+bool ScratchFile::Keep(const std::string& deflated) {
+  if (file_ == nullptr && held_.size() + deflated.size() <= kHeldBytes) {
+    held_ += deflated;
+    return true;
+  }
+  if (file_ == nullptr) {
+    file_ = UnnamedFile();
+    const bool moved = std::fwrite(held_.data(), 1, held_.size(), file_) == held_.size();
+    held_ = std::string();
+    if (!moved) return false;
+  }
+  return std::fwrite(deflated.data(), 1, deflated.size(), file_) == deflated.size();
+}
+
 bool ScratchFile::Write(std::string_view bytes) {
   deflated_.clear();
   deflater_->Write(bytes.data(), bytes.size(), false, deflated_);
-  return std::fwrite(deflated_.data(), 1, deflated_.size(), file_) == deflated_.size();
+  return Keep(deflated_);
 }
 
 bool ScratchFile::Finish() {
@@ -46,15 +66,16 @@ bool ScratchFile::Finish() {
     finished_ = true;
     deflated_.clear();
     deflater_->Write(nullptr, 0, true, deflated_);
-    if (std::fwrite(deflated_.data(), 1, deflated_.size(), file_) != deflated_.size()) return false;
+    if (!Keep(deflated_)) return false;
     deflated_ = std::string();
   }
-  return std::fflush(file_) == 0 && !std::ferror(file_);
+  return file_ == nullptr || (std::fflush(file_) == 0 && !std::ferror(file_));
 }
 
 ScratchFile::Deflated ScratchFile::Release() {
-  Deflated handed{file_, deflater_->Crc(), deflater_->Size()};
+  Deflated handed{file_, std::move(held_), deflater_->Crc(), deflater_->Size()};
   file_ = nullptr;
+  deflater_.reset();  // its memory goes to the next part
   return handed;
 }
 

@@ -24,26 +24,31 @@ class ByteSink {
   [[nodiscard]] virtual bool Finish() = 0;
 };
 
-// An unnamed file in TMPDIR (or /tmp): it has no name from the start, so nothing is left
-// behind whether the output is finished or abandoned. What is written is deflated on the way
-// in, so the ZIP writer copies it as it stands: the part is compressed once, from the bytes
-// in memory, and the file holds a fifth of them.
+// Memory, then an unnamed file in TMPDIR (or /tmp) once the part outgrows kHeldBytes: the
+// file has no name from the start, so nothing is left behind whether the output is finished
+// or abandoned, and the parts of small outputs never make one. What is written is deflated
+// on the way in, so the ZIP writer copies it as it stands: the part is compressed once, from
+// the bytes in memory, and the scratch holds a fifth of them.
 class ScratchFile : public ByteSink {
  public:
-  // The finished file, for ZipWriter::AddDeflated: a raw deflate stream, read from its start,
-  // and the CRC-32 and size of the bytes it holds.
+  // Deflated bytes kept in memory before they go to a file.
+  static constexpr std::size_t kHeldBytes = std::size_t{4} << 20;
+
+  // The finished part, for ZipWriter::AddDeflated: a raw deflate stream, in bytes or (when
+  // not null) in file, read from its start, and the CRC-32 and size of the bytes it holds.
   struct Deflated {
     std::FILE* file = nullptr;
+    std::string bytes;
     std::uint32_t crc = 0;
     std::uint64_t size = 0;
   };
 
-  // Throws AutomationError naming the folder when no file can be made there.
   ScratchFile();
   ~ScratchFile() override;
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 
+  // Throws AutomationError naming the folder when the part needs a file and none can be made.
   bool Write(std::string_view bytes) override;
   // Ends the deflate stream; nothing may be written after it.
   bool Finish() override;
@@ -51,7 +56,11 @@ class ScratchFile : public ByteSink {
   Deflated Release();
 
  private:
+  // Appends to the held bytes or the file; the first bytes past kHeldBytes make the file.
+  bool Keep(const std::string& deflated);
+
   std::FILE* file_ = nullptr;
+  std::string held_;  // everything deflated so far, while there is no file
   std::unique_ptr<Deflater> deflater_;
   std::string deflated_;  // output of one Write, kept for its capacity
   bool finished_ = false;

@@ -250,8 +250,8 @@ namespace {
 
 // A part that is deflated while libzip writes it. Its stat names the method before any byte
 // is read, so libzip takes the bytes as they come without compressing them again, and takes
-// the CRC and size from the stat it makes once they are read. The whole part is never held:
-// a piece of it at a time goes through.
+// the CRC and size from the stat it makes once they are read. A part is held whole only as
+// the bytes or the small scratch part it was given: else a piece at a time goes through.
 class DeflatingSource {
  public:
   explicit DeflatingSource(std::string bytes) : bytes_(std::move(bytes)), size_(bytes_.size()) {
@@ -262,11 +262,12 @@ class DeflatingSource {
     if (::fseeko(file_, 0, SEEK_END) == 0) size_ = static_cast<std::uint64_t>(std::max<off_t>(::ftello(file_), 0));
     std::rewind(file_);
   }
-  // A file deflated as it was written: its bytes go as they stand.
-  explicit DeflatingSource(const ScratchFile::Deflated& deflated)
-      : file_(deflated.file), size_(deflated.size), crc_(deflated.crc), deflated_(true) {
+  // A part deflated as it was written: its bytes go as they stand.
+  explicit DeflatingSource(ScratchFile::Deflated deflated)
+      : bytes_(std::move(deflated.bytes)), file_(deflated.file), size_(deflated.size), crc_(deflated.crc),
+        deflated_(true) {
     zip_error_init(&error_);
-    std::rewind(file_);
+    if (file_ != nullptr) std::rewind(file_);
   }
   ~DeflatingSource() {
     if (file_ != nullptr) std::fclose(file_);
@@ -301,17 +302,24 @@ class DeflatingSource {
       case ZIP_SOURCE_READ:
         return Read(static_cast<char*>(data), length);
       case ZIP_SOURCE_CLOSE:
+        // libzip closes each part once written and frees them all at the end: the deflater's
+        // memory goes to the next part, and only its sums stay for the stat.
+        if (deflater_ != nullptr && finished_) {
+          size_ = deflater_->Size();
+          crc_ = deflater_->Crc();
+          deflater_.reset();
+        }
         return 0;
       case ZIP_SOURCE_STAT: {
         auto* st = static_cast<zip_stat_t*>(data);
         zip_stat_init(st);
         st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
-        st->size = finished_ && !deflated_ ? deflater_->Size() : size_;
+        st->size = finished_ && deflater_ != nullptr ? deflater_->Size() : size_;
         st->comp_method = ZIP_CM_DEFLATE;
         st->encryption_method = ZIP_EM_NONE;
         if (finished_ || deflated_) {
           st->valid |= ZIP_STAT_CRC;
-          st->crc = deflated_ ? crc_ : deflater_->Crc();
+          st->crc = deflater_ != nullptr ? deflater_->Crc() : crc_;
         }
         return sizeof(zip_stat_t);
       }
@@ -329,7 +337,7 @@ class DeflatingSource {
   zip_int64_t Open() {
     if (file_ != nullptr) std::rewind(file_);
     offset_ = 0;
-    // A deflater costs its level buffer, cleared: a file deflated already needs none.
+    // A part deflated already needs no deflater.
     if (!deflated_) deflater_ = std::make_unique<Deflater>();
     pending_.clear();
     pendingOffset_ = 0;
@@ -365,6 +373,12 @@ class DeflatingSource {
   }
 
   zip_int64_t ReadDeflated(char* to, zip_uint64_t length) {
+    if (file_ == nullptr) {
+      const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(length), bytes_.size() - offset_);
+      std::memcpy(to, bytes_.data() + offset_, count);
+      offset_ += count;
+      return static_cast<zip_int64_t>(count);
+    }
     const std::size_t got = std::fread(to, 1, static_cast<std::size_t>(length), file_);
     if (got < length && std::ferror(file_)) {
       zip_error_set(&error_, ZIP_ER_READ, errno);
@@ -407,8 +421,8 @@ void ZipWriter::AddFile(const std::string& partName, std::FILE* file) {
   Add(partName, DeflatingSource::Make(archive_, file));
 }
 
-void ZipWriter::AddDeflated(const std::string& partName, const ScratchFile::Deflated& file) {
-  Add(partName, DeflatingSource::Make(archive_, file));
+void ZipWriter::AddDeflated(const std::string& partName, ScratchFile::Deflated file) {
+  Add(partName, DeflatingSource::Make(archive_, std::move(file)));
 }
 
 void ZipWriter::AddRawCopy(const std::string& partName, const ZipReader& source,

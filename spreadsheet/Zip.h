@@ -66,7 +66,7 @@ class ZipWriter {
   // Takes ownership of a temporary file, read from its start at Commit.
   void AddFile(const std::string& partName, std::FILE* file);
   // Takes ownership of a finished scratch file whose bytes are deflated already.
-  void AddDeflated(const std::string& partName, const ScratchFile::Deflated& file);
+  void AddDeflated(const std::string& partName, ScratchFile::Deflated file);
   // Copies a part of an open package still compressed, without inflating it.
   void AddRawCopy(const std::string& partName, const ZipReader& source, std::uint64_t index);
   void Commit();

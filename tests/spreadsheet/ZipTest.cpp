@@ -75,11 +75,14 @@ std::string SheetLike(std::size_t rows) {
   return xml + "</sheetData>";
 }
 
-// Large parts, some incompressible, from bytes and from a file, and an empty one; and a raw
-// copy of one of them into a second package.
+// Large parts, some incompressible, from bytes, from a file and from scratch parts deflated
+// as written (one held in memory, one past it in a file), and an empty one; and a raw copy
+// of one of them into a second package.
 TEST_F(ZipTest, LargePartsRoundTripThroughOtherReaders) {
   const std::string noise = Incompressible(3 << 20);
   const std::string mixed = SheetLike(120'000) + Incompressible(1 << 20) + SheetLike(1000);
+  const std::string spilled = noise + mixed;
+  ASSERT_GT(noise.size(), ScratchFile::kHeldBytes / 2);
   const std::string path = Path("round.zip");
   {
     ZipWriter writer(path);
@@ -88,6 +91,13 @@ TEST_F(ZipTest, LargePartsRoundTripThroughOtherReaders) {
     std::fwrite(mixed.data(), 1, mixed.size(), file);
     writer.AddFile("xl/worksheets/sheet1.xml", file);
     writer.AddBytes("empty.xml", "");
+    for (const std::string* bytes : {&mixed, &spilled}) {
+      ScratchFile scratch;
+      for (std::size_t at = 0; at < bytes->size(); at += 1 << 16)
+        ASSERT_TRUE(scratch.Write(std::string_view(*bytes).substr(at, 1 << 16)));
+      ASSERT_TRUE(scratch.Finish());
+      writer.AddDeflated(bytes == &mixed ? "held.xml" : "spilled.xml", scratch.Release());
+    }
     writer.Commit();
   }
   const ZipReader reader(path);
@@ -96,6 +106,8 @@ TEST_F(ZipTest, LargePartsRoundTripThroughOtherReaders) {
   reader.Stream(*reader.Find("xl/worksheets/sheet1.xml"), [&](const char* data, std::size_t n) { streamed.append(data, n); });
   EXPECT_TRUE(streamed == mixed);
   EXPECT_EQ(reader.Read(*reader.Find("empty.xml")), "");
+  EXPECT_TRUE(reader.Read(*reader.Find("held.xml")) == mixed);
+  EXPECT_TRUE(reader.Read(*reader.Find("spilled.xml")) == spilled);
 
   const std::string copy = Path("copy.zip");
   {
