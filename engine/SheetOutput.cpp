@@ -235,6 +235,8 @@ std::string CheckedTarget(automation::Sheet& sheet, const std::string& folder, c
 std::vector<std::string> BuildSheetFile(automation::Application& app, automation::Sheet& sheet,
                                         const std::string& stagedFile, const std::string& name,
                                         OutputFormat format) {
+  // The staging folder makes the output appear complete: its saves need no file of their own.
+  const automation::SavesInPlace stagedFilesArePrivate;
   automation::Workbook* output = nullptr;
   bool closeCalled = false;
   try {

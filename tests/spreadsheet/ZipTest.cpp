@@ -2,12 +2,14 @@
 // reader refuses a damaged deflate stream with an error naming the file and the part.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -163,6 +165,36 @@ TEST_F(ZipTest, DamagedDeflateStreamIsRefused) {
   }
   Spill(Path("cut.zip"), cut);
   EXPECT_EQ(StreamError(Path("cut.zip")), "'cut.zip' is damaged: part sheet.xml cannot be read (Premature end of file)");
+}
+
+// Written in place, a package goes into the path's own file, with no file beside it, only at
+// Commit; parts larger than the writer's buffer come out whole.
+TEST_F(ZipTest, InPlaceCommitWritesThePathsOwnFileOnly) {
+  const std::string path = Path("book.xlsx");
+  Spill(path, "earlier bytes");
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  {
+    ZipWriter abandoned(path, ZipCommit::kInPlace);
+    abandoned.AddBytes("a.xml", "<a/>");
+  }
+  EXPECT_EQ(Slurp(path), "earlier bytes");
+
+  const std::string big = SheetLike(40'000) + Incompressible(1 << 19);
+  {
+    ZipWriter writer(path, ZipCommit::kInPlace);
+    writer.AddBytes("xl/worksheets/sheet1.xml", big);
+    writer.AddBytes("b.xml", "<b/>");
+    writer.Commit();
+  }
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+  const ZipReader reader(path);
+  EXPECT_TRUE(reader.Read(*reader.Find("xl/worksheets/sheet1.xml")) == big);
+  EXPECT_EQ(reader.Read(*reader.Find("b.xml")), "<b/>");
+  EXPECT_EQ(std::system(("unzip -tqq " + path).c_str()), 0);
 }
 
 }  // namespace
