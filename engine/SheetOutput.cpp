@@ -84,14 +84,13 @@ void SweepOnce(const std::string& folder) {
   if (swept.insert(folder).second) RemoveAbandonedStaging(folder);
 }
 
-// The name an output is staged under: its own, unless libzip's temporary name beside it
-// would be too long.
+// The name an output is staged under: its own, unless a temporary name beside it would be
+// too long.
 std::string StagedName(const std::string& finalFile) {
   return finalFile.size() <= kLongestStagedName ? finalFile : "output" + ExtensionOf(finalFile);
 }
 
-// A file an output is built at in a staging area; removed with what libzip left beside it
-// unless it was moved away (placed).
+// A file an output is built at in a staging area, removed unless it was moved away (placed).
 class StagedFile {
  public:
   explicit StagedFile(std::string path) : path_(std::move(path)) {}
