@@ -28,6 +28,8 @@ class ApplicationImpl;
 
 // Set while a worker of a parallel split opens workbooks on this thread.
 thread_local bool tCalculationRefused = false;
+// Set while workbooks are saved into a staging folder on this thread.
+thread_local bool tSavedInPlace = false;
 
 // Refuses every calculation: the copy fails, and the split writes that sheet itself.
 class RefusingCalculator : public spreadsheet::ResultCalculator {
@@ -397,7 +399,9 @@ void WorkbookImpl::Write(const std::string& path) {
     if (sheet->Kind() != SheetKind::kWorksheet) continue;  // chart sheets are not written by this engine
     sheets.push_back({sheet->CurrentName(), sheet->Source().get(), sheet->SourceIndex()});
   }
-  lossReport_ = spreadsheet::WriteWorkbook(sheets, 0, path);
+  lossReport_ = spreadsheet::WriteWorkbook(sheets, 0, path, spreadsheet::NewScratchFile,
+                                           tSavedInPlace ? spreadsheet::ZipCommit::kInPlace
+                                                         : spreadsheet::ZipCommit::kReplace);
   const std::size_t charts = sheets_.size() - sheets.size();
   if (charts > 0) lossReport_.push_back(std::to_string(charts) + " chart sheets were not written");
 }
@@ -447,6 +451,9 @@ bool IsNativeApplication(const Application& app) { return dynamic_cast<const App
 
 WithoutCalculation::WithoutCalculation() : before_(tCalculationRefused) { tCalculationRefused = true; }
 WithoutCalculation::~WithoutCalculation() { tCalculationRefused = before_; }
+
+SavesInPlace::SavesInPlace() : before_(tSavedInPlace) { tSavedInPlace = true; }
+SavesInPlace::~SavesInPlace() { tSavedInPlace = before_; }
 
 std::unique_ptr<Application> GetObject(const std::string& className) {
   Fail(kCannotCreateObject, "ActiveX component can't create object: no running instance of '" +

@@ -148,4 +148,19 @@ class WithoutCalculation {
   bool before_;
 };
 
+// While it lives, SaveAs and Save on this thread write a workbook straight into its file,
+// with no temporary file beside it and no rename: for files in a staging folder of the
+// caller's own, which no one else reads and whose complete file the caller puts in place in
+// one step. A failed write then leaves a partial file there, which the caller removes.
+class SavesInPlace {
+ public:
+  SavesInPlace();
+  ~SavesInPlace();
+  SavesInPlace(const SavesInPlace&) = delete;
+  SavesInPlace& operator=(const SavesInPlace&) = delete;
+
+ private:
+  bool before_;
+};
+
 }  // namespace tabrend::automation

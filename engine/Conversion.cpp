@@ -400,18 +400,23 @@ std::unique_ptr<ConvertedPackage> ConvertForOpening(const std::string& path) {
 
 void PrefetchConversions(const std::vector<std::string>& paths) {
   State& state = Global();
+  std::vector<FileFormat> formats;  // of each path, read once: the format is in the package's directory
+  formats.reserve(paths.size());
   {
     // Not read now: only a workbook that needs calculating looks at the others.
     std::lock_guard lock(state.kept);
     state.candidates.clear();
-    for (const auto& path : paths)
-      if (!NeedsConversion(path)) state.candidates.push_back(path);
+    for (const auto& path : paths) {
+      formats.push_back(spreadsheet::DetectFileFormat(path));
+      if (!IsConverted(formats.back())) state.candidates.push_back(path);
+    }
   }
   const std::string program = FindLibreOffice();
   if (program.empty()) return;  // each workbook's Open says what to install
   std::map<FileFormat, std::vector<std::pair<std::string, FileKey>>> groups;
   std::set<std::string> seen;
-  for (const auto& path : paths) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const std::string& path = paths[i];
     if (!seen.insert(path).second) continue;
     const std::optional<FileKey> key = KeyOf(path);
     if (!key) continue;
@@ -420,8 +425,7 @@ void PrefetchConversions(const std::vector<std::string>& paths) {
       const auto found = state.keptResults.find(path);
       if (found != state.keptResults.end() && found->second.key == *key) continue;
     }
-    const FileFormat format = spreadsheet::DetectFileFormat(path);
-    if (IsConverted(format)) groups[format].emplace_back(path, *key);
+    if (IsConverted(formats[i])) groups[formats[i]].emplace_back(path, *key);
   }
   for (const auto& [format, group] : groups) {
     for (std::size_t first = 0; first < group.size(); first += kMaxWorkbooksPerStart) {

@@ -145,15 +145,14 @@ void SheetBuilds::DiscardLocked(Entry& entry, std::vector<StagedSheetFile>& remo
 
 void SheetBuilds::Work() {
   const automation::WithoutCalculation calculationsAreTheSplits;
-  // Each worker stages in a folder of its own: the folders it makes and removes meet no other
-  // thread's in one parent.
+  // Each worker stages in an area of its own: the files it makes and removes there meet no
+  // other thread's in one folder.
   std::optional<StagingArea> area;
   try {
     area.emplace(stagingFolder_);
   } catch (const AutomationError&) {
-    // no area: outputs are staged in stagingFolder_ itself
+    // no area: this worker builds nothing, and the split writes those sheets itself
   }
-  const std::string staging = area ? area->Path() : stagingFolder_;
   Opened opened;
   std::size_t mine = kNone;  // the book this worker reads
   std::unique_lock lock(mutex_);
@@ -196,7 +195,7 @@ void SheetBuilds::Work() {
       entries_[buildBook].jobs[buildJob].state = JobState::kBuilding;
       ++outstanding_;
       lock.unlock();
-      Build(buildBook, buildJob, opened, staging);
+      Build(buildBook, buildJob, opened, area ? &*area : nullptr);
       lock.lock();
     } else {
       changed_.wait(lock);
@@ -270,7 +269,7 @@ void SheetBuilds::List(std::size_t book, Opened& opened) {
   changed_.notify_all();
 }
 
-void SheetBuilds::Build(std::size_t book, std::size_t job, Opened& opened, const std::string& staging) {
+void SheetBuilds::Build(std::size_t book, std::size_t job, Opened& opened, StagingArea* area) {
   std::optional<FileKey> key;
   {
     std::lock_guard lock(mutex_);
@@ -278,9 +277,9 @@ void SheetBuilds::Build(std::size_t book, std::size_t job, Opened& opened, const
   }
   const Job& planned = entries_[book].jobs[job];
   std::optional<StagedSheetFile> staged;
-  if (Open(book, opened, key)) {
+  if (area != nullptr && Open(book, opened, key)) {
     try {
-      staged = StageSheetFile(*opened.app, opened.workbook->Worksheets()(planned.position), staging, planned.name);
+      staged = StageSheetFile(*opened.app, opened.workbook->Worksheets()(planned.position), *area, planned.name);
     } catch (const std::exception&) {
       // Not thrown away: the split writes this sheet itself, and the failure reaches it there.
     }
@@ -304,7 +303,9 @@ void SheetBuilds::Build(std::size_t book, std::size_t job, Opened& opened, const
 
 WorkbookBuilds::WorkbookBuilds(SheetBuilds* builds, const std::string& path, automation::Application& app)
     : builds_(builds) {
-  if (builds_ != nullptr && automation::IsNativeApplication(app)) book_ = builds_->Begin(path);
+  if (!automation::IsNativeApplication(app)) return;
+  staging_ = std::make_unique<SplitStaging>();
+  if (builds_ != nullptr) book_ = builds_->Begin(path);
 }
 
 WorkbookBuilds::~WorkbookBuilds() {
@@ -324,7 +325,7 @@ SheetFileResult WorkbookBuilds::Write(automation::Application& app, automation::
       }
     }
   }
-  return WriteSheetFile(app, sheet, folder, file, name, placement);
+  return WriteSheetFile(app, sheet, folder, file, name, placement, OutputFormat::kWorkbook, staging_.get());
 }
 
 }  // namespace tabrend

@@ -96,7 +96,7 @@ class SheetBuilds {
 
   void Work();
   void List(std::size_t book, Opened& opened);
-  void Build(std::size_t book, std::size_t job, Opened& opened, const std::string& staging);
+  void Build(std::size_t book, std::size_t job, Opened& opened, StagingArea* area);
   bool Open(std::size_t book, Opened& opened, std::optional<FileKey>& key);
   void DiscardLocked(Entry& entry, std::vector<StagedSheetFile>& removed);
 
@@ -113,11 +113,12 @@ class SheetBuilds {
 };
 
 // The builds of one workbook, for the split of that workbook: made once its source is open,
-// gone when its split ends, however it ends (what was staged and not placed goes then).
+// gone when its split ends, however it ends (what was staged and not placed goes then). The
+// outputs the split writes itself share one staging area per output folder meanwhile.
 class WorkbookBuilds {
  public:
-  // builds may be null (no workers); app is the split's own instance. Builds are used only
-  // when app is this build's own engine.
+  // builds may be null (no workers); app is the split's own instance. Builds and the shared
+  // area are used only when app is this build's own engine.
   WorkbookBuilds(SheetBuilds* builds, const std::string& path, automation::Application& app);
   ~WorkbookBuilds();
   WorkbookBuilds(const WorkbookBuilds&) = delete;
@@ -132,6 +133,7 @@ class WorkbookBuilds {
  private:
   SheetBuilds* builds_;
   std::size_t book_ = SheetBuilds::kNone;
+  std::unique_ptr<SplitStaging> staging_;
 };
 
 }  // namespace tabrend

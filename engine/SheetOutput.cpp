@@ -84,6 +84,25 @@ void SweepOnce(const std::string& folder) {
   if (swept.insert(folder).second) RemoveAbandonedStaging(folder);
 }
 
+// The name an output is staged under: its own, unless a temporary name beside it would be
+// too long.
+std::string StagedName(const std::string& finalFile) {
+  return finalFile.size() <= kLongestStagedName ? finalFile : "output" + ExtensionOf(finalFile);
+}
+
+// A file an output is built at in a staging area, removed unless it was moved away (placed).
+class StagedFile {
+ public:
+  explicit StagedFile(std::string path) : path_(std::move(path)) {}
+  ~StagedFile() { ::unlink(path_.c_str()); }
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // The private folder an output is built in. Its descriptor holds an exclusive lock for as
 // long as the object lives, which tells a later sweep that its owner is alive.
 class StagingFolder {
@@ -100,7 +119,7 @@ class StagingFolder {
     onSignal_ = std::make_unique<RemovedOnSignal>(path_);
     lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock_ >= 0) ::flock(lock_, LOCK_EX);
-    file_ = path_ + "/" + (finalFile.size() <= kLongestStagedName ? finalFile : "output" + ExtensionOf(finalFile));
+    file_ = path_ + "/" + StagedName(finalFile);
   }
   ~StagingFolder() {
     RemoveTree(path_.c_str());
@@ -215,6 +234,8 @@ std::string CheckedTarget(automation::Sheet& sheet, const std::string& folder, c
 std::vector<std::string> BuildSheetFile(automation::Application& app, automation::Sheet& sheet,
                                         const std::string& stagedFile, const std::string& name,
                                         OutputFormat format) {
+  // The staging folder makes the output appear complete: its saves need no file of their own.
+  const automation::SavesInPlace stagedFilesArePrivate;
   automation::Workbook* output = nullptr;
   bool closeCalled = false;
   try {
@@ -274,19 +295,25 @@ bool PlaceBuiltFile(const std::string& built, const std::string& folder, const s
 
 SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
                                const std::string& folder, const std::string& file,
-                               const std::string& name, Placement placement, OutputFormat format) {
+                               const std::string& name, Placement placement, OutputFormat format,
+                               SplitStaging* staging) {
   if (format == OutputFormat::kPdf) Fail("'" + FileNameOf(file) + "' cannot be saved: PDF documents are printed, not saved");
   std::string sourcePath;
   const std::string target = CheckedTarget(sheet, folder, file, sourcePath);
-  StagingFolder staging(ParentFolderOf(target), FileNameOf(file));
-  std::vector<std::string> losses = BuildSheetFile(app, sheet, staging.File(), name, format);
-  return PlaceBuilt(staging.File(), std::move(losses), target, sourcePath, file, placement);
+  // Where no area can be made, the folder of its own fails as it would without one.
+  if (StagingArea* area = staging != nullptr ? staging->In(ParentFolderOf(target)) : nullptr) {
+    const StagedFile staged(area->Path() + "/" + StagedName(FileNameOf(file)));
+    std::vector<std::string> losses = BuildSheetFile(app, sheet, staged.Path(), name, format);
+    return PlaceBuilt(staged.Path(), std::move(losses), target, sourcePath, file, placement);
+  }
+  StagingFolder own(ParentFolderOf(target), FileNameOf(file));
+  std::vector<std::string> losses = BuildSheetFile(app, sheet, own.File(), name, format);
+  return PlaceBuilt(own.File(), std::move(losses), target, sourcePath, file, placement);
 }
 
 struct StagedSheetFile::Built {
-  Built(const std::string& folder) : staging(folder, kStagedName) {}
-  static constexpr char kStagedName[] = "output.xlsx";
-  StagingFolder staging;
+  explicit Built(std::string path) : file(std::move(path)) {}
+  StagedFile file;
   std::vector<std::string> losses;
 };
 
@@ -304,10 +331,27 @@ StagingArea::StagingArea(const std::string& parent)
     : folder_(std::make_unique<Folder>(parent)), path_(ParentFolderOf(folder_->staging.File())) {}
 StagingArea::~StagingArea() = default;
 
-StagedSheetFile StageSheetFile(automation::Application& app, automation::Sheet& sheet,
-                               const std::string& stagingFolder, const std::string& name) {
-  auto built = std::make_unique<StagedSheetFile::Built>(stagingFolder);
-  built->losses = BuildSheetFile(app, sheet, built->staging.File(), name, OutputFormat::kWorkbook);
+std::string StagingArea::NewFile() { return path_ + "/" + std::to_string(next_++) + ".xlsx"; }
+
+SplitStaging::SplitStaging() = default;
+SplitStaging::~SplitStaging() = default;
+
+StagingArea* SplitStaging::In(const std::string& folder) {
+  if (area_ != nullptr && folder_ == folder) return area_.get();
+  area_.reset();
+  try {
+    area_ = std::make_unique<StagingArea>(folder);
+    folder_ = folder;
+  } catch (const AutomationError&) {
+    return nullptr;  // the caller's own staging folder meets the same refusal and reports it
+  }
+  return area_.get();
+}
+
+StagedSheetFile StageSheetFile(automation::Application& app, automation::Sheet& sheet, StagingArea& area,
+                               const std::string& name) {
+  auto built = std::make_unique<StagedSheetFile::Built>(area.NewFile());
+  built->losses = BuildSheetFile(app, sheet, built->file.Path(), name, OutputFormat::kWorkbook);
   return StagedSheetFile(std::move(built));
 }
 
@@ -316,7 +360,7 @@ SheetFileResult PlaceSheetFile(StagedSheetFile staged, automation::Sheet& sheet,
   std::string sourcePath;
   const std::string target = CheckedTarget(sheet, folder, file, sourcePath);
   SweepOnce(ParentFolderOf(target));  // as a build in that folder would have
-  return PlaceBuilt(staged.built_->staging.File(), std::move(staged.built_->losses), target, sourcePath, file,
+  return PlaceBuilt(staged.built_->file.Path(), std::move(staged.built_->losses), target, sourcePath, file,
                     placement);
 }
 

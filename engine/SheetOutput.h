@@ -60,10 +60,14 @@ struct SheetFileResult {
 // When any step fails, the new workbook is closed (once; a failing Close is never repeated),
 // the staging folder goes, and the AutomationError of the failed step is rethrown (other
 // exceptions pass through after the same clean-up). Whatever stood at the final name stays.
+//
+// With `staging`, the output is built in the staging folder it keeps in the final folder
+// (made there once the checks above passed) instead of a folder of its own.
+class SplitStaging;
 SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& sheet,
                                const std::string& folder, const std::string& file,
                                const std::string& name, Placement placement = Placement::kReplace,
-                               OutputFormat format = OutputFormat::kWorkbook);
+                               OutputFormat format = OutputFormat::kWorkbook, SplitStaging* staging = nullptr);
 
 // Puts a copy of the finished file `built` (made elsewhere, such as a PDF printed in a
 // temporary folder) at folder + "/" + file, complete or not at all: it is copied into a
@@ -77,9 +81,9 @@ bool PlaceBuiltFile(const std::string& built, const std::string& folder, const s
 // names and places them in order on its own:
 //
 // StageSheetFile makes the application's calls of WriteSheetFile (Add to Close) into a new
-// staging folder in stagingFolder, which must lie on the file system of the final folders;
-// the final name is not needed yet. A failing step throws as in WriteSheetFile, after the
-// same clean-up. The staged output goes with its object unless placed.
+// file of a staging area, which must lie on the file system of the final folders; the final
+// name is not needed yet. A failing step throws as in WriteSheetFile, after the same
+// clean-up. The staged output goes with its object unless placed.
 //
 // PlaceSheetFile then does everything WriteSheetFile does around those calls, in its order:
 // the checks of the name, the folder and what stands at the final name, the mode, and the
@@ -100,9 +104,11 @@ class StagedSheetFile {
   std::unique_ptr<Built> built_;
 };
 
-// A staging folder of a worker's own, in parent, for the staging folders of the outputs it
-// builds: named, locked, swept and removed on a terminating signal as theirs are. Outputs
-// staged in it must be placed or gone before it goes.
+// A staging folder in parent that outputs are built in one after another, each as a file of
+// its own: named, locked, swept and removed on a terminating signal as a single output's
+// staging folder is, and made once for them all. Used by one thread at a time. Outputs
+// staged in it must be placed or gone before it goes. Throws AutomationError when parent
+// takes no folder.
 class StagingArea {
  public:
   explicit StagingArea(const std::string& parent);
@@ -110,15 +116,35 @@ class StagingArea {
   StagingArea(const StagingArea&) = delete;
   StagingArea& operator=(const StagingArea&) = delete;
   const std::string& Path() const { return path_; }
+  // A name no output of the area had yet, for outputs staged side by side.
+  std::string NewFile();
 
  private:
   struct Folder;
   std::unique_ptr<Folder> folder_;
   std::string path_;
+  unsigned long next_ = 0;
 };
 
-StagedSheetFile StageSheetFile(automation::Application& app, automation::Sheet& sheet,
-                               const std::string& stagingFolder, const std::string& name);
+// The staging area of the split's own thread: outputs it writes one at a time, each staged
+// under its final file name (as the messages of its steps name it), in an area of the final
+// folder kept until an output goes to another folder or the object goes.
+class SplitStaging {
+ public:
+  SplitStaging();
+  ~SplitStaging();
+  SplitStaging(const SplitStaging&) = delete;
+  SplitStaging& operator=(const SplitStaging&) = delete;
+  // The area in folder; null when none can be made there.
+  StagingArea* In(const std::string& folder);
+
+ private:
+  std::string folder_;
+  std::unique_ptr<StagingArea> area_;
+};
+
+StagedSheetFile StageSheetFile(automation::Application& app, automation::Sheet& sheet, StagingArea& area,
+                               const std::string& name);
 
 SheetFileResult PlaceSheetFile(StagedSheetFile staged, automation::Sheet& sheet, const std::string& folder,
                                const std::string& file, Placement placement);

@@ -1,4 +1,4 @@
-// Unnamed temporary files for the parts an output streams.
+// Scratch memory and unnamed temporary files for the parts an output streams.
 #include "spreadsheet/ByteSink.h"
 
 #include <fcntl.h>
@@ -41,16 +41,16 @@ ScratchFile::~ScratchFile() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-// Holds deflated bytes, or moves them to the file once they are too many to hold.
 bool ScratchFile::Keep(const std::string& deflated) {
   if (file_ == nullptr && held_.size() + deflated.size() <= kHeldBytes) {
     held_ += deflated;
     return true;
   }
-  if (file_ == nullptr) file_ = UnnamedFile();
-  if (!held_.empty()) {
-    if (std::fwrite(held_.data(), 1, held_.size(), file_) != held_.size()) return false;
+  if (file_ == nullptr) {
+    file_ = UnnamedFile();
+    const bool moved = std::fwrite(held_.data(), 1, held_.size(), file_) == held_.size();
     held_ = std::string();
+    if (!moved) return false;
   }
   return std::fwrite(deflated.data(), 1, deflated.size(), file_) == deflated.size();
 }
@@ -75,6 +75,7 @@ bool ScratchFile::Finish() {
 ScratchFile::Deflated ScratchFile::Release() {
   Deflated handed{file_, std::move(held_), deflater_->Crc(), deflater_->Size()};
   file_ = nullptr;
+  deflater_.reset();  // its memory goes to the next part
   return handed;
 }
 

@@ -24,19 +24,21 @@ class ByteSink {
   [[nodiscard]] virtual bool Finish() = 0;
 };
 
-// A part's bytes, deflated on the way in, so the ZIP writer copies them as they stand: the part
-// is compressed once, from the bytes in memory, and what is kept is a fifth of them. The first
-// few megabytes are kept in memory; a part bigger than that goes on in an unnamed file in
-// TMPDIR (or /tmp), which has no name from the start, so nothing is left behind whether the
-// output is finished or abandoned. Most parts never need the file, and its making and its
-// writing and reading back cost more than building the part.
+// Memory, then an unnamed file in TMPDIR (or /tmp) once the part outgrows kHeldBytes: the
+// file has no name from the start, so nothing is left behind whether the output is finished
+// or abandoned, and the parts of small outputs never make one. What is written is deflated
+// on the way in, so the ZIP writer copies it as it stands: the part is compressed once, from
+// the bytes in memory, and the scratch holds a fifth of them.
 class ScratchFile : public ByteSink {
  public:
-  // The finished part, for ZipWriter::AddDeflated: a raw deflate stream, in the file read from
-  // its start or, without a file, in held; and the CRC-32 and size of the bytes it holds.
+  // Deflated bytes kept in memory before they go to a file.
+  static constexpr std::size_t kHeldBytes = std::size_t{4} << 20;
+
+  // The finished part, for ZipWriter::AddDeflated: a raw deflate stream, in bytes or (when
+  // not null) in file, read from its start, and the CRC-32 and size of the bytes it holds.
   struct Deflated {
     std::FILE* file = nullptr;
-    std::string held;
+    std::string bytes;
     std::uint32_t crc = 0;
     std::uint64_t size = 0;
   };
@@ -54,14 +56,12 @@ class ScratchFile : public ByteSink {
   Deflated Release();
 
  private:
-  // Deflated bytes held before the part goes to a file.
-  static constexpr std::size_t kHeldBytes = std::size_t{4} << 20;
-
+  // Appends to the held bytes or the file; the first bytes past kHeldBytes make the file.
   bool Keep(const std::string& deflated);
 
   std::FILE* file_ = nullptr;
+  std::string held_;  // everything deflated so far, while there is no file
   std::unique_ptr<Deflater> deflater_;
-  std::string held_;      // deflated bytes not in the file
   std::string deflated_;  // output of one Write, kept for its capacity
   bool finished_ = false;
 };

@@ -13,6 +13,7 @@ namespace {
 // ISA-L counts its buffers in 32 bits: larger inputs go in pieces.
 constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
 constexpr std::size_t kOutputStep = std::size_t{1} << 18;
+constexpr std::size_t kSmallestOutputStep = std::size_t{1} << 12;
 
 }  // namespace
 
@@ -27,12 +28,38 @@ std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size) {
   return crc;
 }
 
-Deflater::Deflater() : stream_(std::make_unique<isal_zstream>()), levelBuffer_(ISAL_DEF_LVL1_DEFAULT) {
-  isal_deflate_init(stream_.get());
+struct DeflateWorkspace {
+  isal_zstream stream;
+  std::uint8_t levelBuffer[ISAL_DEF_LVL1_DEFAULT];
+};
+
+namespace {
+
+// The workspaces of this thread's ended deflaters. ISA-L sets up what it reads of them when a
+// stream starts, so they are neither cleared nor zero-filled when made.
+constexpr std::size_t kKeptWorkspaces = 4;
+thread_local std::vector<std::unique_ptr<DeflateWorkspace>> freeWorkspaces;
+
+}  // namespace
+
+void Deflater::Recycle::operator()(DeflateWorkspace* workspace) const {
+  if (freeWorkspaces.size() < kKeptWorkspaces) freeWorkspaces.emplace_back(workspace);
+  else delete workspace;
+}
+
+Deflater::Deflater() {
+  if (freeWorkspaces.empty()) {
+    workspace_.reset(new DeflateWorkspace);
+  } else {
+    workspace_.reset(freeWorkspaces.back().release());
+    freeWorkspaces.pop_back();
+  }
+  stream_ = &workspace_->stream;
+  isal_deflate_init(stream_);
   // Level 1: about as small as zlib's level 1, and several times faster.
   stream_->level = 1;
-  stream_->level_buf = levelBuffer_.data();
-  stream_->level_buf_size = static_cast<std::uint32_t>(levelBuffer_.size());
+  stream_->level_buf = workspace_->levelBuffer;
+  stream_->level_buf_size = static_cast<std::uint32_t>(sizeof workspace_->levelBuffer);
   stream_->gzip_flag = IGZIP_DEFLATE;
 }
 
@@ -50,13 +77,15 @@ void Deflater::Write(const void* data, std::size_t size, bool last, std::string&
     bytes += piece;
     size -= piece;
     // Until the piece is taken in, and at the stream's end until the last block is out.
+    // Room for about what the piece deflates to: the string clears all the room it adds.
+    const std::size_t step = std::clamp(piece / 2, kSmallestOutputStep, kOutputStep);
     for (;;) {
       const std::size_t used = out.size();
-      out.resize(used + kOutputStep);
+      out.resize(used + step);
       stream_->next_out = reinterpret_cast<std::uint8_t*>(out.data() + used);
-      stream_->avail_out = static_cast<std::uint32_t>(kOutputStep);
+      stream_->avail_out = static_cast<std::uint32_t>(step);
       // Fails only on a wrong level or level buffer, which the constructor sets.
-      isal_deflate(stream_.get());
+      isal_deflate(stream_);
       out.resize(out.size() - stream_->avail_out);
       if (stream_->avail_out == 0) continue;
       if (stream_->avail_in == 0 && (!stream_->end_of_stream || stream_->internal_state.state == ZSTATE_END)) break;

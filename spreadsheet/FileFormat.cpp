@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -313,7 +315,38 @@ bool CompoundHasStream(const std::string& path, const std::string& streamName) {
   return compound.Valid() && compound.RootStream(streamName).has_value();
 }
 
-FileFormat DetectFileFormat(const std::string& path) {
+namespace {
+
+// A file as it stands: another stamp means another content.
+struct FileStamp {
+  std::uint64_t device = 0, inode = 0, size = 0;
+  std::int64_t modified = 0, changed = 0;  // nanoseconds: content, and also mode or owner
+  auto operator<=>(const FileStamp&) const = default;
+};
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  constexpr std::int64_t kNano = 1'000'000'000;
+  return FileStamp{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                   static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec * kNano + info.st_mtim.tv_nsec,
+                   info.st_ctim.tv_sec * kNano + info.st_ctim.tv_nsec};
+}
+
+// The formats found so far, for every thread: a batch asks for each workbook's several times
+// (whether to convert it, then as each thread opens it), and a package's is in its directory.
+struct KnownFormats {
+  static constexpr std::size_t kMaxFiles = 4096;
+  std::mutex lock;
+  std::map<FileStamp, FileFormat> byFile;
+};
+
+KnownFormats& Known() {
+  static auto* const known = new KnownFormats;  // never destroyed: used until the end
+  return *known;
+}
+
+FileFormat ReadFileFormat(const std::string& path) {
   const std::string head = Head(path, 8);
   if (head == kCompoundSignature) {
     const CompoundFile compound(path);
@@ -328,6 +361,24 @@ FileFormat DetectFileFormat(const std::string& path) {
   if (head.rfind("PK", 0) == 0) return ZipFormat(path);
   if (IsBareBiff(head)) return FileFormat::kExcel97;
   return FileFormat::kOther;
+}
+
+}  // namespace
+
+FileFormat DetectFileFormat(const std::string& path) {
+  KnownFormats& known = Known();
+  const std::optional<FileStamp> stamp = StampOf(path);
+  if (stamp) {
+    std::lock_guard lock(known.lock);
+    if (const auto found = known.byFile.find(*stamp); found != known.byFile.end()) return found->second;
+  }
+  const FileFormat format = ReadFileFormat(path);
+  if (stamp && StampOf(path) == stamp) {  // not changed while read
+    std::lock_guard lock(known.lock);
+    if (known.byFile.size() >= KnownFormats::kMaxFiles) known.byFile.clear();
+    known.byFile.emplace(*stamp, format);
+  }
+  return format;
 }
 
 bool NeedsPassword(const std::string& path) {

@@ -1,8 +1,11 @@
 // Reading the workbook part, its relationships and the shared-string table of a source.
 #include "spreadsheet/SourceWorkbook.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 
 #include <expat.h>
 
@@ -265,7 +268,16 @@ DefinedName ReadName(const pugi::xml_node& name) {
 
 }  // namespace
 
-SourceWorkbook::SourceWorkbook(const std::string& path) : package_(path), workbookPart_(MainPartOf(package_)) {
+std::optional<SourceWorkbook::FileIdentity> SourceWorkbook::IdentityOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                      static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+}
+
+SourceWorkbook::SourceWorkbook(const std::string& path)
+    : identity_(IdentityOf(path)), package_(path), workbookPart_(MainPartOf(package_)) {
+  if (identity_ != IdentityOf(path)) identity_.reset();
   pugi::xml_document document;
   ParseXml(document, package_.Read(workbookPart_), Label(), workbookPart_);
   const pugi::xml_node root = document.document_element();
@@ -344,9 +356,27 @@ bool SourceWorkbook::SheetHasContent(std::size_t sheetIndex) const {
   return finder.Found();
 }
 
+// The string tables of open workbooks by file, for every thread. A table is never changed
+// once read: threads share it as it stands.
+struct SourceWorkbook::SharedTables {
+  std::mutex lock;
+  std::map<FileIdentity, std::weak_ptr<const SharedStrings>> byFile;
+};
+
+SourceWorkbook::SharedTables& SourceWorkbook::Tables() {
+  static auto* const tables = new SharedTables;  // never destroyed: workbooks may outlive statics
+  return *tables;
+}
+
 const SharedStrings& SourceWorkbook::Strings() const {
   if (strings_) return *strings_;
-  auto strings = std::make_unique<SharedStrings>();
+  SharedTables& shared = Tables();
+  if (identity_) {
+    std::lock_guard lock(shared.lock);
+    if (const auto found = shared.byFile.find(*identity_); found != shared.byFile.end()) strings_ = found->second.lock();
+    if (strings_) return *strings_;
+  }
+  auto strings = std::make_shared<SharedStrings>();
   if (const auto part = WorkbookPartOfKind("sharedStrings")) {
     // Streamed, but every entry is kept: the table is held whole, under that limit.
     const std::uint64_t index = package_.IndexOf(*part);
@@ -359,6 +389,11 @@ const SharedStrings& SourceWorkbook::Strings() const {
     reader.Feed("", 0, true);
   }
   strings_ = std::move(strings);
+  if (identity_) {
+    std::lock_guard lock(shared.lock);
+    std::erase_if(shared.byFile, [](const auto& entry) { return entry.second.expired(); });
+    shared.byFile[*identity_] = strings_;
+  }
   return *strings_;
 }
 

@@ -114,7 +114,9 @@ class SourceWorkbook {
   std::optional<std::string> WorkbookPartOfKind(std::string_view kind) const;
   // The table names (displayName) of each worksheet, read on first use.
   const std::vector<std::string>& TableNames(std::size_t sheetIndex) const;
-  // The shared strings, read on first use and kept.
+  // The shared strings, read on first use and kept. Workbooks open on other threads share
+  // the table of the same file (the same file system entry, size and time of change) while
+  // one of them holds it, rather than each reading its own.
   const SharedStrings& Strings() const;
   // False for a worksheet with nothing to show: no cell holding a value, an inline string or
   // a formula, and no drawing (pictures, charts, shapes), comments, table, pivot table, form
@@ -129,6 +131,18 @@ class SourceWorkbook {
   ResultCalculator* Calculator() const { return calculator_.get(); }
 
  private:
+  // The file opened, where it stood still while it was opened (a file changing meanwhile
+  // shares nothing).
+  struct FileIdentity {
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t seconds = 0, nanoseconds = 0;
+    auto operator<=>(const FileIdentity&) const = default;
+  };
+  static std::optional<FileIdentity> IdentityOf(const std::string& path);
+  struct SharedTables;
+  static SharedTables& Tables();
+
+  std::optional<FileIdentity> identity_;  // taken before the package is opened
   Package package_;
   std::string workbookPart_;
   std::vector<SourceSheet> sheets_;
@@ -137,7 +151,7 @@ class SourceWorkbook {
   std::vector<std::pair<std::string, std::string>> workbookView_;
   std::map<std::string, std::string> pivotCacheIds_;
   std::shared_ptr<ResultCalculator> calculator_;
-  mutable std::unique_ptr<SharedStrings> strings_;
+  mutable std::shared_ptr<const SharedStrings> strings_;
   mutable std::map<std::size_t, std::vector<std::string>> tableNames_;
 };
 

@@ -2,13 +2,16 @@
 // through ISA-L (Deflate.h) both ways.
 #include "spreadsheet/Zip.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <utility>
 
 #include "spreadsheet/Deflate.h"
 #include "spreadsheet/Error.h"
@@ -230,16 +233,153 @@ void ZipReader::StreamWhile(std::uint64_t index,
   if (inflater->Crc() != st.crc) unreadable("CRC error");
 }
 
-ZipWriter::ZipWriter(const std::string& path) : path_(path), label_(Quoted(path)) {
-  int error = 0;
-  archive_ = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+namespace {
+
+// The package file of ZipCommit::kInPlace, as libzip's archive source: nothing of the path is
+// read (the package is new), and the file is created or truncated only when libzip starts
+// writing. Writes go through a buffer: libzip writes headers a few bytes at a time.
+class InPlaceFile {
+ public:
+  static zip_source_t* Make(const std::string& path, zip_error_t* error) {
+    auto* self = new InPlaceFile(path);
+    zip_source_t* source = zip_source_function_create(&InPlaceFile::Call, self, error);
+    if (source == nullptr) delete self;
+    return source;
+  }
+
+ private:
+  explicit InPlaceFile(std::string path) : path_(std::move(path)) { zip_error_init(&error_); }
+  ~InPlaceFile() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+    zip_error_fini(&error_);
+  }
+
+  static constexpr std::size_t kBuffered = std::size_t{1} << 18;
+
+  static zip_int64_t Call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    return static_cast<InPlaceFile*>(self)->Handle(data, length, command);
+  }
+
+  zip_int64_t Handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    switch (command) {
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(
+            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+            ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS, ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_COMMIT_WRITE,
+            ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE,
+            ZIP_SOURCE_REMOVE, -1);
+      case ZIP_SOURCE_STAT:
+        zip_error_set(&error_, ZIP_ER_READ, ENOENT);  // libzip's word for "a new archive"
+        return -1;
+      case ZIP_SOURCE_CLOSE:
+        return 0;
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&error_, data, length);
+      case ZIP_SOURCE_FREE:
+        delete this;
+        return 0;
+      case ZIP_SOURCE_BEGIN_WRITE:
+        descriptor_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (descriptor_ < 0) return Failed(ZIP_ER_TMPOPEN);  // the words libzip's own temporary file fails with
+        position_ = end_ = 0;
+        buffer_.clear();
+        return 0;
+      case ZIP_SOURCE_WRITE:
+        return Write(static_cast<const char*>(data), static_cast<std::size_t>(length));
+      case ZIP_SOURCE_TELL_WRITE:
+        return static_cast<zip_int64_t>(position_);
+      case ZIP_SOURCE_SEEK_WRITE: {
+        const zip_int64_t to = zip_source_seek_compute_offset(position_, end_, data, length, &error_);
+        if (to < 0) return -1;
+        position_ = static_cast<std::uint64_t>(to);
+        return 0;
+      }
+      case ZIP_SOURCE_COMMIT_WRITE: {
+        const bool flushed = Flush();
+        const int closed = ::close(std::exchange(descriptor_, -1));
+        if (!flushed) return -1;
+        return closed == 0 ? 0 : Failed(ZIP_ER_WRITE);
+      }
+      case ZIP_SOURCE_ROLLBACK_WRITE:
+        if (descriptor_ >= 0) ::close(std::exchange(descriptor_, -1));
+        return 0;
+      case ZIP_SOURCE_REMOVE:
+        return ::unlink(path_.c_str()) == 0 || errno == ENOENT ? 0 : Failed(ZIP_ER_REMOVE);
+      default:
+        zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+  }
+
+  zip_int64_t Failed(int code) {
+    zip_error_set(&error_, code, errno);
+    return -1;
+  }
+
+  // libzip goes back over each part's local header once the part is written: bytes for
+  // where the buffer holds are written over there.
+  zip_int64_t Write(const char* data, std::size_t length) {
+    const bool inBuffer = position_ >= bufferAt_ && position_ <= bufferAt_ + buffer_.size();
+    if (!buffer_.empty() && !inBuffer && !Flush()) return -1;
+    if (buffer_.empty()) bufferAt_ = position_;
+    const std::size_t at = static_cast<std::size_t>(position_ - bufferAt_);
+    buffer_.replace(at, std::min(length, buffer_.size() - at), data, length);
+    position_ += length;
+    end_ = std::max(end_, position_);
+    if (buffer_.size() >= kBuffered && !Flush()) return -1;
+    return static_cast<zip_int64_t>(length);
+  }
+
+  bool Flush() {
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+      const ssize_t wrote = ::pwrite(descriptor_, buffer_.data() + done, buffer_.size() - done,
+                                     static_cast<off_t>(bufferAt_ + done));
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        if (wrote == 0) errno = EIO;
+        Failed(ZIP_ER_WRITE);
+        return false;
+      }
+      done += static_cast<std::size_t>(wrote);
+    }
+    buffer_.clear();
+    return true;
+  }
+
+  std::string path_;
+  int descriptor_ = -1;
+  std::uint64_t position_ = 0;  // where the next write goes
+  std::uint64_t end_ = 0;       // the length written so far
+  std::string buffer_;          // bytes for bufferAt_ on, not yet written
+  std::uint64_t bufferAt_ = 0;
+  zip_error_t error_;
+};
+
+}  // namespace
+
+ZipWriter::ZipWriter(const std::string& path, ZipCommit commit) : path_(path), label_(Quoted(path)) {
+  zip_error_t error;
+  zip_error_init(&error);
+  if (commit == ZipCommit::kInPlace) {
+    if (zip_source_t* source = InPlaceFile::Make(path, &error)) {
+      archive_ = zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &error);
+      if (archive_ == nullptr) zip_source_free(source);
+    }
+  } else {
+    int code = 0;
+    archive_ = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    if (archive_ == nullptr) {
+      zip_error_fini(&error);
+      zip_error_init_with_code(&error, code);
+    }
+  }
   if (archive_ == nullptr) {
-    zip_error_t detail;
-    zip_error_init_with_code(&detail, error);
-    const std::string reason = zip_error_strerror(&detail);
-    zip_error_fini(&detail);
+    const std::string reason = zip_error_strerror(&error);
+    zip_error_fini(&error);
     Fail(label_ + " cannot be written: " + reason);
   }
+  zip_error_fini(&error);
 }
 
 ZipWriter::~ZipWriter() {
@@ -250,8 +390,8 @@ namespace {
 
 // A part that is deflated while libzip writes it. Its stat names the method before any byte
 // is read, so libzip takes the bytes as they come without compressing them again, and takes
-// the CRC and size from the stat it makes once they are read. The whole part is never held:
-// a piece of it at a time goes through.
+// the CRC and size from the stat it makes once they are read. A part is held whole only as
+// the bytes or the small scratch part it was given: else a piece at a time goes through.
 class DeflatingSource {
  public:
   explicit DeflatingSource(std::string bytes) : bytes_(std::move(bytes)), size_(bytes_.size()) {
@@ -262,9 +402,9 @@ class DeflatingSource {
     if (::fseeko(file_, 0, SEEK_END) == 0) size_ = static_cast<std::uint64_t>(std::max<off_t>(::ftello(file_), 0));
     std::rewind(file_);
   }
-  // A file deflated as it was written: its bytes go as they stand.
-  explicit DeflatingSource(ScratchFile::Deflated&& deflated)
-      : bytes_(std::move(deflated.held)), file_(deflated.file), size_(deflated.size), crc_(deflated.crc),
+  // A part deflated as it was written: its bytes go as they stand.
+  explicit DeflatingSource(ScratchFile::Deflated deflated)
+      : bytes_(std::move(deflated.bytes)), file_(deflated.file), size_(deflated.size), crc_(deflated.crc),
         deflated_(true) {
     zip_error_init(&error_);
     if (file_ != nullptr) std::rewind(file_);
@@ -302,17 +442,24 @@ class DeflatingSource {
       case ZIP_SOURCE_READ:
         return Read(static_cast<char*>(data), length);
       case ZIP_SOURCE_CLOSE:
+        // libzip closes each part once written and frees them all at the end: the deflater's
+        // memory goes to the next part, and only its sums stay for the stat.
+        if (deflater_ != nullptr && finished_) {
+          size_ = deflater_->Size();
+          crc_ = deflater_->Crc();
+          deflater_.reset();
+        }
         return 0;
       case ZIP_SOURCE_STAT: {
         auto* st = static_cast<zip_stat_t*>(data);
         zip_stat_init(st);
         st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
-        st->size = finished_ && !deflated_ ? deflater_->Size() : size_;
+        st->size = finished_ && deflater_ != nullptr ? deflater_->Size() : size_;
         st->comp_method = ZIP_CM_DEFLATE;
         st->encryption_method = ZIP_EM_NONE;
         if (finished_ || deflated_) {
           st->valid |= ZIP_STAT_CRC;
-          st->crc = deflated_ ? crc_ : deflater_->Crc();
+          st->crc = deflater_ != nullptr ? deflater_->Crc() : crc_;
         }
         return sizeof(zip_stat_t);
       }
@@ -330,7 +477,7 @@ class DeflatingSource {
   zip_int64_t Open() {
     if (file_ != nullptr) std::rewind(file_);
     offset_ = 0;
-    // A deflater costs its level buffer, cleared: a file deflated already needs none.
+    // A part deflated already needs no deflater.
     if (!deflated_) deflater_ = std::make_unique<Deflater>();
     pending_.clear();
     pendingOffset_ = 0;
@@ -414,8 +561,8 @@ void ZipWriter::AddFile(const std::string& partName, std::FILE* file) {
   Add(partName, DeflatingSource::Make(archive_, file));
 }
 
-void ZipWriter::AddDeflated(const std::string& partName, ScratchFile::Deflated&& part) {
-  Add(partName, DeflatingSource::Make(archive_, std::move(part)));
+void ZipWriter::AddDeflated(const std::string& partName, ScratchFile::Deflated file) {
+  Add(partName, DeflatingSource::Make(archive_, std::move(file)));
 }
 
 void ZipWriter::AddRawCopy(const std::string& partName, const ZipReader& source,

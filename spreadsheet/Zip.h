@@ -53,11 +53,22 @@ class ZipReader {
   std::unordered_map<std::string, std::uint64_t> byLowerName_;
 };
 
-// A new package at a path. Nothing appears at the path before Commit, which replaces an
-// existing file in one step; a writer destroyed without Commit leaves the path untouched.
+// How ZipWriter::Commit makes its file.
+enum class ZipCommit {
+  // In a new file beside the path, renamed over it in one step: the path holds what it held
+  // or the complete package, whatever happens.
+  kReplace,
+  // Straight into the path's own file, created or truncated, with no other file: for a path
+  // in a folder no one else reads, whose owner puts the complete file in place itself. A
+  // failed or interrupted Commit leaves a partial file there.
+  kInPlace,
+};
+
+// A new package at a path. Nothing is written before Commit; a writer destroyed without
+// Commit leaves the path untouched.
 class ZipWriter {
  public:
-  explicit ZipWriter(const std::string& path);
+  explicit ZipWriter(const std::string& path, ZipCommit commit = ZipCommit::kReplace);
   ~ZipWriter();
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;
@@ -65,8 +76,8 @@ class ZipWriter {
   void AddBytes(const std::string& partName, std::string bytes);
   // Takes ownership of a temporary file, read from its start at Commit.
   void AddFile(const std::string& partName, std::FILE* file);
-  // Takes over a finished scratch part whose bytes are deflated already.
-  void AddDeflated(const std::string& partName, ScratchFile::Deflated&& part);
+  // Takes ownership of a finished scratch file whose bytes are deflated already.
+  void AddDeflated(const std::string& partName, ScratchFile::Deflated file);
   // Copies a part of an open package still compressed, without inflating it.
   void AddRawCopy(const std::string& partName, const ZipReader& source, std::uint64_t index);
   void Commit();

@@ -449,6 +449,9 @@ TEST_F(ConversionTest, FormatsAreToldByContent) {
     EXPECT_EQ(spreadsheet::DetectFileFormat(Path(c.disguise)), c.format) << c.fixture;
     EXPECT_EQ(spreadsheet::NeedsPassword(Path(c.disguise)), c.password) << c.fixture;
   }
+  fs::remove(Path("a.xlsx"));
+  Place("Sales.xlsx", "a.xlsx");  // another file under a name already looked at
+  EXPECT_EQ(spreadsheet::DetectFileFormat(Path("a.xlsx")), FileFormat::kOther);
   EXPECT_TRUE(spreadsheet::CompoundHasStream(Path("h.xlsx"), "encryptedpackage"));
   EXPECT_FALSE(spreadsheet::CompoundHasStream(Path("a.xlsx"), "EncryptedPackage"));
 }

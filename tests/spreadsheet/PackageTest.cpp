@@ -1,7 +1,12 @@
-// Part names and relationship targets.
+// Part names and relationship targets; the string table that workbooks of one file share.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "spreadsheet/Package.h"
+#include "spreadsheet/SourceWorkbook.h"
+#include "tests/engine/TestWorkbooks.h"
+#include "tests/spreadsheet/TinyPackage.h"
 
 namespace tabrend::spreadsheet {
 namespace {
@@ -32,6 +37,27 @@ TEST(PackagePathsTest, RelationshipsPartSitsBesideItsPart) {
   EXPECT_EQ(RelationshipsPartOf("xl/worksheets/sheet1.xml"), "xl/worksheets/_rels/sheet1.xml.rels");
   EXPECT_EQ(RelationshipsPartOf(""), "_rels/.rels");
   EXPECT_EQ(RelationshipKind("http://purl.oclc.org/ooxml/officeDocument/relationships/worksheet"), "worksheet");
+}
+
+// Read once while any workbook of the file holds it, on any thread; a file written again is
+// read again.
+TEST(SharedStringTableTest, IsSharedByWorkbooksOfTheSameFileOnly) {
+  test::TempDir dir;
+  const std::string path = dir / "in.xlsx";
+  test::TinyPackage package;
+  package.sheets = {{"Data", TINY_WS "<sheetData/></worksheet>"}};
+  package.Write(path);
+  const SourceWorkbook first(path), second(path);
+  const SharedStrings* table = &first.Strings();
+  EXPECT_EQ(&second.Strings(), table);
+  std::thread([&] { EXPECT_EQ(&SourceWorkbook(path).Strings(), table); }).join();
+
+  package.strings = "<si><t>changed</t></si>";
+  package.Write(path);
+  const SourceWorkbook changed(path);
+  ASSERT_EQ(changed.Strings().items.size(), 1u);
+  EXPECT_EQ(changed.Strings().items[0], "<si><t>changed</t></si>");
+  EXPECT_EQ(first.Strings().items.size(), 3u);
 }
 
 }  // namespace

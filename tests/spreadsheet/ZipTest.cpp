@@ -2,16 +2,17 @@
 // reader refuses a damaged deflate stream with an error naming the file and the part.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 
-#include "spreadsheet/ByteSink.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Zip.h"
 
@@ -76,12 +77,14 @@ std::string SheetLike(std::size_t rows) {
   return xml + "</sheetData>";
 }
 
-// Large parts, some incompressible, from bytes, from a file and deflated as they were written
-// (a small one held in memory, a big one spilled to a file), and an empty one; and a raw copy
+// Large parts, some incompressible, from bytes, from a file and from scratch parts deflated
+// as written (one held in memory, one past it in a file), and an empty one; and a raw copy
 // of one of them into a second package.
 TEST_F(ZipTest, LargePartsRoundTripThroughOtherReaders) {
   const std::string noise = Incompressible(3 << 20);
   const std::string mixed = SheetLike(120'000) + Incompressible(1 << 20) + SheetLike(1000);
+  const std::string spilled = noise + mixed;
+  ASSERT_GT(noise.size(), ScratchFile::kHeldBytes / 2);
   const std::string path = Path("round.zip");
   {
     ZipWriter writer(path);
@@ -90,21 +93,23 @@ TEST_F(ZipTest, LargePartsRoundTripThroughOtherReaders) {
     std::fwrite(mixed.data(), 1, mixed.size(), file);
     writer.AddFile("xl/worksheets/sheet1.xml", file);
     writer.AddBytes("empty.xml", "");
-    for (const auto& [name, bytes] : {std::pair{"held.xml", SheetLike(100)}, {"spilled.bin", noise + noise}}) {
+    for (const std::string* bytes : {&mixed, &spilled}) {
       ScratchFile scratch;
-      ASSERT_TRUE(scratch.Write(bytes) && scratch.Finish());
-      writer.AddDeflated(name, scratch.Release());
+      for (std::size_t at = 0; at < bytes->size(); at += 1 << 16)
+        ASSERT_TRUE(scratch.Write(std::string_view(*bytes).substr(at, 1 << 16)));
+      ASSERT_TRUE(scratch.Finish());
+      writer.AddDeflated(bytes == &mixed ? "held.xml" : "spilled.xml", scratch.Release());
     }
     writer.Commit();
   }
   const ZipReader reader(path);
-  EXPECT_EQ(reader.Read(*reader.Find("held.xml")), SheetLike(100));
-  EXPECT_TRUE(reader.Read(*reader.Find("spilled.bin")) == noise + noise);
   EXPECT_EQ(reader.Read(*reader.Find("noise.bin")), noise);
   std::string streamed;
   reader.Stream(*reader.Find("xl/worksheets/sheet1.xml"), [&](const char* data, std::size_t n) { streamed.append(data, n); });
   EXPECT_TRUE(streamed == mixed);
   EXPECT_EQ(reader.Read(*reader.Find("empty.xml")), "");
+  EXPECT_TRUE(reader.Read(*reader.Find("held.xml")) == mixed);
+  EXPECT_TRUE(reader.Read(*reader.Find("spilled.xml")) == spilled);
 
   const std::string copy = Path("copy.zip");
   {
@@ -160,6 +165,36 @@ TEST_F(ZipTest, DamagedDeflateStreamIsRefused) {
   }
   Spill(Path("cut.zip"), cut);
   EXPECT_EQ(StreamError(Path("cut.zip")), "'cut.zip' is damaged: part sheet.xml cannot be read (Premature end of file)");
+}
+
+// Written in place, a package goes into the path's own file, with no file beside it, only at
+// Commit; parts larger than the writer's buffer come out whole.
+TEST_F(ZipTest, InPlaceCommitWritesThePathsOwnFileOnly) {
+  const std::string path = Path("book.xlsx");
+  Spill(path, "earlier bytes");
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  {
+    ZipWriter abandoned(path, ZipCommit::kInPlace);
+    abandoned.AddBytes("a.xml", "<a/>");
+  }
+  EXPECT_EQ(Slurp(path), "earlier bytes");
+
+  const std::string big = SheetLike(40'000) + Incompressible(1 << 19);
+  {
+    ZipWriter writer(path, ZipCommit::kInPlace);
+    writer.AddBytes("xl/worksheets/sheet1.xml", big);
+    writer.AddBytes("b.xml", "<b/>");
+    writer.Commit();
+  }
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+  const ZipReader reader(path);
+  EXPECT_TRUE(reader.Read(*reader.Find("xl/worksheets/sheet1.xml")) == big);
+  EXPECT_EQ(reader.Read(*reader.Find("b.xml")), "<b/>");
+  EXPECT_EQ(std::system(("unzip -tqq " + path).c_str()), 0);
 }
 
 }  // namespace
