@@ -14,26 +14,22 @@
 
 namespace tabrend::spreadsheet {
 
-namespace {
-
 // std::tmpfile would always use /tmp, whatever TMPDIR says.
-std::FILE* UnnamedFile() {
+std::FILE* UnnamedTemporaryFile(const std::string& purpose) {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-copy-XXXXXX";
   const int descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (descriptor < 0)
-    Fail("no temporary file could be created for the copy in '" + pattern.substr(0, pattern.rfind('/')) +
+    Fail("no temporary file could be created for " + purpose + " in '" + pattern.substr(0, pattern.rfind('/')) +
          "': " + std::strerror(errno));
   ::unlink(pattern.c_str());
   std::FILE* file = ::fdopen(descriptor, "w+b");
   if (file == nullptr) {
     ::close(descriptor);
-    Fail("no temporary file could be created for the copy: " + std::string(std::strerror(errno)));
+    Fail("no temporary file could be created for " + purpose + ": " + std::strerror(errno));
   }
   return file;
 }
-
-}  // namespace
 
 ScratchFile::ScratchFile() : deflater_(std::make_unique<Deflater>()) {}
 
@@ -47,7 +43,7 @@ bool ScratchFile::Keep(const std::string& deflated) {
     return true;
   }
   if (file_ == nullptr) {
-    file_ = UnnamedFile();
+    file_ = UnnamedTemporaryFile("the copy");
     const bool moved = std::fwrite(held_.data(), 1, held_.size(), file_) == held_.size();
     held_ = std::string();
     if (!moved) return false;

@@ -66,6 +66,11 @@ class ScratchFile : public ByteSink {
   bool finished_ = false;
 };
 
+// An unnamed file in TMPDIR (or /tmp), open for writing and reading back: it has no name
+// from the start, so nothing is left behind whatever happens. Throws AutomationError naming
+// the folder and `purpose` ("the copy") when none can be made.
+std::FILE* UnnamedTemporaryFile(const std::string& purpose);
+
 // Makes the scratch file of each part that is streamed rather than built in memory.
 using ScratchFactory = std::function<std::unique_ptr<ScratchFile>()>;
 std::unique_ptr<ScratchFile> NewScratchFile();

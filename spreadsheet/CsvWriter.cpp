@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "spreadsheet/ByteSink.h"
 #include "spreadsheet/CellReference.h"
 #include "spreadsheet/CellReader.h"
 #include "spreadsheet/Error.h"
@@ -458,14 +459,7 @@ class RowSpool {
   static constexpr std::size_t kInMemory = std::size_t{16} << 20;
 
   void Spill() {
-    if (file_ == nullptr) {
-      const char* folder = std::getenv("TMPDIR");
-      std::string path = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/.tabrend-rows-XXXXXX";
-      const int fd = ::mkstemp(path.data());
-      if (fd >= 0) ::unlink(path.c_str());
-      file_ = fd >= 0 ? ::fdopen(fd, "w+b") : nullptr;
-      if (file_ == nullptr) Fail("the CSV text of a large sheet needs a temporary file in " + path + ": " + std::strerror(errno));
-    }
+    if (file_ == nullptr) file_ = UnnamedTemporaryFile("the CSV text of a large sheet");
     if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size())
       Fail(std::string("the CSV text of a large sheet cannot be kept in a temporary file: ") + std::strerror(errno));
     buffer_.clear();
