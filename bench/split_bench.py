@@ -23,39 +23,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import make_big_workbook  # noqa: E402
 import thread_bench  # noqa: E402
-
-
-def run(command, environment=None):
-    """Runs a command; returns (wall seconds, CPU seconds, peak resident MB).
-
-    CPU time (user + system) is reported beside wall time because it stays meaningful on a
-    busy machine, where wall time mostly measures the other programs."""
-    start = time.perf_counter()
-    process = subprocess.Popen(command, env=environment)
-    _, status, usage = os.wait4(process.pid, 0)
-    elapsed = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"failed: {' '.join(command)}")
-    return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
-
-
-def best_of(runs, command, environment=None):
-    """(best wall, best CPU, highest peak) of several runs: on a shared machine one run mostly
-    measures the other programs, and the best comes closest to what the program itself costs."""
-    results = []
-    for _ in range(runs):
-        out = command[2]
-        shutil.rmtree(out, ignore_errors=True)
-        os.mkdir(out)
-        results.append(run(command, environment))
-    return min(r[0] for r in results), min(r[1] for r in results), max(r[2] for r in results)
+from timing import best_of, run  # noqa: E402
 
 
 def codec_floors(program, source):
@@ -90,8 +64,7 @@ def main():
         theirs_out = os.path.join(work, "openpyxl")
         os.mkdir(theirs_out)
         ours, ours_cpu, ours_mb = best_of(arguments.runs, [arguments.tabrendcli, source, ours_out])
-        one_thread, one_thread_cpu, _ = best_of(arguments.runs, [arguments.tabrendcli, source, ours_out],
-                                                dict(os.environ, TABREND_THREADS="1"))
+        one_thread, one_thread_cpu, _ = best_of(arguments.runs, [arguments.tabrendcli, source, ours_out], threads=1)
         theirs, theirs_cpu, theirs_mb = run([sys.executable, os.path.join(HERE, "openpyxl_split.py"), source, theirs_out])
         written = len(os.listdir(ours_out))
         if written != arguments.sheets:

@@ -15,41 +15,19 @@ too, and run it on a quiet machine.
 import argparse
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import make_big_workbook  # noqa: E402
-
-
-def run(command, threads):
-    """(wall seconds, CPU seconds, peak resident MB) of one run with TABREND_THREADS=threads."""
-    environment = dict(os.environ, TABREND_THREADS=str(threads))
-    start = time.perf_counter()
-    process = subprocess.Popen(command, env=environment)
-    _, status, usage = os.wait4(process.pid, 0)
-    elapsed = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"failed: {' '.join(command)}")
-    return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
-
-
-def best(cli, source, work, threads, repeat):
-    results = []
-    for _ in range(repeat):
-        out = os.path.join(work, "out")
-        shutil.rmtree(out, ignore_errors=True)
-        os.mkdir(out)
-        results.append(run([cli, source, out], threads))
-    return min(r[0] for r in results), min(r[1] for r in results), max(r[2] for r in results)
+from timing import best_of  # noqa: E402
 
 
 def compare(label, cli, source, work, threads, repeat):
-    one = best(cli, source, work, 1, repeat)
-    many = best(cli, source, work, threads, repeat)
+    out = os.path.join(work, "out")
+    one = best_of(repeat, [cli, source, out], 1)
+    many = best_of(repeat, [cli, source, out], threads)
     print(f"{label}:")
     for count, (wall, cpu, peak) in ((1, one), (threads, many)):
         print(f"  {count} thread{'s' if count > 1 else ' '}: {wall:6.2f} s wall, {cpu:6.2f} s CPU, "

@@ -4,19 +4,15 @@
 #include <algorithm>
 
 #include "spreadsheet/Limits.h"
+#include "spreadsheet/Text.h"
 
 namespace tabrend::spreadsheet {
 
 std::size_t ReadColumn(std::string_view text, std::uint32_t& column) {
   std::size_t letters = 0;
   column = 0;
-  // ASCII letters written out: the <cctype> tests go through the locale, and every cell asks.
-  for (; letters < text.size(); ++letters) {
-    const char c = text[letters];
-    std::uint32_t digit = 0;
-    if (c >= 'A' && c <= 'Z') digit = static_cast<std::uint32_t>(c - 'A' + 1);
-    else if (c >= 'a' && c <= 'z') digit = static_cast<std::uint32_t>(c - 'a' + 1);
-    else break;
+  for (; letters < text.size() && IsAsciiLetter(text[letters]); ++letters) {
+    const auto digit = static_cast<std::uint32_t>(UpperAscii(text[letters]) - 'A' + 1);
     column = std::min(column * 26 + digit, limits::kMaxColumns + 1);
   }
   return letters;
@@ -27,7 +23,7 @@ namespace {
 // One pass (find_first_not_of would call memchr per character): every cell asks this.
 bool AllDigits(std::string_view text) {
   for (const char c : text)
-    if (c < '0' || c > '9') return false;
+    if (!IsAsciiDigit(c)) return false;
   return true;
 }
 
@@ -43,9 +39,8 @@ bool RowOutsideGrid(std::string_view number) {
 bool CellOutsideGrid(std::string_view reference) {
   // The common case at a glance: one or two letters and up to six digits, the first not 0,
   // lie inside the grid.
-  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-  if (reference.size() >= 2 && reference.size() <= 8 && letter(reference[0])) {
-    const std::size_t letters = letter(reference[1]) ? 2 : 1;
+  if (reference.size() >= 2 && reference.size() <= 8 && IsAsciiLetter(reference[0])) {
+    const std::size_t letters = IsAsciiLetter(reference[1]) ? 2 : 1;
     const std::string_view row = reference.substr(letters);
     if (!row.empty() && row.size() <= 6 && row[0] != '0' && AllDigits(row)) return false;
   }

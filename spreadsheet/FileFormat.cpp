@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "spreadsheet/Error.h"
+#include "spreadsheet/FileStamp.h"
 #include "spreadsheet/OpenXml.h"
 #include "spreadsheet/Zip.h"
 
@@ -316,22 +317,6 @@ bool CompoundHasStream(const std::string& path, const std::string& streamName) {
 }
 
 namespace {
-
-// A file as it stands: another stamp means another content.
-struct FileStamp {
-  std::uint64_t device = 0, inode = 0, size = 0;
-  std::int64_t modified = 0, changed = 0;  // nanoseconds: content, and also mode or owner
-  auto operator<=>(const FileStamp&) const = default;
-};
-
-std::optional<FileStamp> StampOf(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  constexpr std::int64_t kNano = 1'000'000'000;
-  return FileStamp{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                   static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec * kNano + info.st_mtim.tv_nsec,
-                   info.st_ctim.tv_sec * kNano + info.st_ctim.tv_nsec};
-}
 
 // The formats found so far, for every thread: a batch asks for each workbook's several times
 // (whether to convert it, then as each thread opens it), and a package's is in its directory.

@@ -29,15 +29,30 @@ constexpr std::size_t kMaxEntityLength = 10;
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// An attribute name of letters, digits and "_:.-", not starting with a digit, "." or "-".
-// ASCII tests written out: the <cctype> ones go through the locale, for every attribute.
-bool IsPlainName(std::string_view name) {
-  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (name.empty() || digit(name[0]) || name[0] == '.' || name[0] == '-') return false;
-  for (const char c : name) {
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!letter && !digit(c) && c != '_' && c != ':' && c != '.' && c != '-') return false;
+// Classes of bytes in plain cells, looked up in a table: one load a byte where the tests
+// written out take several comparisons, over nearly every byte of a sheet.
+enum : unsigned char { kText = 1, kAttributeValue = 2, kName = 4, kNameStart = 8 };
+
+constexpr std::array<unsigned char, 256> kByteClasses = [] {
+  std::array<unsigned char, 256> classes{};
+  for (int c = 0x20; c <= 0x7E; ++c) {
+    // Printable ASCII that decoding and escaping leave as it is.
+    if (c == '&' || c == '<' || c == '>') continue;
+    classes[c] = kText;
+    if (c != '"') classes[c] |= kAttributeValue;
+    if (IsAsciiLetter(static_cast<char>(c)) || c == '_' || c == ':') classes[c] |= kName | kNameStart;
+    if (IsAsciiDigit(static_cast<char>(c)) || c == '.' || c == '-') classes[c] |= kName;
   }
+  return classes;
+}();
+
+bool Is(char c, unsigned char kind) { return (kByteClasses[static_cast<unsigned char>(c)] & kind) != 0; }
+
+// An attribute name of letters, digits and "_:.-", not starting with a digit, "." or "-".
+bool IsPlainName(std::string_view name) {
+  if (name.empty() || !Is(name[0], kNameStart)) return false;
+  for (const char c : name)
+    if (!Is(c, kName)) return false;
   return true;
 }
 
@@ -91,6 +106,33 @@ unsigned long CharacterReference(std::string_view entity) {
     return 0;
   if (code < 0x20 && code != 0x9 && code != 0xA && code != 0xD) return 0;
   return code;
+}
+
+// Whether [at, end) starts with `what`; kShort when it ends before that can be told.
+enum class Match { kNo, kYes, kShort };
+Match MatchAt(const char* at, const char* end, std::string_view what) {
+  const std::size_t available = std::min(static_cast<std::size_t>(end - at), what.size());
+  for (std::size_t i = 0; i < available; ++i)
+    if (at[i] != what[i]) return Match::kNo;
+  return available == what.size() ? Match::kYes : Match::kShort;
+}
+
+// An optional child <f>text</f> or <v>text</v> at `at` (open and close its tags), read when
+// it is there.
+RowScanner::Plain ReadPlainChild(const char*& at, const char* end, const std::string& open, const std::string& close,
+                                 std::string_view& text, bool& present) {
+  present = false;
+  if (const Match match = MatchAt(at, end, open); match != Match::kYes)
+    return match == Match::kNo ? RowScanner::Plain::kTaken : RowScanner::Plain::kShort;
+  const char* const textStart = at + open.size();
+  const char* textEnd = textStart;
+  while (textEnd < end && Is(*textEnd, kText)) ++textEnd;
+  if (const Match match = MatchAt(textEnd, end, close); match != Match::kYes)
+    return match == Match::kNo ? RowScanner::Plain::kOther : RowScanner::Plain::kShort;
+  text = std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart));
+  present = true;
+  at = textEnd + close.size();
+  return RowScanner::Plain::kTaken;
 }
 
 }  // namespace
@@ -419,47 +461,6 @@ bool RowScanner::RawChild(std::size_t& at, std::size_t limit, const std::string&
   return true;
 }
 
-namespace {
-
-// Whether [at, end) starts with `what`; kShort when it ends before that can be told.
-enum class Match { kNo, kYes, kShort };
-Match MatchAt(const char* at, const char* end, std::string_view what) {
-  const std::size_t available = std::min(static_cast<std::size_t>(end - at), what.size());
-  for (std::size_t i = 0; i < available; ++i)
-    if (at[i] != what[i]) return Match::kNo;
-  return available == what.size() ? Match::kYes : Match::kShort;
-}
-
-// Printable ASCII that decoding and escaping leave as it is.
-// Classes of bytes in plain cells, looked up in a table: one load a byte where the tests
-// written out take several comparisons, over nearly every byte of a sheet.
-enum : unsigned char { kText = 1, kAttributeValue = 2, kName = 4, kNameStart = 8 };
-
-constexpr std::array<unsigned char, 256> kByteClasses = [] {
-  std::array<unsigned char, 256> classes{};
-  for (int c = 0x20; c <= 0x7E; ++c) {
-    // Printable ASCII that decoding and escaping leave as it is.
-    if (c == '&' || c == '<' || c == '>') continue;
-    classes[c] = kText;
-    if (c != '"') classes[c] |= kAttributeValue;
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (letter || c == '_' || c == ':') classes[c] |= kName | kNameStart;
-    if ((c >= '0' && c <= '9') || c == '.' || c == '-') classes[c] |= kName;
-  }
-  return classes;
-}();
-
-bool Is(char c, unsigned char kind) { return (kByteClasses[static_cast<unsigned char>(c)] & kind) != 0; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) return false;
-  return true;
-}
-
-}  // namespace
-
 // The plain cells from `from` into plainCells_, up to the first thing that is not one; `stop`
 // is where that thing starts, blanks before it included.
 RowScanner::Plain RowScanner::ScanPlainCells(std::size_t from, std::size_t& stop) {
@@ -484,28 +485,6 @@ RowScanner::Plain RowScanner::ScanPlainCells(std::size_t from, std::size_t& stop
     ++plainCount_;
   }
 }
-
-namespace {
-
-// An optional child <f>text</f> or <v>text</v> at `at` (open and close its tags), read when
-// it is there.
-RowScanner::Plain ReadPlainChild(const char*& at, const char* end, const std::string& open, const std::string& close,
-                                 std::string_view& text, bool& present) {
-  present = false;
-  if (const Match match = MatchAt(at, end, open); match != Match::kYes)
-    return match == Match::kNo ? RowScanner::Plain::kTaken : RowScanner::Plain::kShort;
-  const char* const textStart = at + open.size();
-  const char* textEnd = textStart;
-  while (textEnd < end && Is(*textEnd, kText)) ++textEnd;
-  if (const Match match = MatchAt(textEnd, end, close); match != Match::kYes)
-    return match == Match::kNo ? RowScanner::Plain::kOther : RowScanner::Plain::kShort;
-  text = std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart));
-  present = true;
-  at = textEnd + close.size();
-  return RowScanner::Plain::kTaken;
-}
-
-}  // namespace
 
 // One plain cell at `at` (a '<'), which moves past it when it is read.
 RowScanner::Plain RowScanner::ReadPlainCell(const char*& at, const char* end, PlainCell& cell) const {
@@ -536,7 +515,8 @@ RowScanner::Plain RowScanner::ReadPlainCell(const char*& at, const char* end, Pl
     if (*p++ != '"' || count == kMostAttributes) return Plain::kOther;
     // Compared in place: a call to memcmp costs more than these names of a letter or two.
     for (int k = 0; k < count; ++k)
-      if (SameName(std::string_view(nameStarts[k], nameSizes[k]), name)) return Plain::kOther;  // expat refuses a repeat
+      if (nameSizes[k] == name.size() && HasAt(name, 0, std::string_view(nameStarts[k], nameSizes[k])))
+        return Plain::kOther;  // expat refuses a repeat
     nameStarts[count] = nameStart;
     nameSizes[count++] = name.size();
     const std::string_view value(valueStart, static_cast<std::size_t>(p - 1 - valueStart));

@@ -427,25 +427,25 @@ bool SheetStream::TakePlainCell(const PlainCell& cell, std::string& sink) {
     if (sharedString) return false;
     const auto rewritten = RewriteFormula(cell.formula, *options_.context);
     if (!rewritten || *rewritten != cell.formula) return false;
-  } else if (sharedString) {
-    std::uint32_t index = 0;
-    if (!cell.hasValue || !ReadSmallIndex(cell.value, index)) return false;
-    index = UseString(index, cell.value, cell.reference);
-    if (cell.hasMetadata) result_.usesMetadata = true;
-    sink += cell.startTag;
-    sink += '<';
-    sink += cell_.valueName;
-    sink += '>';
-    char digits[16];
-    sink.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, index).ptr - digits));
-    AppendEndTag(sink, cell_.valueName);
-    AppendEndTag(sink, cell_.name);
-    NoteStyle(cell);
+  }
+  // From here a string cell has no formula: only its index changes.
+  std::uint32_t index = 0;
+  if (sharedString && (!cell.hasValue || !ReadSmallIndex(cell.value, index))) return false;
+  if (sharedString) index = UseString(index, cell.value, cell.reference);
+  if (cell.hasMetadata) result_.usesMetadata = true;
+  NoteStyle(cell);
+  if (!sharedString) {
+    sink += cell.raw;
     return true;
   }
-  if (cell.hasMetadata) result_.usesMetadata = true;
-  sink += cell.raw;
-  NoteStyle(cell);
+  sink += cell.startTag;
+  sink += '<';
+  sink += cell_.valueName;
+  sink += '>';
+  char digits[16];
+  sink.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, index).ptr - digits));
+  AppendEndTag(sink, cell_.valueName);
+  AppendEndTag(sink, cell_.name);
   return true;
 }
 

@@ -1,8 +1,6 @@
 // Reading the workbook part, its relationships and the shared-string table of a source.
 #include "spreadsheet/SourceWorkbook.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
@@ -268,16 +266,9 @@ DefinedName ReadName(const pugi::xml_node& name) {
 
 }  // namespace
 
-std::optional<SourceWorkbook::FileIdentity> SourceWorkbook::IdentityOf(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                      static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
-}
-
 SourceWorkbook::SourceWorkbook(const std::string& path)
-    : identity_(IdentityOf(path)), package_(path), workbookPart_(MainPartOf(package_)) {
-  if (identity_ != IdentityOf(path)) identity_.reset();
+    : identity_(StampOf(path)), package_(path), workbookPart_(MainPartOf(package_)) {
+  if (identity_ != StampOf(path)) identity_.reset();
   pugi::xml_document document;
   ParseXml(document, package_.Read(workbookPart_), Label(), workbookPart_);
   const pugi::xml_node root = document.document_element();
@@ -360,7 +351,7 @@ bool SourceWorkbook::SheetHasContent(std::size_t sheetIndex) const {
 // once read: threads share it as it stands.
 struct SourceWorkbook::SharedTables {
   std::mutex lock;
-  std::map<FileIdentity, std::weak_ptr<const SharedStrings>> byFile;
+  std::map<FileStamp, std::weak_ptr<const SharedStrings>> byFile;
 };
 
 SourceWorkbook::SharedTables& SourceWorkbook::Tables() {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "spreadsheet/FileStamp.h"
 #include "spreadsheet/Package.h"
 
 namespace tabrend::spreadsheet {
@@ -131,18 +132,12 @@ class SourceWorkbook {
   ResultCalculator* Calculator() const { return calculator_.get(); }
 
  private:
-  // The file opened, where it stood still while it was opened (a file changing meanwhile
-  // shares nothing).
-  struct FileIdentity {
-    std::uint64_t device = 0, inode = 0, size = 0;
-    std::int64_t seconds = 0, nanoseconds = 0;
-    auto operator<=>(const FileIdentity&) const = default;
-  };
-  static std::optional<FileIdentity> IdentityOf(const std::string& path);
   struct SharedTables;
   static SharedTables& Tables();
 
-  std::optional<FileIdentity> identity_;  // taken before the package is opened
+  // The file opened, where it stood still while it was opened (a file changing meanwhile
+  // shares nothing); taken before the package is opened.
+  std::optional<FileStamp> identity_;
   Package package_;
   std::string workbookPart_;
   std::vector<SourceSheet> sheets_;

@@ -11,10 +11,10 @@ namespace tabrend::spreadsheet {
 std::string LowerAscii(std::string_view text);
 // ASCII classes, the same in every locale (the <cctype> ones follow the locale and cost a
 // call): formula words and cell references are ASCII.
-inline bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-inline bool IsAsciiAlnum(char c) { return IsAsciiLetter(c) || IsAsciiDigit(c); }
-inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+constexpr bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsAsciiAlnum(char c) { return IsAsciiLetter(c) || IsAsciiDigit(c); }
+constexpr char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 // Appends one Unicode code point as UTF-8.
 void AppendUtf8(std::string& out, char32_t code);
 // Lower-cases every character (not only ASCII) of UTF-8 text, for comparisons that ignore case.
