@@ -74,6 +74,7 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
     if (scratch.empty()) {
       const char* base = std::getenv("TMPDIR");
       std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-list-XXXXXX";
+      const CleanupSignalsHeld held;  // made and registered with no signal in between
       if (::mkdtemp(pattern.data()) == nullptr)
         throw automation::AutomationError(automation::kApplicationDefined,
                                           "no temporary folder for the loss reports can be created in '" +

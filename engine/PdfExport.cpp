@@ -50,6 +50,7 @@ std::string PdfBatch::Scratch() {
   if (!scratch_.empty()) return scratch_;
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-pdf-XXXXXX";
+  const CleanupSignalsHeld held;  // made and registered with no signal in between
   if (::mkdtemp(pattern.data()) == nullptr)
     throw AutomationError(kApplicationDefined, "no temporary folder for the PDF output can be created in '" +
                                                    ParentFolderOf(pattern) + "': " + std::strerror(errno));

@@ -110,6 +110,8 @@ class StagingFolder {
   StagingFolder(const std::string& parent, const std::string& finalFile) {
     SweepOnce(parent);
     static std::atomic<unsigned> counter{0};
+    // Made and registered with the clean-up signals held, so no signal falls in between.
+    const CleanupSignalsHeld held;
     for (;;) {
       path_ = parent + "/" + kStagingPrefix + std::to_string(::getpid()) + "-" +
               std::to_string(counter++) + kStagingSuffix;

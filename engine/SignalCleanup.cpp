@@ -63,16 +63,30 @@ struct Slot {
 };
 Slot gSlots[RemovedOnSignal::kMaxRegisteredFolders];
 std::atomic<pid_t> gGroup{0};
+std::atomic<bool> gEnding{false};  // the handler (or exit) has begun removing
 struct sigaction gPrevious[kCleanupSignalCount];
 
+// A slot being filled belongs to a thread that holds the clean-up signals off, so it is not
+// this one: it is waited for, and removed once live. One filled after this pass sees gEnding
+// and removes its folder itself.
 void RemoveRegistered() {
+  gEnding = true;
   for (Slot& slot : gSlots) {
+    int state = slot.state.load();
+    while (state == 1) state = slot.state.load();
     int live = 2;
-    if (slot.state.compare_exchange_strong(live, 1)) {
+    if (state == 2 && slot.state.compare_exchange_strong(live, 1)) {
       RemoveTree(slot.path);
       slot.state = 2;  // the owner still unregisters it
     }
   }
+}
+
+sigset_t CleanupSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int number : kCleanupSignals) sigaddset(&set, number);
+  return set;
 }
 
 void OnTerminatingSignal(int number, siginfo_t* info, void* context) {
@@ -125,17 +139,26 @@ void InstallCleanupHandlers() {
   });
 }
 
+CleanupSignalsHeld::CleanupSignalsHeld() {
+  const sigset_t cleanup = CleanupSignalSet();
+  ::pthread_sigmask(SIG_BLOCK, &cleanup, &previous_);
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
 RemovedOnSignal::RemovedOnSignal(const std::string& path) {
   if (path.size() >= PATH_MAX) return;
   InstallCleanupHandlers();
+  const CleanupSignalsHeld held;  // the handler waits for a slot being filled
   for (int i = 0; i < kMaxRegisteredFolders; ++i) {
     int free = 0;
     if (!gSlots[i].state.compare_exchange_strong(free, 1)) continue;
     std::memcpy(gSlots[i].path, path.c_str(), path.size() + 1);
     gSlots[i].state = 2;
     slot_ = i;
-    return;
+    break;
   }
+  if (gEnding) RemoveTree(path.c_str());
 }
 
 RemovedOnSignal::~RemovedOnSignal() {

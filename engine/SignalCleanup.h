@@ -4,6 +4,7 @@
 // before) and at exit. Everything the handler touches is plain memory and system calls.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -18,9 +19,25 @@ extern const int kCleanupSignals[kCleanupSignalCount];
 // signal handler. Symbolic links are removed, never followed.
 void RemoveTree(const char* path);
 
+// Holds the clean-up signals off the calling thread while it lives. A folder made and then
+// registered under it is never missed by the handler: the handler runs on another thread
+// meanwhile, or once the folder is registered.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld();
+  ~CleanupSignalsHeld();
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 // While it lives, the folder at path is removed if a terminating signal or exit ends the
 // process. Destroying it only stops that; removing the folder is the owner's job. At most
 // kMaxRegisteredFolders are registered at once; one more is still created, unregistered.
+// Registered while the handler is already at work (on another thread), the folder is removed
+// at once: the process is ending.
 class RemovedOnSignal {
  public:
   static constexpr int kMaxRegisteredFolders = 64;

@@ -38,6 +38,7 @@ std::string AcquireFolder(const char* prefix, std::string& problem) {
   RootState& state = Root();
   std::lock_guard lock(state.lock);
   if (state.root.empty()) {
+    const CleanupSignalsHeld held;  // made and registered with no signal in between
     std::string pattern = TemporaryBase() + "/tabrend-XXXXXX";
     if (pattern.size() >= PATH_MAX || ::mkdtemp(pattern.data()) == nullptr) {
       problem = "cannot create a temporary folder in '" + TemporaryBase() + "': " +
