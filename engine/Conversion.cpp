@@ -34,6 +34,7 @@
 #include "spreadsheet/CellReader.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/FileFormat.h"
+#include "spreadsheet/FileStamp.h"
 #include "spreadsheet/SourceWorkbook.h"
 #include "spreadsheet/Text.h"
 
@@ -42,6 +43,8 @@ namespace tabrend::automation {
 namespace {
 
 using spreadsheet::FileFormat;
+using spreadsheet::FileStamp;
+using spreadsheet::StampOf;
 
 constexpr char kNotInstalled[] =
     " needs LibreOffice to be opened: install the Debian package libreoffice-calc-nogui";
@@ -53,20 +56,9 @@ constexpr std::chrono::milliseconds kPerMoreWorkbookLimit{30000};
 
 // ---- Process-wide state.
 
-struct FileKey {
-  dev_t device;
-  ino_t inode;
-  off_t size;
-  timespec modified;
-  bool operator==(const FileKey& other) const {
-    return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-  }
-};
-
 // A prefetched result: the package, or the description of why there is none.
 struct Kept {
-  FileKey key;
+  FileStamp key;
   std::unique_ptr<ConvertedPackage> package;
   std::string error;
 };
@@ -88,12 +80,6 @@ State& Global() {
 }
 
 // ---- LibreOffice.
-
-std::optional<FileKey> KeyOf(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return FileKey{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-}
 
 bool IsConverted(FileFormat format) {
   return format == FileFormat::kExcel97 || format == FileFormat::kBinaryPackage ||
@@ -372,7 +358,7 @@ bool NeedsConversion(const std::string& path) { return IsConverted(spreadsheet::
 
 std::unique_ptr<ConvertedPackage> ConvertForOpening(const std::string& path) {
   const std::string label = Quoted(path);
-  const std::optional<FileKey> key = KeyOf(path);
+  const std::optional<FileStamp> key = StampOf(path);
   State& state = Global();
   std::optional<Kept> kept;
   {
@@ -413,12 +399,12 @@ void PrefetchConversions(const std::vector<std::string>& paths) {
   }
   const std::string program = FindLibreOffice();
   if (program.empty()) return;  // each workbook's Open says what to install
-  std::map<FileFormat, std::vector<std::pair<std::string, FileKey>>> groups;
+  std::map<FileFormat, std::vector<std::pair<std::string, FileStamp>>> groups;
   std::set<std::string> seen;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const std::string& path = paths[i];
     if (!seen.insert(path).second) continue;
-    const std::optional<FileKey> key = KeyOf(path);
+    const std::optional<FileStamp> key = StampOf(path);
     if (!key) continue;
     {
       std::lock_guard lock(state.kept);
@@ -467,13 +453,13 @@ constexpr char kCalculatorMissing[] =
 
 struct Candidate {
   std::string path;
-  FileKey key;
+  FileStamp key;
 };
 
 // The workbook at path as a calculation candidate when a split of its worksheets would
 // drop a formula saved without a result.
 std::optional<Candidate> NeedingCalculation(const std::string& path) {
-  const std::optional<FileKey> key = KeyOf(path);
+  const std::optional<FileStamp> key = StampOf(path);
   if (!key) return std::nullopt;
   try {
     const spreadsheet::SourceWorkbook book(path);
@@ -518,7 +504,7 @@ void CalculateGroup(const std::vector<Candidate>& group, const std::string& aski
 // same start.
 Kept TakeCalculation(const std::string& path) {
   State& state = Global();
-  const std::optional<FileKey> key = KeyOf(path);
+  const std::optional<FileStamp> key = StampOf(path);
   const auto take = [&]() -> std::optional<Kept> {
     std::lock_guard lock(state.kept);
     const auto found = state.keptCalculations.find(path);
@@ -530,8 +516,8 @@ Kept TakeCalculation(const std::string& path) {
   };
   if (auto kept = take()) return std::move(*kept);
   const std::string program = FindLibreOffice();
-  if (program.empty()) return {FileKey{}, nullptr, kCalculatorMissing};
-  if (!key) return {FileKey{}, nullptr, "they could not be calculated: the workbook can no longer be read"};
+  if (program.empty()) return {FileStamp{}, nullptr, kCalculatorMissing};
+  if (!key) return {FileStamp{}, nullptr, "they could not be calculated: the workbook can no longer be read"};
   std::vector<std::string> candidates;
   {
     std::lock_guard lock(state.kept);
