@@ -1,9 +1,9 @@
 // Sheets printed to PDF: each sheet's single-sheet workbook is written into a private
 // temporary folder as the split reaches it, and LibreOffice headless prints all of a batch's
 // workbooks in one start at the end, each with its own page setup (orientation, scaling,
-// print area, print titles, headers and footers). Workbooks that leave their results to be
-// calculated on opening are printed calculated, in one more start. Each PDF is then put at its final name
-// complete or not at all, as every output is (engine/SheetOutput.h).
+// print area, print titles, headers and footers); workbooks that leave their results to be
+// calculated on opening are printed calculated, in one more start. Each PDF is then put at
+// its final name complete or not at all, as every output is (engine/SheetOutput.h).
 //
 // The temporary folder goes with the batch, at exit, and on a terminating signal.
 #pragma once
