@@ -93,8 +93,10 @@ bool Module1::FinishPdfReports(std::vector<WorkbookReport>& reports) {
 bool Module1::RunBatch() {
   const bool folderMode = GetPathKind(SourcePath) == kPathFolder;
   bool complete = ListBatchFiles(folderMode);
-  // The workbooks LibreOffice must convert first are converted in one start, not one each.
-  automation::PrefetchConversions(BatchFiles);
+  // The workbooks LibreOffice must convert first are converted in one start, not one each;
+  // so are those it must calculate, once the first needs it.
+  automation::PrefetchConversions(BatchFiles, Format == OutputFormat::kCsv ? spreadsheet::ShownResults::kEveryFormula
+                                                                          : spreadsheet::ShownResults::kDroppedFormulas);
   std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
   // Reports wait for the PDFs, which are printed at the batch's end.
   std::vector<WorkbookReport> reports;

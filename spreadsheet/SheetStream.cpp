@@ -488,7 +488,8 @@ void SheetStream::RenumberString(std::string& sink) {
 }
 
 // A cell with a formula (or what is left of a string cell that named no string): the formula
-// stays, renamed, or gives way to its stored value, or to a calculated one.
+// stays, renamed, or gives way to its stored value, or to a calculated one. A stored value
+// that is only a placeholder gives way to a calculated one where there is one.
 void SheetStream::FinishFormulaCell(std::string& sink) {
   const std::string* type = FindAttribute(cell_.attributes, "t");
   NoteMetadata();
@@ -496,13 +497,18 @@ void SheetStream::FinishFormulaCell(std::string& sink) {
   if (cell_.hasFormula && !keepFormula) {
     // An empty result is a stored value only for a text result.
     const bool stored = cell_.hasValue && (!cell_.value.empty() || (type != nullptr && *type == "str"));
-    if (stored) {
+    const bool placeholder = stored && source_.ResultsArePlaceholders();
+    const CellResult* computed = stored && !placeholder ? nullptr : ComputedResult();
+    if (computed != nullptr && placeholder && !ReplacesPlaceholder(*computed, cell_.value)) {
+      ++result_.losses[loss::PlaceholderKept(loss::kUnknownToCalculator)];
+    } else if (stored && !placeholder) {
       ++result_.losses[loss::kFormulaReplaced];
-    } else if (const CellResult* computed = ComputedResult()) {
-      ++result_.losses[loss::kFormulaCalculated];
+    } else if (computed != nullptr) {
+      ++result_.losses[placeholder ? loss::kPlaceholderCalculated : loss::kFormulaCalculated];
       return WriteComputed(sink, *computed);
     } else {
-      ++result_.losses[loss::FormulaLeftEmpty(options_.missingReason)];
+      ++result_.losses[placeholder ? loss::PlaceholderKept(options_.missingReason)
+                                   : loss::FormulaLeftEmpty(options_.missingReason)];
       if (const std::string* reference = FindAttribute(cell_.attributes, "r")) result_.missingResults.push_back(*reference);
     }
   }

@@ -234,11 +234,11 @@ SourceSheet ReadSheet(const pugi::xml_node& sheet, const RelationshipsById& byId
   SourceSheet entry;
   entry.name = sheet.attribute("name").value();
   entry.state = sheet.attribute("state").value();
-  const pugi::xml_attribute idAttribute = AttributeByLocalName(sheet, "id");
-  const std::string id = idAttribute.value();
-  if (idAttribute && id.empty()) {
-    // A sheet with no part at all, such as an Excel 5 macro module whose code now lives
-    // in the VBA project: not a worksheet, so it is listed and skipped like a chart sheet.
+  const std::string id = AttributeByLocalName(sheet, "id").value();
+  if (id.empty()) {
+    // A sheet with no part at all (an empty r:id, or none), such as an Excel 5 macro module
+    // whose code now lives in the VBA project: not a worksheet, so it is listed and skipped
+    // like a chart sheet.
     entry.kind = SheetKind::kMacrosheet;
     return entry;
   }
@@ -281,7 +281,11 @@ SourceWorkbook::SourceWorkbook(const std::string& path)
   for (pugi::xml_node node : root.children()) {
     const std::string_view local = LocalName(node);
     if (local == "workbookPr") workbookPr_ = Serialize(node);
-    else if (local == "calcPr") calcPr_ = Serialize(node);
+    else if (local == "calcPr") {
+      calcPr_ = Serialize(node);
+      const std::string_view full = node.attribute("fullCalcOnLoad").value();
+      resultsArePlaceholders_ = full == "1" || full == "true";
+    }
     else if (local == "workbookProtection") workbookProtection_ = Serialize(node);
     else if (local == "bookViews") {
       const pugi::xml_node view = ChildByLocalName(node, "workbookView");

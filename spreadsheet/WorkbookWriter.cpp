@@ -294,8 +294,8 @@ class Writer {
   }
 
   // The sheet's copy in a scratch file. Formulas the copy drops that were saved without a
-  // result: the sheet is copied again with the results calculated for exactly those cells,
-  // or with why there are none.
+  // result, or with a placeholder: the sheet is copied again with the results calculated for
+  // exactly those cells, or with why there are none.
   std::pair<std::unique_ptr<ScratchFile>, SheetRewriteResult> CopySheet(std::size_t sourceIndex,
                                                                         SheetRewriteOptions& options,
                                                                         OutputStrings& strings) {
@@ -307,8 +307,10 @@ class Writer {
         source_->Calculator()->Calculate(*source_, sourceIndex, result.missingResults);
     if (calculated.cells.empty()) {
       // Nothing to write: only the report says more.
-      const auto empty = result.losses.extract(loss::FormulaLeftEmpty(""));
-      if (!empty.empty()) result.losses[loss::FormulaLeftEmpty(calculated.problem)] += empty.mapped();
+      for (const auto& line : {loss::FormulaLeftEmpty, loss::PlaceholderKept}) {
+        const auto uncalculated = result.losses.extract(line(""));
+        if (!uncalculated.empty()) result.losses[line(calculated.problem)] += uncalculated.mapped();
+      }
       return {std::move(file), std::move(result)};
     }
     options.computed = &calculated.cells;

@@ -237,6 +237,24 @@ def compare_cases(fx, work):
                    rc == 1 and "points beyond the sheet" in out, out)
         if "names" in src:
             expect("compare_sheet: names pointing at other sheets flagged", rc == 1 and "names" in out, out)
+    # Styles of one workbook never stand for another's: a workbook loaded after a freed one
+    # often takes its id(), which once made a cache hand out the freed workbook's styles.
+    import gc
+    import openpyxl
+    import compare_sheet
+    other = os.path.join(fx, "lo_styles_merges_widths.xlsx")
+    stale = []
+    for _ in range(40):
+        for path in (other, src1):
+            wb = openpyxl.load_workbook(path)
+            cells = [cell for row in wb.active.iter_rows(max_row=3) for cell in row]
+            cached = [compare_sheet.style_key(cell) for cell in cells]
+            wb.__dict__.pop("_style_keys", None)
+            fresh = [compare_sheet.style_key(cell) for cell in cells]
+            stale += [(path, cell.coordinate) for cell, a, b in zip(cells, cached, fresh) if a != b]
+            del wb, cells
+            gc.collect()
+    expect("compare_sheet: the styles of a freed workbook never stand for another's", not stale, str(stale[:3]))
     # check_package on the crude copies: openpyxl keeps names that point at removed sheets.
     rc, out, _ = run("check_package.py", *[c[2] for c in crude])
     print("     check_package on the crude copies: exit %d" % rc)
