@@ -10,6 +10,7 @@
 #include "spreadsheet/Error.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/OpenXml.h"
+#include "spreadsheet/StrictMarkup.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -205,8 +206,8 @@ std::string MainPartOf(const Package& package) {
   return part;
 }
 
-// The namespace declarations of the workbook element, raw; throws for a pre-release workbook.
-std::string NamespacesOf(const pugi::xml_node& root, const std::string& label) {
+// The namespace of the workbook element; throws for a pre-release workbook.
+std::string RootNamespaceOf(const pugi::xml_node& root, const std::string& label) {
   // Excel 2007's beta wrote packages of the same shape in a namespace of its own, with
   // elements of other names (<sstItem> for <si>): read as the released format, their
   // strings and cells would be wrong.
@@ -218,10 +219,23 @@ std::string NamespacesOf(const pugi::xml_node& root, const std::string& label) {
   if (rootNamespace == ooxml::kPreReleaseNamespace)
     Fail(label + " is a workbook in the pre-release format of Excel 2007 (namespace " + rootNamespace +
          "), which cannot be split");
+  return rootNamespace;
+}
+
+// The namespace declarations of the workbook element and its Markup Compatibility
+// attributes (which name prefixes declared there), raw.
+std::string NamespacesOf(const pugi::xml_node& root) {
+  std::string markupCompatibility;
+  for (pugi::xml_attribute attribute : root.attributes()) {
+    const std::string_view key = attribute.name();
+    if (key.rfind("xmlns:", 0) == 0 && std::string_view(attribute.value()) == ooxml::kMarkupCompatibilityNamespace)
+      markupCompatibility = std::string(key.substr(6)) + ":";
+  }
   std::string declarations;
   for (pugi::xml_attribute attribute : root.attributes()) {
     const std::string_view key = attribute.name();
-    if (key == "xmlns" || key.rfind("xmlns:", 0) == 0) {
+    if (key == "xmlns" || key.rfind("xmlns:", 0) == 0 ||
+        (!markupCompatibility.empty() && key.rfind(markupCompatibility, 0) == 0)) {
       declarations += " " + std::string(key) + "=\"";
       AppendEscapedAttribute(declarations, attribute.value());
       declarations += "\"";
@@ -274,7 +288,8 @@ SourceWorkbook::SourceWorkbook(const std::string& path)
   const pugi::xml_node root = document.document_element();
   if (LocalName(root) != "workbook")
     Fail(Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
-  workbookNamespaces_ = NamespacesOf(root, Label());
+  strict_ = TransitionalNamespace(RootNamespaceOf(root, Label())) == ooxml::kMainNamespace;
+  workbookNamespaces_ = NamespacesOf(root);
   RelationshipsById byId;
   for (const Relationship& relationship : package_.RelationshipsOf(workbookPart_))
     byId.emplace(relationship.id, &relationship);  // the first of a repeated id counts

@@ -106,8 +106,11 @@ class SourceWorkbook {
   const std::vector<std::pair<std::string, std::string>>& WorkbookViewAttributes() const {
     return workbookView_;
   }
-  // Namespace declarations of the source's <workbook> root, raw.
+  // Namespace declarations and Markup Compatibility attributes (mc:Ignorable...) of the
+  // source's <workbook> root, raw.
   const std::string& WorkbookNamespaces() const { return workbookNamespaces_; }
+  // Whether the workbook is in the Strict dialect (its parts in the Strict namespaces).
+  bool IsStrict() const { return strict_; }
   // cacheId of each pivot cache definition part, as workbook.xml registers it.
   const std::map<std::string, std::string>& PivotCacheIds() const { return pivotCacheIds_; }
 
@@ -144,6 +147,7 @@ class SourceWorkbook {
   std::vector<DefinedName> names_;
   std::string workbookPr_, calcPr_, workbookProtection_, workbookNamespaces_;
   std::vector<std::pair<std::string, std::string>> workbookView_;
+  bool strict_ = false;
   std::map<std::string, std::string> pivotCacheIds_;
   std::shared_ptr<ResultCalculator> calculator_;
   mutable std::shared_ptr<const SharedStrings> strings_;
