@@ -37,6 +37,26 @@ bool IsWorkbookContentType(std::string_view type) {
          type == ooxml::type::kMacroTemplate;
 }
 
+// The namespace declarations of a part's root element and its Markup Compatibility
+// attributes (mc:Ignorable..., which name prefixes declared there), raw: what a copy of the
+// root must keep for the rest of the part to read the same.
+std::string RootDeclarations(const std::vector<std::pair<std::string_view, std::string_view>>& attributes) {
+  std::string markupCompatibility;  // "mc:", as the root names that namespace
+  for (const auto& [key, value] : attributes)
+    if (key.rfind("xmlns:", 0) == 0 && value == ooxml::kMarkupCompatibilityNamespace)
+      markupCompatibility = std::string(key.substr(6)) + ":";
+  std::string declarations;
+  for (const auto& [key, value] : attributes) {
+    if (key == "xmlns" || key.rfind("xmlns:", 0) == 0 ||
+        (!markupCompatibility.empty() && key.rfind(markupCompatibility, 0) == 0)) {
+      declarations += " " + std::string(key) + "=\"";
+      AppendEscapedAttribute(declarations, value);
+      declarations += "\"";
+    }
+  }
+  return declarations;
+}
+
 std::vector<std::pair<std::string, std::string>> AttributesOf(const pugi::xml_node& node) {
   std::vector<std::pair<std::string, std::string>> attributes;
   for (pugi::xml_attribute attribute : node.attributes())
@@ -73,17 +93,15 @@ class SharedStringReader {
     if (++reader.depth_ > limits::kMaxXmlDepth) return reader.Stop("nests elements too deeply");
     const std::string_view local = LocalName(name);
     if (reader.depth_ == 1) {
+      std::vector<std::pair<std::string_view, std::string_view>> root;
       for (int i = 0; attributes[i] != nullptr; i += 2) {
         const std::string_view key = attributes[i];
         // A table that says it is too large is refused before any of it is read.
         if (key == "uniqueCount" && std::strtoull(attributes[i + 1], nullptr, 10) > limits::kMaxSharedStrings)
           return reader.Stop("holds more than the allowed number of shared strings");
-        if (key == "xmlns" || key.rfind("xmlns:", 0) == 0) {
-          reader.strings_.rootAttributes += " " + std::string(key) + "=\"";
-          AppendEscapedAttribute(reader.strings_.rootAttributes, attributes[i + 1]);
-          reader.strings_.rootAttributes += "\"";
-        }
+        root.emplace_back(key, attributes[i + 1]);
       }
+      reader.strings_.rootAttributes = RootDeclarations(root);
       return;
     }
     if (reader.depth_ == 2 && local == "si") {
@@ -222,28 +240,6 @@ std::string RootNamespaceOf(const pugi::xml_node& root, const std::string& label
   return rootNamespace;
 }
 
-// The namespace declarations of the workbook element and its Markup Compatibility
-// attributes (which name prefixes declared there), raw.
-std::string NamespacesOf(const pugi::xml_node& root) {
-  std::string markupCompatibility;
-  for (pugi::xml_attribute attribute : root.attributes()) {
-    const std::string_view key = attribute.name();
-    if (key.rfind("xmlns:", 0) == 0 && std::string_view(attribute.value()) == ooxml::kMarkupCompatibilityNamespace)
-      markupCompatibility = std::string(key.substr(6)) + ":";
-  }
-  std::string declarations;
-  for (pugi::xml_attribute attribute : root.attributes()) {
-    const std::string_view key = attribute.name();
-    if (key == "xmlns" || key.rfind("xmlns:", 0) == 0 ||
-        (!markupCompatibility.empty() && key.rfind(markupCompatibility, 0) == 0)) {
-      declarations += " " + std::string(key) + "=\"";
-      AppendEscapedAttribute(declarations, attribute.value());
-      declarations += "\"";
-    }
-  }
-  return declarations;
-}
-
 SourceSheet ReadSheet(const pugi::xml_node& sheet, const RelationshipsById& byId) {
   SourceSheet entry;
   entry.name = sheet.attribute("name").value();
@@ -289,7 +285,9 @@ SourceWorkbook::SourceWorkbook(const std::string& path)
   if (LocalName(root) != "workbook")
     Fail(Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
   strict_ = TransitionalNamespace(RootNamespaceOf(root, Label())) == ooxml::kMainNamespace;
-  workbookNamespaces_ = NamespacesOf(root);
+  std::vector<std::pair<std::string_view, std::string_view>> rootAttributes;
+  for (pugi::xml_attribute attribute : root.attributes()) rootAttributes.emplace_back(attribute.name(), attribute.value());
+  workbookNamespaces_ = RootDeclarations(rootAttributes);
   RelationshipsById byId;
   for (const Relationship& relationship : package_.RelationshipsOf(workbookPart_))
     byId.emplace(relationship.id, &relationship);  // the first of a repeated id counts

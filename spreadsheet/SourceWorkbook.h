@@ -59,7 +59,7 @@ class SharedStringItems {
 
 struct SharedStrings {
   SharedStringItems items;
-  std::string rootAttributes;  // namespace declarations of the source's <sst>, raw
+  std::string rootAttributes;  // namespace declarations and mc:Ignorable... of the source's <sst>, raw
 };
 
 class SourceWorkbook;
