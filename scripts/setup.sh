@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   fonts-liberation xvfb xauth libxcb1-dev
   libreoffice-calc-nogui
-  python3 python3-openpyxl python3-xlsxwriter
+  python3 python3-openpyxl python3-xlsxwriter python3-lxml
   poppler-utils imagemagick
   clang libclang-rt-14-dev
   dpkg-dev file lintian desktop-file-utils appstream mandoc

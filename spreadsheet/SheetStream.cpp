@@ -36,6 +36,12 @@ bool IsGroup(std::string_view local) {
          local == "ext";
 }
 
+// Lists of at least one entry whose entries go one by one, with the relationship or the
+// place they use.
+bool IsDroppableList(std::string_view local) {
+  return local == "hyperlinks" || local == "oleObjects" || local == "controls" || local == "customProperties";
+}
+
 bool IsFormulaText(std::string_view local) {
   return local == "formula" || local == "formula1" || local == "formula2" || local == "f";
 }
@@ -155,7 +161,7 @@ std::string* SheetStream::Sink() {
   if (inCell_) return &cell_.raw;
   if (collect_ != nullptr) return nullptr;
   if (!captures_.empty()) return &captures_.back().buffer;
-  return &main_;
+  return heldDepth_ > 0 ? &held_ : &main_;
 }
 
 void XMLCALL SheetStream::OnRaw(void* self, const XML_Char* data, int length) {
@@ -217,6 +223,7 @@ void SheetStream::Start(const XML_Char* name, const XML_Char** attributes) {
     if (options_.selected) changed.emplace_back("tabSelected", "1");
     return StartRebuilt(name, changed);
   }
+  if (depth_ == 2 && IsDroppableList(local)) heldDepth_ = depth_;
   if (local == "hyperlink") return StartHyperlink(name, Copy(attributes));
   if (IsRule(local) || IsGroup(local)) {
     Capture& capture = captures_.emplace_back();
@@ -308,6 +315,7 @@ void SheetStream::StartHyperlink(const XML_Char* name, Attributes attributes) {
 }
 
 void SheetStream::End(const XML_Char* name) {
+  const bool skipped = skipDepth_ == depth_;
   if (skipDepth_ > 0) {
     if (depth_ == skipDepth_) skipDepth_ = 0;
   } else if (inCell_) {
@@ -320,6 +328,12 @@ void SheetStream::End(const XML_Char* name) {
     if (std::string* sink = Sink()) AppendEndTag(*sink, name);
   } else {
     Raw();
+  }
+  if (heldDepth_ > 0 && (depth_ == heldDepth_ || (depth_ == heldDepth_ + 1 && !skipped))) {
+    // An entry stayed, and the list with it; or the list ends with none.
+    if (depth_ > heldDepth_) main_ += held_;
+    held_.clear();
+    heldDepth_ = 0;
   }
   --depth_;
 }

@@ -59,7 +59,7 @@ class SharedStringItems {
 
 struct SharedStrings {
   SharedStringItems items;
-  std::string rootAttributes;  // namespace declarations of the source's <sst>, raw
+  std::string rootAttributes;  // namespace declarations and mc:Ignorable... of the source's <sst>, raw
 };
 
 class SourceWorkbook;
@@ -117,8 +117,11 @@ class SourceWorkbook {
   const std::vector<std::pair<std::string, std::string>>& WorkbookViewAttributes() const {
     return workbookView_;
   }
-  // Namespace declarations of the source's <workbook> root, raw.
+  // Namespace declarations and Markup Compatibility attributes (mc:Ignorable...) of the
+  // source's <workbook> root, raw.
   const std::string& WorkbookNamespaces() const { return workbookNamespaces_; }
+  // Whether the workbook is in the Strict dialect (its parts in the Strict namespaces).
+  bool IsStrict() const { return strict_; }
   // cacheId of each pivot cache definition part, as workbook.xml registers it.
   const std::map<std::string, std::string>& PivotCacheIds() const { return pivotCacheIds_; }
 
@@ -156,6 +159,7 @@ class SourceWorkbook {
   std::string workbookPr_, calcPr_, workbookProtection_, workbookNamespaces_;
   bool resultsArePlaceholders_ = false;
   std::vector<std::pair<std::string, std::string>> workbookView_;
+  bool strict_ = false;
   std::map<std::string, std::string> pivotCacheIds_;
   std::shared_ptr<ResultCalculator> calculator_;
   mutable std::shared_ptr<const SharedStrings> strings_;
