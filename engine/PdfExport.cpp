@@ -130,11 +130,15 @@ std::vector<PdfBatch::Outcome> PdfBatch::Finish() {
     }
     outcomes.push_back(std::move(outcome));
   }
+  Discard();
+  return outcomes;
+}
+
+void PdfBatch::Discard() {
   items_.clear();
   onSignal_.reset();
-  RemoveTree(scratch_.c_str());
+  if (!scratch_.empty()) RemoveTree(scratch_.c_str());
   scratch_.clear();
-  return outcomes;
 }
 
 }  // namespace tabrend

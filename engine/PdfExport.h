@@ -50,6 +50,9 @@ class PdfBatch {
 
   bool Empty() const { return items_.empty(); }
 
+  // Drops every added workbook unprinted, with the temporary folder; the batch is empty.
+  void Discard();
+
   // Prints every added workbook in one LibreOffice start and puts each PDF in place, in the
   // order added. Never throws for one PDF: its outcome says why it is missing. The batch is
   // empty afterwards.
