@@ -127,7 +127,7 @@ def main():
         # Resumed on an existing cluster with /overwrite=0: nothing left to write.
         from dask.distributed import LocalCluster
         with LocalCluster(n_workers=1, processes=False, protocol="tcp", host="127.0.0.1",
-                          dashboard_address=None) as existing:
+                          dashboard_address=None, local_directory=os.path.join(work, "space")) as existing:
             again = subprocess.run([sys.executable, recipe, "lists/run.txt", "cluster", "/overwrite=0",
                                     "--scheduler", existing.scheduler_address, "--tabrendcli", tabrendcli,
                                     "--report", "again.jsonl"], stderr=subprocess.PIPE)
