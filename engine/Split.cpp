@@ -270,7 +270,8 @@ void Module1::Command6_Click() {
   SaveSheetChoices();  // the choices on screen count for the shown workbook
   view_.SetWaitPointer(true);
 
-  // The workbooks LibreOffice must convert are converted in one start, not one each.
+  // The workbooks LibreOffice must convert are converted in one start, not one each; so are
+  // those it must calculate, once the first needs it.
   std::vector<std::string> ticked;
   for (auto& [position, path] : TickedWorkbooks()) ticked.push_back(std::move(path));
   struct Discard {
@@ -281,7 +282,8 @@ void Module1::Command6_Click() {
     view_.SetProgressBusy(true);
     view_.RepaintNow();
   }
-  automation::PrefetchConversions(ticked);
+  automation::PrefetchConversions(ticked, Format == OutputFormat::kCsv ? spreadsheet::ShownResults::kEveryFormula
+                                                                      : spreadsheet::ShownResults::kDroppedFormulas);
   view_.SetProgressBusy(false);
 
   // Workers build workbook outputs ahead; CSV and PDF are written in order.
