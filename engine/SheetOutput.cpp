@@ -23,6 +23,7 @@
 #include "engine/Naming.h"
 #include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
+#include "spreadsheet/Text.h"
 
 namespace tabrend {
 
@@ -43,8 +44,8 @@ constexpr std::size_t kLongestStagedName = 240;
 
 // A name made from sheet and workbook names must not reach outside the folder it is for.
 void CheckMadeName(const std::string& file) {
-  for (const unsigned char c : file)
-    if (c < 0x20 || c == 0x7F) Refuse(file, "the name holds a control character");
+  if (const std::string control = spreadsheet::FirstControlCharacter(file); !control.empty())
+    Refuse(file, "the name holds a control character (" + control + ")");
   if (file.find('\\') != std::string::npos) Refuse(file, "a file name cannot hold \"\\\"");
   std::size_t start = 0;
   for (;;) {
