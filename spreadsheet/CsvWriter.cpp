@@ -263,7 +263,8 @@ void DecodeEscapes(std::string& text) {
 std::string StringText(const SourceWorkbook& source, std::size_t index) {
   const auto& items = source.Strings().items;
   if (index >= items.size()) return {};
-  const std::string_view item = items[index];
+  const std::string raw = items[index];
+  const std::string_view item = raw;
   std::string text;
   bool plain = false;
   for (const std::string_view open : {std::string_view("<si><t>"), std::string_view("<si><t xml:space=\"preserve\">")}) {
