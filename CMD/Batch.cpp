@@ -1,6 +1,7 @@
 // The batch: the workbooks of the source, a target folder for each, and the final opening
 // of the output root.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -55,26 +56,58 @@ bool Module1::ListBatchFiles(bool folderMode) {
     return true;
   }
   if (ScanFolder(SourcePath)) return true;
-  if (Verbose) log_ << SourcePath << ": cannot list the folder, or it holds more than " << kMaxBatchFiles << " workbooks\n";
+  log_ << SourcePath << ": cannot list the folder, or it holds more than " << kMaxBatchFiles << " workbooks\n";
   BatchFiles.clear();
   return false;
 }
 
-bool Module1::MakeTargetFolder(const std::string& path, const std::string& target, std::ostream& listOut) {
-  // A folder that exists is used as it is, hidden or not. A dry run makes none, but stops
-  // where the run could not make one (a missing parent).
+namespace {
+
+// Why a workbook's folder cannot take its outputs once it stands; "" when it can. In a
+// folder run the program picks the folder inside the output root, where anyone who can write
+// there could have put a symbolic link under its name to take the outputs anywhere.
+std::string TargetFolderProblem(const std::string& target, bool pickedInRoot) {
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) != 0) return std::strerror(errno);
+  if (pickedInRoot && S_ISLNK(info.st_mode))
+    return "it is a symbolic link, and a workbook's outputs go only into a folder of the output folder itself";
+  return FolderExists(target) ? std::string() : std::strerror(EEXIST);
+}
+
+}  // namespace
+
+bool Module1::MakeTargetFolder(const std::string& path, const std::string& target, bool pickedInRoot,
+                               std::ostream& listOut) {
+  std::string folder = target;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string problem;
   if (ListOnly) {
+    // A dry run makes no folder, but stops where the run would stop.
     listOut << path << '\n';
-    std::string folder = target;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (FolderExists(folder) || FolderExists(ParentFolderOf(folder))) return true;
-    listOut << "  failed: the folder " << target << " could not be created: its parent folder is missing; "
-            << "batch stopped\n";
-    return false;
+    if (::access(folder.c_str(), F_OK) != 0) {
+      if (!FolderExists(ParentFolderOf(folder))) problem = std::strerror(ENOENT);
+    } else {
+      problem = TargetFolderProblem(folder, pickedInRoot);
+    }
+  } else if (::mkdir(folder.c_str(), kNewFolderMode) == 0 || errno == EEXIST) {
+    // Made now, there before, or made this instant by another run into the same folder: all
+    // the same once it is a folder. A folder that exists is used as it is, hidden or not.
+    problem = TargetFolderProblem(folder, pickedInRoot);
+  } else {
+    problem = std::strerror(errno);
   }
-  if (FolderExists(target) || ::mkdir(target.c_str(), kNewFolderMode) == 0) return true;
-  const int error = errno;
-  if (Verbose) log_ << path << ": cannot create the folder " << target << ": " << std::strerror(error) << "; batch stopped\n";
+  if (problem.empty()) {
+    // Even a run that writes nothing there ("/overwrite=0" finding every file) clears what a
+    // killed run left.
+    if (!ListOnly) RemoveAbandonedStaging(folder);
+    return true;
+  }
+  const std::string failure =
+      pickedInRoot && !FolderExists(OutputRoot)
+          ? "the output folder " + OutputRoot + " does not exist, and a folder source needs one; batch stopped"
+          : "cannot use the folder " + target + ": " + problem + "; batch stopped";
+  if (ListOnly) listOut << "  failed: " << failure << '\n';
+  log_ << path << ": " << failure << '\n';
   return false;
 }
 
@@ -85,7 +118,7 @@ bool Module1::FinishPdfReports(std::vector<WorkbookReport>& reports) {
   for (const WorkbookReport& report : reports) {
     if (report.pendingPdfs == 0) continue;
     if (!report.done) complete = false;
-    if (Verbose) Report(report);
+    Report(report);
   }
   return complete;
 }
@@ -93,6 +126,8 @@ bool Module1::FinishPdfReports(std::vector<WorkbookReport>& reports) {
 bool Module1::RunBatch() {
   const bool folderMode = GetPathKind(SourcePath) == kPathFolder;
   bool complete = ListBatchFiles(folderMode);
+  if (Verbose && complete && BatchFiles.empty())
+    log_ << SourcePath << ": the folder holds no workbook (no file whose extension begins with \"xls\")\n";
   // The workbooks LibreOffice must convert first are converted in one start, not one each.
   automation::PrefetchConversions(BatchFiles);
   std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
@@ -104,7 +139,7 @@ bool Module1::RunBatch() {
     const std::string base = GetBaseName(path);
     if (base.empty()) {
       complete = false;
-      if (Verbose) log_ << path << ": no workbook name to make its folder from; batch stopped\n";
+      log_ << path << ": no workbook name to make its folder from; batch stopped\n";
       break;
     }
     // Two workbooks of one base name (a.xlsx, a.xlsm) get folders of their own: a, a_2.
@@ -114,7 +149,7 @@ bool Module1::RunBatch() {
       if (folder != base) renamedFolder = "written into the folder " + folder + ": " + base + " holds another workbook of this run";
       target += folder;
     }
-    if (!MakeTargetFolder(path, target, listOut)) {
+    if (!MakeTargetFolder(path, target, folderMode, listOut)) {
       complete = false;
       break;
     }
@@ -130,11 +165,11 @@ bool Module1::RunBatch() {
     } catch (const std::exception& failure) {
       // Not an application failure: something the split could not recover from.
       complete = false;
-      if (Verbose) log_ << path << ": " << failure.what() << "; batch stopped\n";
+      log_ << path << ": " << failure.what() << "; batch stopped\n";
       break;
     }
     if (ListOnly && !report.done) listOut << "  failed: " << report.error << '\n';
-    if (Verbose && report.pendingPdfs == 0) Report(report);
+    if (report.pendingPdfs == 0) Report(report);
   }
   Builds = nullptr;
   builds.reset();  // what was built for workbooks the batch did not reach goes
@@ -151,10 +186,13 @@ bool Module1::RunBatch() {
 }
 
 void Module1::Report(const WorkbookReport& report) {
+  // Without "/verbose=1" only a failure is told, in its one line.
+  if (report.done && !Verbose) return;
   log_ << report.path << ": ";
   if (report.done) {
     log_ << (report.written.empty() ? "wrote nothing" : "wrote " + Joined(report.written));
     if (!report.skipped.empty()) log_ << "; skipped existing " << Joined(report.skipped);
+    if (!report.leftOut.empty()) log_ << "; left out " << Joined(report.leftOut);
   } else {
     log_ << "failed";
     if (report.errorNumber != 0) log_ << " (error " << report.errorNumber << ")";
@@ -162,6 +200,7 @@ void Module1::Report(const WorkbookReport& report) {
     if (!report.written.empty()) log_ << "; wrote before that " << Joined(report.written);
   }
   log_ << '\n';
+  if (!Verbose) return;
   for (const auto& renamed : report.renamed) log_ << "  " << renamed << '\n';
   for (const auto& loss : report.losses) log_ << "  " << loss << '\n';
 }

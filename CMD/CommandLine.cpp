@@ -1,6 +1,12 @@
 // The command line: cutting the tail into tokens, reading the switches, and the run itself.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <ostream>
+#include <streambuf>
 #include <string_view>
 #include <utility>
 
@@ -50,6 +56,15 @@ bool ReadChoice(const std::string& token, std::string_view name,
     }
   }
   return false;
+}
+
+// Why path, which GetPathKind found missing, is not taken as a source.
+std::string NoSourceReason(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "'" + path + "': no such workbook file or folder";
+  if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))
+    return "'" + path + "' is hidden: files and folders whose name begins with \".\" are not taken as sources";
+  return "'" + path + "' is neither a workbook file nor a folder";
 }
 
 }  // namespace
@@ -134,8 +149,7 @@ bool Module1::ReadOptions() {
   OutputRoot = Args.size() > 1 ? Args[1] : std::string();
   const int kind = GetPathKind(SourcePath);
   if (kind != kPathFolder && kind != kPathFile) {
-    Rejection = SourcePath.empty() ? "no source given"
-                                   : "'" + SourcePath + "': no such workbook file or folder";
+    Rejection = SourcePath.empty() ? "no source given" : NoSourceReason(SourcePath);
     return false;
   }
   // Without an output root there is nowhere sensible to write; the file system's root is
@@ -183,7 +197,10 @@ std::string Usage() {
 
 Writes every worksheet of the workbook SOURCE, or of each workbook in the folder
 SOURCE, into a workbook file of its own in the folder OUTPUT. A folder source gives
-each workbook a subfolder of OUTPUT named after it. Quote paths that hold blanks.
+each workbook a subfolder of OUTPUT named after it, and OUTPUT must exist; for a
+file source OUTPUT is created when its parent folder exists. Quote paths that hold
+blanks. A failure is told in one line on standard error; nothing else is printed
+without /verbose=1 or /list=1.
 
 Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
   /name=1       name each file after its sheet; workbook_sheet when the sheet bears
@@ -207,7 +224,8 @@ Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
 
 Exit status:
   0  every workbook was split
-  1  a workbook failed, or the batch stopped early
+  1  a workbook failed, the batch stopped early, or standard output could not be
+     written
   2  the command line was not accepted (also for a switch above with another
      value); nothing was done
 )";
@@ -215,38 +233,89 @@ Exit status:
 
 namespace {
 
+// Every line printed goes through here: the characters of a name that would act on the
+// terminal or disguise what follows them (control and bidirectional characters) are written
+// out as escapes. Lines are held whole, so no character is cut between two writes.
+class PrintableLines : public std::streambuf {
+ public:
+  explicit PrintableLines(std::ostream& target) : target_(*target.rdbuf()) {}
+  ~PrintableLines() override { sync(); }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    line_ += traits_type::to_char_type(c);
+    if (line_.back() == '\n' && !Pass()) return traits_type::eof();
+    return c;
+  }
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    for (std::streamsize i = 0; i < count; ++i)
+      if (traits_type::eq_int_type(overflow(traits_type::to_int_type(text[i])), traits_type::eof())) return i;
+    return count;
+  }
+  int sync() override { return Pass() && target_.pubsync() == 0 ? 0 : -1; }
+
+ private:
+  // Writes the line held (its "\n" as it is) to the target; false when it could not.
+  bool Pass() {
+    if (line_.empty()) return true;
+    const bool ended = line_.back() == '\n';
+    std::string printable = spreadsheet::PrintableText(std::string_view(line_).substr(0, line_.size() - ended));
+    if (ended) printable += '\n';
+    line_.clear();
+    return target_.sputn(printable.data(), static_cast<std::streamsize>(printable.size())) ==
+           static_cast<std::streamsize>(printable.size());
+  }
+
+  std::streambuf& target_;
+  std::string line_;
+};
+
+bool IsHelpOrVersion(const std::string& token) {
+  return IsHelpRequest({token}) || IsVersionRequest({token});
+}
+
 int Finish(Module1& module, bool accepted, std::ostream& out, std::ostream& err) {
   if (IsHelpRequest(module.Args)) {
     out << Usage();
-    return kExitDone;
-  }
-  if (IsVersionRequest(module.Args)) {
+  } else if (IsVersionRequest(module.Args)) {
     out << "tabrendcli " << kProductVersion << '\n';
-    return kExitDone;
-  }
-  if (!accepted) {
-    err << "tabrendcli: " << module.Rejection << " (tabrendcli --help lists the usage)\n";
+  } else if (!accepted) {
+    if (!module.Args.empty() && IsHelpOrVersion(module.Args[0]) && module.Args.size() > 1)
+      module.Rejection = "'" + module.Args[0] + "' takes no other argument";
+    err << "tabrendcli: " << module.Rejection << " (tabrendcli --help lists the usage)" << std::endl;
     return kExitNotAccepted;
+  } else if (!module.RunBatch()) {
+    out.flush();
+    return kExitFailed;
   }
-  return module.RunBatch() ? kExitDone : kExitFailed;
+  // What was to be printed must have been printed: a full disk is no success.
+  errno = 0;
+  if (out.flush()) return kExitDone;
+  err << "tabrendcli: standard output cannot be written" << (errno != 0 ? std::string(": ") + std::strerror(errno) : "")
+      << std::endl;
+  return kExitFailed;
+}
+
+int Run(const std::function<bool(Module1&)>& parse, FolderOpener& opener, std::ostream& out, std::ostream& err) {
+  PrintableLines printableOut(out), printableErr(err);
+  std::ostream shownOut(&printableOut), shownErr(&printableErr);
+  Module1 module(opener, shownErr);
+  module.ListOut = &shownOut;
+  const bool accepted = parse(module);
+  return Finish(module, accepted, shownOut, shownErr);
 }
 
 }  // namespace
 
 int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
              std::ostream& err) {
-  Module1 module(opener, err);
-  module.ListOut = &out;
-  const bool accepted = module.ParseOptions(tail);
-  return Finish(module, accepted, out, err);
+  return Run([&](Module1& module) { return module.ParseOptions(tail); }, opener, out, err);
 }
 
 int FormLoad(const std::vector<std::string>& arguments, FolderOpener& opener, std::ostream& out,
              std::ostream& err) {
-  Module1 module(opener, err);
-  module.ListOut = &out;
-  const bool accepted = module.ParseOptions(arguments);
-  return Finish(module, accepted, out, err);
+  return Run([&](Module1& module) { return module.ParseOptions(arguments); }, opener, out, err);
 }
 
 }  // namespace tabrend::cli

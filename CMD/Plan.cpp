@@ -31,8 +31,9 @@ std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, cons
       const std::string base = OutputName(listed, planned.name, NameMode, RunningNumber, *Random);
       // Another output of this run holding the name keeps it; this one takes the next free.
       planned.file = OutputNames.Claim(folder, base, "." + extension);
+      // Named, not written: "/overwrite=0" may still skip it.
       if (planned.file != base + "." + extension)
-        report.renamed.push_back("sheet '" + planned.name + "' written as " + planned.file + ": " + base + "." +
+        report.renamed.push_back("sheet '" + planned.name + "' named " + planned.file + ": " + base + "." +
                                  extension + " is another output of this run");
       if (!Overwrite && FileExists(folder + planned.file)) planned.action = PlannedSheet::Action::kSkipExisting;
     }

@@ -103,6 +103,11 @@ TEST_F(SheetChoiceTest, HiddenAndBlankSheetsAreLeftOutOnlyWhenAsked) {
       if (std::find(c.left.begin(), c.left.end(), name) == c.left.end()) expected.push_back(name);
     EXPECT_EQ(Listing(Path("out")), expected) << testing::PrintToString(c.switches);
   }
+  // The report names what was left out, and why.
+  fs::remove_all(Path("out"));
+  ASSERT_EQ(Run({Path("Mixed.xlsx"), Path("out"), "/hidden=0", "/blank=0", "/verbose=1"}), kExitDone);
+  EXPECT_NE(err.str().find("; left out Hidden (hidden), Very (hidden), Empty (blank), Styled (blank)\n"),
+            std::string::npos) << err.str();
   // Written, a hidden sheet is made visible.
   EXPECT_EQ(SheetStates(Path("out/Shown.xlsx")), Names{"Shown:visible"});
   fs::remove_all(Path("out"));
@@ -173,8 +178,8 @@ TEST_F(SheetChoiceTest, ListFailsWhereTheRunWouldFail) {
   fs::create_directories(Path("src"));
   test::MakeWorkbook(Path("src/Book.xlsx"), {"Jan"});
   EXPECT_EQ(Run({Path("src"), Path("out"), "/list=1"}), kExitFailed);
-  EXPECT_EQ(out.str(), Path("src/Book.xlsx") + "\n  failed: the folder " + Path("out/Book") +
-                           " could not be created: its parent folder is missing; batch stopped\n");
+  EXPECT_EQ(out.str(), Path("src/Book.xlsx") + "\n  failed: the output folder " + Path("out") +
+                           "/ does not exist, and a folder source needs one; batch stopped\n");
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 
