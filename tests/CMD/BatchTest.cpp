@@ -205,6 +205,16 @@ TEST_F(BatchTest, SheetNameTheApplicationRefusesLeavesNoFileAndTheEarlierOneStay
   fs::remove(Path("out/History.xlsx"));
   EXPECT_EQ(Run(Path("Book.xlsx") + " " + Path("out")), kExitFailed);
   EXPECT_EQ(Listing(Path("out")), (Names{"Jan.xlsx"}));
+
+  // The failure names the output it was making, however long its name, and so does a dry run.
+  const std::string longName(230, 'w');
+  fs::copy_file(Path("Book.xlsx"), Path(longName + ".xlsx"));
+  const std::string refused = "'" + longName + "_History.xlsx': sheet 'History' cannot be renamed";
+  for (const char* list : {"", " /list=1"}) {
+    log.str({});
+    EXPECT_EQ(Run(Path(longName + ".xlsx") + " " + Path("out") + " /name=2" + list), kExitFailed);
+    EXPECT_NE(log.str().find(refused), std::string::npos) << log.str();
+  }
 }
 
 TEST_F(BatchTest, OutputNameHoldingABackslashIsRefusedAndNothingIsWritten) {
