@@ -240,6 +240,8 @@ class PrintableLines : public std::streambuf {
  public:
   explicit PrintableLines(std::ostream& target) : target_(*target.rdbuf()) {}
   ~PrintableLines() override { sync(); }
+  // Why the target refused a write (errno); 0 while it took every one.
+  int Error() const { return error_; }
 
  protected:
   int_type overflow(int_type c) override {
@@ -253,7 +255,13 @@ class PrintableLines : public std::streambuf {
       if (traits_type::eq_int_type(overflow(traits_type::to_int_type(text[i])), traits_type::eof())) return i;
     return count;
   }
-  int sync() override { return Pass() && target_.pubsync() == 0 ? 0 : -1; }
+  int sync() override {
+    if (!Pass()) return -1;
+    errno = 0;
+    if (target_.pubsync() == 0) return 0;
+    if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+    return -1;
+  }
 
  private:
   // Writes the line held (its "\n" as it is) to the target; false when it could not.
@@ -263,19 +271,24 @@ class PrintableLines : public std::streambuf {
     std::string printable = spreadsheet::PrintableText(std::string_view(line_).substr(0, line_.size() - ended));
     if (ended) printable += '\n';
     line_.clear();
-    return target_.sputn(printable.data(), static_cast<std::streamsize>(printable.size())) ==
-           static_cast<std::streamsize>(printable.size());
+    errno = 0;
+    if (target_.sputn(printable.data(), static_cast<std::streamsize>(printable.size())) ==
+        static_cast<std::streamsize>(printable.size()))
+      return true;
+    if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+    return false;
   }
 
   std::streambuf& target_;
   std::string line_;
+  int error_ = 0;
 };
 
 bool IsHelpOrVersion(const std::string& token) {
   return IsHelpRequest({token}) || IsVersionRequest({token});
 }
 
-int Finish(Module1& module, bool accepted, std::ostream& out, std::ostream& err) {
+int Finish(Module1& module, bool accepted, std::ostream& out, const PrintableLines& outLines, std::ostream& err) {
   if (IsHelpRequest(module.Args)) {
     out << Usage();
   } else if (IsVersionRequest(module.Args)) {
@@ -290,10 +303,8 @@ int Finish(Module1& module, bool accepted, std::ostream& out, std::ostream& err)
     return kExitFailed;
   }
   // What was to be printed must have been printed: a full disk is no success.
-  errno = 0;
   if (out.flush()) return kExitDone;
-  err << "tabrendcli: standard output cannot be written" << (errno != 0 ? std::string(": ") + std::strerror(errno) : "")
-      << std::endl;
+  err << "tabrendcli: standard output cannot be written: " << std::strerror(outLines.Error()) << std::endl;
   return kExitFailed;
 }
 
@@ -303,7 +314,7 @@ int Run(const std::function<bool(Module1&)>& parse, FolderOpener& opener, std::o
   Module1 module(opener, shownErr);
   module.ListOut = &shownOut;
   const bool accepted = parse(module);
-  return Finish(module, accepted, shownOut, shownErr);
+  return Finish(module, accepted, shownOut, printableOut, shownErr);
 }
 
 }  // namespace

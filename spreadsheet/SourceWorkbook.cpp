@@ -36,6 +36,12 @@ void SharedStringItems::AppendTo(std::size_t i, std::string& out) const {
   if (kind != 0) out += kPlainClose;
 }
 
+std::optional<std::string_view> SharedStringItems::PlainText(std::size_t i) const {
+  const Entry& entry = index_[i];
+  if (entry.length >> kKindShift == 0) return std::nullopt;
+  return std::string_view(blocks_[entry.block]).substr(entry.offset, entry.length & kLengthMask);
+}
+
 void SharedStringItems::push_back(std::string_view item) {
   // Strings are kept in blocks of this size: few allocations, and little left unused.
   constexpr std::size_t kBlockBytes = 16u << 20;

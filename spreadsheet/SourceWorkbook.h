@@ -49,6 +49,9 @@ class SharedStringItems {
     return item;
   }
   void AppendTo(std::size_t i, std::string& out) const;
+  // The text of entry i when it is one plain run, as the XML writes it (entities unresolved);
+  // nothing for any other entry.
+  std::optional<std::string_view> PlainText(std::size_t i) const;
   void push_back(std::string_view item);
   // What the table holds: its blocks and its index.
   std::uint64_t HeldBytes() const { return heldBytes_; }
