@@ -197,10 +197,10 @@ std::string Usage() {
 
 Writes every worksheet of the workbook SOURCE, or of each workbook in the folder
 SOURCE, into a workbook file of its own in the folder OUTPUT. A folder source gives
-each workbook a subfolder of OUTPUT named after it, and OUTPUT must exist; for a
-file source OUTPUT is created when its parent folder exists. Quote paths that hold
-blanks. A failure is told in one line on standard error; nothing else is printed
-without /verbose=1 or /list=1.
+each workbook a subfolder of OUTPUT named after it, and OUTPUT must exist; for
+a file source OUTPUT is created when its parent folder exists. Quote paths that
+hold blanks. A failure is told in one line on standard error; nothing else is
+printed without /verbose=1 or /list=1.
 
 Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
   /name=1       name each file after its sheet; workbook_sheet when the sheet bears

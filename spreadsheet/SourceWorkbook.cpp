@@ -405,7 +405,17 @@ struct SourceWorkbook::SharedTables {
   std::condition_variable read;  // a table in `reading` is read, or failed
   std::map<FileStamp, std::weak_ptr<const SharedStrings>> byFile;
   std::set<FileStamp> reading;
+  // Why the table of a file was refused: the file has not changed, so neither has the answer,
+  // and it is not read again (a split that writes a sheet itself after its worker failed).
+  std::map<FileStamp, AutomationError> refused;
 };
+
+namespace {
+
+// Refusals remembered at most; more, and the oldest answers are read again when asked.
+constexpr std::size_t kRefusalsKept = 64;
+
+}  // namespace
 
 SourceWorkbook::SharedTables& SourceWorkbook::Tables() {
   static auto* const tables = new SharedTables;  // never destroyed: workbooks may outlive statics
@@ -420,23 +430,38 @@ const SharedStrings& SourceWorkbook::Strings() const {
     shared.read.wait(lock, [&] { return !shared.reading.contains(*identity_); });
     if (const auto found = shared.byFile.find(*identity_); found != shared.byFile.end()) strings_ = found->second.lock();
     if (strings_) return *strings_;
+    if (const auto found = shared.refused.find(*identity_); found != shared.refused.end()) throw found->second;
     shared.reading.insert(*identity_);
   }
   struct Done {
     SharedTables& shared;
     const std::optional<FileStamp>& identity;
     std::shared_ptr<const SharedStrings>& strings;
+    std::optional<AutomationError> refusal;
     ~Done() {
       if (!identity) return;
       std::lock_guard lock(shared.lock);
       if (strings) {
         std::erase_if(shared.byFile, [](const auto& entry) { return entry.second.expired(); });
         shared.byFile[*identity] = strings;
+      } else if (refusal) {
+        if (shared.refused.size() >= kRefusalsKept) shared.refused.clear();
+        shared.refused.insert_or_assign(*identity, *refusal);
       }
       shared.reading.erase(*identity);
       shared.read.notify_all();
     }
-  } done{shared, identity_, strings_};
+  } done{shared, identity_, strings_, std::nullopt};
+  try {
+    strings_ = ReadStrings();
+  } catch (const AutomationError& refusal) {
+    done.refusal = refusal;
+    throw;
+  }
+  return *strings_;
+}
+
+std::shared_ptr<const SharedStrings> SourceWorkbook::ReadStrings() const {
   auto strings = std::make_shared<SharedStrings>();
   if (const auto part = WorkbookPartOfKind("sharedStrings")) {
     // Streamed, but every entry is kept: the table is held whole, under that limit.
@@ -449,8 +474,7 @@ const SharedStrings& SourceWorkbook::Strings() const {
                           [&](const char* data, std::size_t length) { reader.Feed(data, length, false); });
     reader.Feed("", 0, true);
   }
-  strings_ = std::move(strings);
-  return *strings_;
+  return strings;
 }
 
 }  // namespace tabrend::spreadsheet

@@ -143,6 +143,8 @@ class SourceWorkbook {
  private:
   struct SharedTables;
   static SharedTables& Tables();
+  // The shared-string table read from the package; throws AutomationError when it is refused.
+  std::shared_ptr<const SharedStrings> ReadStrings() const;
 
   // The file opened, where it stood still while it was opened (a file changing meanwhile
   // shares nothing); taken before the package is opened.
