@@ -93,7 +93,7 @@ TEST_F(SheetChoiceTest, HiddenAndBlankSheetsAreLeftOutOnlyWhenAsked) {
   for (const Case& c : {Case{{}, {}}, Case{{"/hidden=1", "/blank=1"}, {}},
                         Case{{"/hidden=0"}, {"Hidden.xlsx", "Very.xlsx"}},
                         Case{{"/BLANK=0"}, {"Empty.xlsx", "Styled.xlsx"}},
-                        Case{{"/blank=0", "/hidden=0"}, {"Empty.xlsx", "Hidden.xlsx", "Styled.xlsx", "Very.xlsx"}}}) {
+                        Case{{"/blank=0", "/hidden=0", "/verbose=1"}, {"Empty.xlsx", "Hidden.xlsx", "Styled.xlsx", "Very.xlsx"}}}) {
     fs::remove_all(Path("out"));
     Names arguments{Path("Mixed.xlsx"), Path("out")};
     arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
@@ -104,8 +104,6 @@ TEST_F(SheetChoiceTest, HiddenAndBlankSheetsAreLeftOutOnlyWhenAsked) {
     EXPECT_EQ(Listing(Path("out")), expected) << testing::PrintToString(c.switches);
   }
   // The report names what was left out, and why.
-  fs::remove_all(Path("out"));
-  ASSERT_EQ(Run({Path("Mixed.xlsx"), Path("out"), "/hidden=0", "/blank=0", "/verbose=1"}), kExitDone);
   EXPECT_NE(err.str().find("; left out Hidden (hidden), Very (hidden), Empty (blank), Styled (blank)\n"),
             std::string::npos) << err.str();
   // Written, a hidden sheet is made visible.
