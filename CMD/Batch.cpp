@@ -27,6 +27,18 @@ std::string Joined(const std::vector<std::string>& names) {
   return text;
 }
 
+// Why a list's entry cannot be split; empty when it can.
+std::string UnfitListEntry(const std::string& path, const std::string& base) {
+  switch (GetPathKind(path)) {
+    case kPathMissing:
+      return "no such workbook file";
+    case kPathFolder:
+      return "a folder, not a workbook file";
+    default:
+      return base.empty() ? "no workbook name to make its folder from" : "";
+  }
+}
+
 }  // namespace
 
 std::string GetBaseName(const std::string& path) {
@@ -47,18 +59,26 @@ bool Module1::ScanFolder(const std::string& folder) {
   return true;
 }
 
-bool Module1::ListBatchFiles(bool folderMode) {
+bool Module1::OpenReport(std::string& error) {
+  return ReportPath.empty() || runReport_.IsOpen() || runReport_.Open(ReportPath, error);
+}
+
+std::string Module1::ListBatchFiles(bool folderMode) {
   BatchFiles.clear();
+  if (ListSource) {
+    if (ReadListFile()) return {};
+    BatchFiles.clear();
+    return SourcePath.substr(1) + ": cannot read the list";
+  }
   if (!folderMode) {
     // The source may have gone away since the command line was read.
-    if (GetPathKind(SourcePath) != kPathFile) return false;
-    BatchFiles = {SourcePath};
-    return true;
+    if (GetPathKind(SourcePath) == kPathFile) BatchFiles = {SourcePath};
+    return BatchFiles.empty() ? SourcePath + ": the workbook file is gone" : std::string();
   }
-  if (ScanFolder(SourcePath)) return true;
-  log_ << SourcePath << ": cannot list the folder, or it holds more than " << kMaxBatchFiles << " workbooks\n";
+  if (ScanFolder(SourcePath)) return {};
   BatchFiles.clear();
-  return false;
+  return SourcePath + ": cannot list the folder, or it holds more than " + std::to_string(kMaxBatchFiles) +
+         " workbooks";
 }
 
 namespace {
@@ -77,7 +97,7 @@ std::string TargetFolderProblem(const std::string& target, bool pickedInRoot) {
 }  // namespace
 
 bool Module1::MakeTargetFolder(const std::string& path, const std::string& target, bool pickedInRoot,
-                               std::ostream& listOut) {
+                               std::ostream& listOut, std::string& failure) {
   std::string folder = target;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   std::string problem;
@@ -102,12 +122,10 @@ bool Module1::MakeTargetFolder(const std::string& path, const std::string& targe
     if (!ListOnly) RemoveAbandonedStaging(folder);
     return true;
   }
-  const std::string failure =
-      pickedInRoot && !FolderExists(OutputRoot)
-          ? "the output folder " + OutputRoot + " does not exist, and a folder source needs one; batch stopped"
-          : "cannot use the folder " + target + ": " + problem + "; batch stopped";
-  if (ListOnly) listOut << "  failed: " << failure << '\n';
-  log_ << path << ": " << failure << '\n';
+  failure = pickedInRoot && !FolderExists(OutputRoot)
+                ? "the output folder " + OutputRoot + " does not exist, and a folder source needs one"
+                : "cannot use the folder " + target + ": " + problem;
+  if (ListOnly) listOut << "  failed: " << failure << "; batch stopped\n";
   return false;
 }
 
@@ -118,28 +136,54 @@ bool Module1::FinishPdfReports(std::vector<WorkbookReport>& reports) {
   for (const WorkbookReport& report : reports) {
     if (report.pendingPdfs == 0) continue;
     if (!report.done) complete = false;
-    Report(report);
+    Finished(report);
   }
   return complete;
 }
 
+void Module1::Finished(const WorkbookReport& report) {
+  Report(report);
+  runReport_.Workbook(report.path, report.sheets, !report.done, report.errorNumber, report.error);
+}
+
 bool Module1::RunBatch() {
-  const bool folderMode = GetPathKind(SourcePath) == kPathFolder;
-  bool complete = ListBatchFiles(folderMode);
-  if (Verbose && complete && BatchFiles.empty())
+  if (std::string error; !OpenReport(error)) {
+    log_ << "tabrendcli: cannot write the report '" << ReportPath << "': " << error << '\n';
+    return false;
+  }
+  // A list gives each workbook a folder, as a folder does.
+  const bool folderMode = ListSource || GetPathKind(SourcePath) == kPathFolder;
+  // Why the batch stopped early, when it did.
+  std::string stopped = ListBatchFiles(folderMode);
+  bool complete = stopped.empty();
+  if (!complete) log_ << stopped << '\n';
+  if (Verbose && complete && BatchFiles.empty() && !ListSource)
     log_ << SourcePath << ": the folder holds no workbook (no file whose extension begins with \"xls\")\n";
-  // The workbooks LibreOffice must convert first are converted in one start, not one each.
-  automation::PrefetchConversions(BatchFiles);
+  // The workbooks LibreOffice must convert first are converted in one start, not one each;
+  // so are those it must calculate, once the first needs it.
+  automation::PrefetchConversions(BatchFiles, Format == OutputFormat::kCsv ? spreadsheet::ShownResults::kEveryFormula
+                                                                          : spreadsheet::ShownResults::kDroppedFormulas);
   std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
   // Reports wait for the PDFs, which are printed at the batch's end.
   std::vector<WorkbookReport> reports;
   std::unique_ptr<SheetBuilds> builds;  // started with the first output folder
   for (const auto& path : BatchFiles) {
     std::string target = OutputRoot;
+    // A list names each workbook itself: one that is not there fails alone.
     const std::string base = GetBaseName(path);
+    if (const std::string unfit = ListSource ? UnfitListEntry(path, base) : ""; !unfit.empty()) {
+      complete = false;
+      WorkbookReport& report = reports.emplace_back();
+      report.path = path;
+      report.error = unfit;
+      Finished(report);
+      continue;
+    }
     if (base.empty()) {
       complete = false;
-      log_ << path << ": no workbook name to make its folder from; batch stopped\n";
+      stopped = path + ": no workbook name to make its folder from";
+      log_ << stopped << "; batch stopped\n";
+      runReport_.Workbook(path, {}, true, 0, "no workbook name to make its folder from; batch stopped");
       break;
     }
     // Two workbooks of one base name (a.xlsx, a.xlsm) get folders of their own: a, a_2.
@@ -149,8 +193,11 @@ bool Module1::RunBatch() {
       if (folder != base) renamedFolder = "written into the folder " + folder + ": " + base + " holds another workbook of this run";
       target += folder;
     }
-    if (!MakeTargetFolder(path, target, folderMode, listOut)) {
+    if (std::string failure; !MakeTargetFolder(path, target, folderMode, listOut, failure)) {
       complete = false;
+      stopped = path + ": " + failure;
+      log_ << stopped << "; batch stopped\n";
+      runReport_.Workbook(path, {}, true, 0, failure + "; batch stopped");
       break;
     }
     // Workers build workbook outputs ahead; a dry run, CSV and PDF go in order.
@@ -165,16 +212,23 @@ bool Module1::RunBatch() {
     } catch (const std::exception& failure) {
       // Not an application failure: something the split could not recover from.
       complete = false;
-      log_ << path << ": " << failure.what() << "; batch stopped\n";
+      stopped = path + ": " + failure.what();
+      log_ << stopped << "; batch stopped\n";
+      runReport_.Workbook(path, report.sheets, true, 0, failure.what() + std::string("; batch stopped"));
       break;
     }
     if (ListOnly && !report.done) listOut << "  failed: " << report.error << '\n';
-    if (report.pendingPdfs == 0) Report(report);
+    if (report.pendingPdfs == 0) Finished(report);
   }
   Builds = nullptr;
   builds.reset();  // what was built for workbooks the batch did not reach goes
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
   if (!FinishPdfReports(reports)) complete = false;
+  runReport_.Summary(complete ? kExitDone : kExitFailed, stopped);
+  if (!runReport_.Intact()) {
+    complete = false;
+    log_ << "tabrendcli: the report '" << ReportPath << "' could not be written whole\n";
+  }
 
   if (OpenOutput && !ListOnly && FolderExists(OutputRoot)) {  // a dry run shows nothing either
     // The opener takes a relative "-dash" for one of its options; an absolute path never is one.

@@ -38,7 +38,7 @@ bool IsVersionRequest(const std::vector<std::string>& args) {
 // One of the program's own switches, whatever its value: "/name=...", "/overwrite=...".
 bool IsSwitch(const std::string& token) {
   const std::string lower = spreadsheet::LowerAscii(token);
-  for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose=", "/hidden=", "/blank=", "/list=", "/format="})
+  for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose=", "/hidden=", "/blank=", "/list=", "/format=", "/report="})
     if (lower.rfind(name, 0) == 0) return true;
   return false;
 }
@@ -65,6 +65,17 @@ std::string NoSourceReason(const std::string& path) {
   if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))
     return "'" + path + "' is hidden: files and folders whose name begins with \".\" are not taken as sources";
   return "'" + path + "' is neither a workbook file nor a folder";
+}
+
+// "@LIST" names a list of workbooks, "@-" one on the standard input, unless a file or
+// folder bears that very name: then it is the source it always was.
+bool NamesSourceList(const std::string& source, std::string& rejection) {
+  if (!source.starts_with('@')) return false;
+  const std::string list = source.substr(1);
+  struct stat info {};
+  if (list == "-" || (::stat(list.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))) return true;
+  rejection = list.empty() ? "'@': no list file named" : "'" + list + "': no such list file";
+  return false;
 }
 
 }  // namespace
@@ -145,11 +156,16 @@ bool Module1::ReadOptions() {
   WriteBlank = true;
   ListOnly = false;
   Format = OutputFormat::kWorkbook;
+  ReportPath.clear();
   SourcePath = Args.size() > 0 ? Args[0] : std::string();
   OutputRoot = Args.size() > 1 ? Args[1] : std::string();
   const int kind = GetPathKind(SourcePath);
-  if (kind != kPathFolder && kind != kPathFile) {
-    Rejection = SourcePath.empty() ? "no source given" : NoSourceReason(SourcePath);
+  std::string notAList;
+  ListSource = kind == kPathMissing && NamesSourceList(SourcePath, notAList);
+  if (kind != kPathFolder && kind != kPathFile && !ListSource) {
+    Rejection = SourcePath.empty()  ? "no source given"
+                : !notAList.empty() ? notAList
+                                    : NoSourceReason(SourcePath);
     return false;
   }
   // Without an output root there is nowhere sensible to write; the file system's root is
@@ -177,6 +193,12 @@ bool Module1::ReadOptions() {
       OpenOutput = true;
     } else if (token == "/verbose=1") {
       Verbose = true;
+    } else if (token.starts_with("/report=")) {
+      ReportPath = Args[slot].substr(std::string_view("/report=").size());  // the path keeps its case
+      if (ReportPath.empty()) {
+        Rejection = "'" + Args[slot] + "': no report file named";
+        return false;
+      }
     } else if (!ReadChoice(token, "/hidden=", {{"0", false}, {"1", true}}, WriteHidden) ||
                !ReadChoice(token, "/blank=", {{"0", false}, {"1", true}}, WriteBlank) ||
                !ReadChoice(token, "/list=", {{"0", false}, {"1", true}}, ListOnly) ||
@@ -199,8 +221,10 @@ Writes every worksheet of the workbook SOURCE, or of each workbook in the folder
 SOURCE, into a workbook file of its own in the folder OUTPUT. A folder source gives
 each workbook a subfolder of OUTPUT named after it, and OUTPUT must exist; for
 a file source OUTPUT is created when its parent folder exists. Quote paths that
-hold blanks. A failure is told in one line on standard error; nothing else is
-printed without /verbose=1 or /list=1.
+hold blanks. SOURCE written @LIST is a text file of workbook paths, one a line
+(@- reads it from standard input); each workbook gets a subfolder as in a folder
+run. A failure is told in one line on standard error; nothing else is printed
+without /verbose=1 or /list=1.
 
 Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
   /name=1       name each file after its sheet; workbook_sheet when the sheet bears
@@ -221,13 +245,15 @@ Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
                 charts, shapes, comments or tables (the default writes them)
   /list=1       write nothing: print each sheet's output path (or why it is left
                 out) and what its copy could not keep, on standard output
+  /report=FILE  write a JSON Lines report into FILE as the run goes: a line for
+                each sheet, for each workbook that failed, and a closing summary
 
 Exit status:
   0  every workbook was split
   1  a workbook failed, the batch stopped early, or standard output could not be
      written
   2  the command line was not accepted (also for a switch above with another
-     value); nothing was done
+     value, or a report file that cannot be written); nothing was done
 )";
 }
 
@@ -297,6 +323,9 @@ int Finish(Module1& module, bool accepted, std::ostream& out, const PrintableLin
     if (!module.Args.empty() && IsHelpOrVersion(module.Args[0]) && module.Args.size() > 1)
       module.Rejection = "'" + module.Args[0] + "' takes no other argument";
     err << "tabrendcli: " << module.Rejection << " (tabrendcli --help lists the usage)" << std::endl;
+    return kExitNotAccepted;
+  } else if (std::string error; !module.OpenReport(error)) {
+    err << "tabrendcli: cannot write the report '" << module.ReportPath << "': " << error << std::endl;
     return kExitNotAccepted;
   } else if (!module.RunBatch()) {
     out.flush();

@@ -14,18 +14,27 @@ namespace tabrend::cli {
 std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, const std::string& listed,
                                               const std::string& folder, const std::string& extension,
                                               WorkbookReport& report) {
+  using Status = SheetOutcome::Status;
   std::vector<PlannedSheet> plan;
+  report.sheets.clear();
   const long count = source.Worksheets().Count();
   for (long i = 1; i <= count; ++i) {
     automation::Sheet& sheet = source.Worksheets()(i);
     PlannedSheet planned;
     planned.index = i;
     planned.name = sheet.name();
+    // Until the sheet is written, it is what a split stopping before it leaves.
+    SheetOutcome& outcome = report.sheets.emplace_back(
+        SheetOutcome{i, planned.name, "", ListOnly ? Status::kListed : Status::kFailed, "", {}, 0});
     // Sheets set aside draw no number, as a sheet left unticked on the desktop.
-    if (!WriteHidden && sheet.Visible() != automation::kSheetVisible) {
+    if (const long visible = sheet.Visible(); !WriteHidden && visible != automation::kSheetVisible) {
       planned.action = PlannedSheet::Action::kSkipHidden;
+      outcome.status = Status::kHidden;
+      outcome.reason = visible == automation::kSheetVeryHidden ? "very hidden" : "hidden";
     } else if (!WriteBlank && !sheet.HasContent()) {
       planned.action = PlannedSheet::Action::kSkipBlank;
+      outcome.status = Status::kBlank;
+      outcome.reason = "shows nothing";
     } else {
       // The number is drawn before the existence test, so a skipped sheet still uses one.
       const std::string base = OutputName(listed, planned.name, NameMode, RunningNumber, *Random);
@@ -35,7 +44,14 @@ std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, cons
       if (planned.file != base + "." + extension)
         report.renamed.push_back("sheet '" + planned.name + "' named " + planned.file + ": " + base + "." +
                                  extension + " is another output of this run");
-      if (!Overwrite && FileExists(folder + planned.file)) planned.action = PlannedSheet::Action::kSkipExisting;
+      outcome.output = folder + planned.file;
+      if (!Overwrite && FileExists(outcome.output)) {
+        planned.action = PlannedSheet::Action::kSkipExisting;
+        outcome.status = Status::kSkipped;
+        outcome.reason = "the output file exists";
+      } else if (!ListOnly) {
+        outcome.reason = "not written: the split stopped before it";
+      }
     }
     planned.runningNumber = RunningNumber;
     plan.push_back(std::move(planned));
@@ -74,12 +90,25 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
     const SheetFileResult copy = WriteSheetFile(app, source.Worksheets()(planned.index), scratch->Path(),
                                                 FileNameOf(planned.file), planned.name);
     for (const auto& loss : copy.losses) out << "    cannot keep: " << loss << '\n';
+    report.sheets.at(static_cast<std::size_t>(planned.index - 1)).losses = copy.losses;
   }
 }
 
 void Module1::FinishPdfs(std::vector<WorkbookReport>& reports) {
   for (PdfBatch::Outcome& outcome : pdfs_.Finish()) {
     WorkbookReport& report = reports.at(outcome.owner);
+    for (SheetOutcome& sheet : report.sheets) {
+      if (sheet.output != report.folder + outcome.file) continue;
+      if (outcome.placed) {
+        RecordPlaced(sheet);
+      } else if (outcome.error.empty()) {
+        sheet.status = SheetOutcome::Status::kSkipped;
+        sheet.reason = "another run wrote the output file meanwhile";
+      } else {
+        sheet.status = SheetOutcome::Status::kFailed;
+        sheet.reason = outcome.error;
+      }
+    }
     if (outcome.placed) {
       report.written.push_back(outcome.file);
     } else if (outcome.error.empty()) {
