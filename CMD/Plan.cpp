@@ -1,12 +1,12 @@
 // What a run will do with each sheet, decided before anything is written: the plan the split
 // follows, the dry run of "/list=1" prints, and the PDFs printed at the batch's end.
-#include <cstdlib>
+#include <optional>
 #include <ostream>
 
 #include "CMD/Module1.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
-#include "engine/SignalCleanup.h"
+#include "engine/TempFolders.h"
 #include "spreadsheet/Error.h"
 
 namespace tabrend::cli {
@@ -40,8 +40,9 @@ std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, cons
       const std::string base = OutputName(listed, planned.name, NameMode, RunningNumber, *Random);
       // Another output of this run holding the name keeps it; this one takes the next free.
       planned.file = OutputNames.Claim(folder, base, "." + extension);
+      // Named, not written: "/overwrite=0" may still skip it.
       if (planned.file != base + "." + extension)
-        report.renamed.push_back("sheet '" + planned.name + "' written as " + planned.file + ": " + base + "." +
+        report.renamed.push_back("sheet '" + planned.name + "' named " + planned.file + ": " + base + "." +
                                  extension + " is another output of this run");
       outcome.output = folder + planned.file;
       if (!Overwrite && FileExists(outcome.output)) {
@@ -62,14 +63,7 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
                        const std::vector<PlannedSheet>& plan, WorkbookReport& report) {
   std::ostream& out = ListOut != nullptr ? *ListOut : log_;
   // The copies are made where nobody looks, for their loss reports only, and removed.
-  std::string scratch;
-  struct Removed {
-    std::string& path;
-    ~Removed() {
-      if (!path.empty()) RemoveTree(path.c_str());
-    }
-  } removed{scratch};
-  std::unique_ptr<RemovedOnSignal> onSignal;
+  std::optional<TempFolder> scratch;
   for (const PlannedSheet& planned : plan) {
     switch (planned.action) {
       case PlannedSheet::Action::kSkipHidden:
@@ -87,19 +81,14 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
     }
     out << "  " << planned.name << " -> " << folder << planned.file << '\n';
     report.written.push_back(planned.file);
-    if (scratch.empty()) {
-      const char* base = std::getenv("TMPDIR");
-      std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-list-XXXXXX";
-      const CleanupSignalsHeld held;  // made and registered with no signal in between
-      if (::mkdtemp(pattern.data()) == nullptr)
-        throw automation::AutomationError(automation::kApplicationDefined,
-                                          "no temporary folder for the loss reports can be created in '" +
-                                              ParentFolderOf(pattern) + "'");
-      scratch = pattern;
-      onSignal = std::make_unique<RemovedOnSignal>(scratch);
+    if (!scratch) {
+      std::string problem;
+      scratch.emplace("list", problem);
+      if (!scratch->Made()) throw automation::AutomationError(automation::kApplicationDefined, problem);
     }
-    const SheetFileResult copy =
-        WriteSheetFile(app, source.Worksheets()(planned.index), scratch, "copy.xlsx", planned.name);
+    // Under its own name, which the messages of a failing copy give.
+    const SheetFileResult copy = WriteSheetFile(app, source.Worksheets()(planned.index), scratch->Path(),
+                                                FileNameOf(planned.file), planned.name);
     for (const auto& loss : copy.losses) out << "    cannot keep: " << loss << '\n';
     report.sheets.at(static_cast<std::size_t>(planned.index - 1)).losses = copy.losses;
   }

@@ -1,6 +1,6 @@
 // Sheets into PDF files: single-sheet workbooks printed by LibreOffice headless in one start.
 //
-// Layout of the temporary folder (TMPDIR/tabrend-pdf-XXXXXX): in/0001.xlsx... the sheets'
+// Layout of the temporary folder (pdf-XXXXXX in the process's temporary root): in/0001.xlsx... the sheets'
 // workbooks, out/ LibreOffice's PDFs, profile/ its private user profile, tmp/ its TMPDIR.
 #include "engine/PdfExport.h"
 
@@ -9,11 +9,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "engine/LibreOffice.h"
 #include "engine/Paths.h"
+#include "engine/TempFolders.h"
 #include "spreadsheet/Error.h"
 #include "spreadsheet/SourceWorkbook.h"
 
@@ -38,9 +38,7 @@ std::string Numbered(std::size_t i, const char* extension) {
 
 PdfBatch::PdfBatch() = default;
 
-PdfBatch::~PdfBatch() {
-  if (!scratch_.empty()) RemoveTree(scratch_.c_str());
-}
+PdfBatch::~PdfBatch() { Discard(); }
 
 void PdfBatch::CheckAvailable(const std::string& workbook) {
   if (automation::LibreOfficeProgram().empty())
@@ -49,15 +47,11 @@ void PdfBatch::CheckAvailable(const std::string& workbook) {
 
 std::string PdfBatch::Scratch() {
   if (!scratch_.empty()) return scratch_;
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-pdf-XXXXXX";
-  const CleanupSignalsHeld held;  // made and registered with no signal in between
-  if (::mkdtemp(pattern.data()) == nullptr)
-    throw AutomationError(kApplicationDefined, "no temporary folder for the PDF output can be created in '" +
-                                                   ParentFolderOf(pattern) + "': " + std::strerror(errno));
-  onSignal_ = std::make_unique<RemovedOnSignal>(pattern);
-  for (const char* sub : {"/in", "/out", "/tmp", "/profile"}) ::mkdir((pattern + sub).c_str(), 0700);
-  scratch_ = pattern;
+  std::string problem;
+  std::string folder = AcquireFolder("pdf", problem);
+  if (folder.empty()) throw AutomationError(kApplicationDefined, "no PDF can be printed: " + problem);
+  for (const char* sub : {"/in", "/out", "/tmp", "/profile"}) ::mkdir((folder + sub).c_str(), kPrivateFolderMode);
+  scratch_ = std::move(folder);
   return scratch_;
 }
 
@@ -136,8 +130,7 @@ std::vector<PdfBatch::Outcome> PdfBatch::Finish() {
 
 void PdfBatch::Discard() {
   items_.clear();
-  onSignal_.reset();
-  if (!scratch_.empty()) RemoveTree(scratch_.c_str());
+  if (!scratch_.empty()) ReleaseFolder(scratch_);
   scratch_.clear();
 }
 

@@ -16,7 +16,6 @@
 
 #include "engine/Automation.h"
 #include "engine/SheetOutput.h"
-#include "engine/SignalCleanup.h"
 
 namespace tabrend {
 
@@ -71,8 +70,7 @@ class PdfBatch {
   // or "".
   std::string Print(bool calculated);
 
-  std::string scratch_;  // created on first Add
-  std::unique_ptr<RemovedOnSignal> onSignal_;
+  std::string scratch_;  // a folder of the temporary root (TempFolders.h), acquired on first Add
   std::vector<Item> items_;
 };
 

@@ -414,7 +414,7 @@ void DecodeEscapes(std::string& text) {
 }
 
 // The texts of the shared strings, each decoded once: a plain item's text is a view of the
-// item itself, the others are kept decoded.
+// table itself, the others are kept decoded.
 class StringTexts {
  public:
   explicit StringTexts(const SourceWorkbook& source) : items_(source.Strings().items) {}
@@ -424,36 +424,22 @@ class StringTexts {
     if (kinds_.empty()) kinds_.resize(items_.size(), kUnread);
     if (kinds_[index] == kUnread) Read(index);
     if (kinds_[index] == kDecoded) return decoded_.at(index);
-    const std::string_view item = items_[index];
-    const std::size_t open = kinds_[index] == kPlain ? kOpen.size() : kOpenPreserved.size();
-    return item.substr(open, item.size() - open - kClose.size());
+    return *items_.PlainText(index);
   }
 
  private:
-  static constexpr std::string_view kOpen = "<si><t>", kOpenPreserved = "<si><t xml:space=\"preserve\">", kClose = "</t></si>";
-  enum : unsigned char { kUnread, kPlain, kPlainPreserved, kDecoded };
+  enum : unsigned char { kUnread, kPlain, kDecoded };
 
-  // Most items are one plain run, "<si><t>text</t></si>", read here without a parser; anything
-  // else (runs, phonetics, prefixes, entities) goes through one.
+  // Most items are one plain run, read here without a parser; anything else (runs,
+  // phonetics, prefixes, entities) goes through one.
   void Read(std::size_t index) {
-    const std::string_view item = items_[index];
-    std::string text;
-    bool plain = false;
-    for (const std::string_view open : {kOpen, kOpenPreserved}) {
-      if (item.size() < open.size() + kClose.size() || item.substr(0, open.size()) != open ||
-          item.substr(item.size() - kClose.size()) != kClose)
-        continue;
-      const std::string_view body = item.substr(open.size(), item.size() - open.size() - kClose.size());
-      if (body.find_first_of("<&\r") != std::string_view::npos) break;
-      if (body.find("_x") == std::string_view::npos) {
-        kinds_[index] = open == kOpen ? kPlain : kPlainPreserved;
-        return;
-      }
-      text = body;
-      plain = true;
-      break;
+    const std::optional<std::string_view> plain = items_.PlainText(index);
+    const bool simple = plain && plain->find_first_of("&\r") == std::string_view::npos;
+    if (simple && plain->find("_x") == std::string_view::npos) {
+      kinds_[index] = kPlain;
+      return;
     }
-    if (!plain) text = SharedStringText(std::string(item));
+    std::string text = simple ? std::string(*plain) : SharedStringText(items_[index]);
     DecodeEscapes(text);
     decoded_.emplace(index, std::move(text));
     kinds_[index] = kDecoded;
