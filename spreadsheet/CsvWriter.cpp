@@ -595,7 +595,9 @@ void TakeNotes(const SourceWorkbook& source, std::size_t sheetIndex, Area& area)
 // that, so memory stays flat whatever the sheet's size.
 class CsvRows {
  public:
-  CsvRows() = default;
+  // The room for the text held in memory is taken once: grown step by step, it would be
+  // copied at each step and held twice meanwhile. Pages never written cost no memory.
+  CsvRows() { text_.reserve(kInMemory + kPiece); }
   ~CsvRows() {
     if (file_ != nullptr) std::fclose(file_);
   }
