@@ -4,10 +4,10 @@
 #include <ostream>
 
 #include "CMD/Module1.h"
+#include "core/Error.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
-#include "spreadsheet/Error.h"
 
 namespace tabrend::cli {
 
@@ -76,9 +76,8 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
       std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-list-XXXXXX";
       const CleanupSignalsHeld held;  // made and registered with no signal in between
       if (::mkdtemp(pattern.data()) == nullptr)
-        throw automation::AutomationError(automation::kApplicationDefined,
-                                          "no temporary folder for the loss reports can be created in '" +
-                                              ParentFolderOf(pattern) + "'");
+        Fail(ErrorReason::kNotWritten,
+             "no temporary folder for the loss reports can be created in '" + ParentFolderOf(pattern) + "'");
       scratch = pattern;
       onSignal = std::make_unique<RemovedOnSignal>(scratch);
     }

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 
 namespace tabrend::automation {
 
-// The error type and numbers are the engine's own (spreadsheet/Error.h).
+// The error type and numbers are every layer's (core/Error.h).
 using tabrend::AutomationError;
 using tabrend::ErrorNumber;
 using tabrend::kApplicationDefined;

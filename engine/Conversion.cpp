@@ -28,11 +28,11 @@
 #include <set>
 #include <utility>
 
+#include "core/Error.h"
 #include "engine/ChildProcess.h"
 #include "engine/Paths.h"
 #include "engine/TempFolders.h"
 #include "spreadsheet/CellReader.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/FileFormat.h"
 #include "spreadsheet/FileStamp.h"
 #include "spreadsheet/SourceWorkbook.h"
@@ -61,6 +61,7 @@ struct Kept {
   FileStamp key;
   std::unique_ptr<ConvertedPackage> package;
   std::string error;
+  ErrorReason reason = ErrorReason::kLibreOfficeFailed;
 };
 
 struct State {
@@ -157,6 +158,7 @@ std::string Seconds(std::chrono::milliseconds time) {
 struct Converted {
   std::unique_ptr<ConvertedPackage> package;
   std::string error;     // the whole description, naming the source
+  ErrorReason reason = ErrorReason::kLibreOfficeFailed;
   std::string cause;     // what went wrong, as "LibreOffice failed with exit status 1"
   bool decisive = true;  // false: the failure may be another workbook's doing
 };
@@ -301,10 +303,12 @@ void DescribeFailure(Converted& result, const RunResult& outcome, const std::str
     result.decisive = true;
     if (spreadsheet::NeedsPassword(source)) {
       result.cause = "LibreOffice could not read the workbook: it is protected with a password";
+      result.reason = ErrorReason::kEncrypted;
       result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
                              "the password in the spreadsheet program and try again";
     } else {
       result.cause = "LibreOffice could not read the workbook";
+      result.reason = ErrorReason::kDamaged;
       result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
                      (job.calculation ? std::string("a workbook") : KindName(job.format));
     }
@@ -371,16 +375,16 @@ std::unique_ptr<ConvertedPackage> ConvertForOpening(const std::string& path) {
   }
   if (kept && key && kept->key == *key) {
     if (kept->package) return std::move(kept->package);
-    Fail(kept->error);
+    Fail(kept->reason, kept->error);
   }
   kept.reset();  // a result for an older version of the file
 
   const FileFormat format = spreadsheet::DetectFileFormat(path);
-  if (!IsConverted(format)) Fail(label + " is not a workbook that LibreOffice converts");
+  if (!IsConverted(format)) Fail(ErrorReason::kUnsupported, label + " is not a workbook that LibreOffice converts");
   const std::string program = FindLibreOffice();
-  if (program.empty()) Fail(label + kNotInstalled);
+  if (program.empty()) Fail(ErrorReason::kNeedsLibreOffice, label + kNotInstalled);
   auto results = ConvertGroup({path}, ConversionJob(format), program);
-  if (!results[0].package) Fail(results[0].error);
+  if (!results[0].package) Fail(results[0].reason, results[0].error);
   return std::move(results[0].package);
 }
 
@@ -424,7 +428,8 @@ void PrefetchConversions(const std::vector<std::string>& paths) {
       for (std::size_t i = 0; i < chunk.size(); ++i) {
         // A failure that may be another workbook's doing is left for the workbook's own Open.
         if (!results[i].package && !results[i].decisive) continue;
-        Kept entry{group[first + i].second, std::move(results[i].package), std::move(results[i].error)};
+        Kept entry{group[first + i].second, std::move(results[i].package), std::move(results[i].error),
+                   results[i].reason};
         auto [slot, inserted] = state.keptResults.try_emplace(chunk[i], std::move(entry));
         if (!inserted) {
           replaced.push_back(std::move(slot->second));

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 
 namespace tabrend {
 

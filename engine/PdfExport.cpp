@@ -12,14 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/Error.h"
 #include "engine/LibreOffice.h"
 #include "engine/Paths.h"
-#include "spreadsheet/Error.h"
 
 namespace tabrend {
 
 using automation::AutomationError;
-using automation::kApplicationDefined;
 
 namespace {
 
@@ -43,7 +42,7 @@ PdfBatch::~PdfBatch() {
 
 void PdfBatch::CheckAvailable(const std::string& workbook) {
   if (automation::LibreOfficeProgram().empty())
-    throw AutomationError(kApplicationDefined, Quoted(workbook) + kNeedsLibreOffice);
+    Fail(ErrorReason::kNeedsLibreOffice, Quoted(workbook) + kNeedsLibreOffice);
 }
 
 std::string PdfBatch::Scratch() {
@@ -52,8 +51,8 @@ std::string PdfBatch::Scratch() {
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-pdf-XXXXXX";
   const CleanupSignalsHeld held;  // made and registered with no signal in between
   if (::mkdtemp(pattern.data()) == nullptr)
-    throw AutomationError(kApplicationDefined, "no temporary folder for the PDF output can be created in '" +
-                                                   ParentFolderOf(pattern) + "': " + std::strerror(errno));
+    Fail(ErrorReason::kNotWritten, "no temporary folder for the PDF output can be created in '" +
+                                       ParentFolderOf(pattern) + "': " + std::strerror(errno));
   onSignal_ = std::make_unique<RemovedOnSignal>(pattern);
   for (const char* sub : {"/in", "/out", "/tmp", "/profile"}) ::mkdir((pattern + sub).c_str(), 0700);
   scratch_ = pattern;

@@ -38,7 +38,7 @@ constexpr char kStagingSuffix[] = ".part";
 constexpr std::size_t kLongestStagedName = 240;
 
 [[noreturn]] void Refuse(const std::string& file, const std::string& why) {
-  Fail("'" + file + "' cannot be saved: " + why);
+  Fail(ErrorReason::kNotWritten, "'" + file + "' cannot be saved: " + why);
 }
 
 // A name made from sheet and workbook names must not reach outside the folder it is for.
@@ -299,7 +299,8 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
                                const std::string& folder, const std::string& file,
                                const std::string& name, Placement placement, OutputFormat format,
                                SplitStaging* staging) {
-  if (format == OutputFormat::kPdf) Fail("'" + FileNameOf(file) + "' cannot be saved: PDF documents are printed, not saved");
+  if (format == OutputFormat::kPdf)
+    Fail(ErrorReason::kNotWritten, "'" + FileNameOf(file) + "' cannot be saved: PDF documents are printed, not saved");
   std::string sourcePath;
   const std::string target = CheckedTarget(sheet, folder, file, sourcePath);
   // Where no area can be made, the folder of its own fails as it would without one.

@@ -33,7 +33,7 @@ NameMode ModeOfEntry(int entry) {
 void RefuseSeparators(const std::string& file) {
   for (const char separator : {'/', '\\'}) {
     if (file.find(separator) != std::string::npos) {
-      Fail("'" + file + "' cannot be saved: a file name cannot hold \"" +
+      Fail(ErrorReason::kNotWritten, "'" + file + "' cannot be saved: a file name cannot hold \"" +
            std::string(1, separator) + "\"");
     }
   }

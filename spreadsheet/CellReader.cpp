@@ -9,8 +9,8 @@
 #include <set>
 #include <unordered_set>
 
+#include "core/Error.h"
 #include "spreadsheet/CellReference.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
 
@@ -49,7 +49,7 @@ class RangeReader {
     source_.Pkg().Zip().StreamWhile(source_.Pkg().IndexOf(part), [&](const char* data, std::size_t length) {
       const XML_Status status = XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE);
       if (status == XML_STATUS_ERROR && !finished_)
-        Fail(source_.Label() + ": part " + part + " is not well-formed XML");
+        Fail(ErrorReason::kDamaged, source_.Label() + ": part " + part + " is not well-formed XML");
       return !finished_;  // the rest of the part is not needed
     });
     return texts_;
@@ -148,7 +148,7 @@ class CellScanner {
     source_.Pkg().Zip().StreamWhile(source_.Pkg().IndexOf(part), [&](const char* data, std::size_t length) {
       const XML_Status status = XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE);
       if (status == XML_STATUS_ERROR && !stopped_)
-        Fail(source_.Label() + ": part " + part + " is not well-formed XML");
+        Fail(ErrorReason::kDamaged, source_.Label() + ": part " + part + " is not well-formed XML");
       return !stopped_;  // a reader that has what it needs skips the rest
     });
   }

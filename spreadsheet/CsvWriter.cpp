@@ -15,10 +15,10 @@
 #include <optional>
 #include <vector>
 
+#include "core/Error.h"
 #include "spreadsheet/ByteSink.h"
 #include "spreadsheet/CellReference.h"
 #include "spreadsheet/CellReader.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/Package.h"
 #include "spreadsheet/Text.h"
@@ -107,9 +107,11 @@ class Scanner {
     const std::string where = source_.Label() + ": sheet '" + sheet.name + "': part " + sheet.part;
     source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(sheet.part), [&](const char* data, std::size_t length) {
       if (XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE) == XML_STATUS_ERROR || refused_)
-        Fail(where + (refused_ ? " is refused: it declares a document type" : " is not well-formed XML"));
+        Fail(refused_ ? ErrorReason::kRefused : ErrorReason::kDamaged,
+             where + (refused_ ? " is refused: it declares a document type" : " is not well-formed XML"));
     });
-    if (XML_Parse(parser_, nullptr, 0, XML_TRUE) == XML_STATUS_ERROR) Fail(where + " is not well-formed XML");
+    if (XML_Parse(parser_, nullptr, 0, XML_TRUE) == XML_STATUS_ERROR)
+      Fail(ErrorReason::kDamaged, where + " is not well-formed XML");
   }
 
  private:
@@ -461,13 +463,16 @@ class RowSpool {
   void Spill() {
     if (file_ == nullptr) file_ = UnnamedTemporaryFile("the CSV text of a large sheet");
     if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size())
-      Fail(std::string("the CSV text of a large sheet cannot be kept in a temporary file: ") + std::strerror(errno));
+      Fail(ErrorReason::kNotWritten,
+           std::string("the CSV text of a large sheet cannot be kept in a temporary file: ") + std::strerror(errno));
     buffer_.clear();
   }
 
   void ReadBack(char* data, std::size_t size) {
     if (size > 0 && std::fread(data, 1, size, file_) != size)
-      Fail(std::string("the CSV text of a large sheet cannot be read back from its temporary file: ") + std::strerror(errno));
+      Fail(ErrorReason::kNotWritten,
+           std::string("the CSV text of a large sheet cannot be read back from its temporary file: ") +
+               std::strerror(errno));
   }
 
   std::string buffer_;
@@ -641,7 +646,8 @@ void WriteRows(RowSpool& rows, const Area& area, Buffered& out) {
 
 void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink) {
   if (sheetIndex >= source.Sheets().size() || source.Sheets()[sheetIndex].part.empty())
-    Fail(source.Label() + ": sheet " + std::to_string(sheetIndex + 1) + " has no worksheet part");
+    Fail(ErrorReason::kDamaged,
+         source.Label() + ": sheet " + std::to_string(sheetIndex + 1) + " has no worksheet part");
   // One read of the part lays the rows out and finds the area; only formulas saved without
   // results, once calculated, need a second.
   SheetRows sheet(source, sheetIndex, nullptr);
@@ -668,13 +674,13 @@ void WriteInOneStep(const std::string& path, const std::function<void(const CsvS
   const std::string label = "'" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "'";
   std::string scratch = folder + "/.tabrend-csv-XXXXXX";
   const int fd = ::mkstemp(scratch.data());
-  if (fd < 0) Fail(label + " cannot be saved: " + std::strerror(errno));
+  if (fd < 0) Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + std::strerror(errno));
   ::fchmod(fd, 0644);  // as a workbook's save leaves it; a split sets the source's mode after
   std::FILE* file = ::fdopen(fd, "wb");
   if (file == nullptr) {
     ::close(fd);
     ::unlink(scratch.c_str());
-    Fail(label + " cannot be saved: " + std::strerror(errno));
+    Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + std::strerror(errno));
   }
   bool failed = false;
   try {
@@ -690,7 +696,7 @@ void WriteInOneStep(const std::string& path, const std::function<void(const CsvS
   if (failed || ::rename(scratch.c_str(), path.c_str()) != 0) {
     const std::string why = std::strerror(errno);
     ::unlink(scratch.c_str());
-    Fail(label + " cannot be saved: " + why);
+    Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + why);
   }
 }
 

@@ -5,8 +5,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "core/Error.h"
 #include "spreadsheet/CellReference.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/LossReport.h"
 #include "spreadsheet/Xml.h"
@@ -95,9 +95,9 @@ SheetRewriteResult SheetStream::Run() {
     Feed(data, length, false);
   });
   Feed("", 0, true);
-  if (!sawRoot_) Fail(where_ + ": part " + sheet_.part + " is empty");
+  if (!sawRoot_) Fail(ErrorReason::kDamaged, where_ + ": part " + sheet_.part + " is empty");
   Flush();
-  if (!out_.Finish()) Fail(where_ + ": the copy could not be written to a temporary file");
+  if (!out_.Finish()) Fail(ErrorReason::kNotWritten, where_ + ": the copy could not be written to a temporary file");
   return result_;
 }
 
@@ -105,7 +105,7 @@ void SheetStream::Feed(const char* data, std::size_t length, bool last) {
   scanner_.Feed(data, length, last);
   if (main_.size() > kFlushBytes && captures_.empty() && !inCell_) Flush();
   if (HeldBytes() > limits::kMaxHeldElementBytes)
-    Fail(where_ + " is refused: part " + sheet_.part + " holds an element larger than " +
+    Fail(ErrorReason::kRefused, where_ + " is refused: part " + sheet_.part + " holds an element larger than " +
          std::to_string(limits::kMaxHeldElementBytes >> 20) + " MiB");
 }
 
@@ -118,24 +118,29 @@ std::uint64_t SheetStream::HeldBytes() const {
 
 void SheetStream::Parse(const char* data, std::size_t length, bool last) {
   if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
-    if (!problem_.empty()) Fail(where_ + ": " + problem_);
-    if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY) Fail(where_ + ": part " + sheet_.part + " cannot be read: out of memory");
-    Fail(where_ + ": part " + sheet_.part + " is not well-formed XML (line " +
+    if (!problem_.empty()) Fail(problemReason_, where_ + ": " + problem_);
+    if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY)
+      Fail(ErrorReason::kRefused, where_ + ": part " + sheet_.part + " cannot be read: out of memory");
+    Fail(ErrorReason::kDamaged, where_ + ": part " + sheet_.part + " is not well-formed XML (line " +
          std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " + XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
   }
 }
 
-void SheetStream::Refuse(const std::string& problem) { Fail(where_ + ": " + problem); }
+void SheetStream::Refuse(const std::string& problem) { Fail(ErrorReason::kDamaged, where_ + ": " + problem); }
 
-void SheetStream::Stop(const std::string& problem) {
-  if (problem_.empty()) problem_ = problem;
+void SheetStream::Stop(const std::string& problem, ErrorReason reason) {
+  if (problem_.empty()) {
+    problem_ = problem;
+    problemReason_ = reason;
+  }
   XML_StopParser(parser_, XML_FALSE);
 }
 
 // main_ is only ever cut between elements, so the styles its tags name are all seen.
 void SheetStream::Flush() {
   if (options_.styleUse != nullptr && !rowsTaken_) options_.styleUse->Scan(std::string_view(main_).substr(stylesKnownUpTo_));
-  if (!main_.empty() && !out_.Write(main_)) Fail(where_ + ": the copy could not be written to a temporary file");
+  if (!main_.empty() && !out_.Write(main_))
+    Fail(ErrorReason::kNotWritten, where_ + ": the copy could not be written to a temporary file");
   main_.clear();
   stylesKnownUpTo_ = 0;
 }
@@ -166,7 +171,8 @@ void XMLCALL SheetStream::OnRaw(void* self, const XML_Char* data, int length) {
 }
 
 void XMLCALL SheetStream::OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  static_cast<SheetStream*>(self)->Stop("the part declares a document type (entities are not allowed)");
+  static_cast<SheetStream*>(self)->Stop("the part declares a document type (entities are not allowed)",
+                                        ErrorReason::kRefused);
 }
 
 void XMLCALL SheetStream::OnText(void* self, const XML_Char* text, int length) {
@@ -186,7 +192,9 @@ void XMLCALL SheetStream::OnEnd(void* self, const XML_Char* name) { static_cast<
 
 void SheetStream::Start(const XML_Char* name, const XML_Char** attributes) {
   ++depth_;
-  if (depth_ > limits::kMaxXmlDepth) return Stop("elements are nested more than " + std::to_string(limits::kMaxXmlDepth) + " levels deep");
+  if (depth_ > limits::kMaxXmlDepth)
+    return Stop("elements are nested more than " + std::to_string(limits::kMaxXmlDepth) + " levels deep",
+                ErrorReason::kRefused);
   if (reserialized_.size() <= static_cast<std::size_t>(depth_)) reserialized_.resize(static_cast<std::size_t>(depth_) + 1);
   reserialized_[static_cast<std::size_t>(depth_)] = false;
   if (skipDepth_ > 0) return;
@@ -619,7 +627,8 @@ std::uint32_t SheetStream::UseString(const std::string& index) {
   try {
     return strings_.Use(static_cast<std::uint32_t>(std::stoul(index)));
   } catch (const std::exception&) {
-    Fail(where_ + ": cell " + CellRef() + " refers to shared string " + index + ", which does not exist");
+    Fail(ErrorReason::kDamaged,
+         where_ + ": cell " + CellRef() + " refers to shared string " + index + ", which does not exist");
   }
 }
 
@@ -627,7 +636,8 @@ std::uint32_t SheetStream::UseString(std::uint32_t index, std::string_view writt
   try {
     return strings_.Use(index);
   } catch (const std::out_of_range&) {
-    Fail(where_ + ": cell " + std::string(reference.empty() ? "?" : reference) + " refers to shared string " +
+    Fail(ErrorReason::kDamaged,
+         where_ + ": cell " + std::string(reference.empty() ? "?" : reference) + " refers to shared string " +
          std::string(written) + ", which does not exist");
   }
 }

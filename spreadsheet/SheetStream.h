@@ -8,6 +8,7 @@
 
 #include <unordered_set>
 
+#include "core/Error.h"
 #include "spreadsheet/ByteSink.h"
 #include "spreadsheet/CellRecord.h"
 #include "spreadsheet/OutputStrings.h"
@@ -54,7 +55,7 @@ class SheetStream : private RowScanner::Host {
 
   void Feed(const char* data, std::size_t length, bool last);
   std::uint64_t HeldBytes() const;
-  void Stop(const std::string& problem);
+  void Stop(const std::string& problem, ErrorReason reason = ErrorReason::kDamaged);
   void Flush();
   std::string* Sink();
   void Raw() { XML_DefaultCurrent(parser_); }
@@ -102,6 +103,7 @@ class SheetStream : private RowScanner::Host {
   XML_Parser parser_;
   SheetRewriteResult result_;
   std::string problem_;
+  ErrorReason problemReason_ = ErrorReason::kDamaged;
   std::string where_;  // "'Q1.xlsx': sheet 'Costs'", for messages
   std::string main_;   // output not yet passed to out_
   // Where in main_ the styles named are not known yet; while the row scanner takes the rows it

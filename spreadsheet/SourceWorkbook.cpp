@@ -7,7 +7,7 @@
 
 #include <expat.h>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/OpenXml.h"
 #include "spreadsheet/Xml.h"
@@ -58,9 +58,10 @@ class SharedStringReader {
 
   void Feed(const char* data, std::size_t length, bool last) {
     if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
-      if (!problem_.empty()) Fail(label_ + " is refused: part " + part_ + " " + problem_);
-      if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY) Fail(label_ + ": part " + part_ + " cannot be read: out of memory");
-      Fail(label_ + ": part " + part_ + " is not well-formed XML (line " +
+      if (!problem_.empty()) Fail(ErrorReason::kRefused, label_ + " is refused: part " + part_ + " " + problem_);
+      if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY)
+        Fail(ErrorReason::kRefused, label_ + ": part " + part_ + " cannot be read: out of memory");
+      Fail(ErrorReason::kDamaged, label_ + ": part " + part_ + " is not well-formed XML (line " +
            std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " +
            XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
     }
@@ -196,12 +197,15 @@ std::string MainPartOf(const Package& package) {
     }
   }
   const std::string& label = package.Label();
-  if (part.empty()) Fail(label + " is not a workbook: it has no main document part");
-  if (!package.Has(part)) Fail(label + " is not a workbook: its workbook part " + part + " is missing");
+  if (part.empty()) Fail(ErrorReason::kNotAWorkbook, label + " is not a workbook: it has no main document part");
+  if (!package.Has(part))
+    Fail(ErrorReason::kNotAWorkbook, label + " is not a workbook: its workbook part " + part + " is missing");
   const std::string type = package.ContentType(part);
   if (type == ooxml::type::kBinaryWorkbook)
-    Fail(label + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
-  if (!IsWorkbookContentType(type)) Fail(label + " is not a workbook: its main part is of type '" + type + "'");
+    Fail(ErrorReason::kUnsupported,
+         label + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
+  if (!IsWorkbookContentType(type))
+    Fail(ErrorReason::kNotAWorkbook, label + " is not a workbook: its main part is of type '" + type + "'");
   return part;
 }
 
@@ -216,7 +220,8 @@ std::string NamespacesOf(const pugi::xml_node& root, const std::string& label) {
       root.attribute(colon == std::string_view::npos ? "xmlns" : ("xmlns:" + std::string(rootName.substr(0, colon))).c_str())
           .value();
   if (rootNamespace == ooxml::kPreReleaseNamespace)
-    Fail(label + " is a workbook in the pre-release format of Excel 2007 (namespace " + rootNamespace +
+    Fail(ErrorReason::kUnsupported,
+         label + " is a workbook in the pre-release format of Excel 2007 (namespace " + rootNamespace +
          "), which cannot be split");
   std::string declarations;
   for (pugi::xml_attribute attribute : root.attributes()) {
@@ -273,7 +278,7 @@ SourceWorkbook::SourceWorkbook(const std::string& path)
   ParseXml(document, package_.Read(workbookPart_), Label(), workbookPart_);
   const pugi::xml_node root = document.document_element();
   if (LocalName(root) != "workbook")
-    Fail(Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
+    Fail(ErrorReason::kDamaged, Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
   workbookNamespaces_ = NamespacesOf(root, Label());
   RelationshipsById byId;
   for (const Relationship& relationship : package_.RelationshipsOf(workbookPart_))
@@ -303,7 +308,7 @@ SourceWorkbook::SourceWorkbook(const std::string& path)
       }
     }
   }
-  if (sheets_.empty()) Fail(Label() + " is damaged: it lists no sheets");
+  if (sheets_.empty()) Fail(ErrorReason::kDamaged, Label() + " is damaged: it lists no sheets");
 }
 
 std::optional<std::string> SourceWorkbook::WorkbookPartOfKind(std::string_view kind) const {
@@ -372,7 +377,7 @@ const SharedStrings& SourceWorkbook::Strings() const {
     // Streamed, but every entry is kept: the table is held whole, under that limit.
     const std::uint64_t index = package_.IndexOf(*part);
     if (package_.Zip().DecompressedSize(index) > limits::kMaxSharedStringsPartBytes)
-      Fail(Label() + " is refused: part " + *part + " is larger than " +
+      Fail(ErrorReason::kRefused, Label() + " is refused: part " + *part + " is larger than " +
            std::to_string(limits::kMaxSharedStringsPartBytes >> 20) + " MiB");
     SharedStringReader reader(*strings, Label(), *part);
     package_.Zip().Stream(index,

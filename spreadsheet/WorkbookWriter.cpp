@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "core/Error.h"
 #include "spreadsheet/BlankParts.h"
 #include "spreadsheet/CellReader.h"
 #include "spreadsheet/ChartLiterals.h"
@@ -16,7 +17,6 @@
 #include "spreadsheet/DefinedNames.h"
 #include "spreadsheet/DocumentProperties.h"
 #include "spreadsheet/DrawingParts.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/LossReport.h"
 #include "spreadsheet/OpenXml.h"
@@ -154,7 +154,7 @@ class Writer {
   std::string CarryPart(const std::string& sourcePart, std::size_t outputSheet) {
     if (const auto done = partNames_.find(sourcePart); done != partNames_.end()) return done->second;
     if (carryDepth_ >= limits::kMaxPartChain)
-      Fail(source_->Label() + " is refused: its parts reach one another more than " +
+      Fail(ErrorReason::kRefused, source_->Label() + " is refused: its parts reach one another more than " +
            std::to_string(limits::kMaxPartChain) + " levels deep");
     ++carryDepth_;
     struct Leave {
@@ -275,7 +275,7 @@ class Writer {
     if (sourceSheet.kind != SheetKind::kWorksheet)
       Fail(source_->Label() + ": sheet '" + sourceSheet.name + "' is not a worksheet and cannot be copied");
     if (sourceSheet.part.empty() || !source_->Pkg().Has(sourceSheet.part))
-      Fail(source_->Label() + " is damaged: sheet '" + sourceSheet.name + "' has no part");
+      Fail(ErrorReason::kDamaged, source_->Label() + " is damaged: sheet '" + sourceSheet.name + "' has no part");
     std::set<std::string> dropped;
     const std::vector<OutputRelationship> relationships =
         CarryRelationships(sourceSheet.part, outputPart, index, dropped);
