@@ -119,7 +119,7 @@ bool Module1::RunBatch() {
       break;
     }
     // Workers build workbook outputs ahead; a dry run, CSV and PDF go in order.
-    if (builds == nullptr && !ListOnly && Format == OutputFormat::kWorkbook && SplitThreads() > 1)
+    if (builds == nullptr && !ListOnly && FormatRow(Format).writer == OutputWriter::kWorkbook && SplitThreads() > 1)
       builds = StartBuilds(folderMode ? OutputRoot : target);
     WorkbookReport& report = reports.emplace_back();
     report.path = path;

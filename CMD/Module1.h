@@ -16,6 +16,7 @@
 #include "engine/ParallelSplit.h"
 #include "engine/PdfExport.h"
 #include "engine/SheetOutput.h"
+#include "engine/SheetPlan.h"
 
 namespace tabrend::cli {
 
@@ -52,21 +53,7 @@ struct WorkbookReport {
 };
 
 // One worksheet of a workbook as the run will treat it, decided before anything is written.
-struct PlannedSheet {
-  enum class Action {
-    kWrite,         // written to file
-    kSkipExisting,  // "/overwrite=0" and file exists
-    kSkipHidden,    // "/hidden=0" and the sheet is hidden or very hidden
-    kSkipBlank,     // "/blank=0" and the sheet shows nothing
-  };
-  long index = 0;    // position among the workbook's worksheets, from 1
-  std::string name;  // the sheet's name, which its output keeps
-  std::string file;  // the output file's name in the target folder; empty when not named
-  Action action = Action::kWrite;
-  // RunningNumber once this sheet is named: where a split that fails at this sheet leaves
-  // it, as if the later sheets had never been named.
-  std::int32_t runningNumber = 0;
-};
+using tabrend::PlannedSheet;
 
 class Module1 {
  public:

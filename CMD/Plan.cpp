@@ -14,30 +14,21 @@ namespace tabrend::cli {
 std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, const std::string& listed,
                                               const std::string& folder, const std::string& extension,
                                               WorkbookReport& report) {
+  SheetPlanRules rules;
+  rules.baseName = [&](const std::string& name) { return OutputName(listed, name, NameMode, RunningNumber, *Random); };
+  rules.folder = folder;
+  rules.extension = extension;
+  rules.skipHidden = !WriteHidden;
+  rules.skipBlank = !WriteBlank;
+  rules.skipExisting = !Overwrite;
+  SheetPlanner planner(rules, RunningNumber, OutputNames);
   std::vector<PlannedSheet> plan;
   const long count = source.Worksheets().Count();
   for (long i = 1; i <= count; ++i) {
-    automation::Sheet& sheet = source.Worksheets()(i);
-    PlannedSheet planned;
-    planned.index = i;
-    planned.name = sheet.name();
-    // Sheets set aside draw no number, as a sheet left unticked on the desktop.
-    if (!WriteHidden && sheet.Visible() != automation::kSheetVisible) {
-      planned.action = PlannedSheet::Action::kSkipHidden;
-    } else if (!WriteBlank && !sheet.HasContent()) {
-      planned.action = PlannedSheet::Action::kSkipBlank;
-    } else {
-      // The number is drawn before the existence test, so a skipped sheet still uses one.
-      const std::string base = OutputName(listed, planned.name, NameMode, RunningNumber, *Random);
-      // Another output of this run holding the name keeps it; this one takes the next free.
-      planned.file = OutputNames.Claim(folder, base, "." + extension);
-      if (planned.file != base + "." + extension)
-        report.renamed.push_back("sheet '" + planned.name + "' written as " + planned.file + ": " + base + "." +
-                                 extension + " is another output of this run");
-      if (!Overwrite && FileExists(folder + planned.file)) planned.action = PlannedSheet::Action::kSkipExisting;
-    }
-    planned.runningNumber = RunningNumber;
-    plan.push_back(std::move(planned));
+    PlannedSheet& planned = plan.emplace_back(planner.Plan(source.Worksheets()(i), i));
+    if (!planned.file.empty() && planned.file != planned.named)
+      report.renamed.push_back("sheet '" + planned.name + "' written as " + planned.file + ": " + planned.named +
+                               " is another output of this run");
   }
   return plan;
 }
@@ -56,6 +47,8 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
   std::unique_ptr<RemovedOnSignal> onSignal;
   for (const PlannedSheet& planned : plan) {
     switch (planned.action) {
+      case PlannedSheet::Action::kSkipUnticked:
+        continue;
       case PlannedSheet::Action::kSkipHidden:
         out << "  " << planned.name << ": not written, hidden\n";
         continue;

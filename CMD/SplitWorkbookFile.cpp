@@ -36,7 +36,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
   try {
     session.emplace(CreateApplication, AttachApplication);
     const std::string extension = OutputExtensionFor(Format, session->App().Version());
-    if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
+    CheckFormatAvailable(Format, path);
     automation::Workbook& source = session->Open(path);
     WorkbookBuilds built(Builds, path, session->App());
     const std::vector<PlannedSheet> plan = PlanSheets(source, listed, folder, extension, report);
@@ -71,19 +71,14 @@ void Module1::WritePlannedSheet(automation::Application& app, automation::Workbo
                                 const std::string& target, const PlannedSheet& planned, WorkbookReport& report) {
   if (planned.action == PlannedSheet::Action::kSkipExisting) report.skipped.push_back(planned.file);
   if (planned.action != PlannedSheet::Action::kWrite) return;
-  automation::Sheet& sheet = source.Worksheets()(planned.index);
   const Placement placement = Overwrite ? Placement::kReplace : Placement::kCreateOnly;
-  if (Format == OutputFormat::kPdf) {
-    // Printed with the batch's other sheets at its end (FinishPdfs).
-    for (const auto& loss : pdfs_.Add(app, sheet, target, planned.file, planned.name, placement, owner_))
-      report.losses.push_back(planned.file + ": " + loss);
+  const SheetFileResult result =
+      tabrend::WritePlannedSheet(Format, app, source, planned, target, placement, built, pdfs_, owner_);
+  if (result.exported) {  // placed with the batch's other exports at its end (FinishPdfs)
+    for (const auto& loss : result.losses) report.losses.push_back(planned.file + ": " + loss);
     ++report.pendingPdfs;
     return;
   }
-  const SheetFileResult result =
-      Format == OutputFormat::kWorkbook
-          ? built.Write(app, sheet, planned.index, target, planned.file, planned.name, placement)
-          : WriteSheetFile(app, sheet, target, planned.file, planned.name, placement, Format);
   if (!result.placed) {  // another run wrote it meanwhile
     report.skipped.push_back(planned.file);
     return;

@@ -20,7 +20,6 @@
 #include <set>
 
 #include "engine/PathKind.h"
-#include "engine/Naming.h"
 #include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
 
@@ -181,15 +180,6 @@ mode_t ProcessUmask() {
 }
 
 }  // namespace
-
-std::string OutputExtensionFor(OutputFormat format, const std::string& versionText) {
-  switch (format) {
-    case OutputFormat::kCsv: return "csv";
-    case OutputFormat::kPdf: return "pdf";
-    case OutputFormat::kWorkbook: break;
-  }
-  return OutputExtension(versionText);
-}
 
 mode_t OutputMode(mode_t sourceMode) {
   static const mode_t mask = ProcessUmask();

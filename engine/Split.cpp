@@ -11,6 +11,7 @@
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SheetOutput.h"
+#include "engine/SheetPlan.h"
 
 namespace tabrend::desktop {
 
@@ -89,39 +90,32 @@ int Module1::SplitWorkbook(int w) {
 
   try {
     ApplicationSession session(CreateApplication, AttachApplication);
-    const std::string extension = OutputExtensionFor(Format, session.App().Version());
-    if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
+    SheetPlanRules rules;
+    rules.baseName = [&](const std::string& name) { return MakeOutputName(w, name); };
+    rules.folder = TargetFolder;
+    rules.extension = OutputExtensionFor(Format, session.App().Version());
+    rules.skipHidden = SkipHidden;
+    rules.skipBlank = SkipBlank;
+    CheckFormatAvailable(Format, path);
     automation::Workbook& source = session.Open(path);
     const long count = source.Worksheets().Count();
     WorkbookBuilds built(Builds, path, session.App());
     view_.SetProgressMax(static_cast<int>(count));
     view_.RepaintNow();
     const bool followChoices = SheetTable.HoldsChoices(w);
+    SheetPlanner planner(rules, RunningNumber, OutputNames);
     for (long j = 1; j <= count; ++j) {
-      automation::Sheet& sheet = source.Worksheets()(j);
-      bool write = true;
-      std::string name;
-      if (followChoices && j <= SheetTable::kMaxSheets) {
-        write = SheetTable.Ticked(w, static_cast<int>(j));
-        name = SheetTable.Name(w, static_cast<int>(j));
-      } else {
-        name = sheet.name();
-      }
-      // Left out as if unticked: no file, no number drawn.
-      if (write && SkipHidden && sheet.Visible() != automation::kSheetVisible) write = false;
-      if (write && SkipBlank && !sheet.HasContent()) write = false;
-      if (write) {
-        const std::string base = MakeOutputName(w, name);
-        RefuseSeparators(base + "." + extension);
-        const std::string file = OutputNames.Claim(TargetFolder, base, "." + extension);
-        if (file != base + "." + extension)
-          RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
-        if (Format == OutputFormat::kPdf)
-          Pdfs.Add(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, static_cast<std::size_t>(w));
-        else if (Format == OutputFormat::kCsv)
-          WriteSheetFile(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, Format);
-        else
-          built.Write(session.App(), sheet, j, TargetFolder, file, name);
+      std::optional<SheetChoice> choice;
+      if (followChoices && j <= SheetTable::kMaxSheets)
+        choice = SheetChoice{SheetTable.Ticked(w, static_cast<int>(j)), SheetTable.Name(w, static_cast<int>(j))};
+      const PlannedSheet planned = planner.Plan(source.Worksheets()(j), j, choice);
+      if (planned.action == PlannedSheet::Action::kWrite) {
+        RefuseSeparators(planned.named);
+        if (planned.file != planned.named)
+          RenamedOutputs.push_back("'" + planned.name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " +
+                                   planned.file);
+        WritePlannedSheet(Format, session.App(), source, planned, TargetFolder, Placement::kReplace, built, Pdfs,
+                          static_cast<std::size_t>(w));
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();
@@ -193,7 +187,8 @@ void Module1::Command6_Click() {
   RenamedOutputs.clear();
   SaveSheetChoices();  // the choices on screen count for the shown workbook
   // Workers build workbook outputs ahead; CSV and PDF are written in order.
-  const std::unique_ptr<SheetBuilds> builds = Format == OutputFormat::kWorkbook ? StartBuilds() : nullptr;
+  const std::unique_ptr<SheetBuilds> builds =
+      FormatRow(Format).writer == OutputWriter::kWorkbook ? StartBuilds() : nullptr;
   struct Forget {
     SheetBuilds*& builds;
     ~Forget() { builds = nullptr; }
