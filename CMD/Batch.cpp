@@ -26,6 +26,18 @@ std::string Joined(const std::vector<std::string>& names) {
   return text;
 }
 
+// Why a list's entry cannot be split; empty when it can.
+std::string UnfitListEntry(const std::string& path, const std::string& base) {
+  switch (GetPathKind(path)) {
+    case kPathMissing:
+      return "no such workbook file";
+    case kPathFolder:
+      return "a folder, not a workbook file";
+    default:
+      return base.empty() ? "no workbook name to make its folder from" : "";
+  }
+}
+
 }  // namespace
 
 std::string GetBaseName(const std::string& path) {
@@ -46,21 +58,30 @@ bool Module1::ScanFolder(const std::string& folder) {
   return true;
 }
 
-bool Module1::ListBatchFiles(bool folderMode) {
-  BatchFiles.clear();
-  if (!folderMode) {
-    // The source may have gone away since the command line was read.
-    if (GetPathKind(SourcePath) != kPathFile) return false;
-    BatchFiles = {SourcePath};
-    return true;
-  }
-  if (ScanFolder(SourcePath)) return true;
-  if (Verbose) log_ << SourcePath << ": cannot list the folder, or it holds more than " << kMaxBatchFiles << " workbooks\n";
-  BatchFiles.clear();
-  return false;
+bool Module1::OpenReport(std::string& error) {
+  return ReportPath.empty() || runReport_.IsOpen() || runReport_.Open(ReportPath, error);
 }
 
-bool Module1::MakeTargetFolder(const std::string& path, const std::string& target, std::ostream& listOut) {
+std::string Module1::ListBatchFiles(bool folderMode) {
+  BatchFiles.clear();
+  if (ListSource) {
+    if (ReadListFile()) return {};
+    BatchFiles.clear();
+    return SourcePath.substr(1) + ": cannot read the list";
+  }
+  if (!folderMode) {
+    // The source may have gone away since the command line was read.
+    if (GetPathKind(SourcePath) == kPathFile) BatchFiles = {SourcePath};
+    return BatchFiles.empty() ? SourcePath + ": the workbook file is gone" : std::string();
+  }
+  if (ScanFolder(SourcePath)) return {};
+  BatchFiles.clear();
+  return SourcePath + ": cannot list the folder, or it holds more than " + std::to_string(kMaxBatchFiles) +
+         " workbooks";
+}
+
+bool Module1::MakeTargetFolder(const std::string& path, const std::string& target, std::ostream& listOut,
+                               std::string& failure) {
   // A folder that exists is used as it is, hidden or not. A dry run makes none, but stops
   // where the run could not make one (a missing parent).
   if (ListOnly) {
@@ -68,13 +89,13 @@ bool Module1::MakeTargetFolder(const std::string& path, const std::string& targe
     std::string folder = target;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     if (FolderExists(folder) || FolderExists(ParentFolderOf(folder))) return true;
-    listOut << "  failed: the folder " << target << " could not be created: its parent folder is missing; "
-            << "batch stopped\n";
+    failure = "the folder " + target + " could not be created: its parent folder is missing";
+    listOut << "  failed: " << failure << "; batch stopped\n";
     return false;
   }
   if (FolderExists(target) || ::mkdir(target.c_str(), kNewFolderMode) == 0) return true;
-  const int error = errno;
-  if (Verbose) log_ << path << ": cannot create the folder " << target << ": " << std::strerror(error) << "; batch stopped\n";
+  failure = "cannot create the folder " + target + ": " + std::strerror(errno);
+  if (Verbose) log_ << path << ": " << failure << "; batch stopped\n";
   return false;
 }
 
@@ -85,26 +106,51 @@ bool Module1::FinishPdfReports(std::vector<WorkbookReport>& reports) {
   for (const WorkbookReport& report : reports) {
     if (report.pendingPdfs == 0) continue;
     if (!report.done) complete = false;
-    if (Verbose) Report(report);
+    Finished(report);
   }
   return complete;
 }
 
+void Module1::Finished(const WorkbookReport& report) {
+  if (Verbose) Report(report);
+  runReport_.Workbook(report.path, report.sheets, !report.done, report.errorNumber, report.error);
+}
+
 bool Module1::RunBatch() {
-  const bool folderMode = GetPathKind(SourcePath) == kPathFolder;
-  bool complete = ListBatchFiles(folderMode);
-  // The workbooks LibreOffice must convert first are converted in one start, not one each.
-  automation::PrefetchConversions(BatchFiles);
+  if (std::string error; !OpenReport(error)) {
+    log_ << "tabrendcli: cannot write the report '" << ReportPath << "': " << error << '\n';
+    return false;
+  }
+  // A list gives each workbook a folder, as a folder does.
+  const bool folderMode = ListSource || GetPathKind(SourcePath) == kPathFolder;
+  // Why the batch stopped early, when it did.
+  std::string stopped = ListBatchFiles(folderMode);
+  bool complete = stopped.empty();
+  if (Verbose && !complete) log_ << stopped << '\n';
+  // The workbooks LibreOffice must convert first are converted in one start, not one each;
+  // so are those it must calculate, once the first needs it.
+  automation::PrefetchConversions(BatchFiles, FormatRow(Format).shown);
   std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
   // Reports wait for the PDFs, which are printed at the batch's end.
   std::vector<WorkbookReport> reports;
   std::unique_ptr<SheetBuilds> builds;  // started with the first output folder
   for (const auto& path : BatchFiles) {
     std::string target = OutputRoot;
+    // A list names each workbook itself: one that is not there fails alone.
     const std::string base = GetBaseName(path);
+    if (const std::string unfit = ListSource ? UnfitListEntry(path, base) : ""; !unfit.empty()) {
+      complete = false;
+      WorkbookReport& report = reports.emplace_back();
+      report.path = path;
+      report.error = unfit;
+      Finished(report);
+      continue;
+    }
     if (base.empty()) {
       complete = false;
-      if (Verbose) log_ << path << ": no workbook name to make its folder from; batch stopped\n";
+      stopped = path + ": no workbook name to make its folder from";
+      if (Verbose) log_ << stopped << "; batch stopped\n";
+      runReport_.Workbook(path, {}, true, 0, "no workbook name to make its folder from; batch stopped");
       break;
     }
     // Two workbooks of one base name (a.xlsx, a.xlsm) get folders of their own: a, a_2.
@@ -114,8 +160,10 @@ bool Module1::RunBatch() {
       if (folder != base) renamedFolder = "written into the folder " + folder + ": " + base + " holds another workbook of this run";
       target += folder;
     }
-    if (!MakeTargetFolder(path, target, listOut)) {
+    if (std::string failure; !MakeTargetFolder(path, target, listOut, failure)) {
       complete = false;
+      stopped = path + ": " + failure;
+      runReport_.Workbook(path, {}, true, 0, failure + "; batch stopped");
       break;
     }
     // Workers build workbook outputs ahead; a dry run, CSV and PDF go in order.
@@ -130,16 +178,23 @@ bool Module1::RunBatch() {
     } catch (const std::exception& failure) {
       // Not an application failure: something the split could not recover from.
       complete = false;
-      if (Verbose) log_ << path << ": " << failure.what() << "; batch stopped\n";
+      stopped = path + ": " + failure.what();
+      if (Verbose) log_ << stopped << "; batch stopped\n";
+      runReport_.Workbook(path, report.sheets, true, 0, failure.what() + std::string("; batch stopped"));
       break;
     }
     if (ListOnly && !report.done) listOut << "  failed: " << report.error << '\n';
-    if (Verbose && report.pendingPdfs == 0) Report(report);
+    if (report.pendingPdfs == 0) Finished(report);
   }
   Builds = nullptr;
   builds.reset();  // what was built for workbooks the batch did not reach goes
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
   if (!FinishPdfReports(reports)) complete = false;
+  runReport_.Summary(complete ? kExitDone : kExitFailed, stopped);
+  if (!runReport_.Intact()) {
+    complete = false;
+    log_ << "tabrendcli: the report '" << ReportPath << "' could not be written whole\n";
+  }
 
   if (OpenOutput && !ListOnly && FolderExists(OutputRoot)) {  // a dry run shows nothing either
     // The opener takes a relative "-dash" for one of its options; an absolute path never is one.

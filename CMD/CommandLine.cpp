@@ -1,4 +1,6 @@
 // The command line: cutting the tail into tokens, reading the switches, and the run itself.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <initializer_list>
 #include <optional>
@@ -34,7 +36,7 @@ bool IsVersionRequest(const std::vector<std::string>& args) {
 // One of the program's own switches, whatever its value: "/name=...", "/overwrite=...".
 bool IsSwitch(const std::string& token) {
   const std::string lower = spreadsheet::LowerAscii(token);
-  for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose=", "/hidden=", "/blank=", "/list=", "/format="})
+  for (const char* name : {"/name=", "/overwrite=", "/open=", "/verbose=", "/hidden=", "/blank=", "/list=", "/format=", "/report="})
     if (lower.rfind(name, 0) == 0) return true;
   return false;
 }
@@ -51,6 +53,17 @@ bool ReadChoice(const std::string& token, std::string_view name,
       return true;
     }
   }
+  return false;
+}
+
+// "@LIST" names a list of workbooks, "@-" one on the standard input, unless a file or
+// folder bears that very name: then it is the source it always was.
+bool NamesSourceList(const std::string& source, std::string& rejection) {
+  if (!source.starts_with('@')) return false;
+  const std::string list = source.substr(1);
+  struct stat info {};
+  if (list == "-" || (::stat(list.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))) return true;
+  rejection = list.empty() ? "'@': no list file named" : "'" + list + "': no such list file";
   return false;
 }
 
@@ -153,12 +166,16 @@ bool Module1::ReadOptions() {
   WriteBlank = true;
   ListOnly = false;
   Format = OutputFormat::kWorkbook;
+  ReportPath.clear();
   SourcePath = Args.size() > 0 ? Args[0] : std::string();
   OutputRoot = Args.size() > 1 ? Args[1] : std::string();
   const int kind = GetPathKind(SourcePath);
-  if (kind != kPathFolder && kind != kPathFile) {
-    Rejection = SourcePath.empty() ? "no source given"
-                                   : "'" + SourcePath + "': no such workbook file or folder";
+  std::string notAList;
+  ListSource = kind == kPathMissing && NamesSourceList(SourcePath, notAList);
+  if (kind != kPathFolder && kind != kPathFile && !ListSource) {
+    Rejection = SourcePath.empty()  ? "no source given"
+                : !notAList.empty() ? notAList
+                                    : "'" + SourcePath + "': no such workbook file or folder";
     return false;
   }
   // Without an output root there is nowhere sensible to write; the file system's root is
@@ -186,6 +203,12 @@ bool Module1::ReadOptions() {
       OpenOutput = true;
     } else if (token == "/verbose=1") {
       Verbose = true;
+    } else if (token.starts_with("/report=")) {
+      ReportPath = Args[slot].substr(std::string_view("/report=").size());  // the path keeps its case
+      if (ReportPath.empty()) {
+        Rejection = "'" + Args[slot] + "': no report file named";
+        return false;
+      }
     } else if (!ReadChoice(token, "/hidden=", {{"0", false}, {"1", true}}, WriteHidden) ||
                !ReadChoice(token, "/blank=", {{"0", false}, {"1", true}}, WriteBlank) ||
                !ReadChoice(token, "/list=", {{"0", false}, {"1", true}}, ListOnly) || !ReadFormat(token, Format)) {
@@ -204,6 +227,8 @@ std::string Usage() {
 Writes every worksheet of the workbook SOURCE, or of each workbook in the folder
 SOURCE, into a workbook file of its own in the folder OUTPUT. A folder source gives
 each workbook a subfolder of OUTPUT named after it. Quote paths that hold blanks.
+SOURCE written @LIST is a text file of workbook paths, one a line (@- reads it
+from standard input); each workbook gets a subfolder as in a folder run.
 
 Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
   /name=1       name each file after its sheet; workbook_sheet when the sheet bears
@@ -219,12 +244,14 @@ Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
                 charts, shapes, comments or tables (the default writes them)
   /list=1       write nothing: print each sheet's output path (or why it is left
                 out) and what its copy could not keep, on standard output
+  /report=FILE  write a JSON Lines report into FILE as the run goes: a line for
+                each sheet, for each workbook that failed, and a closing summary
 
 Exit status:
   0  every workbook was split
   1  a workbook failed, or the batch stopped early
   2  the command line was not accepted (also for a switch above with another
-     value); nothing was done
+     value, or a report file that cannot be written); nothing was done
 )";
 }
 
@@ -241,6 +268,10 @@ int Finish(Module1& module, bool accepted, std::ostream& out, std::ostream& err)
   }
   if (!accepted) {
     err << "tabrendcli: " << module.Rejection << " (tabrendcli --help lists the usage)\n";
+    return kExitNotAccepted;
+  }
+  if (std::string error; !module.OpenReport(error)) {
+    err << "tabrendcli: cannot write the report '" << module.ReportPath << "': " << error << '\n';
     return kExitNotAccepted;
   }
   return module.RunBatch() ? kExitDone : kExitFailed;

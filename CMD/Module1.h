@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CMD/FolderOpener.h"
+#include "CMD/RunReport.h"
 #include "engine/ApplicationSession.h"
 #include "engine/Automation.h"
 #include "engine/Naming.h"
@@ -46,6 +47,8 @@ struct WorkbookReport {
   std::vector<std::string> losses;   // "file: what the copy could not keep"
   std::vector<std::string> renamed;  // sheets written under another name than their own
   bool done = false;
+  std::string folder;  // the target folder, ending in "/"
+  std::vector<SheetOutcome> sheets;  // each worksheet's outcome, for the run report
   // How many PDFs of the workbook wait for the batch's end, when LibreOffice prints them.
   std::size_t pendingPdfs = 0;
   long errorNumber = 0;
@@ -81,6 +84,10 @@ class Module1 {
   // Opens the output root when asked and it exists, however the batch went.
   bool RunBatch();
 
+  // Opens the "/report=" file, unless it is open or none was asked for. False, with the reason
+  // in error, when it cannot be written; RunBatch then does nothing.
+  bool OpenReport(std::string& error);
+
   // Fills BatchFiles with the folder's ordinary, non-hidden files whose extension begins
   // with "xls" in any letter case, in name order. False when the folder cannot be listed or
   // holds more than kMaxBatchFiles such files.
@@ -95,7 +102,8 @@ class Module1 {
   // The output of each worksheet of source, in order, as the switches in force decide: names
   // drawn (RunningNumber and OutputNames move as a split would move them), hidden and blank
   // sheets set aside, existing files tested. Outputs named otherwise than they would be
-  // alone are noted in report.renamed. Writes nothing.
+  // alone are noted in report.renamed, and each sheet's outcome so far in report.sheets.
+  // Writes nothing.
   std::vector<PlannedSheet> PlanSheets(automation::Workbook& source, const std::string& listed,
                                        const std::string& folder, const std::string& extension,
                                        WorkbookReport& report);
@@ -115,6 +123,11 @@ class Module1 {
   OutputFormat Format = OutputFormat::kWorkbook;
   std::ostream* ListOut = nullptr;  // where "/list=1" prints; the log when not set
   std::vector<std::string> BatchFiles;
+  // The source is "@LIST", a list of workbooks (SourcePath without its "@"; "-" for the
+  // standard input, read from ListInput, std::cin when not set).
+  bool ListSource = false;
+  std::istream* ListInput = nullptr;
+  std::string ReportPath;  // "/report=FILE"; empty when no report is asked for
   std::int32_t RunningNumber = 0;
   // The names this run gave out, so that no output replaces another of the same run.
   RunOutputNames OutputNames;
@@ -131,21 +144,28 @@ class Module1 {
 
  private:
   bool ReadOptions();  // from Args
-  // BatchFiles for the source: its workbooks, or the workbook itself. False when the folder
-  // cannot be listed or holds too many, or the source went away.
-  bool ListBatchFiles(bool folderMode);
+  // BatchFiles for the source: its workbooks, the workbooks of its list, or the workbook
+  // itself. Empty, or why there are none: the folder cannot be listed or holds too many, the
+  // list cannot be read, or the source went away.
+  std::string ListBatchFiles(bool folderMode);
   // Makes a workbook's target folder unless it exists (a dry run only checks that it could).
-  // False stops the batch.
-  bool MakeTargetFolder(const std::string& path, const std::string& target, std::ostream& listOut);
+  // False, and failure says why, stops the batch.
+  bool MakeTargetFolder(const std::string& path, const std::string& target, std::ostream& listOut,
+                        std::string& failure);
   // Prints the batch's PDFs and reports their workbooks; false when one of them failed.
   bool FinishPdfReports(std::vector<WorkbookReport>& reports);
   void Report(const WorkbookReport& report);
+  // A workbook is done: its lines go to the run report and, with "/verbose=1", to the log.
+  void Finished(const WorkbookReport& report);
+  // Reads the list of a list source into BatchFiles; false when it cannot be read.
+  bool ReadListFile();
   // "/list=1": prints the plan of one workbook with what each copy could not keep.
   void ListPlan(automation::Application& app, automation::Workbook& source, const std::string& folder,
                 const std::vector<PlannedSheet>& plan, WorkbookReport& report);
-  // Writes one sheet of the plan (or prepares its PDF), noting the outcome in report.
+  // Writes one sheet of the plan (or prepares its PDF), noting the outcome in outcome and report.
   void WritePlannedSheet(automation::Application& app, automation::Workbook& source, WorkbookBuilds& built,
-                         const std::string& target, const PlannedSheet& planned, WorkbookReport& report);
+                         const std::string& target, const PlannedSheet& planned, SheetOutcome& outcome,
+                         WorkbookReport& report);
   // Prints the PDFs of the batch and completes their workbooks' reports.
   void FinishPdfs(std::vector<WorkbookReport>& reports);
 
@@ -157,7 +177,14 @@ class Module1 {
 
   FolderOpener& opener_;
   std::ostream& log_;
+  RunReport runReport_;
 };
+
+// The workbook paths of a source list, in order: one a line (LF or CR LF; a UTF-8 byte-order
+// mark before the first is dropped). Blank lines, lines beginning with "#" and Excel's lock
+// files are passed over; a relative path is taken from folder (empty: as it stands). False
+// when the stream fails before its end.
+bool ReadSourceList(std::istream& in, const std::string& folder, std::vector<std::string>& paths);
 
 // The file's name without its last extension and without trailing blanks; empty when path
 // is empty or names no file.

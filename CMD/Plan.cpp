@@ -14,6 +14,7 @@ namespace tabrend::cli {
 std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, const std::string& listed,
                                               const std::string& folder, const std::string& extension,
                                               WorkbookReport& report) {
+  using Status = SheetOutcome::Status;
   SheetPlanRules rules;
   rules.baseName = [&](const std::string& name) { return OutputName(listed, name, NameMode, RunningNumber, *Random); };
   rules.folder = folder;
@@ -23,10 +24,34 @@ std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, cons
   rules.skipExisting = !Overwrite;
   SheetPlanner planner(rules, RunningNumber, OutputNames);
   std::vector<PlannedSheet> plan;
+  report.sheets.clear();
   const long count = source.Worksheets().Count();
   for (long i = 1; i <= count; ++i) {
-    PlannedSheet& planned = plan.emplace_back(planner.Plan(source.Worksheets()(i), i));
-    if (!planned.file.empty() && planned.file != planned.named)
+    const PlannedSheet& planned = plan.emplace_back(planner.Plan(source.Worksheets()(i), i));
+    // Until the sheet is written, it is what a split stopping before it leaves.
+    SheetOutcome& outcome = report.sheets.emplace_back(
+        SheetOutcome{i, planned.name, "", ListOnly ? Status::kListed : Status::kFailed, "", {}, 0});
+    switch (planned.action) {
+      case PlannedSheet::Action::kSkipHidden:
+        outcome.status = Status::kHidden;
+        outcome.reason = planned.visibility == automation::kSheetVeryHidden ? "very hidden" : "hidden";
+        continue;
+      case PlannedSheet::Action::kSkipBlank:
+        outcome.status = Status::kBlank;
+        outcome.reason = "shows nothing";
+        continue;
+      case PlannedSheet::Action::kSkipUnticked:
+        continue;
+      case PlannedSheet::Action::kSkipExisting:
+        outcome.status = Status::kSkipped;
+        outcome.reason = "the output file exists";
+        break;
+      case PlannedSheet::Action::kWrite:
+        if (!ListOnly) outcome.reason = "not written: the split stopped before it";
+        break;
+    }
+    outcome.output = folder + planned.file;
+    if (planned.file != planned.named)
       report.renamed.push_back("sheet '" + planned.name + "' written as " + planned.file + ": " + planned.named +
                                " is another output of this run");
   }
@@ -77,12 +102,25 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
     const SheetFileResult copy =
         WriteSheetFile(app, source.Worksheets()(planned.index), scratch, "copy.xlsx", planned.name);
     for (const auto& loss : copy.losses) out << "    cannot keep: " << loss << '\n';
+    report.sheets.at(static_cast<std::size_t>(planned.index - 1)).losses = copy.losses;
   }
 }
 
 void Module1::FinishPdfs(std::vector<WorkbookReport>& reports) {
   for (PdfBatch::Outcome& outcome : pdfs_.Finish()) {
     WorkbookReport& report = reports.at(outcome.owner);
+    for (SheetOutcome& sheet : report.sheets) {
+      if (sheet.output != report.folder + outcome.file) continue;
+      if (outcome.placed) {
+        RecordPlaced(sheet);
+      } else if (outcome.error.empty()) {
+        sheet.status = SheetOutcome::Status::kSkipped;
+        sheet.reason = "another run wrote the output file meanwhile";
+      } else {
+        sheet.status = SheetOutcome::Status::kFailed;
+        sheet.reason = outcome.error;
+      }
+    }
     if (outcome.placed) {
       report.written.push_back(outcome.file);
     } else if (outcome.error.empty()) {

@@ -24,6 +24,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
                                 WorkbookReport& report) {
   report.path = path;
   const std::string folder = FolderWithSlash(target);
+  report.folder = folder;
   const std::string listed = ListedName(path);
   if (listed.empty()) {
     report.error = "the workbook file does not exist";
@@ -33,6 +34,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
   // Outside the try: the clean-up's failures belong in the report.
   std::optional<ApplicationSession> session;
   std::optional<std::int32_t> reached;  // RunningNumber as the sheet the split is at left it
+  std::optional<std::size_t> at;        // the sheet the split is at, in report.sheets
   try {
     session.emplace(CreateApplication, AttachApplication);
     const std::string extension = OutputExtensionFor(Format, session->App().Version());
@@ -43,10 +45,12 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
     if (ListOnly) {
       ListPlan(session->App(), source, folder, plan, report);
     } else {
-      for (const PlannedSheet& planned : plan) {
-        reached = planned.runningNumber;
-        WritePlannedSheet(session->App(), source, built, target, planned, report);
+      for (std::size_t k = 0; k < plan.size(); ++k) {
+        reached = plan[k].runningNumber;
+        at = k;
+        WritePlannedSheet(session->App(), source, built, target, plan[k], report.sheets[k], report);
       }
+      at.reset();
     }
     session->Finish();
   } catch (const automation::AutomationError& failure) {
@@ -54,6 +58,14 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
     if (reached) RunningNumber = *reached;
     report.errorNumber = failure.Number();
     report.error = failure.Description();
+    if (at) {
+      SheetOutcome& failed = report.sheets[*at];
+      failed.status = SheetOutcome::Status::kFailed;
+      failed.reason = failure.Description();
+      for (std::size_t k = *at + 1; k < report.sheets.size(); ++k)
+        if (report.sheets[k].status == SheetOutcome::Status::kFailed)
+          report.sheets[k].reason = "not written: the split stopped at sheet '" + failed.name + "'";
+    }
     // A failing clean-up call adds to the report but cannot stop the batch.
     if (session) {
       const CleanupFailures cleanup = session->Abandon();
@@ -68,23 +80,32 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
 }
 
 void Module1::WritePlannedSheet(automation::Application& app, automation::Workbook& source, WorkbookBuilds& built,
-                                const std::string& target, const PlannedSheet& planned, WorkbookReport& report) {
+                                const std::string& target, const PlannedSheet& planned, SheetOutcome& outcome,
+                                WorkbookReport& report) {
   if (planned.action == PlannedSheet::Action::kSkipExisting) report.skipped.push_back(planned.file);
   if (planned.action != PlannedSheet::Action::kWrite) return;
   const Placement placement = Overwrite ? Placement::kReplace : Placement::kCreateOnly;
   const SheetFileResult result =
       tabrend::WritePlannedSheet(Format, app, source, planned, target, placement, built, pdfs_, owner_);
   if (result.exported) {  // placed with the batch's other exports at its end (FinishPdfs)
-    for (const auto& loss : result.losses) report.losses.push_back(planned.file + ": " + loss);
+    for (const auto& loss : result.losses) {
+      report.losses.push_back(planned.file + ": " + loss);
+      outcome.losses.push_back(loss);
+    }
     ++report.pendingPdfs;
+    outcome.status = SheetOutcome::Status::kPending;
     return;
   }
   if (!result.placed) {  // another run wrote it meanwhile
     report.skipped.push_back(planned.file);
+    outcome.status = SheetOutcome::Status::kSkipped;
+    outcome.reason = "another run wrote the output file meanwhile";
     return;
   }
   for (const auto& loss : result.losses) report.losses.push_back(planned.file + ": " + loss);
   report.written.push_back(planned.file);
+  outcome.losses = result.losses;
+  RecordPlaced(outcome);
 }
 
 }  // namespace tabrend::cli

@@ -23,10 +23,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${TABREND_HOME_PAGE})
-# Depends: what the programs link, as dpkg-shlibdeps finds it.
+# Depends: what the programs link, as dpkg-shlibdeps finds it, and python3 for tabrend-dask.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# LibreOffice converts .xls, .xlsb and .ods; xdg-open shows folders, the manual and links.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libreoffice-calc-nogui, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
+# LibreOffice converts .xls, .xlsb and .ods; xdg-open shows folders, the manual and links;
+# Dask runs tabrend-dask's tasks.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libreoffice-calc-nogui, xdg-utils, python3-distributed")
 # The desktop's own file dialogs under GNOME and similar desktops.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-gtk-platformtheme")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -94,6 +94,9 @@ void CCommonDialogs::Path(const QString& vData) { Path_ = vData; }
 QString CCommonDialogs::Path() const { return UpToNul(Path_.value_or(QString())); }
 void CCommonDialogs::FileTitle(const QString& vData) { FileTitle_ = vData; }
 QString CCommonDialogs::FileTitle() const { return UpToNul(FileTitle_.value_or(QString())); }
+void CCommonDialogs::InitDir(const QString& vData) { InitDir_ = vData; }
+QString CCommonDialogs::InitDir() const { return InitDir_; }
+
 QString CCommonDialogs::Filter() const { return Filter_.value_or(QString()); }
 void CCommonDialogs::Filter(const QString& vNewValue) { Filter_ = vNewValue; }
 QString CCommonDialogs::FileName() const { return UpToNul(FileName_.value_or(QString())); }
@@ -120,6 +123,7 @@ bool CCommonDialogs::ShowFolder() {
   request.kind = prompts::Kind::Folder;
   request.owner = Owner();
   request.caption = ForChooser(Title_);
+  request.directory = InitDir_;
   const prompts::Answer answer = prompts::Ask(request);
   if (!answer.accepted) return false;
   Path_ = UpToNul(answer.path);
@@ -181,6 +185,7 @@ bool CCommonDialogs::ShowOpen() {
   request.nameFilters = FilterPairs(QString::fromLatin1(kOpenFilterDescription) + kNul +
                                     QString::fromLatin1(kOpenFilterPattern) + kNul + kNul);
   request.fileName = startName;
+  request.directory = InitDir_;
   request.caption = ForChooser(Title_);
   request.defaultSuffix = ForChooser(DefExt_).value_or(QString());
   const prompts::Answer answer = prompts::Ask(request);

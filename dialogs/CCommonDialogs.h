@@ -78,6 +78,9 @@ class CCommonDialogs {
 
   void Path(const QString& vData);
   QString Path() const;
+  // The folder ShowOpen and ShowFolder start in. Never set or empty: the chooser's own.
+  void InitDir(const QString& vData);
+  QString InitDir() const;
   void FileTitle(const QString& vData);
   QString FileTitle() const;
   // Descriptions and patterns alternating, "|" between neighbours: "Text|*.txt|All|*.*".
@@ -88,7 +91,7 @@ class CCommonDialogs {
 
   // A print dialog without selection, page range or print-to-file. False without printers.
   bool ShowPrinter();
-  // A folder chooser with Title as its caption. On true: Path is the folder, FileName and
+  // A folder chooser with Title as its caption, starting in InitDir. On true: Path is the folder, FileName and
   // FileTitle are empty.
   bool ShowFolder();
   // A colour chooser starting at Color, its 16 custom colours all black. On true: Color.
@@ -115,6 +118,7 @@ class CCommonDialogs {
 
   std::optional<QString> FileTitle_;
   std::optional<QString> Path_;
+  QString InitDir_;
   std::optional<QString> Filter_;
   std::optional<QString> FileName_;
   std::int32_t Color_ = 0;

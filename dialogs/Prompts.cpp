@@ -112,6 +112,7 @@ Answer AskFolder(const Request& request) {
   ApplyCaption(dialog, request);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
+  if (!request.directory.isEmpty()) dialog.setDirectory(request.directory);
   Answer answer;
   if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
     answer.accepted = true;
@@ -181,8 +182,28 @@ void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) {
     State().asked.push_back(request);
     return;
   }
-  QMessageBox box(BoxIcon(icon), QStringLiteral("Tabrend"), Wrappable(text), QMessageBox::Ok, owner);
-  box.exec();
+  MessageBox(owner, text, icon)->exec();
+}
+
+std::unique_ptr<QMessageBox> MessageBox(QWidget* owner, const QString& text, MessageIcon icon) {
+  return std::make_unique<QMessageBox>(BoxIcon(icon), QStringLiteral("Tabrend"), Wrappable(text), QMessageBox::Ok,
+                                       owner);
+}
+
+bool AskYesNo(QWidget* owner, const QString& text) {
+  if (State().on) {
+    Request request;
+    request.kind = Kind::Question;
+    request.owner = owner;
+    request.text = text;
+    if (std::optional<Answer> answer = TakeAnswer(request)) return answer->accepted;
+    ++State().unanswered;
+    return false;
+  }
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Tabrend"), Wrappable(text), QMessageBox::Yes | QMessageBox::No,
+                  owner);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
 }
 
 Answer Ask(const Request& request) {
@@ -201,7 +222,8 @@ Answer Ask(const Request& request) {
     case Kind::PrinterProperties: return AskPrinterProperties(request);
     case Kind::Message:
     case Kind::Dialog:
-    case Kind::ShellOpen: break;
+    case Kind::ShellOpen:
+    case Kind::Question: break;
   }
   return Answer{};
 }

@@ -10,10 +10,12 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 class QDialog;
+class QMessageBox;
 class QWidget;
 
 namespace tabrend::prompts {
@@ -29,6 +31,7 @@ enum class Kind {
   PrinterProperties,  // Ask: confirm the default printer's page and paper settings
   Dialog,             // RunDialog: one of the program's own modal dialogs
   ShellOpen,          // OpenWithShell
+  Question,           // AskYesNo: accepted is Yes
 };
 
 enum class MessageIcon { None, Information, Error };
@@ -65,6 +68,12 @@ struct Answer {
 
 // A modal message box with an OK button, over owner, titled with the program's name.
 void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon);
+// The box ShowMessage shows, not yet shown (for a picture of it).
+std::unique_ptr<QMessageBox> MessageBox(QWidget* owner, const QString& text, MessageIcon icon);
+
+// A modal question with Yes and No buttons, over owner, titled with the program's name. True
+// when the person answered Yes; No, Escape and closing the box answer false.
+bool AskYesNo(QWidget* owner, const QString& text);
 
 // Shows the chooser that request.kind names (OpenFile to PrinterProperties) and waits for the
 // person. Never throws; a chooser that cannot be shown answers "not accepted".
@@ -79,7 +88,7 @@ int RunDialog(QDialog& dialog);
 void OpenWithShell(const QString& target);
 
 // For tests only. While intercepting, no window is shown and nothing is opened: every prompt
-// is recorded, and each Ask or RunDialog takes the first queued answer of its kind. A prompt
+// is recorded, and each Ask, AskYesNo or RunDialog takes the first queued answer of its kind. A prompt
 // with no such answer is counted as unanswered and gets a refusal (cancel). Messages and
 // OpenWithShell need no answer.
 namespace testing {

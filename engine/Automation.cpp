@@ -387,7 +387,7 @@ void WorkbookImpl::Write(const std::string& path) {
     for (const auto& sheet : sheets_) {
       if (sheet->Kind() != SheetKind::kWorksheet) continue;
       if (sheet->Source()) {
-        spreadsheet::WriteCsvFile(*sheet->Source(), sheet->SourceIndex(), path);
+        lossReport_ = spreadsheet::WriteCsvFile(*sheet->Source(), sheet->SourceIndex(), path);
         return;
       }
       break;

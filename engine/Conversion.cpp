@@ -70,6 +70,7 @@ struct State {
   std::map<std::string, Kept> keptResults;
   std::map<std::string, Kept> keptCalculations;  // error: why there is no calculated copy
   std::vector<std::string> candidates;  // workbooks of the run whose calculation may come along
+  spreadsheet::ShownResults shown = spreadsheet::ShownResults::kDroppedFormulas;  // by the run's outputs
   std::atomic<long long> firstMilliseconds{kFirstStartLimit.count()};
   std::atomic<long long> perMoreMilliseconds{kPerMoreWorkbookLimit.count()};
 };
@@ -208,8 +209,7 @@ void NotConverted(Converted& result, const std::string& source, const std::strin
 // The run folder's layout; false (errno set) when a calculation's settings cannot be written.
 bool PrepareRunFolder(const std::string& folder, const Job& job) {
   for (const char* sub : {"/in", "/out", "/tmp", "/profile", "/profile/user"}) ::mkdir((folder + sub).c_str(), kPrivateFolderMode);
-  return !job.calculation ||
-         WriteWholeFile(folder + "/profile/user/registrymodifications.xcu", RecalculationSettings());
+  return !job.calculation || WriteRecalculatingProfile(folder + "/profile");
 }
 
 // The number under which source i is linked in and its output comes out: "0001" and so on.
@@ -388,7 +388,7 @@ std::unique_ptr<ConvertedPackage> ConvertForOpening(const std::string& path) {
   return std::move(results[0].package);
 }
 
-void PrefetchConversions(const std::vector<std::string>& paths) {
+void PrefetchConversions(const std::vector<std::string>& paths, spreadsheet::ShownResults shown) {
   State& state = Global();
   std::vector<FileFormat> formats;  // of each path, read once: the format is in the package's directory
   formats.reserve(paths.size());
@@ -396,6 +396,7 @@ void PrefetchConversions(const std::vector<std::string>& paths) {
     // Not read now: only a workbook that needs calculating looks at the others.
     std::lock_guard lock(state.kept);
     state.candidates.clear();
+    state.shown = shown;
     for (const auto& path : paths) {
       formats.push_back(spreadsheet::DetectFileFormat(path));
       if (!IsConverted(formats.back())) state.candidates.push_back(path);
@@ -461,9 +462,9 @@ struct Candidate {
   FileStamp key;
 };
 
-// The workbook at path as a calculation candidate when a split of its worksheets would
-// drop a formula saved without a result.
-std::optional<Candidate> NeedingCalculation(const std::string& path) {
+// The workbook at path as a calculation candidate when the run's outputs of its worksheets
+// would show a formula saved without a result, or with a placeholder, through its result.
+std::optional<Candidate> NeedingCalculation(const std::string& path, spreadsheet::ShownResults shown) {
   const std::optional<FileStamp> key = StampOf(path);
   if (!key) return std::nullopt;
   try {
@@ -471,7 +472,7 @@ std::optional<Candidate> NeedingCalculation(const std::string& path) {
     for (std::size_t i = 0; i < book.Sheets().size(); ++i) {
       const auto& sheet = book.Sheets()[i];
       if (sheet.kind == spreadsheet::SheetKind::kWorksheet && !sheet.part.empty() && book.Pkg().Has(sheet.part) &&
-          spreadsheet::DropsFormulasWithoutResults(book, i))
+          spreadsheet::NeedsCalculatedResults(book, i, shown))
         return Candidate{path, *key};
     }
   } catch (const AutomationError&) {
@@ -524,14 +525,16 @@ Kept TakeCalculation(const std::string& path) {
   if (program.empty()) return {FileStamp{}, nullptr, kCalculatorMissing};
   if (!key) return {FileStamp{}, nullptr, "they could not be calculated: the workbook can no longer be read"};
   std::vector<std::string> candidates;
+  spreadsheet::ShownResults shown;
   {
     std::lock_guard lock(state.kept);
     candidates.swap(state.candidates);
+    shown = state.shown;
   }
   std::vector<Candidate> group{{path, *key}};
   for (const auto& candidate : candidates)
     if (candidate != path)
-      if (auto needing = NeedingCalculation(candidate)) group.push_back(*needing);
+      if (auto needing = NeedingCalculation(candidate, shown)) group.push_back(*needing);
   CalculateGroup(group, path, program);
   if (auto kept = take()) return std::move(*kept);
   return {*key, nullptr, "they could not be calculated: the file changed while LibreOffice read it"};
@@ -614,6 +617,12 @@ namespace tabrend::automation {
 std::string LibreOfficeProgram() { return FindLibreOffice(); }
 
 std::string LibreOfficeFileUrl(const std::string& path) { return FileUrl(path); }
+
+bool WriteRecalculatingProfile(const std::string& profile) {
+  ::mkdir(profile.c_str(), kPrivateFolderMode);
+  ::mkdir((profile + "/user").c_str(), kPrivateFolderMode);
+  return WriteWholeFile(profile + "/user/registrymodifications.xcu", RecalculationSettings());
+}
 
 std::chrono::milliseconds LibreOfficeTimeLimit(std::size_t workbooks) {
   return std::chrono::milliseconds(Global().firstMilliseconds.load()) +

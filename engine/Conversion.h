@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "spreadsheet/CellReader.h"
 #include "spreadsheet/SourceWorkbook.h"
 
 namespace tabrend::automation {
@@ -50,23 +51,26 @@ std::unique_ptr<ConvertedPackage> ConvertForOpening(const std::string& path);
 // Converts the workbooks among paths that need it, with one LibreOffice start for each
 // import format present (at most 100 workbooks a start), and keeps each result, package or
 // failure, for the next ConvertForOpening of the same path. The other paths become the run's
-// calculation candidates (see CalculatorFor); they are not read here. A failure is not thrown here: it
-// is described when the path is opened, and one that may be another workbook's doing (the
-// start was stopped or crashed) is not kept, so that Open converts that workbook alone.
-void PrefetchConversions(const std::vector<std::string>& paths);
+// calculation candidates (see CalculatorFor), whose outputs show the formulas `shown` through
+// their results; they are not read here. A failure is not thrown here: it is described when
+// the path is opened, and one that may be another workbook's doing (the start was stopped or
+// crashed) is not kept, so that Open converts that workbook alone.
+void PrefetchConversions(const std::vector<std::string>& paths,
+                         spreadsheet::ShownResults shown = spreadsheet::ShownResults::kDroppedFormulas);
 
 // Removes every kept result that no ConvertForOpening or calculator took, and the run's
 // calculation candidates.
 void DiscardPrefetchedConversions();
 
 // The calculator for formulas of the workbook package at path that were saved without a
-// result, to attach to the opened workbook. Nothing runs until an output would drop such a
-// formula: then LibreOffice converts the workbook once into a calculated copy (in the same
-// private, time-limited way as a conversion, every formula calculated on loading) and the
-// copy's results of exactly the cells asked for are taken. The run's candidates that would drop such a
-// formula too are calculated in the same start and kept for their own calculators. Without
-// LibreOffice, or when it fails, the results say why there are none; nothing is thrown.
-// Opening path takes it off the run's candidates.
+// result, or with a placeholder, to attach to the opened workbook. Nothing runs until an
+// output would show such a formula through its result: then LibreOffice converts the workbook
+// once into a calculated copy (in the same private, time-limited way as a conversion, every
+// formula calculated on loading) and the copy's results of exactly the cells asked for are
+// taken. The run's candidates whose outputs would show such a formula too are calculated in
+// the same start and kept for their own calculators. Without LibreOffice, or when it fails,
+// the results say why there are none; nothing is thrown. Opening path takes it off the run's
+// candidates.
 std::shared_ptr<spreadsheet::ResultCalculator> CalculatorFor(const std::string& path);
 
 // The time one LibreOffice start may take: first, plus perMoreWorkbook for each workbook

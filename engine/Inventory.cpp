@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine/ApplicationSession.h"
+#include "engine/Conversion.h"
 #include "engine/Module1.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
@@ -109,16 +110,29 @@ void Module1::ListSheets() {
         view_.SetChecked(ListId::kSheets, view_.Count(ListId::kSheets), SheetTable.Ticked(w, s));
       }
     } else {
-      ApplicationSession session(CreateApplication);  // never an attached instance here
-      automation::Workbook& source = session.Open(path);
-      const long count = source.Worksheets().Count();
-      for (long i = 1; i <= count; ++i) {
-        const std::string name = source.Worksheets()(i).name();
+      const auto show = [&](long i, const std::string& name) {
         view_.Add(ListId::kSheets, name);
         view_.SetChecked(ListId::kSheets, view_.Count(ListId::kSheets), true);
         if (i <= SheetTable::kMaxSheets) SheetTable.Store(w, static_cast<int>(i), name, true);
+      };
+      // A workbook LibreOffice converts is listed from its last conversion while unchanged.
+      const bool converted = automation::NeedsConversion(path);
+      const std::optional<spreadsheet::FileStamp> stamp = converted ? spreadsheet::StampOf(path) : std::nullopt;
+      const auto kept = stamp ? convertedListings_.find(path) : convertedListings_.end();
+      if (kept != convertedListings_.end() && kept->second.stamp == *stamp) {
+        for (std::size_t i = 0; i < kept->second.names.size(); ++i) show(static_cast<long>(i) + 1, kept->second.names[i]);
+      } else {
+        ApplicationSession session(CreateApplication);  // never an attached instance here
+        automation::Workbook& source = session.Open(path);
+        const long count = source.Worksheets().Count();
+        std::vector<std::string> names;
+        for (long i = 1; i <= count; ++i) {
+          names.push_back(source.Worksheets()(i).name());
+          show(i, names.back());
+        }
+        session.Finish();
+        if (stamp) convertedListings_[path] = ConvertedListing{*stamp, std::move(names)};
       }
-      session.Finish();
     }
   } catch (const std::exception& failure) {
     // The session has closed what it opened; the failure that stopped the listing is the one

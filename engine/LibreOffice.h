@@ -15,6 +15,11 @@ std::string LibreOfficeProgram();
 // "file://" and the path, percent-encoded, for -env:UserInstallation.
 std::string LibreOfficeFileUrl(const std::string& path);
 
+// Writes the settings of a user profile (profile/user/...) under which LibreOffice calculates
+// every formula of the workbooks it loads, as a spreadsheet program does for those that ask for
+// it; false, with errno set, when they cannot be written.
+bool WriteRecalculatingProfile(const std::string& profile);
+
 // How long one start may take for `workbooks` inputs, by SetConversionTimeLimit's rule.
 std::chrono::milliseconds LibreOfficeTimeLimit(std::size_t workbooks);
 

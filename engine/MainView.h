@@ -1,5 +1,7 @@
 // MainView: what the desktop engine sees of the main window. The window implements it over
-// its widgets; tests implement it in memory. The engine calls it on the window's thread only.
+// its widgets; tests implement it in memory. The engine calls it from the thread its command
+// runs on, one call at a time; a window whose commands run on another thread than its own
+// carries each call over to its own thread and waits for it.
 //
 // Texts are UTF-8; list texts of the source and workbook lists are file-system paths and
 // names as the file system spells them.
@@ -54,6 +56,9 @@ class MainView {
   virtual void SetProgressMax(int max) = 0;
   virtual void SetProgressValue(int value) = 0;
   virtual void SetStatus(const std::string& text) = 0;
+  // The bar moves without a value while on, for a step of unknown length (LibreOffice at
+  // work); off, it shows its value again.
+  virtual void SetProgressBusy(bool busy) = 0;
   // Draws the window now, so that progress and status show while a long command runs.
   virtual void RepaintNow() = 0;
 
@@ -62,6 +67,9 @@ class MainView {
 
   // A modal message box with an OK button; returns when the person confirmed it.
   virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
+
+  // The one message that sums up a Separate run at its end, modal with an OK button.
+  virtual void ShowSummary(const std::string& text, MessageIcon icon) = 0;
 
   // The file chooser of "Add Excel", titled `title`: the chosen workbook file's full path, or
   // nothing when the person cancelled.

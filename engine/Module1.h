@@ -2,12 +2,15 @@
 // workbooks, a workbook's sheets), the sheet choices kept per workbook, the split of one
 // workbook into one file per chosen sheet, the output folder of a run, and the window's
 // commands that drive them (Separate, the source-list commands, clicks on sources and
-// workbooks). It reaches the window only through MainView, and runs on the caller's thread.
+// workbooks). It reaches the window only through MainView, and runs on the caller's thread:
+// one command at a time, on any one thread. Only StopRequested may be set from another thread
+// while a command runs.
 //
 // Paths use "/". A folder source and TargetFolder carry no trailing "/"; OutputRoot ends
 // with one after a successful ChooseOutputFolder.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -24,6 +27,7 @@
 #include "engine/PdfExport.h"
 #include "engine/SheetOutput.h"
 #include "engine/SheetTable.h"
+#include "spreadsheet/FileStamp.h"
 
 namespace tabrend::desktop {
 
@@ -35,6 +39,7 @@ enum SplitResult : int {
   kSplitDone = 1,     // every chosen sheet written, the application quit
   kSplitFailed = 2,   // an error stopped the split; its description was shown
   kSplitNothing = 3,  // the workbook has no path; nothing was started
+  kSplitStopped = 4,  // StopRequested: the sheets before the stop were written, the application quit
 };
 
 // The messages the commands show.
@@ -53,6 +58,29 @@ inline constexpr char kOutputFolderTitle[] = "Please select output folder";
 
 // "Split <folder name> file failed!"
 std::string SplitFailedMessage(const std::string& folderName);
+
+// The status line while Separate converts the ticked workbooks LibreOffice must convert.
+inline constexpr char kConvertingStatus[] = "Converting workbooks with LibreOffice";
+// The status line while a workbook is split: "Splitting <folder name>", followed by
+// " (<ordinal> of <total>)" when more than one workbook is ticked.
+std::string SplittingStatus(const std::string& folderName, int ordinal, int total);
+
+// What one Separate run did, for the summary at its end.
+struct SeparateTally {
+  int filesWritten = 0;
+  // Sheets of the workbooks split that got no file: unticked, or left out as hidden or blank.
+  int sheetsSkipped = 0;
+  // Each failed workbook as listed, with the description of what stopped it.
+  std::vector<std::pair<std::string, std::string>> failures;
+};
+
+// The summary of a finished run: the files written and where, the sheets skipped, the
+// workbooks that failed with their reasons, and the sheets written under other names
+// (kRenamedOutputsMessage and the lines of `renamed`).
+std::string SeparateSummary(const SeparateTally& tally, const std::string& outputRoot,
+                            const std::vector<std::string>& renamed);
+// The status line a stopped run leaves: "Separate stopped: 3 files written into <root>".
+std::string StoppedStatus(int filesWritten, const std::string& outputRoot);
 
 // name with every blank and every "." removed: "My Book 2.1" gives "MyBook21".
 std::string RemoveBlanksAndDots(const std::string& name);
@@ -127,8 +155,11 @@ class Module1 {
   // --- Commands of the window --------------------------------------------------------------
 
   // Separate (Command6, menu Separate): every ticked workbook into a fresh folder of its own
-  // under a new run folder, then the run folder opened. The status line and the progress bar
-  // are at rest and the normal pointer back whenever it returns.
+  // under a new run folder, then the run folder opened and the run summed up (ShowSummary).
+  // The workbooks LibreOffice must convert are converted first, in one start. The progress
+  // bar is at rest and the normal pointer back whenever it returns, and so is the status
+  // line, unless StopRequested ended the run: then the status says what was written, and
+  // nothing is opened or summed up.
   void Command6_Click();
   // Add Excel (Command1, menu AddExcel) and Add Folder (Command5, menu AddFolder): add the
   // chosen source at the end of the source list, select it, list its workbooks and the
@@ -148,6 +179,10 @@ class Module1 {
   void ListView1_ItemClick();
   // A workbook was clicked: keep the shown workbook's choices, show the clicked one's.
   void ListView2_ItemClick();
+  // Files and folders dropped on the window: each existing one is added at the end of the
+  // source list as Add Excel or Add Folder adds it (a folder with icon 2, any file with icon
+  // 1); the last one added is selected, and its workbooks and first workbook's sheets listed.
+  void AddSources(const std::vector<std::string>& paths);
 
   // --- Module state ------------------------------------------------------------------------
 
@@ -174,6 +209,12 @@ class Module1 {
   // The outputs worker threads build ahead during Separate; null otherwise, and with one
   // thread (TABREND_THREADS=1), when every output is written in order on the caller's thread.
   SheetBuilds* Builds = nullptr;
+  // Set from any thread to stop Separate after the sheet being written, so that every
+  // output is complete or absent; a workbook folder the stop left empty is removed. Separate
+  // clears it when it starts.
+  std::atomic<bool> StopRequested{false};
+  // What the current or last Separate run wrote, skipped and failed.
+  SeparateTally Tally;
 
   // Replaceable in tests: the random parts of cleaned names, how the application is created
   // and, failing that (SplitWorkbook only), attached to, and the clock of the run folder.
@@ -183,11 +224,21 @@ class Module1 {
   std::function<std::time_t()> Clock;
 
  private:
-  // Creates the workbook's folder; false (with the reason shown) when it cannot be made.
-  bool MakeTargetFolder();
+  // Creates the folder of workbook w; false (with the reason shown and tallied) when it
+  // cannot be made.
+  bool MakeTargetFolder(int w);
   // Starts the workers over the ticked workbooks and their stored choices, staging in
   // OutputRoot, and sets Builds; null with one thread.
   std::unique_ptr<SheetBuilds> StartBuilds();
+  // The ticked workbooks that still name a file, in list order: position and path.
+  std::vector<std::pair<int, std::string>> TickedWorkbooks() const;
+  // The sheet names of a workbook LibreOffice converted for a listing, by its file stamp: a
+  // second listing of the unchanged file converts nothing.
+  struct ConvertedListing {
+    spreadsheet::FileStamp stamp;
+    std::vector<std::string> names;
+  };
+  std::map<std::string, ConvertedListing> convertedListings_;
 
   MainView& view_;
 };

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "spreadsheet/CellReader.h"
+
 namespace tabrend {
 
 // What an output file holds.
@@ -30,25 +32,29 @@ struct OutputFormatRow {
   OutputFormat format;
   std::string_view word;       // "/format=<word>"
   std::string_view extension;  // "" for the application's own workbook extension
-  std::string_view menuLabel;  // the item of Settings > Save as
+  std::string_view menuLabel;  // the item of Settings > Save as, "&" before its key
   std::string_view menuName;   // that item's object name
   std::string_view usage;      // what "/format=<word>" does, as tabrendcli --help words it
   OutputWriter writer;
+  // The formula results its files show, so that the results the source lacks are calculated
+  // ahead for them: every formula's (its cells as text) or those a workbook output drops.
+  spreadsheet::ShownResults shown;
   // kExport: LibreOffice's "--convert-to" argument, and how messages name the format.
   std::string_view exportFilter;
   std::string_view kindName;
 };
 
 inline constexpr std::array<OutputFormatRow, 3> kOutputFormats{{
-    {OutputFormat::kWorkbook, "xlsx", "", "Excel workbook", "SaveAsWorkbook",
-     "write each sheet as a workbook (the default)", OutputWriter::kWorkbook, "", ""},
-    {OutputFormat::kCsv, "csv", "csv", "CSV", "SaveAsCsv",
+    {OutputFormat::kWorkbook, "xlsx", "", "&Excel workbook", "SaveAsWorkbook",
+     "write each sheet as a workbook (the default)", OutputWriter::kWorkbook,
+     spreadsheet::ShownResults::kDroppedFormulas, "", ""},
+    {OutputFormat::kCsv, "csv", "csv", "&CSV", "SaveAsCsv",
      "write each sheet's cells as CSV text (.csv, UTF-8, as the sheet shows\n"
      "them: number formats applied, formulas as their results)",
-     OutputWriter::kCsv, "", ""},
-    {OutputFormat::kPdf, "pdf", "pdf", "PDF", "SaveAsPdf",
+     OutputWriter::kCsv, spreadsheet::ShownResults::kEveryFormula, "", ""},
+    {OutputFormat::kPdf, "pdf", "pdf", "&PDF", "SaveAsPdf",
      "print each sheet to a PDF file with its own page setup, through\nLibreOffice", OutputWriter::kExport,
-     "pdf:calc_pdf_Export", "PDF"},
+     spreadsheet::ShownResults::kDroppedFormulas, "pdf:calc_pdf_Export", "PDF"},
 }};
 
 // The row of format.

@@ -15,6 +15,7 @@
 #include "core/Error.h"
 #include "engine/LibreOffice.h"
 #include "engine/Paths.h"
+#include "spreadsheet/SourceWorkbook.h"
 
 namespace tabrend {
 
@@ -67,34 +68,49 @@ std::vector<std::string> PdfBatch::Add(automation::Application& app, automation:
   SheetFileResult written = WriteSheetFile(app, sheet, scratch + "/in", input, name);
   struct stat source {};
   const mode_t mode = ::stat(sheet.Parent().FullName().c_str(), &source) == 0 ? source.st_mode : 0644;
-  items_.push_back({owner, folder, file, input, placement, mode});
+  // A workbook that stores placeholders for its results is printed as it shows once opened:
+  // calculated.
+  const bool calculate = spreadsheet::SourceWorkbook(scratch + "/in/" + input).ResultsArePlaceholders();
+  items_.push_back({owner, folder, file, input, placement, mode, calculate});
   return std::move(written.losses);
+}
+
+std::string PdfBatch::Print(bool calculated) {
+  const std::string program = automation::LibreOfficeProgram();
+  if (program.empty())
+    return "LibreOffice, which prints it, is not installed (install the Debian package libreoffice-calc-nogui)";
+  const std::string profile = scratch_ + (calculated ? "/profile-calculated" : "/profile");
+  if (calculated && !automation::WriteRecalculatingProfile(profile))
+    return std::string("LibreOffice's settings could not be written: ") + std::strerror(errno);
+  std::vector<std::string> arguments{program,
+                                     "-env:UserInstallation=" + automation::LibreOfficeFileUrl(profile),
+                                     "--headless",
+                                     "--norestore",
+                                     "--nolockcheck",
+                                     "--nologo",
+                                     "--nodefault",
+                                     "--convert-to",
+                                     "pdf:calc_pdf_Export",
+                                     "--outdir",
+                                     "out"};
+  std::size_t count = 0;
+  for (const Item& item : items_) {
+    if (item.calculate != calculated) continue;
+    arguments.push_back("in/" + item.input);
+    ++count;
+  }
+  if (count == 0) return {};
+  return automation::RunLibreOfficeIn(arguments, scratch_, automation::LibreOfficeTimeLimit(count));
 }
 
 std::vector<PdfBatch::Outcome> PdfBatch::Finish() {
   std::vector<Outcome> outcomes;
   if (items_.empty()) return outcomes;
-  const std::string program = automation::LibreOfficeProgram();
-  std::string problem;
-  if (program.empty()) {
-    problem = "LibreOffice, which prints it, is not installed (install the Debian package libreoffice-calc-nogui)";
-  } else {
-    std::vector<std::string> arguments{program,
-                                       "-env:UserInstallation=" + automation::LibreOfficeFileUrl(scratch_ + "/profile"),
-                                       "--headless",
-                                       "--norestore",
-                                       "--nolockcheck",
-                                       "--nologo",
-                                       "--nodefault",
-                                       "--convert-to",
-                                       "pdf:calc_pdf_Export",
-                                       "--outdir",
-                                       "out"};
-    for (const Item& item : items_) arguments.push_back("in/" + item.input);
-    problem = automation::RunLibreOfficeIn(arguments, scratch_, automation::LibreOfficeTimeLimit(items_.size()));
-  }
+  // One start prints them as they store their results, one more those it must calculate.
+  const std::string problems[2] = {Print(false), Print(true)};
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const Item& item = items_[i];
+    const std::string& problem = problems[item.calculate ? 1 : 0];
     Outcome outcome;
     outcome.owner = item.owner;
     outcome.folder = item.folder;
@@ -113,11 +129,15 @@ std::vector<PdfBatch::Outcome> PdfBatch::Finish() {
     }
     outcomes.push_back(std::move(outcome));
   }
+  Discard();
+  return outcomes;
+}
+
+void PdfBatch::Discard() {
   items_.clear();
   onSignal_.reset();
-  RemoveTree(scratch_.c_str());
+  if (!scratch_.empty()) RemoveTree(scratch_.c_str());
   scratch_.clear();
-  return outcomes;
 }
 
 }  // namespace tabrend

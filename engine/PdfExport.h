@@ -1,8 +1,9 @@
 // Sheets printed to PDF: each sheet's single-sheet workbook is written into a private
 // temporary folder as the split reaches it, and LibreOffice headless prints all of a batch's
 // workbooks in one start at the end, each with its own page setup (orientation, scaling,
-// print area, print titles, headers and footers). Each PDF is then put at its final name
-// complete or not at all, as every output is (engine/SheetOutput.h).
+// print area, print titles, headers and footers); workbooks that leave their results to be
+// calculated on opening are printed calculated, in one more start. Each PDF is then put at
+// its final name complete or not at all, as every output is (engine/SheetOutput.h).
 //
 // The temporary folder goes with the batch, at exit, and on a terminating signal.
 #pragma once
@@ -49,6 +50,9 @@ class PdfBatch {
 
   bool Empty() const { return items_.empty(); }
 
+  // Drops every added workbook unprinted, with the temporary folder; the batch is empty.
+  void Discard();
+
   // Prints every added workbook in one LibreOffice start and puts each PDF in place, in the
   // order added. Never throws for one PDF: its outcome says why it is missing. The batch is
   // empty afterwards.
@@ -60,8 +64,12 @@ class PdfBatch {
     std::string folder, file, input;
     Placement placement;
     mode_t mode;
+    bool calculate;  // printed with every formula calculated
   };
   std::string Scratch();
+  // Prints the items that are calculated or not in one LibreOffice start; what went wrong,
+  // or "".
+  std::string Print(bool calculated);
 
   std::string scratch_;  // created on first Add
   std::unique_ptr<RemovedOnSignal> onSignal_;

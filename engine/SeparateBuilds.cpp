@@ -5,22 +5,12 @@
 
 namespace tabrend::desktop {
 
-using automation::AutomationError;
-
 std::unique_ptr<SheetBuilds> Module1::StartBuilds() {
   Builds = nullptr;
   const int threads = SplitThreads();
   if (threads <= 1) return nullptr;
   std::vector<SheetBuilds::Book> books;
-  for (int i = 1; i <= view_.Count(ListId::kWorkbooks); ++i) {
-    if (!view_.Checked(ListId::kWorkbooks, i)) continue;
-    std::string path;
-    try {
-      path = GetWorkbookPath(i);
-    } catch (const AutomationError&) {
-      // SplitWorkbook meets it and reports it
-    }
-    if (path.empty()) continue;
+  for (auto& [i, path] : TickedWorkbooks()) {
     // The workers read a copy of the choices, never the table itself.
     std::vector<std::pair<std::string, bool>> choices;
     if (SheetTable.HoldsChoices(i)) {

@@ -18,7 +18,7 @@ PlannedSheet SheetPlanner::Plan(automation::Sheet& sheet, long position, const s
   // Sheets left out draw no number, as a sheet left unticked.
   if (choice && !choice->ticked) {
     planned.action = PlannedSheet::Action::kSkipUnticked;
-  } else if (rules_.skipHidden && sheet.Visible() != automation::kSheetVisible) {
+  } else if (rules_.skipHidden && (planned.visibility = sheet.Visible()) != automation::kSheetVisible) {
     planned.action = PlannedSheet::Action::kSkipHidden;
   } else if (rules_.skipBlank && !sheet.HasContent()) {
     planned.action = PlannedSheet::Action::kSkipBlank;

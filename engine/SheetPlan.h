@@ -34,6 +34,7 @@ struct PlannedSheet {
   std::string file;   // the name it is written under: named, unless another output of the
                       // run holds that (then "Costs_2.xlsx")
   Action action = Action::kWrite;
+  long visibility = automation::kSheetVisible;  // the sheet's Visible, read when hidden ones are left out
   // The running number once this sheet is named: where a split that fails at this sheet
   // leaves it, as if the later sheets had never been named.
   std::int32_t runningNumber = 0;

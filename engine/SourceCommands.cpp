@@ -1,5 +1,6 @@
 // The source-list commands and the clicks that browse sources and workbooks.
 #include "engine/Module1.h"
+#include "engine/PathKind.h"
 
 namespace tabrend::desktop {
 
@@ -69,6 +70,29 @@ void Module1::Command5_Click() {
     ListSheets();
   } catch (const std::exception& failure) {
     view_.TrappedError("Add Folder", failure.what());
+  }
+}
+
+void Module1::AddSources(const std::vector<std::string>& paths) {
+  NormalPointerAtEnd pointer(view_);
+  try {
+    std::string last;
+    for (const auto& path : paths) {
+      const int kind = GetPathKind(path);
+      if (kind != kPathFile && kind != kPathFolder) continue;
+      view_.Add(ListId::kSources, path, kind == kPathFolder ? kIconFolder : kIconWorkbookFile);
+      last = path;
+    }
+    if (last.empty()) return;
+    const int added = view_.Count(ListId::kSources);
+    view_.Select(ListId::kSources, added);
+    view_.Repaint(ListId::kSources);
+    view_.ScrollIntoView(ListId::kSources, added);
+    ListWorkbooks(last);
+    view_.SetWaitPointer(true);
+    ListSheets();
+  } catch (const std::exception& failure) {
+    view_.TrappedError("Drop", failure.what());
   }
 }
 

@@ -2,10 +2,15 @@
 // command that drives them over the ticked workbooks.
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "engine/ApplicationSession.h"
+#include "engine/Conversion.h"
 #include "engine/Module1.h"
 #include "engine/ParallelSplit.h"
 #include "engine/PathKind.h"
@@ -40,26 +45,61 @@ void RefuseSeparators(const std::string& file) {
   }
 }
 
-// Restores the window's rest state when a command ends, however it ends.
+// Restores the window's rest state when a command ends, however it ends; a stopped run leaves
+// its last word in the status line.
 class AtRest {
  public:
   explicit AtRest(MainView& view) : view_(view) {}
   ~AtRest() {
-    view_.SetStatus({});
+    view_.SetStatus(finalStatus_);
+    view_.SetProgressBusy(false);
     view_.SetProgressValue(0);
     view_.SetWaitPointer(false);
   }
   AtRest(const AtRest&) = delete;
   AtRest& operator=(const AtRest&) = delete;
+  void LeaveStatus(std::string text) { finalStatus_ = std::move(text); }
 
  private:
   MainView& view_;
+  std::string finalStatus_;
 };
+
+// "1 file", "3 files".
+std::string Counted(int count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
 
 }  // namespace
 
 std::string SplitFailedMessage(const std::string& folderName) {
   return "Split " + folderName + " file failed!";
+}
+
+std::string SplittingStatus(const std::string& folderName, int ordinal, int total) {
+  std::string status = "Splitting " + folderName;
+  if (total > 1) status += " (" + std::to_string(ordinal) + " of " + std::to_string(total) + ")";
+  return status;
+}
+
+std::string SeparateSummary(const SeparateTally& tally, const std::string& outputRoot,
+                            const std::vector<std::string>& renamed) {
+  std::string text = "Separate finished: " + Counted(tally.filesWritten, "file") + " written into " + outputRoot + ".";
+  if (tally.sheetsSkipped > 0) text += "\n" + Counted(tally.sheetsSkipped, "sheet") + " skipped.";
+  if (!tally.failures.empty()) {
+    text += "\n" + Counted(static_cast<int>(tally.failures.size()), "workbook") + " failed:";
+    for (const auto& [workbook, reason] : tally.failures) text += "\n" + workbook + ": " + reason;
+  }
+  if (!renamed.empty()) {
+    text += "\n";
+    text += kRenamedOutputsMessage;
+    for (const auto& line : renamed) text += "\n" + line;
+  }
+  return text;
+}
+
+std::string StoppedStatus(int filesWritten, const std::string& outputRoot) {
+  return "Separate stopped: " + Counted(filesWritten, "file") + " written into " + outputRoot;
 }
 
 std::string RemoveBlanksAndDots(const std::string& name) {
@@ -104,27 +144,39 @@ int Module1::SplitWorkbook(int w) {
     view_.RepaintNow();
     const bool followChoices = SheetTable.HoldsChoices(w);
     SheetPlanner planner(rules, RunningNumber, OutputNames);
+    bool stopped = false;
     for (long j = 1; j <= count; ++j) {
+      if (StopRequested) {  // between two sheets: each written one is complete
+        stopped = true;
+        break;
+      }
       std::optional<SheetChoice> choice;
       if (followChoices && j <= SheetTable::kMaxSheets)
         choice = SheetChoice{SheetTable.Ticked(w, static_cast<int>(j)), SheetTable.Name(w, static_cast<int>(j))};
       const PlannedSheet planned = planner.Plan(source.Worksheets()(j), j, choice);
-      if (planned.action == PlannedSheet::Action::kWrite) {
+      if (planned.action != PlannedSheet::Action::kWrite) {
+        ++Tally.sheetsSkipped;
+      } else {
         RefuseSeparators(planned.named);
         if (planned.file != planned.named)
           RenamedOutputs.push_back("'" + planned.name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " +
                                    planned.file);
-        WritePlannedSheet(Format, session.App(), source, planned, TargetFolder, Placement::kReplace, built, Pdfs,
-                          static_cast<std::size_t>(w));
+        // Exported files count once they are placed (FinishPdfs).
+        if (!WritePlannedSheet(Format, session.App(), source, planned, TargetFolder, Placement::kReplace, built,
+                               Pdfs, static_cast<std::size_t>(w))
+                 .exported)
+          ++Tally.filesWritten;
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();
     }
     session.Finish();
+    if (stopped) return kSplitStopped;
   } catch (const std::exception& failure) {
     // The session has closed what it opened; its clean-up failures add nothing the person
     // can act on, so the failure shown is the one that stopped the split.
     view_.ShowMessage(failure.what(), MessageIcon::kNone);
+    Tally.failures.emplace_back(view_.Text(ListId::kWorkbooks, w), failure.what());
     return kSplitFailed;  // RunningNumber stays: the next workbook's numbers continue
   }
   view_.SetProgressValue(0);
@@ -134,15 +186,20 @@ int Module1::SplitWorkbook(int w) {
 
 void Module1::FinishPdfs(const std::map<int, std::string>& folderNames) {
   view_.SetStatus("Printing PDF files");
+  view_.SetProgressBusy(true);
   view_.RepaintNow();
+  const std::vector<PdfBatch::Outcome> outcomes = Pdfs.Finish();
+  view_.SetProgressBusy(false);
   std::map<int, std::string> failures;  // every failure of a workbook, shown together
-  for (const PdfBatch::Outcome& outcome : Pdfs.Finish()) {
+  for (const PdfBatch::Outcome& outcome : outcomes) {
+    if (outcome.placed) ++Tally.filesWritten;
     if (outcome.error.empty()) continue;
     std::string& text = failures[static_cast<int>(outcome.owner)];
     text += (text.empty() ? "" : "\n") + outcome.error;
   }
   for (const auto& [workbook, text] : failures) {
     view_.ShowMessage(text, MessageIcon::kNone);
+    Tally.failures.emplace_back(view_.Text(ListId::kWorkbooks, workbook), text);
     const auto name = folderNames.find(workbook);
     view_.ShowMessage(SplitFailedMessage(name != folderNames.end() ? name->second : std::string()), MessageIcon::kError);
   }
@@ -166,17 +223,34 @@ bool Module1::ChooseOutputFolder() {
   return true;
 }
 
-bool Module1::MakeTargetFolder() {
+bool Module1::MakeTargetFolder(int w) {
   if (::mkdir(TargetFolder.c_str(), kNewFolderMode) == 0) return true;
   // A file of the candidate's name, or a folder the person may not write in: this workbook
   // fails like one the application could not split, and the run goes on.
-  view_.ShowMessage("'" + TargetFolder + "' cannot be created: " + std::strerror(errno),
-                    MessageIcon::kNone);
+  const std::string reason = "'" + TargetFolder + "' cannot be created: " + std::strerror(errno);
+  view_.ShowMessage(reason, MessageIcon::kNone);
+  Tally.failures.emplace_back(view_.Text(ListId::kWorkbooks, w), reason);
   return false;
+}
+
+std::vector<std::pair<int, std::string>> Module1::TickedWorkbooks() const {
+  std::vector<std::pair<int, std::string>> ticked;
+  for (int i = 1; i <= view_.Count(ListId::kWorkbooks); ++i) {
+    if (!view_.Checked(ListId::kWorkbooks, i)) continue;
+    std::string path;
+    try {
+      path = GetWorkbookPath(i);
+    } catch (const AutomationError&) {
+      // SplitWorkbook meets it and reports it
+    }
+    if (!path.empty()) ticked.emplace_back(i, std::move(path));
+  }
+  return ticked;
 }
 
 void Module1::Command6_Click() {
   AtRest atRest(view_);
+  StopRequested = false;
   const int count = view_.Count(ListId::kWorkbooks);
   if (count < 1) {
     view_.ShowMessage(kNoWorkbooksMessage, MessageIcon::kInformation);
@@ -185,7 +259,26 @@ void Module1::Command6_Click() {
   if (!ChooseOutputFolder()) return;
   OutputNames = {};
   RenamedOutputs.clear();
+  Tally = {};
+  Pdfs.Discard();
   SaveSheetChoices();  // the choices on screen count for the shown workbook
+  view_.SetWaitPointer(true);
+
+  // The workbooks LibreOffice must convert are converted in one start, not one each; so are
+  // those it must calculate, once the first needs it.
+  std::vector<std::string> ticked;
+  for (auto& [position, path] : TickedWorkbooks()) ticked.push_back(std::move(path));
+  struct Discard {
+    ~Discard() { automation::DiscardPrefetchedConversions(); }  // those the run did not reach
+  } discard;
+  if (std::any_of(ticked.begin(), ticked.end(), automation::NeedsConversion)) {
+    view_.SetStatus(kConvertingStatus);
+    view_.SetProgressBusy(true);
+    view_.RepaintNow();
+  }
+  automation::PrefetchConversions(ticked, FormatRow(Format).shown);
+  view_.SetProgressBusy(false);
+
   // Workers build workbook outputs ahead; CSV and PDF are written in order.
   const std::unique_ptr<SheetBuilds> builds =
       FormatRow(Format).writer == OutputWriter::kWorkbook ? StartBuilds() : nullptr;
@@ -193,30 +286,44 @@ void Module1::Command6_Click() {
     SheetBuilds*& builds;
     ~Forget() { builds = nullptr; }
   } forget{Builds};
-  view_.SetWaitPointer(true);
+  int total = 0;
+  for (int i = 1; i <= count; ++i) total += view_.Checked(ListId::kWorkbooks, i) ? 1 : 0;
   std::map<int, std::string> folderNames;  // of the workbooks split, by position
-  for (int i = 1; i <= count; ++i) {
+  for (int i = 1, ordinal = 0; i <= count && !StopRequested; ++i) {
     if (!view_.Checked(ListId::kWorkbooks, i)) continue;
     const std::string folderName =
         RemoveBlanksAndDots(WorkbookName(view_.Text(ListId::kWorkbooks, i)));
-    view_.SetStatus("Splitting " + folderName);
+    view_.SetStatus(SplittingStatus(folderName, ++ordinal, total));
     view_.RepaintNow();
+    if (StopRequested) break;
     // Digits go onto the previous candidate: ab, ab1, ab12, ab123...
     TargetFolder = OutputRoot + folderName;
     for (int counter = 1; GetPathKind(TargetFolder) == kPathFolder; ++counter) {
       TargetFolder += std::to_string(counter);
     }
     folderNames[i] = folderName;
-    const int result = MakeTargetFolder() ? SplitWorkbook(i) : kSplitFailed;
+    if (!MakeTargetFolder(i)) {
+      view_.ShowMessage(SplitFailedMessage(folderName), MessageIcon::kError);
+      continue;
+    }
+    const int result = SplitWorkbook(i);
+    if (result == kSplitStopped || (result == kSplitDone && StopRequested)) {
+      ::rmdir(TargetFolder.c_str());  // only when the stop left it empty
+      break;
+    }
+    if (result == kSplitNothing)
+      Tally.failures.emplace_back(view_.Text(ListId::kWorkbooks, i), "the file is no longer there");
     if (result != kSplitDone) view_.ShowMessage(SplitFailedMessage(folderName), MessageIcon::kError);
   }
-  if (!Pdfs.Empty()) FinishPdfs(folderNames);
-  if (!RenamedOutputs.empty()) {
-    std::string text = kRenamedOutputsMessage;
-    for (const auto& line : RenamedOutputs) text += "\n" + line;
-    view_.ShowMessage(text, MessageIcon::kInformation);
+  if (StopRequested) {
+    Pdfs.Discard();  // nothing more is printed
+    atRest.LeaveStatus(StoppedStatus(Tally.filesWritten, OutputRoot));
+    return;
   }
+  if (!Pdfs.Empty()) FinishPdfs(folderNames);
   view_.OpenFolder(OutputRoot);
+  view_.ShowSummary(SeparateSummary(Tally, OutputRoot, RenamedOutputs),
+                    Tally.failures.empty() ? MessageIcon::kInformation : MessageIcon::kError);
 }
 
 }  // namespace tabrend::desktop

@@ -21,6 +21,8 @@ bool HasWorkbookExtension(const std::string& name) {
   return true;
 }
 
+bool IsLockFileName(const std::string& name) { return name.starts_with("~$"); }
+
 bool ListWorkbookFiles(const std::string& folder, std::vector<std::string>& names) {
   names.clear();
   const std::string prefix = FolderWithSlash(folder);
@@ -35,7 +37,7 @@ bool ListWorkbookFiles(const std::string& folder, std::vector<std::string>& name
       break;
     }
     const std::string name = entry->d_name;
-    if (name.empty() || name[0] == '.' || !HasWorkbookExtension(name)) continue;
+    if (name.empty() || name[0] == '.' || IsLockFileName(name) || !HasWorkbookExtension(name)) continue;
     struct stat info {};
     if (::stat((prefix + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
     names.push_back(name);

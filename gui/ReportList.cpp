@@ -4,8 +4,10 @@
 #include "engine/Automation.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 
 namespace tabrend::gui {
 
@@ -30,6 +32,28 @@ ReportList::ReportList(QWidget* parent) : QTreeWidget(parent) {
 void ReportList::SetColumnHeader(const QString& text, int width) {
   setHeaderLabels({text});
   header()->resizeSection(0, width);
+}
+
+void ReportList::SetCheckBoxes(bool on) {
+  checkBoxes_ = on;
+  if (!on || TickAll != nullptr) return;
+  const auto tickEvery = [this](bool ticked) {
+    for (int i = 1; i <= Count(); ++i) SetChecked(i, ticked);
+  };
+  TickAll = new QAction(QStringLiteral("Tick all"), this);
+  TickAll->setObjectName(QStringLiteral("TickAll"));
+  TickAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+  UntickAll = new QAction(QStringLiteral("Untick all"), this);
+  UntickAll->setObjectName(QStringLiteral("UntickAll"));
+  UntickAll->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+  for (QAction* action : {TickAll, UntickAll}) {
+    // Only while the list itself has the focus: in a name being typed Ctrl+A selects the text.
+    action->setShortcutContext(Qt::WidgetShortcut);
+    addAction(action);
+  }
+  connect(TickAll, &QAction::triggered, this, [tickEvery] { tickEvery(true); });
+  connect(UntickAll, &QAction::triggered, this, [tickEvery] { tickEvery(false); });
+  setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void ReportList::SetLabelEdit(bool on) {
@@ -106,6 +130,21 @@ void ReportList::Select(int i) {
 void ReportList::ScrollIntoView(int i) { scrollToItem(Entry(i)); }
 
 void ReportList::Repaint() { viewport()->repaint(); }
+
+void ReportList::SetToolTip(int i, const QString& text) { Entry(i)->setToolTip(0, text); }
+
+bool ReportList::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QTreeWidget::viewportEvent(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const QTreeWidgetItem* item = itemAt(help->pos());
+  if (item == nullptr) {
+    QToolTip::hideText();
+    return true;
+  }
+  const QString own = item->toolTip(0);
+  QToolTip::showText(help->globalPos(), own.isEmpty() ? item->text(0) : own, viewport(), visualItemRect(item));
+  return true;
+}
 
 void ReportList::mousePressEvent(QMouseEvent* event) {
   pressed_ = itemAt(event->position().toPoint());

@@ -5,6 +5,7 @@
 
 #include "engine/MainView.h"
 
+#include <QAction>
 #include <QIcon>
 #include <QList>
 #include <QTreeWidget>
@@ -30,7 +31,8 @@ class ImageList {
 
 // A one-column list in report view. Entry numbers run from 1 to Count(); every accessor that
 // takes one throws automation::AutomationError(kIndexOutOfBounds) outside that range.
-// Adding to an empty list selects the first entry added.
+// Adding to an empty list selects the first entry added. An entry's tooltip is its own, or
+// else its whole text, which a narrow column cuts short.
 class ReportList : public QTreeWidget {
   Q_OBJECT
 
@@ -39,8 +41,9 @@ class ReportList : public QTreeWidget {
 
   // The header text and its width in pixels, left-aligned.
   void SetColumnHeader(const QString& text, int width);
-  // Entries added from now on carry a tick box (unticked).
-  void SetCheckBoxes(bool on) { checkBoxes_ = on; }
+  // Entries added from now on carry a tick box (unticked). The list then offers TickAll and
+  // UntickAll, in its context menu and on Ctrl+A and Ctrl+Shift+A while it has the focus.
+  void SetCheckBoxes(bool on);
   // Entries added from now on can be renamed in place (a click on the selected entry, or F2).
   void SetLabelEdit(bool on);
   // The pictures behind the entries' icon numbers. The list does not own them.
@@ -62,6 +65,11 @@ class ReportList : public QTreeWidget {
   void Select(int i);
   void ScrollIntoView(int i);
   void Repaint();
+  void SetToolTip(int i, const QString& text);
+
+  // "Tick all" and "Untick all": every entry's tick set or cleared. Null without tick boxes.
+  QAction* TickAll = nullptr;
+  QAction* UntickAll = nullptr;
 
  signals:
   // The person clicked entry i (not its tick box), or moved the selection to it with the keys.
@@ -71,6 +79,7 @@ class ReportList : public QTreeWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   QTreeWidgetItem* Entry(int i) const;

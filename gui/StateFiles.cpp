@@ -133,6 +133,8 @@ QString StateFiles::SettingsPath() const { return Folder() + u'/' + QLatin1Strin
 
 QString StateFiles::OptionsPath() const { return Folder() + u'/' + QLatin1String(kOptionsFile); }
 
+QString StateFiles::FoldersPath() const { return Folder() + u'/' + QLatin1String(kFoldersFile); }
+
 QStringList ReadLines(const QString& path) { return SplitLines(ReadAll(path)); }
 
 std::optional<QString> ReadFirstLine(const QString& path) {

@@ -1,5 +1,5 @@
-// Where the program keeps its state, the saved source list EXCEL.txt, the setting set.txt
-// and the Settings menu's choices options.txt, and how those line-oriented text files are
+// Where the program keeps its state, the saved source list EXCEL.txt, the setting set.txt,
+// the Settings menu's choices options.txt and the choosers' folders folders.txt, and how those line-oriented text files are
 // read and written.
 //
 // Both files live in the program's own folder. When that folder is not writable (an
@@ -24,6 +24,9 @@ inline constexpr const char* kSettingsFile = "set.txt";
 // ("/hidden=0", "/blank=0", "/format=pdf"). Kept apart from set.txt, whose one line older
 // versions of the program read whole.
 inline constexpr const char* kOptionsFile = "options.txt";
+// The folders the choosers start in, one "/name=folder" line each: "/sources=" where a source
+// was last chosen, "/output=" the last output folder chosen.
+inline constexpr const char* kFoldersFile = "folders.txt";
 
 class StateFiles {
  public:
@@ -42,6 +45,7 @@ class StateFiles {
   QString SourceListPath() const;
   QString SettingsPath() const;
   QString OptionsPath() const;
+  QString FoldersPath() const;
 
  private:
   QString programFolder_;

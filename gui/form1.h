@@ -6,7 +6,13 @@
 // Every control's objectName is its name below, so tests and people find them.
 //
 // The commands are the engine's (engine/Module1.h): the window is its MainView, and each
-// event handler only hands the event to the engine.
+// event handler only hands the event to the engine. The commands that may take long (listing
+// sheets, LibreOffice conversions included, and Separate) run on a thread of their own while
+// the window goes on painting; the window holds the person's input back meanwhile, except
+// for Cancel (and Escape) during Separate and closing the window, which asks first.
+//
+// The window can grow from its first size; the lists, the path column and the status line
+// grow with it. Files and folders dropped on it are added as sources.
 #pragma once
 
 #include "engine/MainView.h"
@@ -15,6 +21,9 @@
 #include "gui/StateFiles.h"
 
 #include <QMainWindow>
+#include <QTimer>
+
+#include <functional>
 
 #include <vector>
 
@@ -53,6 +62,9 @@ class form1 : public QMainWindow, private MainView {
   // The engine behind the commands, with its state (sheet choices, output folders).
   desktop::Module1& Engine() { return module1_; }
 
+  // True while a command of the engine is under way.
+  bool Busy() const { return commandRunning_; }
+
   // Command buttons, left to right, and the arrows beside the source list.
   QToolButton* Command1;  // Add Excel
   QToolButton* Command5;  // Add Folder
@@ -63,6 +75,7 @@ class form1 : public QMainWindow, private MainView {
   QToolButton* Command9;  // Exit
   QToolButton* Command3;  // moves the selected source up
   QToolButton* Command4;  // moves the selected source down
+  QToolButton* CommandCancel;  // "Cancel": stands in Separate's place while a split runs
 
   ReportList* ListView1;  // sources: full paths, small icon per path kind
   ReportList* ListView2;  // workbooks of the selected source, ticked to be split
@@ -92,15 +105,23 @@ class form1 : public QMainWindow, private MainView {
   QAction* Help1;
   QAction* HomePage;
   QAction* About;
+  QAction* Quit;        // Ctrl+Q, as Exit
+  QAction* RemoveByKey;  // Delete in the source list, as Remove File
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   std::vector<QAction*> SaveAsFormats;  // in the order of kOutputFormats
   void CreateControls();
   void CreateMenus();
   void ConnectEvents();
+  // Puts the controls at their places for the client area's size: the original places at the
+  // original size; beyond it the lists, the path column and the status line grow.
+  void PlaceControls();
 
   void Form_Load();
   void Form_Unload();
@@ -131,9 +152,25 @@ class form1 : public QMainWindow, private MainView {
   void About_Click();
   void Command9_Click();
 
-  // Runs one of the engine's commands. A failure no trap of the engine caught is shown to
-  // the person, and the window goes on.
-  void RunCommand(void (desktop::Module1::*command)());
+  // Runs one of the engine's commands, here or on a thread of its own, and returns when it
+  // has ended. A failure no trap of the engine caught is shown to the person, and the window
+  // goes on. A command asked for while another runs is dropped.
+  enum class Where { kHere, kInBackground };
+  void RunCommand(void (desktop::Module1::*command)(), Where where);
+  void RunCommand(const std::function<void()>& command, Where where);
+  void RunToItsEnd(const std::function<void()>& command, Where where);
+  // Cancel and Escape during Separate: the split stops after the sheet being written.
+  void CancelSeparate();
+  // The look of a command under way: controls greyed, and the bar moving unless Separate
+  // drives it. Shown once the wait pointer has been on for a moment.
+  void ShowBusy(bool busy);
+  // The choosers' start folders: read from folders.txt at start-up, written back at shutdown.
+  QString RememberedFolder(const QString& key) const;
+  void RememberFolder(const QString& key, const QString& folder);
+  // Runs call on the window's thread: at once when already there, else carried over and
+  // waited for, with what it throws thrown again here.
+  template <class Call>
+  auto OnWindowThread(Call call) const;
 
   // MainView over the widgets.
   ReportList* List(ListId list) const;
@@ -154,9 +191,11 @@ class form1 : public QMainWindow, private MainView {
   void SetProgressMax(int max) override;
   void SetProgressValue(int value) override;
   void SetStatus(const std::string& text) override;
+  void SetProgressBusy(bool busy) override;
   void RepaintNow() override;
   void SetWaitPointer(bool wait) override;
   void ShowMessage(const std::string& text, tabrend::MessageIcon icon) override;
+  void ShowSummary(const std::string& text, tabrend::MessageIcon icon) override;
   std::optional<std::string> AskWorkbookFile(const std::string& title) override;
   std::optional<std::string> AskFolder(const std::string& title) override;
   void OpenFolder(const std::string& path) override;
@@ -166,7 +205,15 @@ class form1 : public QMainWindow, private MainView {
   desktop::Module1 module1_{*this};
   bool waitPointer_ = false;
   bool commandRunning_ = false;   // a command of the engine is under way
+  bool inBackground_ = false;     // ... on a thread of its own
+  bool separateRunning_ = false;  // ... and it is Separate
+  bool closeAfterCommand_ = false;  // the person closed the window meanwhile
   bool commandsEnabled_ = true;
+  bool progressBusy_ = false;     // the engine has the bar moving
+  QTimer busyDelay_;              // the busy look comes only for commands that take a while
+  QList<QAction*> ownActions_;    // held back while a command runs
+  QStringList folders_;           // the lines of folders.txt
+  bool foldersChanged_ = false;
   void SetCommandsEnabled(bool enabled);
 };
 

@@ -5,12 +5,12 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config ninja-build
-  libzip-dev libisal-dev zipcmp zip unzip libexpat1-dev libpugixml-dev
+  libzip-dev libisal-dev zipcmp zip unzip libexpat1-dev libpugixml-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   fonts-liberation xvfb xauth libxcb1-dev
   libreoffice-calc-nogui
-  python3 python3-openpyxl python3-xlsxwriter
+  python3 python3-openpyxl python3-xlsxwriter python3-lxml python3-distributed
   poppler-utils imagemagick
   clang libclang-rt-14-dev
   dpkg-dev file lintian desktop-file-utils appstream mandoc

@@ -275,7 +275,7 @@ std::map<std::string, CellResult> ReadCellResults(const SourceWorkbook& source, 
   return results;
 }
 
-bool DropsFormulasWithoutResults(const SourceWorkbook& source, std::size_t sheetIndex) {
+bool NeedsCalculatedResults(const SourceWorkbook& source, std::size_t sheetIndex, ShownResults shown) {
   const SourceSheet& sheet = source.Sheets()[sheetIndex];
   const std::vector<std::string>& tables = source.TableNames(sheetIndex);
   ReferenceContext context;
@@ -296,24 +296,27 @@ bool DropsFormulasWithoutResults(const SourceWorkbook& source, std::size_t sheet
   context.definedName = [&](std::string_view name) { return names.count(FoldCase(name)) > 0; };
 
   std::unordered_set<std::string> droppedGroups;
-  bool drops = false;
+  bool needs = false;
   CellScanner scanner(
       source, [](std::uint32_t) { return true; },
       [&](const ScannedCell& cell) {
-        if (!cell.hasFormula || cell.formulaKind == "dataTable") return true;
-        bool dropped;
-        if (cell.formulaKind == "shared" && cell.formula.empty()) {
-          dropped = droppedGroups.count(cell.sharedGroup) > 0;
-        } else {
-          dropped = !RewriteFormula(cell.formula, context);
-          if (dropped && cell.formulaKind == "shared") droppedGroups.insert(cell.sharedGroup);
+        if (!cell.hasFormula) return true;
+        bool throughResult = true;
+        if (shown == ShownResults::kDroppedFormulas) {
+          if (cell.formulaKind == "dataTable") return true;  // a copy keeps data tables
+          if (cell.formulaKind == "shared" && cell.formula.empty()) {
+            throughResult = droppedGroups.count(cell.sharedGroup) > 0;
+          } else {
+            throughResult = !RewriteFormula(cell.formula, context);
+            if (throughResult && cell.formulaKind == "shared") droppedGroups.insert(cell.sharedGroup);
+          }
         }
         const bool stored = cell.hasValue && (!cell.value.empty() || cell.type == "str");
-        drops = dropped && !stored;
-        return !drops;
+        needs = throughResult && (!stored || source.ResultsArePlaceholders());
+        return !needs;
       });
   scanner.Scan(sheet.part);
-  return drops;
+  return needs;
 }
 
 std::vector<std::string> ReadCellTexts(const SourceWorkbook& source, std::size_t sheetIndex, const SheetRange& range) {

@@ -23,11 +23,15 @@ std::vector<std::string> ReadCellTexts(const SourceWorkbook& source, std::size_t
 std::map<std::string, CellResult> ReadCellResults(const SourceWorkbook& source, std::size_t sheetIndex,
                                                   const std::vector<std::string>& cells);
 
-// Whether a copy of worksheet sheetIndex on its own would drop a formula saved without a
-// result: one referring to another sheet, another workbook, or a name or table the sheet
-// alone lacks. Reads the part until it meets the first. Throws AutomationError for a part
-// that is not well-formed.
-bool DropsFormulasWithoutResults(const SourceWorkbook& source, std::size_t sheetIndex);
+// The formulas an output shows only through their results: those a workbook's copy of a sheet
+// drops (referring to another sheet, another workbook, or a name or table the sheet alone
+// lacks), or every formula (CSV text).
+enum class ShownResults { kDroppedFormulas, kEveryFormula };
+
+// Whether an output of worksheet sheetIndex would show, through its result, a formula saved
+// without one, or with a placeholder (SourceWorkbook::ResultsArePlaceholders). Reads the part
+// until it meets the first. Throws AutomationError for a part that is not well-formed.
+bool NeedsCalculatedResults(const SourceWorkbook& source, std::size_t sheetIndex, ShownResults shown);
 
 // The plain text of a raw <si> element: its runs without phonetic guides.
 std::string SharedStringText(const std::string& rawItem);

@@ -19,6 +19,7 @@
 #include "spreadsheet/ByteSink.h"
 #include "spreadsheet/CellReference.h"
 #include "spreadsheet/CellReader.h"
+#include "spreadsheet/LossReport.h"
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/Package.h"
 #include "spreadsheet/Text.h"
@@ -482,11 +483,11 @@ class RowSpool {
 using Position = std::pair<std::uint32_t, std::uint32_t>;  // row, column from 1
 
 // The cells of a sheet, each as it shows, laid out in rows into a RowSpool, with the area that
-// holds values. With calculated, the formulas saved without results show those results.
+// holds values. With calculated, the cells it holds show those results instead.
 class SheetRows {
  public:
   SheetRows(const SourceWorkbook& source, std::size_t sheetIndex, const std::map<Position, CellResult>* calculated)
-      : source_(source), formats_(source), calculated_(calculated) {
+      : source_(source), formats_(source), calculated_(calculated), placeholders_(source.ResultsArePlaceholders()) {
     if (calculated_ != nullptr) next_ = calculated_->begin();
     Scanner(
         source, sheetIndex, [this](const Cell& cell) { OnCell(cell); },
@@ -497,20 +498,24 @@ class SheetRows {
 
   RowSpool rows;
   Area area;
-  std::vector<std::string> unsaved;  // formulas saved without results, and their arrays' cells
+  // The cells whose results the sheet does not hold (formulas saved without results, or with
+  // placeholders, and the rest of their arrays' ranges), and for each the placeholder it shows
+  // meanwhile, if any.
+  std::vector<std::string> unsaved;
+  std::vector<std::optional<std::string>> placeholders;
 
  private:
   void OnCell(const Cell& cell) {
     // Rows come in order; a cell before the row being laid out is passed over.
     if (cell.row < row_ || cell.column == 0) return;
     if (cell.row > row_) StartRow(cell.row);
-    if (!cell.Shows()) {
-      if (cell.hasFormula && calculated_ == nullptr) Unsaved(cell);
-      if (calculated_ == nullptr) return;
+    if (calculated_ != nullptr) {
       const auto found = calculated_->find({cell.row, cell.column});
-      if (found != calculated_->end()) Calculated(cell, found->second);
-      return;
+      if (found != calculated_->end()) return Calculated(cell, found->second);
+    } else if (cell.hasFormula && (placeholders_ || !cell.Shows())) {
+      Unsaved(cell);
     }
+    if (!cell.Shows()) return;
     std::string text;
     if (cell.type == "s") {
       text = StringText(source_, std::strtoul(cell.value.c_str(), nullptr, 10));
@@ -524,6 +529,11 @@ class SheetRows {
   }
 
   void Unsaved(const Cell& cell) {
+    AddUnsavedCells(cell);
+    placeholders.resize(unsaved.size(), cell.Shows() ? std::optional<std::string>(cell.value) : std::nullopt);
+  }
+
+  void AddUnsavedCells(const Cell& cell) {
     unsaved.push_back(ReferenceOf(cell.row, cell.column));
     // The other cells of an array formula's range hold no formula of their own.
     std::uint32_t firstColumn = 0, lastColumn = 0;
@@ -592,6 +602,7 @@ class SheetRows {
   const SourceWorkbook& source_;
   CellFormats formats_;
   const std::map<Position, CellResult>* calculated_;
+  const bool placeholders_;
   std::map<Position, CellResult>::const_iterator next_;
   std::vector<std::string> fields_;
   std::vector<char> taken_;
@@ -599,19 +610,35 @@ class SheetRows {
   std::uint32_t count_ = 0, width_ = 0;  // the last field with text, the last one set
 };
 
-// The formulas saved without results show what the calculator (LibreOffice, when the
-// workbook was opened with one) makes of them; without one they stay empty.
+// The calculated result of the cell at reference ("B7") takes its place.
+void TakeResult(const std::string& reference, const CellResult& result, std::map<Position, CellResult>& calculated,
+                Area& area) {
+  std::uint32_t column = 0;
+  const std::size_t letters = ReadColumn(reference, column);
+  const auto row = static_cast<std::uint32_t>(std::strtoul(reference.c_str() + letters, nullptr, 10));
+  if (column == 0 || row == 0) return;
+  if (!result.value.empty() || result.type == "str") area.Take(row, column);
+  calculated.emplace(Position{row, column}, result);
+}
+
+// The cells whose results the sheet does not hold show what the calculator (LibreOffice, when
+// the workbook was opened with one) makes of them; the others stay empty or show their
+// placeholders, and losses counts them with why.
 std::map<Position, CellResult> Calculated(const SourceWorkbook& source, std::size_t sheetIndex,
-                                          const std::vector<std::string>& unsaved, Area& area) {
+                                          const SheetRows& sheet, Area& area, std::map<std::string, int>& losses) {
   std::map<Position, CellResult> calculated;
-  if (unsaved.empty() || source.Calculator() == nullptr) return calculated;
-  for (const auto& [reference, result] : source.Calculator()->Calculate(source, sheetIndex, unsaved).cells) {
-    std::uint32_t column = 0;
-    const std::size_t letters = ReadColumn(reference, column);
-    const auto row = static_cast<std::uint32_t>(std::strtoul(reference.c_str() + letters, nullptr, 10));
-    if (column == 0 || row == 0) continue;
-    if (!result.value.empty() || result.type == "str") area.Take(row, column);
-    calculated.emplace(Position{row, column}, result);
+  if (sheet.unsaved.empty()) return calculated;
+  ResultCalculator::Results results;
+  if (source.Calculator() != nullptr) results = source.Calculator()->Calculate(source, sheetIndex, sheet.unsaved);
+  for (std::size_t i = 0; i < sheet.unsaved.size(); ++i) {
+    const auto found = results.cells.find(sheet.unsaved[i]);
+    const std::optional<std::string>& placeholder = sheet.placeholders[i];
+    if (found == results.cells.end())
+      ++losses[placeholder ? loss::CsvPlaceholderShown(results.problem) : loss::CsvResultMissing(results.problem)];
+    else if (placeholder && !ReplacesPlaceholder(found->second, *placeholder))
+      ++losses[loss::CsvPlaceholderShown(loss::kUnknownToCalculator)];
+    else
+      TakeResult(found->first, found->second, calculated, area);
   }
   return calculated;
 }
@@ -644,16 +671,17 @@ void WriteRows(RowSpool& rows, const Area& area, Buffered& out) {
 
 }  // namespace
 
-void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink) {
+std::vector<std::string> WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink) {
   if (sheetIndex >= source.Sheets().size() || source.Sheets()[sheetIndex].part.empty())
     Fail(ErrorReason::kDamaged,
          source.Label() + ": sheet " + std::to_string(sheetIndex + 1) + " has no worksheet part");
-  // One read of the part lays the rows out and finds the area; only formulas saved without
-  // results, once calculated, need a second.
+  // One read of the part lays the rows out and finds the area; only results the sheet does
+  // not hold, once calculated, need a second.
   SheetRows sheet(source, sheetIndex, nullptr);
   Area area = sheet.area;
   TakeNotes(source, sheetIndex, area);
-  const std::map<Position, CellResult> calculated = Calculated(source, sheetIndex, sheet.unsaved, area);
+  std::map<std::string, int> losses;
+  const std::map<Position, CellResult> calculated = Calculated(source, sheetIndex, sheet, area, losses);
   std::optional<SheetRows> again;
   if (!calculated.empty()) {
     again.emplace(source, sheetIndex, &calculated);
@@ -663,6 +691,9 @@ void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSin
   if (area.lastRow == 0) out.Put("\r\n");  // an empty sheet is one empty line
   else WriteRows(again ? again->rows : sheet.rows, area, out);
   out.Flush();
+  std::vector<std::string> lines;
+  for (const auto& [what, count] : losses) lines.push_back(std::to_string(count) + " " + what);
+  return lines;
 }
 
 namespace {
@@ -702,8 +733,10 @@ void WriteInOneStep(const std::string& path, const std::function<void(const CsvS
 
 }  // namespace
 
-void WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path) {
-  WriteInOneStep(path, [&](const CsvSink& sink) { WriteCsv(source, sheetIndex, sink); });
+std::vector<std::string> WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path) {
+  std::vector<std::string> losses;
+  WriteInOneStep(path, [&](const CsvSink& sink) { losses = WriteCsv(source, sheetIndex, sink); });
+  return losses;
 }
 
 void WriteBlankCsvFile(const std::string& path) {

@@ -5,9 +5,10 @@
 //
 // The text covers the rectangle from A1 to the last row and the last column that hold a
 // value, a note or a sparkline, as LibreOffice's CSV export does: every row has the same number
-// of fields. A formula saved without its result (and the rest of its range, for an array
-// formula) shows what the source's ResultCalculator makes of it (nothing when the source has
-// none). A merged area shows its value in its top-left cell, as the sheet stores it. Strings
+// of fields. A formula saved without its result, and every formula of a workbook whose results
+// are placeholders (SourceWorkbook::ResultsArePlaceholders), with the rest of its range for an
+// array formula, shows what the source's ResultCalculator makes of it; without a result from it
+// the cell stays empty, or shows its placeholder, and the report says so. A merged area shows its value in its top-left cell, as the sheet stores it. Strings
 // show with their "_xHHHH_" escapes decoded. The sheet part is streamed once; the rows wait,
 // beyond a few megabytes in a temporary file, until the rectangle's width is known, so memory
 // stays flat whatever the sheet's size. Only calculated results take a second read.
@@ -17,6 +18,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "spreadsheet/SourceWorkbook.h"
 
@@ -25,13 +27,16 @@ namespace tabrend::spreadsheet {
 // Receives the text in pieces, in order.
 using CsvSink = std::function<void(std::string_view)>;
 
-// Streams worksheet sheetIndex of source to sink. Throws AutomationError naming the file,
-// part and sheet for a part that is not well-formed, as the copy does.
-void WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink);
+// Streams worksheet sheetIndex of source to sink. Returns what the text could not show as
+// the sheet shows it, as lines of the loss report ("3 cells of formulas saved without a result
+// are empty: ..."). Throws AutomationError naming the file, part and sheet for a part that is
+// not well-formed, as the copy does.
+std::vector<std::string> WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink);
 
 // Writes the text to path in one step: built beside it and renamed into place, so path
-// holds the earlier file or the complete new one. Throws AutomationError naming the file.
-void WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path);
+// holds the earlier file or the complete new one; returns what WriteCsv returns. Throws
+// AutomationError naming the file.
+std::vector<std::string> WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path);
 
 // Writes the text of a blank sheet (one empty line) to path in the same way.
 void WriteBlankCsvFile(const std::string& path);

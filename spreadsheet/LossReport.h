@@ -14,6 +14,9 @@ inline constexpr const char* kFormulaLeftEmpty =
 inline constexpr const char* kFormulaCalculated =
     "formulas referring to other sheets, other workbooks or missing names had no stored value and were replaced by "
     "the values LibreOffice calculated";
+inline constexpr const char* kPlaceholderCalculated =
+    "formulas referring to other sheets, other workbooks or missing names were replaced by the values LibreOffice "
+    "calculated, as the workbook stores only placeholders for their results";
 inline constexpr const char* kLinkDropped = "links to other sheets were removed";
 inline constexpr const char* kRuleDropped =
     "conditional formats, validations or sparklines referring to other sheets were removed";
@@ -30,6 +33,33 @@ inline constexpr const char* kPivotTableDropped = "pivot tables drawing on other
 // not be calculated either ("" when no calculation was tried).
 inline std::string FormulaLeftEmpty(const std::string& reason) {
   return reason.empty() ? kFormulaLeftEmpty : std::string(kFormulaLeftEmpty) + ": " + reason;
+}
+
+// The line of formulas that could not be kept and whose stored results, only placeholders
+// (the workbook asks to be calculated on opening), stay as they are, with why they could not
+// be calculated ("" when no calculation was tried).
+inline std::string PlaceholderKept(const std::string& reason) {
+  const std::string line =
+      "formulas referring to other sheets, other workbooks or missing names were replaced by their stored results, "
+      "which are only placeholders (the workbook leaves its results to be calculated on opening)";
+  return reason.empty() ? line : line + ": " + reason;
+}
+
+// Why a placeholder stays though LibreOffice calculated the workbook.
+inline constexpr const char* kUnknownToCalculator =
+    "LibreOffice knows no function or name they use, so it shows #NAME? for them";
+
+// CSV: cells showing their formula's stored result, only a placeholder, and cells of formulas
+// saved without a result, which stay empty, each with why they could not be calculated.
+inline std::string CsvPlaceholderShown(const std::string& reason) {
+  const std::string line =
+      "cells show the stored results of their formulas, which are only placeholders (the workbook leaves its "
+      "results to be calculated on opening)";
+  return reason.empty() ? line : line + ": " + reason;
+}
+inline std::string CsvResultMissing(const std::string& reason) {
+  const std::string line = "cells of formulas saved without a result are empty";
+  return reason.empty() ? line : line + ": " + reason;
 }
 
 }  // namespace tabrend::spreadsheet::loss

@@ -23,6 +23,8 @@ inline constexpr std::string_view kExtendedPropertiesNamespace =
     "http://schemas.openxmlformats.org/officeDocument/2006/extended-properties";
 inline constexpr std::string_view kDocPropsVTypesNamespace =
     "http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes";
+inline constexpr std::string_view kMarkupCompatibilityNamespace =
+    "http://schemas.openxmlformats.org/markup-compatibility/2006";
 // Excel 2007's pre-release format, refused on reading.
 inline constexpr std::string_view kPreReleaseNamespace = "http://schemas.microsoft.com/office/excel/2006/2";
 

@@ -27,10 +27,12 @@ struct SheetRewriteOptions {
   // For a rule formula that refers to another sheet: the literal that keeps what it showed
   // (a list of values when `list`, else a single value), or nullopt when there is none.
   std::function<std::optional<std::string>(std::string_view formula, bool list)> literal;
-  // Results calculated for formulas the copy cannot keep and that were saved without one, by
-  // cell reference; such a cell becomes its result. nullptr: none.
+  // Results calculated for formulas the copy cannot keep and that were saved without one, or
+  // with a placeholder (SourceWorkbook::ResultsArePlaceholders), by cell reference; such a
+  // cell becomes its result. nullptr: none.
   const std::map<std::string, CellResult>* computed = nullptr;
-  // Why such a cell with no result in `computed` stays empty ("" when nothing was tried).
+  // Why such a cell with no result in `computed` stays empty, or keeps its placeholder ("" when
+  // nothing was tried).
   std::string missingReason;
   // Told every style the written sheet names, as it is written. nullptr: nobody asks.
   StyleUse* styleUse = nullptr;
@@ -40,8 +42,9 @@ struct SheetRewriteResult {
   bool usesMetadata = false;  // cells carry cm or vm attributes
   // What the copy could not keep, counted by kind ("formulas replaced by their values" -> 3).
   std::map<std::string, int> losses;
-  // Cells ("B7") of formulas the copy could not keep that were saved without a result and
-  // found none in options.computed: they are empty in the copy.
+  // Cells ("B7") of formulas the copy could not keep that were saved without a result, or
+  // with a placeholder, and found none in options.computed: they are empty in the copy, or
+  // keep the placeholder.
   std::vector<std::string> missingResults;
 };
 

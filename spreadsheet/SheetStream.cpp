@@ -36,6 +36,12 @@ bool IsGroup(std::string_view local) {
          local == "ext";
 }
 
+// Lists of at least one entry whose entries go one by one, with the relationship or the
+// place they use.
+bool IsDroppableList(std::string_view local) {
+  return local == "hyperlinks" || local == "oleObjects" || local == "controls" || local == "customProperties";
+}
+
 bool IsFormulaText(std::string_view local) {
   return local == "formula" || local == "formula1" || local == "formula2" || local == "f";
 }
@@ -160,7 +166,7 @@ std::string* SheetStream::Sink() {
   if (inCell_) return &cell_.raw;
   if (collect_ != nullptr) return nullptr;
   if (!captures_.empty()) return &captures_.back().buffer;
-  return &main_;
+  return heldDepth_ > 0 ? &held_ : &main_;
 }
 
 void XMLCALL SheetStream::OnRaw(void* self, const XML_Char* data, int length) {
@@ -225,6 +231,7 @@ void SheetStream::Start(const XML_Char* name, const XML_Char** attributes) {
     if (options_.selected) changed.emplace_back("tabSelected", "1");
     return StartRebuilt(name, changed);
   }
+  if (depth_ == 2 && IsDroppableList(local)) heldDepth_ = depth_;
   if (local == "hyperlink") return StartHyperlink(name, Copy(attributes));
   if (IsRule(local) || IsGroup(local)) {
     Capture& capture = captures_.emplace_back();
@@ -316,6 +323,7 @@ void SheetStream::StartHyperlink(const XML_Char* name, Attributes attributes) {
 }
 
 void SheetStream::End(const XML_Char* name) {
+  const bool skipped = skipDepth_ == depth_;
   if (skipDepth_ > 0) {
     if (depth_ == skipDepth_) skipDepth_ = 0;
   } else if (inCell_) {
@@ -328,6 +336,12 @@ void SheetStream::End(const XML_Char* name) {
     if (std::string* sink = Sink()) AppendEndTag(*sink, name);
   } else {
     Raw();
+  }
+  if (heldDepth_ > 0 && (depth_ == heldDepth_ || (depth_ == heldDepth_ + 1 && !skipped))) {
+    // An entry stayed, and the list with it; or the list ends with none.
+    if (depth_ > heldDepth_) main_ += held_;
+    held_.clear();
+    heldDepth_ = 0;
   }
   --depth_;
 }
@@ -496,7 +510,8 @@ void SheetStream::RenumberString(std::string& sink) {
 }
 
 // A cell with a formula (or what is left of a string cell that named no string): the formula
-// stays, renamed, or gives way to its stored value, or to a calculated one.
+// stays, renamed, or gives way to its stored value, or to a calculated one. A stored value
+// that is only a placeholder gives way to a calculated one where there is one.
 void SheetStream::FinishFormulaCell(std::string& sink) {
   const std::string* type = FindAttribute(cell_.attributes, "t");
   NoteMetadata();
@@ -504,13 +519,18 @@ void SheetStream::FinishFormulaCell(std::string& sink) {
   if (cell_.hasFormula && !keepFormula) {
     // An empty result is a stored value only for a text result.
     const bool stored = cell_.hasValue && (!cell_.value.empty() || (type != nullptr && *type == "str"));
-    if (stored) {
+    const bool placeholder = stored && source_.ResultsArePlaceholders();
+    const CellResult* computed = stored && !placeholder ? nullptr : ComputedResult();
+    if (computed != nullptr && placeholder && !ReplacesPlaceholder(*computed, cell_.value)) {
+      ++result_.losses[loss::PlaceholderKept(loss::kUnknownToCalculator)];
+    } else if (stored && !placeholder) {
       ++result_.losses[loss::kFormulaReplaced];
-    } else if (const CellResult* computed = ComputedResult()) {
-      ++result_.losses[loss::kFormulaCalculated];
+    } else if (computed != nullptr) {
+      ++result_.losses[placeholder ? loss::kPlaceholderCalculated : loss::kFormulaCalculated];
       return WriteComputed(sink, *computed);
     } else {
-      ++result_.losses[loss::FormulaLeftEmpty(options_.missingReason)];
+      ++result_.losses[placeholder ? loss::PlaceholderKept(options_.missingReason)
+                                   : loss::FormulaLeftEmpty(options_.missingReason)];
       if (const std::string* reference = FindAttribute(cell_.attributes, "r")) result_.missingResults.push_back(*reference);
     }
   }

@@ -118,6 +118,10 @@ class SheetStream : private RowScanner::Host {
   bool sawSheetData_ = false;
   std::vector<bool> reserialized_;
   std::vector<Capture> captures_;
+  // A list whose entries may all go (<hyperlinks>): its start tag is held until an entry
+  // stays, and goes with it when none does.
+  std::string held_;
+  int heldDepth_ = 0;
 
   // Text of the element being collected: a cell's formula or value, or a rule's formula
   // (which uses cell_.formula too, as no cell is open then).

@@ -10,6 +10,7 @@
 #include "core/Error.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/OpenXml.h"
+#include "spreadsheet/StrictMarkup.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -34,6 +35,26 @@ namespace {
 bool IsWorkbookContentType(std::string_view type) {
   return type == ooxml::type::kWorkbook || type == ooxml::type::kMacroWorkbook || type == ooxml::type::kTemplate ||
          type == ooxml::type::kMacroTemplate;
+}
+
+// The namespace declarations of a part's root element and its Markup Compatibility
+// attributes (mc:Ignorable..., which name prefixes declared there), raw: what a copy of the
+// root must keep for the rest of the part to read the same.
+std::string RootDeclarations(const std::vector<std::pair<std::string_view, std::string_view>>& attributes) {
+  std::string markupCompatibility;  // "mc:", as the root names that namespace
+  for (const auto& [key, value] : attributes)
+    if (key.rfind("xmlns:", 0) == 0 && value == ooxml::kMarkupCompatibilityNamespace)
+      markupCompatibility = std::string(key.substr(6)) + ":";
+  std::string declarations;
+  for (const auto& [key, value] : attributes) {
+    if (key == "xmlns" || key.rfind("xmlns:", 0) == 0 ||
+        (!markupCompatibility.empty() && key.rfind(markupCompatibility, 0) == 0)) {
+      declarations += " " + std::string(key) + "=\"";
+      AppendEscapedAttribute(declarations, value);
+      declarations += "\"";
+    }
+  }
+  return declarations;
 }
 
 std::vector<std::pair<std::string, std::string>> AttributesOf(const pugi::xml_node& node) {
@@ -73,17 +94,15 @@ class SharedStringReader {
     if (++reader.depth_ > limits::kMaxXmlDepth) return reader.Stop("nests elements too deeply");
     const std::string_view local = LocalName(name);
     if (reader.depth_ == 1) {
+      std::vector<std::pair<std::string_view, std::string_view>> root;
       for (int i = 0; attributes[i] != nullptr; i += 2) {
         const std::string_view key = attributes[i];
         // A table that says it is too large is refused before any of it is read.
         if (key == "uniqueCount" && std::strtoull(attributes[i + 1], nullptr, 10) > limits::kMaxSharedStrings)
           return reader.Stop("holds more than the allowed number of shared strings");
-        if (key == "xmlns" || key.rfind("xmlns:", 0) == 0) {
-          reader.strings_.rootAttributes += " " + std::string(key) + "=\"";
-          AppendEscapedAttribute(reader.strings_.rootAttributes, attributes[i + 1]);
-          reader.strings_.rootAttributes += "\"";
-        }
+        root.emplace_back(key, attributes[i + 1]);
       }
+      reader.strings_.rootAttributes = RootDeclarations(root);
       return;
     }
     if (reader.depth_ == 2 && local == "si") {
@@ -209,8 +228,8 @@ std::string MainPartOf(const Package& package) {
   return part;
 }
 
-// The namespace declarations of the workbook element, raw; throws for a pre-release workbook.
-std::string NamespacesOf(const pugi::xml_node& root, const std::string& label) {
+// The namespace of the workbook element; throws for a pre-release workbook.
+std::string RootNamespaceOf(const pugi::xml_node& root, const std::string& label) {
   // Excel 2007's beta wrote packages of the same shape in a namespace of its own, with
   // elements of other names (<sstItem> for <si>): read as the released format, their
   // strings and cells would be wrong.
@@ -223,27 +242,18 @@ std::string NamespacesOf(const pugi::xml_node& root, const std::string& label) {
     Fail(ErrorReason::kUnsupported,
          label + " is a workbook in the pre-release format of Excel 2007 (namespace " + rootNamespace +
          "), which cannot be split");
-  std::string declarations;
-  for (pugi::xml_attribute attribute : root.attributes()) {
-    const std::string_view key = attribute.name();
-    if (key == "xmlns" || key.rfind("xmlns:", 0) == 0) {
-      declarations += " " + std::string(key) + "=\"";
-      AppendEscapedAttribute(declarations, attribute.value());
-      declarations += "\"";
-    }
-  }
-  return declarations;
+  return rootNamespace;
 }
 
 SourceSheet ReadSheet(const pugi::xml_node& sheet, const RelationshipsById& byId) {
   SourceSheet entry;
   entry.name = sheet.attribute("name").value();
   entry.state = sheet.attribute("state").value();
-  const pugi::xml_attribute idAttribute = AttributeByLocalName(sheet, "id");
-  const std::string id = idAttribute.value();
-  if (idAttribute && id.empty()) {
-    // A sheet with no part at all, such as an Excel 5 macro module whose code now lives
-    // in the VBA project: not a worksheet, so it is listed and skipped like a chart sheet.
+  const std::string id = AttributeByLocalName(sheet, "id").value();
+  if (id.empty()) {
+    // A sheet with no part at all (an empty r:id, or none), such as an Excel 5 macro module
+    // whose code now lives in the VBA project: not a worksheet, so it is listed and skipped
+    // like a chart sheet.
     entry.kind = SheetKind::kMacrosheet;
     return entry;
   }
@@ -279,14 +289,21 @@ SourceWorkbook::SourceWorkbook(const std::string& path)
   const pugi::xml_node root = document.document_element();
   if (LocalName(root) != "workbook")
     Fail(ErrorReason::kDamaged, Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
-  workbookNamespaces_ = NamespacesOf(root, Label());
+  strict_ = TransitionalNamespace(RootNamespaceOf(root, Label())) == ooxml::kMainNamespace;
+  std::vector<std::pair<std::string_view, std::string_view>> rootAttributes;
+  for (pugi::xml_attribute attribute : root.attributes()) rootAttributes.emplace_back(attribute.name(), attribute.value());
+  workbookNamespaces_ = RootDeclarations(rootAttributes);
   RelationshipsById byId;
   for (const Relationship& relationship : package_.RelationshipsOf(workbookPart_))
     byId.emplace(relationship.id, &relationship);  // the first of a repeated id counts
   for (pugi::xml_node node : root.children()) {
     const std::string_view local = LocalName(node);
     if (local == "workbookPr") workbookPr_ = Serialize(node);
-    else if (local == "calcPr") calcPr_ = Serialize(node);
+    else if (local == "calcPr") {
+      calcPr_ = Serialize(node);
+      const std::string_view full = node.attribute("fullCalcOnLoad").value();
+      resultsArePlaceholders_ = full == "1" || full == "true";
+    }
     else if (local == "workbookProtection") workbookProtection_ = Serialize(node);
     else if (local == "bookViews") {
       const pugi::xml_node view = ChildByLocalName(node, "workbookView");

@@ -59,7 +59,7 @@ class SharedStringItems {
 
 struct SharedStrings {
   SharedStringItems items;
-  std::string rootAttributes;  // namespace declarations of the source's <sst>, raw
+  std::string rootAttributes;  // namespace declarations and mc:Ignorable... of the source's <sst>, raw
 };
 
 class SourceWorkbook;
@@ -70,6 +70,13 @@ struct CellResult {
   std::string type;
   std::string value;
 };
+
+// Whether a calculated result may replace the placeholder a formula's cell stores: not when the
+// calculator knew no function or name of the formula (#NAME?, which the placeholder is not),
+// as a LibreOffice older than the workbook's functions shows.
+inline bool ReplacesPlaceholder(const CellResult& calculated, std::string_view placeholder) {
+  return !(calculated.type == "e" && calculated.value == "#NAME?" && placeholder != "#NAME?");
+}
 
 // Calculates what formulas saved without a result would show. The engine cannot calculate;
 // whoever opens a workbook may attach one (the automation layer runs LibreOffice).
@@ -101,13 +108,20 @@ class SourceWorkbook {
   // Raw elements of workbook.xml kept for outputs ("" when absent).
   const std::string& WorkbookPr() const { return workbookPr_; }
   const std::string& CalcPr() const { return calcPr_; }
+  // Whether the workbook asks to be calculated in full when it is opened (fullCalcOnLoad).
+  // Programs that write such workbooks store placeholders for the formulas' results (0, as
+  // XlsxWriter does), so no stored result can stand for what the sheet shows.
+  bool ResultsArePlaceholders() const { return resultsArePlaceholders_; }
   const std::string& WorkbookProtection() const { return workbookProtection_; }
   // Attributes of the first <workbookView>, without activeTab and firstSheet.
   const std::vector<std::pair<std::string, std::string>>& WorkbookViewAttributes() const {
     return workbookView_;
   }
-  // Namespace declarations of the source's <workbook> root, raw.
+  // Namespace declarations and Markup Compatibility attributes (mc:Ignorable...) of the
+  // source's <workbook> root, raw.
   const std::string& WorkbookNamespaces() const { return workbookNamespaces_; }
+  // Whether the workbook is in the Strict dialect (its parts in the Strict namespaces).
+  bool IsStrict() const { return strict_; }
   // cacheId of each pivot cache definition part, as workbook.xml registers it.
   const std::map<std::string, std::string>& PivotCacheIds() const { return pivotCacheIds_; }
 
@@ -143,7 +157,9 @@ class SourceWorkbook {
   std::vector<SourceSheet> sheets_;
   std::vector<DefinedName> names_;
   std::string workbookPr_, calcPr_, workbookProtection_, workbookNamespaces_;
+  bool resultsArePlaceholders_ = false;
   std::vector<std::pair<std::string, std::string>> workbookView_;
+  bool strict_ = false;
   std::map<std::string, std::string> pivotCacheIds_;
   std::shared_ptr<ResultCalculator> calculator_;
   mutable std::shared_ptr<const SharedStrings> strings_;

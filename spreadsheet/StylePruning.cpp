@@ -84,10 +84,11 @@ std::string Unescaped(std::string_view text) {
   return out;
 }
 
+// The child elements of list with the local name (any name when it is empty).
 std::vector<pugi::xml_node> Children(const pugi::xml_node& list, std::string_view name) {
   std::vector<pugi::xml_node> children;
   for (pugi::xml_node child : list.children())
-    if (child.type() == pugi::node_element && LocalName(child) == name) children.push_back(child);
+    if (child.type() == pugi::node_element && (name.empty() || LocalName(child) == name)) children.push_back(child);
   return children;
 }
 
@@ -198,10 +199,15 @@ std::string PrunedStyles(const std::string& stylesXml, const StyleUse& use, cons
       for (pugi::xml_node element : Children(style, "tableStyleElement"))
         AddNumber(differential, element.attribute("dxfId").value());
     }
-    SetCount(tableStyles, "tableStyle");
   }
   KeepPositions(ChildByLocalName(root, "dxfs"), "dxf", differential, true);
 
+  // Every list says how many entries it holds, also where the source said otherwise.
+  for (pugi::xml_node list : root.children()) {
+    if (list.attribute("count")) SetCount(list, {});
+    if (LocalName(list) == "tableStyles")
+      for (pugi::xml_node style : Children(list, "tableStyle")) SetCount(style, {});
+  }
   return SavedXml(document, false);
 }
 

@@ -7,6 +7,7 @@
 // is replaced by a copy of the first one of its list (a differential format by an empty one),
 // and what only such entries reached (number formats, fonts, fills, borders, named cell
 // styles, custom table styles) goes with them. Nothing of the formats of other sheets stays.
+// Every list's count is the number of entries it holds, whatever the source's said.
 #pragma once
 
 #include <cstdint>

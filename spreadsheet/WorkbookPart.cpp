@@ -2,6 +2,7 @@
 #include "spreadsheet/WorkbookPart.h"
 
 #include "spreadsheet/OpenXml.h"
+#include "spreadsheet/StrictMarkup.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -19,7 +20,7 @@ void AppendAttribute(std::string& xml, const std::string& key, const std::string
 std::string ExtraNamespaces(const std::string& declarations) {
   std::string extra;
   std::size_t at = 0;
-  while ((at = declarations.find(" xmlns", at)) != std::string::npos) {
+  while ((at = declarations.find(' ', at)) != std::string::npos) {
     const auto end = declarations.find('"', declarations.find('"', at) + 1);
     const std::string declaration = declarations.substr(at, end + 1 - at);
     if (declaration.rfind(" xmlns=", 0) != 0 && declaration.rfind(" xmlns:r=", 0) != 0) extra += declaration;
@@ -28,12 +29,23 @@ std::string ExtraNamespaces(const std::string& declarations) {
   return extra;
 }
 
+// The source's workbook properties, without what Transitional lacks: Strict's
+// dateCompatibility (its other value, false, moves no date from 1 March 1900 on).
+std::string TransitionalWorkbookPr(const std::string& properties) {
+  if (properties.find("dateCompatibility") == std::string::npos) return properties;
+  pugi::xml_document document;
+  if (!document.load_string(properties.c_str(), pugi::parse_default)) return properties;
+  pugi::xml_node node = document.first_child();
+  node.remove_attribute("dateCompatibility");
+  return Serialize(node);
+}
+
 std::string WorkbookPartXml(const WorkbookPartContent& content) {
   const SourceWorkbook* source = content.source;
   std::string xml = ooxml::PartStart("workbook", ooxml::kMainNamespace, "r", ooxml::kRelationshipNamespace);
   if (source != nullptr) xml += ExtraNamespaces(source->WorkbookNamespaces());
   xml += ">";
-  xml += source != nullptr && !source->WorkbookPr().empty() ? source->WorkbookPr() : "<workbookPr/>";
+  xml += source != nullptr && !source->WorkbookPr().empty() ? TransitionalWorkbookPr(source->WorkbookPr()) : "<workbookPr/>";
   if (source != nullptr) xml += source->WorkbookProtection();
   xml += "<bookViews><workbookView";
   if (source != nullptr)
@@ -49,6 +61,7 @@ std::string WorkbookPartXml(const WorkbookPartContent& content) {
   if (source != nullptr) xml += source->CalcPr();
   xml += content.pivotCaches;
   xml += "</workbook>";
+  if (source != nullptr && source->IsStrict()) return TransitionalXml(xml, source->Label(), source->WorkbookPart());
   return xml;
 }
 

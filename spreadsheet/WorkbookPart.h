@@ -1,6 +1,8 @@
 // The workbook part of an output ("xl/workbook.xml"): the source's workbook properties,
 // protection, view and calculation settings around the output's own sheet list, defined
-// names and pivot caches.
+// names and pivot caches. The source's Markup Compatibility declarations stay with the view
+// attributes that need them (xr2:uid...); a Strict source's settings are written as
+// Transitional ones.
 #pragma once
 
 #include <string>
@@ -20,8 +22,9 @@ struct WorkbookPartContent {
 
 std::string WorkbookPartXml(const WorkbookPartContent& content);
 
-// The namespace declarations (" xmlns:x=\"...\"", as SourceWorkbook::WorkbookNamespaces
-// gives them) other than the default and "r" ones, which the output declares itself.
+// The namespace declarations and Markup Compatibility attributes (" xmlns:x=\"...\"
+// mc:Ignorable=\"x\"", as SourceWorkbook::WorkbookNamespaces gives them) other than the
+// default and "r" declarations, which the output makes itself.
 std::string ExtraNamespaces(const std::string& declarations);
 
 }  // namespace tabrend::spreadsheet

@@ -23,6 +23,7 @@
 #include "spreadsheet/PivotCaches.h"
 #include "spreadsheet/Relationships.h"
 #include "spreadsheet/SheetRewriter.h"
+#include "spreadsheet/StrictMarkup.h"
 #include "spreadsheet/StylePruning.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/WorkbookPart.h"
@@ -109,7 +110,12 @@ class Writer {
     if (source_ != nullptr) CarryWorkbookParts(usesMetadata);
     if (!strings.Empty()) {
       auto file = scratch_();
-      strings.WriteXml(*file);
+      if (source_ != nullptr && source_->IsStrict()) {
+        TransitionalSink transitional(*file, source_->Label(), "xl/sharedStrings.xml");
+        strings.WriteXml(transitional);
+      } else {
+        strings.WriteXml(*file);
+      }
       zip_.AddDeflated("xl/sharedStrings.xml", file->Release());
       contentTypes_.Override("xl/sharedStrings.xml", type::kSharedStrings);
       workbookRelationships_.push_back({"", ooxml::RelationshipType("sharedStrings"), "sharedStrings.xml", false});
@@ -174,10 +180,7 @@ class Writer {
     // Tables and pivot tables name differential formats and table styles.
     if (partType == type::kTable || partType == type::kPivotTable)
       styleUse_.Scan(rewritten ? *rewritten : source_->Pkg().Read(sourcePart));
-    if (rewritten)
-      zip_.AddBytes(outputPart, std::move(*rewritten));
-    else
-      zip_.AddRawCopy(outputPart, source_->Pkg().Zip(), source_->Pkg().IndexOf(sourcePart));
+    AddPart(outputPart, sourcePart, std::move(rewritten));
     if (!relationships.empty()) zip_.AddBytes(RelationshipsPartOf(outputPart), RelationshipsXml(relationships));
     return outputPart;
   }
@@ -223,8 +226,9 @@ class Writer {
                                                      std::size_t outputSheet, std::set<std::string>& dropped) {
     std::vector<OutputRelationship> kept;
     for (const Relationship& relationship : source_->Pkg().RelationshipsOf(sourcePart)) {
+      const std::string type = TransitionalRelationshipType(relationship.type);
       if (relationship.external) {
-        kept.push_back({relationship.id, relationship.type, relationship.target, true});
+        kept.push_back({relationship.id, type, relationship.target, true});
         continue;
       }
       if (!relationship.target.empty() && relationship.target.front() == '#') {
@@ -232,7 +236,7 @@ class Writer {
         // and goes when its sheet is not in the output.
         const auto place =
             RewriteFormula(std::string_view(relationship.target).substr(1), names_.ContextFor(outputSheet));
-        if (place) kept.push_back({relationship.id, relationship.type, "#" + *place, false});
+        if (place) kept.push_back({relationship.id, type, "#" + *place, false});
         else Drop(relationship, dropped, loss::kLinkDropped);
         continue;
       }
@@ -249,7 +253,7 @@ class Writer {
         if (kind == "threadedComment") needsPersons_ = true;
         const std::string target = CarryPart(relationship.targetPart, outputSheet);
         if (kind == "pivotCacheDefinition") pivotCaches_.Add(*source_, relationship.targetPart, target);
-        kept.push_back({relationship.id, relationship.type, RelativeTarget(outputPart, target), false});
+        kept.push_back({relationship.id, type, RelativeTarget(outputPart, target), false});
       }
     }
     return kept;
@@ -294,30 +298,40 @@ class Writer {
   }
 
   // The sheet's copy in a scratch file. Formulas the copy drops that were saved without a
-  // result: the sheet is copied again with the results calculated for exactly those cells,
-  // or with why there are none.
+  // result, or with a placeholder: the sheet is copied again with the results calculated for
+  // exactly those cells, or with why there are none.
   std::pair<std::unique_ptr<ScratchFile>, SheetRewriteResult> CopySheet(std::size_t sourceIndex,
                                                                         SheetRewriteOptions& options,
                                                                         OutputStrings& strings) {
     const std::uint64_t usesBefore = strings.Uses();
     auto file = scratch_();
-    SheetRewriteResult result = RewriteSheet(*source_, sourceIndex, options, strings, *file);
+    SheetRewriteResult result = Rewrite(sourceIndex, options, strings, *file);
     if (result.missingResults.empty() || source_->Calculator() == nullptr) return {std::move(file), std::move(result)};
     const ResultCalculator::Results calculated =
         source_->Calculator()->Calculate(*source_, sourceIndex, result.missingResults);
     if (calculated.cells.empty()) {
       // Nothing to write: only the report says more.
-      const auto empty = result.losses.extract(loss::FormulaLeftEmpty(""));
-      if (!empty.empty()) result.losses[loss::FormulaLeftEmpty(calculated.problem)] += empty.mapped();
+      for (const auto& line : {loss::FormulaLeftEmpty, loss::PlaceholderKept}) {
+        const auto uncalculated = result.losses.extract(line(""));
+        if (!uncalculated.empty()) result.losses[line(calculated.problem)] += uncalculated.mapped();
+      }
       return {std::move(file), std::move(result)};
     }
     options.computed = &calculated.cells;
     options.missingReason = calculated.problem;
     strings.RestoreUses(usesBefore);
     file = scratch_();
-    result = RewriteSheet(*source_, sourceIndex, options, strings, *file);
+    result = Rewrite(sourceIndex, options, strings, *file);
     options.computed = nullptr;
     return {std::move(file), std::move(result)};
+  }
+
+  // RewriteSheet, written in the Transitional dialect whatever the source's.
+  SheetRewriteResult Rewrite(std::size_t sourceIndex, const SheetRewriteOptions& options, OutputStrings& strings,
+                             ByteSink& out) {
+    if (!source_->IsStrict()) return RewriteSheet(*source_, sourceIndex, options, strings, out);
+    TransitionalSink transitional(out, source_->Label(), source_->Sheets()[sourceIndex].part);
+    return RewriteSheet(*source_, sourceIndex, options, strings, transitional);
   }
 
   void CarryWorkbookParts(bool usesMetadata) {
@@ -327,7 +341,8 @@ class Writer {
       const bool wanted = (usesMetadata && IsMetadataKind(kind)) || (needsPersons_ && kind == "person");
       if (!wanted) continue;
       const std::string target = CarryPart(relationship.targetPart, OutputNames::kWorkbookScope);
-      workbookRelationships_.push_back({"", relationship.type, RelativeTarget("xl/workbook.xml", target), false});
+      workbookRelationships_.push_back(
+          {"", TransitionalRelationshipType(relationship.type), RelativeTarget("xl/workbook.xml", target), false});
     }
   }
 
@@ -340,19 +355,30 @@ class Writer {
     if (!styles) {
       zip_.AddBytes("xl/styles.xml", DefaultStylesXml());
     } else if (source_->Pkg().Zip().DecompressedSize(source_->Pkg().IndexOf(*styles)) <= limits::kMaxParsedPartBytes) {
-      zip_.AddBytes("xl/styles.xml", std::string(ooxml::kXmlDeclaration) +
-                                         PrunedStyles(source_->Pkg().Read(*styles), styleUse_, source_->Label(), *styles));
+      AddPart("xl/styles.xml", *styles,
+              std::string(ooxml::kXmlDeclaration) +
+                  PrunedStyles(source_->Pkg().Read(*styles), styleUse_, source_->Label(), *styles));
     } else {
       // A styles part too large to parse goes whole rather than not at all.
-      zip_.AddRawCopy("xl/styles.xml", source_->Pkg().Zip(), source_->Pkg().IndexOf(*styles));
+      AddPart("xl/styles.xml", *styles);
     }
     contentTypes_.Override("xl/styles.xml", type::kStyles);
     workbookRelationships_.push_back({"", ooxml::RelationshipType("styles"), "styles.xml", false});
     if (theme) {
-      zip_.AddRawCopy("xl/theme/theme1.xml", source_->Pkg().Zip(), source_->Pkg().IndexOf(*theme));
+      AddPart("xl/theme/theme1.xml", *theme);
       contentTypes_.Override("xl/theme/theme1.xml", type::kTheme);
       workbookRelationships_.push_back({"", ooxml::RelationshipType("theme"), "theme/theme1.xml", false});
     }
+  }
+
+  // Adds sourcePart of the source as outputPart: `bytes` when given, else the part as the
+  // source holds it (copied without inflating it, unless a Strict source's XML part must
+  // become Transitional).
+  void AddPart(const std::string& outputPart, const std::string& sourcePart, std::optional<std::string> bytes = {}) {
+    if (source_->IsStrict() && IsXmlType(source_->Pkg().ContentType(sourcePart)))
+      bytes = TransitionalXml(bytes ? *bytes : source_->Pkg().Read(sourcePart), source_->Label(), sourcePart);
+    if (bytes) zip_.AddBytes(outputPart, std::move(*bytes));
+    else zip_.AddRawCopy(outputPart, source_->Pkg().Zip(), source_->Pkg().IndexOf(sourcePart));
   }
 
   // Relationship ids: sheets take rId1..n, the rest follow in order, pivot caches last.
@@ -378,9 +404,9 @@ class Writer {
     zip_.AddBytes("docProps/app.xml", ExtendedPropertiesXml(ProducerOf(source_), sheetNames));
     contentTypes_.Override("docProps/app.xml", type::kExtendedProperties);
     if (const auto core = source_ != nullptr ? CoreProperties(*source_) : std::nullopt) {
-      zip_.AddRawCopy("docProps/core.xml", source_->Pkg().Zip(), source_->Pkg().IndexOf(core->targetPart));
+      AddPart("docProps/core.xml", core->targetPart);
       contentTypes_.Override("docProps/core.xml", type::kCoreProperties);
-      root.push_back({"rId3", core->type, "docProps/core.xml", false});
+      root.push_back({"rId3", TransitionalRelationshipType(core->type), "docProps/core.xml", false});
     }
     zip_.AddBytes("_rels/.rels", RelationshipsXml(root));
   }

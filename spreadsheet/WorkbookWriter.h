@@ -4,6 +4,9 @@
 // drawings, comments, tables and everything else reached through their relationships), the
 // shared strings they use, the defined names that refer only to them, and no calculation
 // chain, external link, macro project, thumbnail or cache of another sheet.
+//
+// Every output is a Transitional workbook, as a spreadsheet application saves one by default:
+// the parts of a Strict source are written in the Transitional dialect (StrictMarkup.h).
 #pragma once
 
 #include <string>

@@ -118,6 +118,7 @@ TEST_F(BatchTest, FolderSourceGivesEachWorkbookASubfolderAndReusesAnExistingOne)
   MakeWorkbook(Path("src/Book .xlsx"), {"Data"});
   MakeWorkbook(Path("src/sub/deeper.xlsx"), {"Never"});  // subfolders are not searched
   test::WriteFile(Path("src/notes.txt"), "not a workbook");
+  test::WriteFile(Path("src/~$my.data.xlsx"), "\x07someone");  // Excel's lock file: passed over
   fs::create_directories(Path("Out/my.data"));
   test::WriteFile(Path("Out/my.data/keep.txt"), "kept");
 

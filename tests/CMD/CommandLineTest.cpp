@@ -156,10 +156,10 @@ TEST(GetBaseName, CutsTheLastExtensionAndTrailingBlanks) {
   EXPECT_EQ(GetBaseName(""), "");
 }
 
-TEST(ScanFolder, TakesOrdinaryVisibleFilesWhoseExtensionBeginsWithXlsInNameOrder) {
+TEST(ScanFolder, TakesOrdinaryVisibleFilesWhoseExtensionBeginsWithXlsInNameOrderButNoLockFile) {
   TempDir dir;
   for (const char* name : {"b.xlsx", "A.XLS", "c.xlsm", "d.Xlsb", "e.txt", ".hidden.xlsx",
-                           "f.xls.bak", "g.xl", "xls", "h.xlsx~"}) {
+                           "f.xls.bak", "g.xl", "xls", "h.xlsx~", "~$b.xlsx"}) {
     test::WriteFile(dir.path() / name, "x");
   }
   fs::create_directory(dir.path() / "folder.xlsx");

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <nlohmann/json.hpp>
+
 #include "tests/engine/TestWorkbooks.h"
 
 extern char** environ;
@@ -30,9 +33,10 @@ struct Outcome {
   std::string err;
 };
 
-// Runs the program with the given arguments; path, when given, replaces PATH; cwd, when
-// given, is the working folder.
-Outcome RunProgram(const Names& args, const std::string& path = {}, const std::string& cwd = {}) {
+// Runs the program with the given arguments and input on its standard input; path, when
+// given, replaces PATH; cwd, when given, is the working folder.
+Outcome RunProgram(const Names& args, const std::string& path = {}, const std::string& cwd = {},
+                   const std::string& input = {}) {
   TempDir streams;
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -47,9 +51,11 @@ Outcome RunProgram(const Names& args, const std::string& path = {}, const std::s
   for (auto& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  const std::string outPath = streams / "out", errPath = streams / "err";
+  const std::string inPath = streams / "in", outPath = streams / "out", errPath = streams / "err";
+  test::WriteFile(inPath, input);
   const pid_t child = ::fork();
   if (child == 0) {
+    ::dup2(::open(inPath.c_str(), O_RDONLY), STDIN_FILENO);
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(out, STDOUT_FILENO);
@@ -82,7 +88,10 @@ TEST_F(ProgramTest, RejectedCommandLinesExitWithTwoAndSayWhyInOneLine) {
   for (const Names& args : {Names{}, Names{book}, Names{Path("missing.xlsx"), Path("out"), "/verbose=0"},
                             tooMany, Names{"--help", Path("out")}, Names{"--version", Path("out")},
                             Names{book, "/name=2"}, Names{book, "/VERBOSE=1"},
-                            Names{book, "/overwrite=0", Path("out")}, Names{book, Path("out"), "/format=docx"}}) {
+                            Names{book, "/overwrite=0", Path("out")}, Names{book, Path("out"), "/format=docx"},
+                            Names{"@" + Path("no list.txt"), Path("out")}, Names{"@", Path("out")},
+                            Names{book, Path("out"), "/report="},
+                            Names{book, Path("out"), "/report=" + Path("no/folder/run.jsonl")}}) {
     const Outcome outcome = RunProgram(args, {}, Path("."));
     EXPECT_EQ(outcome.status, 2) << args.size() << " arguments";
     EXPECT_EQ(outcome.out, "");
@@ -212,6 +221,60 @@ TEST_F(ProgramTest, VerboseReportsEachWorkbookAndAFailureGivesOne) {
   EXPECT_EQ(reported[0], Path("My Folder/Book One.xlsx") + ": wrote Jan.xlsx, Feb.xlsx");
   EXPECT_EQ(reported[1].rfind(Path("My Folder/Broken.xlsx") + ": failed (error ", 0), 0u)
       << reported[1];
+}
+
+// A list on the standard input names workbooks from the working folder, passing over comments,
+// blank lines and lock files; each workbook gets its own folder, in the list's order. A file
+// whose name begins with "@" is still a workbook source.
+TEST_F(ProgramTest, ListOnStandardInputGivesEachWorkbookItsFolder) {
+  fs::create_directories(Path("q1"));
+  fs::create_directories(Path("q2"));
+  fs::create_directories(Path("out"));
+  test::MakeWorkbook(Path("q2/a.xlsx"), {"Feb"});
+  fs::copy_file(Path("My Folder/Book One.xlsx"), Path("q1/a.xlsx"));
+  test::WriteFile(Path("q1/~$a.xlsx"), "\x07someone");
+  const Outcome run = RunProgram({"@-", "out"}, {}, dir.path().string(),
+                                 "# first quarter\r\nq1/a.xlsx\r\n\r\n  \nq1/~$a.xlsx\nq2/a.xlsx\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Listing(Path("out")), (Names{"a", "a_2"}));
+  EXPECT_EQ(Listing(Path("out/a")), (Names{"Feb.xlsx", "Jan.xlsx"}));
+  EXPECT_EQ(Listing(Path("out/a_2")), (Names{"Feb.xlsx"}));
+
+  fs::copy_file(Path("q2/a.xlsx"), Path("@b.xlsx"));
+  EXPECT_EQ(RunProgram({"@b.xlsx", "single"}, {}, dir.path().string()).status, 0);
+  EXPECT_EQ(Listing(Path("single")), (Names{"Feb.xlsx"}));
+}
+
+// A run killed mid-way leaves a report of whole lines without its summary.
+TEST_F(ProgramTest, ReportCutByAKillStillReadsLineByLine) {
+  fs::create_directories(Path("many"));
+  fs::create_directories(Path("out"));
+  for (int i = 0; i < 80; ++i)
+    fs::copy_file(Path("My Folder/Book One.xlsx"), Path("many/b" + std::to_string(100 + i) + ".xlsx"));
+  const std::string report = Path("run.jsonl");
+  const std::string source = Path("many"), output = Path("out"), reportSwitch = "/report=" + report;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::execl(TABREND_CLI, TABREND_CLI, source.c_str(), output.c_str(), reportSwitch.c_str(), nullptr);
+    ::_exit(127);
+  }
+  int status = 0;
+  bool ended = false;
+  while (!(ended = ::waitpid(child, &status, WNOHANG) == child) && test::ReadFile(report).find('\n') == std::string::npos)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  if (!ended) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+
+  const std::string text = test::ReadFile(report);
+  ASSERT_EQ(text.back(), '\n');
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    const auto record = nlohmann::json::parse(line);  // throws on a cut line
+    EXPECT_EQ(record["record"], "sheet") << line;
+  }
 }
 
 TEST_F(ProgramTest, OpensTheOutputRootWithXdgOpenWithoutWaitingForIt) {

@@ -659,6 +659,7 @@ with zipfile.ZipFile(folder + '/Hand.xlsx', 'w') as z:
         '<row r="5"><c r="A5"><f>SUM(Data!B1:B2)</f><v>99</v></c></row>'
         '<row r="6"><c r="A6"><f>ISNUMBER(Data!A1)</f></c></row>'))
 stored = xlsxwriter.Workbook(folder + '/Stored.xlsx')
+stored.calc_on_load = False  # the results stand, as a spreadsheet program saves them
 stored.add_worksheet('Data').write('A1', 21)
 stored.add_worksheet('Report').write_formula('A1', '=Data!A1*2', None, 42)
 stored.close()

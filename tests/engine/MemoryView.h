@@ -83,6 +83,7 @@ class MemoryView : public MainView {
   void SetProgressMax(int max) override { progressMax = max; }
   void SetProgressValue(int value) override { progressValue = value; }
   void SetStatus(const std::string& text) override { status = text; }
+  void SetProgressBusy(bool busy) override { progressBusy = busy; }
   void RepaintNow() override {
     frames.push_back(Frame{status, progressValue, progressMax, waitPointer});
     if (onRepaintNow) onRepaintNow();
@@ -91,6 +92,7 @@ class MemoryView : public MainView {
   void ShowMessage(const std::string& text, MessageIcon icon) override {
     messages.push_back(Message{text, icon, waitPointer});
   }
+  void ShowSummary(const std::string& text, MessageIcon icon) override { summaries.push_back(Message{text, icon, waitPointer}); }
   std::optional<std::string> AskWorkbookFile(const std::string& title) override {
     return Answer(fileAnswers, fileTitles, title);
   }
@@ -130,11 +132,13 @@ class MemoryView : public MainView {
   int namingMode = 0;
   int progressMax = 100;
   int progressValue = 0;
+  bool progressBusy = false;
   std::string status;
   bool waitPointer = false;
   std::vector<Frame> frames;
   std::function<void()> onRepaintNow;
   std::vector<Message> messages;
+  std::vector<Message> summaries;
   std::deque<std::optional<std::string>> fileAnswers;
   std::deque<std::optional<std::string>> folderAnswers;
   std::vector<std::string> fileTitles;

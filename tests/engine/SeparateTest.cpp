@@ -354,7 +354,8 @@ TEST_F(SeparateTest, WorkbooksWhoseNamesCleanAlikeGetDigitsOntoThePreviousCandid
                      {"ab1/Two.xlsx", {{"Two", "Two data"}}},
                      {"ab12/Three.xlsx", {{"Three", "Three data"}}},
                      {"MyBook2009/Four.xlsx", {{"Four", "Four data"}}}}));
-  EXPECT_EQ(Statuses(), (Names{"Splitting MyBook2009", "Splitting ab"}));
+  EXPECT_EQ(Statuses(), (Names{"Splitting MyBook2009 (1 of 4)", "Splitting ab (2 of 4)", "Splitting ab (3 of 4)",
+                               "Splitting ab (4 of 4)"}));
   for (const auto& frame : view_.frames) EXPECT_TRUE(frame.waitPointer);
   EXPECT_EQ(engine_.OutputRoot, RunFolder());
   EXPECT_EQ(engine_.TargetFolder, RunFolder() + "ab12");
@@ -378,11 +379,13 @@ TEST_F(SeparateTest, SheetsWhoseNamesCleanAlikeEachKeepAFile) {
                      {"Book/ab_3.xlsx", {{"a\"b", "a\"b data"}}},
                      {"Book/ab_4.xlsx", {{"a<b", "a<b data"}}},
                      {"Book/ab_5.xlsx", {{"ab", "Other data"}}}}));
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].icon, MessageIcon::kInformation);
-  EXPECT_EQ(view_.messages[0].text, std::string(desktop::kRenamedOutputsMessage) +
-                                        "\n'ab' of Book.xlsx: ab_2.xlsx\n'a\"b' of Book.xlsx: ab_3.xlsx"
-                                        "\n'a<b' of Book.xlsx: ab_4.xlsx\n'ab' of Book.xlsx: ab_5.xlsx");
+  EXPECT_TRUE(view_.messages.empty());
+  ASSERT_EQ(view_.summaries.size(), 1u);
+  EXPECT_EQ(view_.summaries[0].icon, MessageIcon::kInformation);
+  EXPECT_EQ(view_.summaries[0].text, "Separate finished: 5 files written into " + RunFolder() + ".\n" +
+                                         desktop::kRenamedOutputsMessage +
+                                         "\n'ab' of Book.xlsx: ab_2.xlsx\n'a\"b' of Book.xlsx: ab_3.xlsx"
+                                         "\n'a<b' of Book.xlsx: ab_4.xlsx\n'ab' of Book.xlsx: ab_5.xlsx");
   EXPECT_EQ(view_.opened, Names{RunFolder()});
   ExpectAtRest();
 }
@@ -458,6 +461,11 @@ TEST_F(SeparateTest, FailedWorkbookIsReportedAndTheNextOneIsStillSplit) {
   EXPECT_EQ(view_.messages[1].icon, MessageIcon::kError);
   EXPECT_EQ(test::Tree(RunFolder()), (Names{"a/", "a/One.xlsx", "b/", "c/", "c/Three.xlsx"}));
   EXPECT_EQ(view_.opened, Names{RunFolder()});
+  // One summary at the end, with the failure's reason.
+  ASSERT_EQ(view_.summaries.size(), 1u);
+  EXPECT_EQ(view_.summaries[0].text, "Separate finished: 2 files written into " + RunFolder() +
+                                         ".\n1 workbook failed:\nb.xlsx: " + view_.messages[0].text);
+  EXPECT_EQ(view_.summaries[0].icon, MessageIcon::kError);
   ExpectAtRest();
 }
 
@@ -467,7 +475,7 @@ TEST_F(SeparateTest, WorkbookFolderThatCannotBeCreatedFailsThatWorkbookOnly) {
   view_.folderAnswers.push_back(Path("out"));
   // A file takes the folder's name between the status line and the folder's creation.
   view_.onRepaintNow = [this] {
-    if (view_.status == "Splitting a" && !fs::exists(RunFolder() + "a")) {
+    if (view_.status == "Splitting a (1 of 2)" && !fs::exists(RunFolder() + "a")) {
       test::WriteFile(RunFolder() + "a", "in the way");
     }
   };
@@ -554,6 +562,23 @@ TEST_F(SeparateTest, OneThreadAndFourShowAndWriteTheSame) {
                                   {"c/4.xlsx", {{"T2", "T2 data"}}},
                                   {"c/5.xlsx", {{"T3", "T3 data"}}}}));
   EXPECT_EQ(test::Tree(Path("four")), test::Tree(Path("one")));  // no staging folder left
+}
+
+// A stop that comes as a workbook begins ends the run there: that workbook gets no folder.
+// Nothing is opened or summed up; the status line says what was written.
+TEST_F(SeparateTest, StopAsAWorkbookBeginsLeavesItOut) {
+  test::MakeWorkbooks({{Path("src/a.xlsx"), {"A1", "A2"}}, {Path("src/b.xlsx"), {"B1"}}});
+  ClickSource(Path("src"));
+  view_.folderAnswers.push_back(Path("out"));
+  view_.onRepaintNow = [this] {
+    if (view_.status == "Splitting b (2 of 2)") engine_.StopRequested = true;
+  };
+  engine_.Command6_Click();
+  EXPECT_EQ(test::Tree(RunFolder()), (Names{"a/", "a/A1.xlsx", "a/A2.xlsx"}));
+  EXPECT_EQ(view_.status, "Separate stopped: 2 files written into " + RunFolder());
+  EXPECT_TRUE(view_.opened.empty());
+  EXPECT_TRUE(view_.summaries.empty());
+  EXPECT_FALSE(view_.waitPointer);
 }
 
 TEST_F(SeparateTest, SecondRunInTheSameSecondFailsAndWritesNothing) {

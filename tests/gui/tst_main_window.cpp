@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -85,7 +86,9 @@ class MainWindowTest : public QObject {
   void configFolderFollowsEnvironment();
 
   void controlsFitWithoutOverlapping();
-  void windowIsFixedWithoutMaximize();
+  void windowGrowsFromItsOriginalSize();
+  void tickAllAndUntickAll();
+  void keysRemoveOpenAndQuit();
   void tabOrder();
   void captionsHeadersAndFont();
   void menus();
@@ -289,16 +292,11 @@ void MainWindowTest::configFolderFollowsEnvironment() {
   QCOMPARE(StateFiles::ForThisProgram().ProgramFolder(), QCoreApplication::applicationDirPath());
 }
 
-// Every control is shown inside the window and none covers another, whatever their exact places.
-void MainWindowTest::controlsFitWithoutOverlapping() {
-  Folders folders;
-  form1 window(folders.Files());
-  window.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&window));
-  const QWidget* area = window.centralWidget();
+// Every control shown at rest lies inside the client area and none covers another.
+void ExpectControlsApart(const QWidget* area) {
   QList<QWidget*> controls;  // the named ones: Qt adds helpers of its own
   for (QWidget* child : area->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-    if (!child->objectName().isEmpty() && !child->isWindow()) controls << child;
+    if (!child->objectName().isEmpty() && !child->isWindow() && !child->isHidden()) controls << child;
   QCOMPARE(controls.size(), 16);
   for (qsizetype i = 0; i < controls.size(); ++i) {
     const QWidget* control = controls[i];
@@ -314,17 +312,65 @@ void MainWindowTest::controlsFitWithoutOverlapping() {
   }
 }
 
-void MainWindowTest::windowIsFixedWithoutMaximize() {
+void FillWithSamples(form1& window) {
+  for (const char* book : {"January.xlsx", "February.xlsx", "March.xlsx"}) {
+    window.ListView2->Add(QString::fromLatin1(book));
+    window.ListView2->SetChecked(window.ListView2->Count(), true);
+  }
+  for (const char* sheet : {"Summary", "North", "South", "Notes"}) {
+    window.ListView3->Add(QString::fromLatin1(sheet));
+    window.ListView3->SetChecked(window.ListView3->Count(), QByteArray(sheet) != "Notes");
+  }
+}
+
+void SavePicture(QWidget& window, const char* name) {
+  const QImage image = window.grab().toImage();
+  QCOMPARE(image.size(), window.size() * image.devicePixelRatio());
+  const QString path = QStringLiteral(TABREND_TEST_OUTPUT_DIR "/") + QLatin1String(name);
+  QVERIFY(image.save(path));
+  qInfo("main window picture: %s", qPrintable(path));
+}
+
+void MainWindowTest::controlsFitWithoutOverlapping() {
   Folders folders;
   form1 window(folders.Files());
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
+  ExpectControlsApart(window.centralWidget());
+}
+
+// The window opens at its original size, cannot be made smaller, and grows: the lists, the
+// path column and the status line take the room, the controls stay apart.
+void MainWindowTest::windowGrowsFromItsOriginalSize() {
+  Folders folders;
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), "/home/ann/reports/2023/quarterly/consolidated/Sales by region.xlsx\r\n");
+  form1 window(folders.Files());
+  FillWithSamples(window);
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
   QCOMPARE(window.windowTitle(), QStringLiteral("Tabrend"));
-  QCOMPARE(window.centralWidget()->size(), QSize(589, 533));  // 8832 by 7992 twips
-  QCOMPARE(window.minimumSize(), window.maximumSize());
-  QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
-  QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
   QVERIFY(!window.windowIcon().pixmap(32).isNull());
+  const QSize original(589, 533);  // 8832 by 7992 twips
+  QCOMPARE(window.centralWidget()->size(), original);
+  const QRect sheetsBefore = window.ListView3->geometry();
+  const QRect workbooksBefore = window.ListView2->geometry();
+  const int pathColumnBefore = window.ListView1->header()->sectionSize(0);
+  const int progressGap = original.height() - window.ProgressBar1->geometry().bottom();
+
+  window.resize(window.size() + QSize(300, 240));
+  QTRY_COMPARE(window.centralWidget()->size(), original + QSize(300, 240));
+  ExpectControlsApart(window.centralWidget());
+  QCOMPARE(window.ListView1->header()->sectionSize(0), pathColumnBefore + 300);
+  QCOMPARE(window.ListView2->width() + window.ListView3->width(), workbooksBefore.width() + sheetsBefore.width() + 300);
+  QCOMPARE(window.ListView3->height(), sheetsBefore.height() + 160);
+  QCOMPARE(window.centralWidget()->height() - window.ProgressBar1->geometry().bottom(), progressGap);
+  QCOMPARE(window.ProgressBar1->width(), 569 + 300);  // 8535 twips, and the growth
+  QCOMPARE(window.Command1->geometry(), QRect(8, 0, 81, 65));  // the buttons stay
+  SavePicture(window, "form1-enlarged.png");
+
+  window.resize(200, 200);  // no smaller than at first
+  QTRY_COMPARE(window.centralWidget()->size(), original);
+  QCOMPARE(window.ListView3->geometry(), sheetsBefore);
 }
 
 void MainWindowTest::tabOrder() {
@@ -373,8 +419,13 @@ void MainWindowTest::captionsHeadersAndFont() {
 void MainWindowTest::menus() {
   Folders folders;
   form1 window(folders.Files());
+  // Each caption carries a mnemonic; Add Excel opens with Ctrl+O.
+  const auto shown = [](const QAction* action) { return QString(action->text()).remove(u'&'); };
   QStringList top;
-  for (QAction* action : window.menuBar()->actions()) top << action->text();
+  for (QAction* action : window.menuBar()->actions()) {
+    top << shown(action);
+    QVERIFY2(action->text().count(u'&') == 1, qPrintable(action->text()));
+  }
   QCOMPARE(top, (QStringList{"File", "Edit", "Actions", "Settings", "Help"}));
   const std::pair<QMenu*, QStringList> menus[] = {
       {window.EE, {"AddExcel=Add Excel", "AddFolder=Add Folder"}},
@@ -389,10 +440,15 @@ void MainWindowTest::menus() {
   for (const auto& [menu, items] : menus) {
     names << menu->objectName();
     QStringList found;
+    QSet<QChar> mnemonics;
     for (QAction* action : menu->actions()) {
-      found << action->objectName() + u'=' + action->text();
-      QVERIFY(action->shortcut().isEmpty());
-      QVERIFY(!action->text().contains(u'&'));
+      found << action->objectName() + u'=' + shown(action);
+      if (action->isSeparator()) continue;
+      const qsizetype mark = action->text().indexOf(u'&');
+      QVERIFY2(mark >= 0, qPrintable(action->text()));
+      QVERIFY2(!mnemonics.contains(action->text()[mark + 1].toLower()), qPrintable(action->text()));
+      mnemonics.insert(action->text()[mark + 1].toLower());
+      QCOMPARE(action->shortcut(), action == window.AddExcel ? QKeySequence(QStringLiteral("Ctrl+O")) : QKeySequence());
     }
     QCOMPARE(found, items);
   }
@@ -459,23 +515,79 @@ void MainWindowTest::grabWindow() {
                         "\r\n/home/ann/old/Budget.xlsx\r\n";
   WriteBytes(folders.ProgramFile("EXCEL.txt"), lines.toUtf8());
   form1 window(folders.Files());
-  for (const char* book : {"January.xlsx", "February.xlsx", "March.xlsx"}) {
-    window.ListView2->Add(QString::fromLatin1(book));
-    window.ListView2->SetChecked(window.ListView2->Count(), true);
-  }
-  for (const char* sheet : {"Summary", "North", "South", "Notes"}) {
-    window.ListView3->Add(QString::fromLatin1(sheet));
-    window.ListView3->SetChecked(window.ListView3->Count(), QByteArray(sheet) != "Notes");
-  }
+  FillWithSamples(window);
   window.Label1->setText(QStringLiteral("Splitting January"));
   window.ProgressBar1->setValue(40);
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
-  const QImage image = window.grab().toImage();
-  QCOMPARE(image.size(), window.size() * image.devicePixelRatio());
-  const QString path = QStringLiteral(TABREND_TEST_OUTPUT_DIR "/form1.png");
-  QVERIFY(image.save(path));
-  qInfo("main window picture: %s", qPrintable(path));
+  SavePicture(window, "form1.png");
+}
+
+// The tick lists tick and untick every entry from their context menu and with Ctrl+A and
+// Ctrl+Shift+A; a name being typed keeps Ctrl+A for its text.
+void MainWindowTest::tickAllAndUntickAll() {
+  Folders folders;
+  form1 window(folders.Files());
+  FillWithSamples(window);
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  window.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  const auto ticks = [](tabrend::gui::ReportList* list) {
+    QList<bool> all;
+    for (int i = 1; i <= list->Count(); ++i) all << list->Checked(i);
+    return all;
+  };
+  QCOMPARE(window.ListView2->actions(), (QList<QAction*>{window.ListView2->TickAll, window.ListView2->UntickAll}));
+  QCOMPARE(window.ListView2->contextMenuPolicy(), Qt::ActionsContextMenu);
+  window.ListView3->setFocus();
+  QTest::keyClick(window.ListView3, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+  QCOMPARE(ticks(window.ListView3), (QList<bool>{false, false, false, false}));
+  QCOMPARE(ticks(window.ListView2), (QList<bool>{true, true, true}));  // only the list with the focus
+  QTest::keyClick(window.ListView3, Qt::Key_A, Qt::ControlModifier);
+  QCOMPARE(ticks(window.ListView3), (QList<bool>{true, true, true, true}));
+
+  window.ListView3->SetChecked(2, false);
+  QTest::keyClick(window.ListView3, Qt::Key_F2);
+  auto* editor = window.ListView3->findChild<QLineEdit*>();
+  QVERIFY(editor);
+  QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+  QCOMPARE(editor->selectedText(), editor->text());
+  QCOMPARE(ticks(window.ListView3), (QList<bool>{true, false, true, true}));
+}
+
+// Delete removes the selected source, Return presses the focused button, Ctrl+O asks for a
+// workbook and Ctrl+Q closes the window.
+void MainWindowTest::keysRemoveOpenAndQuit() {
+  Folders folders;
+  WriteBytes(folders.ProgramFile("EXCEL.txt"), "/a\r\n/b\r\n/c\r\n");
+  form1 window(folders.Files());
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  window.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  window.ListView1->setFocus();
+  window.ListView1->Select(3);
+  QTest::keyClick(window.ListView1, Qt::Key_Delete);
+  QCOMPARE(Entries(*window.ListView1), (QStringList{"/a", "/b"}));
+  QCOMPARE(window.ListView1->SelectedIndex(), 2);
+  window.ListView3->Add(QStringLiteral("Sheet"));
+  window.ListView3->setFocus();
+  QTest::keyClick(window.ListView3, Qt::Key_Delete);  // not the source list
+  QCOMPARE(window.ListView1->Count(), 2);
+
+  window.Command2->setFocus();
+  QTest::keyClick(window.Command2, Qt::Key_Return);
+  QCOMPARE(Entries(*window.ListView1), QStringList{"/a"});
+  QTest::keyClick(window.Command2, Qt::Key_Enter);
+  QCOMPARE(window.ListView1->Count(), 0);
+
+  QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+  QCOMPARE(prompts::testing::AskedOf(prompts::Kind::OpenFile).size(), 1u);
+  QCOMPARE(prompts::testing::Unanswered(), 1);  // the chooser was cancelled
+  QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+  QVERIFY(!window.isVisible());
+  QCOMPARE(ReadBytes(folders.ProgramFile("EXCEL.txt")), QByteArray(""));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -38,10 +38,12 @@ for library in libc6 libqt6widgets6 libzip4; do
   echo "$depends" | grep -q "$library (>=" || fail "Depends lacks $library: $depends"
 done
 dpkg-deb -f "$deb" Recommends | grep -q libreoffice-calc-nogui || fail "LibreOffice is not recommended"
+dpkg-deb -f "$deb" Recommends | grep -q python3-distributed || fail "Dask is not recommended"
 
 id=org.example.tabrend
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/contents"
-for path in usr/bin/Tabrend usr/bin/tabrendcli usr/share/tabrend/help.html \
+for path in usr/bin/Tabrend usr/bin/tabrendcli usr/bin/tabrend-dask usr/share/man/man1/tabrend-dask.1.gz \
+            usr/share/tabrend/help.html \
             usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
             usr/share/man/man1/tabrendcli.1.gz usr/share/man/man1/Tabrend.1.gz \
             usr/share/doc/tabrend/copyright usr/share/doc/tabrend/changelog.gz; do
@@ -59,12 +61,13 @@ share=$root/usr/share
 desktop-file-validate "$share/applications/$id.desktop" || fail "desktop entry"
 appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml" >"$work/appstream.log" 2>&1 ||
   { cat "$work/appstream.log" >&2; fail "AppStream metadata"; }
-for page in tabrendcli Tabrend; do
+for page in tabrendcli Tabrend tabrend-dask; do
   mandoc -T lint "$share/man/man1/$page.1.gz" || fail "manual page $page.1"
 done
 
 # The installed command splits the sample as the built one does.
 [ "$("$bin/tabrendcli" --version)" = "tabrendcli $version" ] || fail "installed --version"
+"$bin/tabrend-dask" --help | grep -q "^usage: tabrend-dask" || fail "installed tabrend-dask does not start"
 sample="$source/samples/Quarterly Sales.xlsx"
 "$bin/tabrendcli" "$sample" "$work/installed" || fail "installed tabrendcli exited with $?"
 "$build/bin/tabrendcli" "$sample" "$work/built"

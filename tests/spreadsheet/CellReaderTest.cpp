@@ -73,29 +73,32 @@ TEST_F(CellReaderTest, ResultsOfNamedCellsByTypeAndCaseOfTheirReference) {
                                                       {"D4", "e:#REF!"}}));
 }
 
-TEST_F(CellReaderTest, FormulasWithoutResultsAreDroppedOnlyWhenTheSheetAloneCannotKeepThem) {
+// A workbook output shows through its result only a formula the sheet alone cannot keep; CSV
+// text shows every formula so.
+TEST_F(CellReaderTest, ResultsNeededAreThoseOfFormulasShownThroughThemAndSavedWithout) {
   const std::string other = TINY_WS "<sheetData/></worksheet>";
   struct Case {
     const char* cells;
-    bool drops;
+    bool dropped, every;
   };
   for (const Case& c : {
-           Case{"<c r=\"A1\"><f>1+2</f></c>", false},                         // local, calculable anywhere
-           Case{"<c r=\"A1\"><f>Other!A1</f><v>3</v></c>", false},            // kept as its stored value
-           Case{"<c r=\"A1\"><f>Other!A1</f><v></v></c>", true},              // another sheet, no value
-           Case{"<c r=\"A1\"><f>[1]Book!A1</f></c>", true},                   // another workbook
-           Case{"<c r=\"A1\"><f>Local</f></c>", false},                       // a name the sheet keeps
-           Case{"<c r=\"A1\"><f>Elsewhere</f></c>", true},                    // a name pointing away
-           Case{"<c r=\"A1\" t=\"str\"><f>Other!A1</f><v></v></c>", false},  // an empty string is a result
-           // A shared formula's followers drop with their master, even when the master has a value.
+           Case{"<c r=\"A1\"><f>1+2</f></c>", false, true},                         // local
+           Case{"<c r=\"A1\"><f>Other!A1</f><v>3</v></c>", false, false},           // its result stored
+           Case{"<c r=\"A1\"><f>Other!A1</f><v></v></c>", true, true},              // another sheet
+           Case{"<c r=\"A1\"><f>[1]Book!A1</f></c>", true, true},                   // another workbook
+           Case{"<c r=\"A1\"><f>Local</f></c>", false, true},                       // a name the sheet keeps
+           Case{"<c r=\"A1\"><f>Elsewhere</f></c>", true, true},                    // a name pointing away
+           Case{"<c r=\"A1\" t=\"str\"><f>Other!A1</f><v></v></c>", false, false},  // an empty string is a result
+           // A shared formula's followers go with their master, even when the master has a value.
            Case{"<c r=\"A1\"><f t=\"shared\" si=\"0\" ref=\"A1:A2\">Other!B1</f><v>1</v></c>"
                 "<c r=\"A2\"><f t=\"shared\" si=\"0\"/></c>",
-                true},
+                true, true},
        }) {
     Open({{"Own", std::string(TINY_WS "<sheetData><row r=\"1\">") + c.cells + "</row></sheetData></worksheet>"},
           {"Other", other}},
          "<definedName name=\"Local\">Own!$B$1</definedName><definedName name=\"Elsewhere\">Other!$A$1</definedName>");
-    EXPECT_EQ(DropsFormulasWithoutResults(*source_, 0), c.drops) << c.cells;
+    EXPECT_EQ(NeedsCalculatedResults(*source_, 0, ShownResults::kDroppedFormulas), c.dropped) << c.cells;
+    EXPECT_EQ(NeedsCalculatedResults(*source_, 0, ShownResults::kEveryFormula), c.every) << c.cells;
   }
 }
 
@@ -103,7 +106,7 @@ TEST_F(CellReaderTest, ADamagedPartFailsAsDamagedWhereverTheReaderStops) {
   const SourceWorkbook& book =
       Open({{"S", TINY_WS "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"2\"><c></x>"}});
   try {
-    DropsFormulasWithoutResults(book, 0);
+    NeedsCalculatedResults(book, 0, ShownResults::kDroppedFormulas);
     FAIL() << "a damaged part was read";
   } catch (const AutomationError& error) {
     EXPECT_EQ(error.Reason(), ErrorReason::kDamaged);

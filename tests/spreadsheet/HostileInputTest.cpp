@@ -285,14 +285,16 @@ INSTANTIATE_TEST_SUITE_P(
                           "http://schemas.microsoft.com/office/excel/2006/2), which cannot be split"}),
     [](const testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
 
-// A sheet listed with an empty relationship id (left by an old macro module) has no part: it
-// is not a worksheet, and the worksheets around it split.
-TEST(SheetListTest, AnEntryWithEmptyRelationshipIdIsNoWorksheet) {
-  std::string workbook = DefaultParts()["xl/workbook.xml"];
-  workbook.insert(workbook.find("</sheets>"), "<sheet name=\"Module\" sheetId=\"3\" r:id=\"\"/>");
-  const SplitResult result = SplitBytes(Package({{"xl/workbook.xml", workbook}}));
-  EXPECT_TRUE(result.errors.empty()) << testing::PrintToString(result.errors);
-  EXPECT_EQ(result.outputs, (std::set<std::string>{"Data.xlsx", "Other Sheet.xlsx"}));
+// A sheet listed with an empty relationship id, or none (left by an old macro module), has no
+// part: it is not a worksheet, and the worksheets around it split.
+TEST(SheetListTest, AnEntryWithoutRelationshipIdIsNoWorksheet) {
+  for (const char* entry : {"<sheet name=\"Module\" sheetId=\"3\" r:id=\"\"/>", "<sheet name=\"Module\" sheetId=\"3\"/>"}) {
+    std::string workbook = DefaultParts()["xl/workbook.xml"];
+    workbook.insert(workbook.find("</sheets>"), entry);
+    const SplitResult result = SplitBytes(Package({{"xl/workbook.xml", workbook}}));
+    EXPECT_TRUE(result.errors.empty()) << entry << testing::PrintToString(result.errors);
+    EXPECT_EQ(result.outputs, (std::set<std::string>{"Data.xlsx", "Other Sheet.xlsx"})) << entry;
+  }
 }
 
 // Cells at the grid's far edges are the grid's own.

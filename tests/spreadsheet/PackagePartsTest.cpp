@@ -11,6 +11,7 @@
 #include "spreadsheet/DrawingParts.h"
 #include "spreadsheet/PivotCaches.h"
 #include "spreadsheet/Relationships.h"
+#include "spreadsheet/StrictMarkup.h"
 #include "spreadsheet/WorkbookPart.h"
 #include "tests/engine/TestWorkbooks.h"
 #include "tests/spreadsheet/TinyPackage.h"
@@ -58,7 +59,25 @@ TEST(WorkbookPartTest, NewWorkbookListsItsSheetsInOrder) {
                 "<workbook xmlns=\"" TINY_MAIN "\" xmlns:r=\"" TINY_REL "\"><workbookPr/><bookViews>"
                 "<workbookView activeTab=\"1\"/></bookViews><sheets><sheet name=\"A &amp; B\" sheetId=\"1\" r:id=\"rId1\"/>"
                 "<sheet name=\"C\" sheetId=\"2\" r:id=\"rId2\"/></sheets></workbook>");
-  EXPECT_EQ(ExtraNamespaces(" xmlns=\"m\" xmlns:r=\"r\" xmlns:mc=\"x\" xmlns:x15=\"y\""), " xmlns:mc=\"x\" xmlns:x15=\"y\"");
+  // What declares the view's xr2:uid stays: its namespace and that a reader may ignore it.
+  EXPECT_EQ(ExtraNamespaces(" xmlns=\"m\" xmlns:r=\"r\" xmlns:mc=\"x\" mc:Ignorable=\"x15 xr2\" xmlns:xr2=\"y\""),
+            " xmlns:mc=\"x\" mc:Ignorable=\"x15 xr2\" xmlns:xr2=\"y\"");
+}
+
+TEST(StrictMarkupTest, OnlyNamespacesBecomeTransitional) {
+  const std::string strict =
+      "<?xml version=\"1.0\"?>\r\n<!-- as written --><x:sst xmlns:x=\"http://purl.oclc.org/ooxml/spreadsheetml/main\" "
+      "xmlns:o='urn:other'><x:si><x:t>a &amp; http://purl.oclc.org/ooxml/spreadsheetml/main</x:t></x:si><x:si/>"
+      "<a:graphicData xmlns:a=\"http://purl.oclc.org/ooxml/drawingml/main\" uri=\"http://purl.oclc.org/ooxml/drawingml/chart\"/>"
+      "</x:sst>";
+  EXPECT_EQ(TransitionalXml(strict, "'in.xlsx'", "xl/sharedStrings.xml"),
+            "<?xml version=\"1.0\"?>\r\n<!-- as written --><x:sst xmlns:x=\"" TINY_MAIN "\" xmlns:o=\"urn:other\">"
+            "<x:si><x:t>a &amp; http://purl.oclc.org/ooxml/spreadsheetml/main</x:t></x:si><x:si/>"
+            "<a:graphicData xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+            "uri=\"http://schemas.openxmlformats.org/drawingml/2006/chart\"/></x:sst>");
+  EXPECT_EQ(TransitionalRelationshipType("http://purl.oclc.org/ooxml/officeDocument/relationships/extendedProperties"),
+            "http://schemas.openxmlformats.org/officeDocument/2006/relationships/extended-properties");
+  EXPECT_EQ(TransitionalRelationshipType(TINY_REL "/worksheet"), TINY_REL "/worksheet");
 }
 
 TEST(DocumentPropertiesTest, NamesTheProducerAndTheSheets) {

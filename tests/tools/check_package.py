@@ -24,8 +24,12 @@ table, and every shared string is used (the table must not leak strings of
 other sheets); docProps/app.xml lists no sheet the workbook lacks; nothing
 refers to a sheet the workbook lacks or to another file (cell formulas,
 defined names, chart series, validations, conditional formats, sparklines,
-hyperlink locations, pivot sources); and no calcChain, externalLink or
-vbaProject part travels in the output.
+hyperlink locations, pivot sources); no calcChain, externalLink or
+vbaProject part travels in the output; rows ascend, and the cells of a row
+ascend and sit in it; merged ranges are sound and do not overlap; a table has
+one uniquely named column for each column of its range, and its filter lies
+within it; and every count the styles, the shared strings and the document
+properties declare is the number of entries that follow.
 """
 
 import argparse
@@ -57,6 +61,16 @@ EXPECTED_TYPES = {
 REL_ATTRS = {"id", "embed", "link", "pict", "dm", "lo", "qs", "cs", "href"}
 BAD_SHEET_CHARS = set(':\\/?*[]')
 CELL_RANGE = re.compile(r"\$?[A-Za-z]{1,3}\$?\d+(:\$?[A-Za-z]{1,3}\$?\d+)?")
+
+
+# Faults of what an output writes anew whatever its source holds: its content types, its
+# relationship targets and the counts of its styles, strings and properties. None of them is
+# ever the source's to carry.
+REWRITTEN = ("has no content type", "Override names missing part", "targets missing part", "> holds ")
+
+
+def rewritten(problem):
+    return any(words in problem for words in REWRITTEN)
 
 
 def is_xml_part(name, ctype):
@@ -297,6 +311,8 @@ def check_workbook(pkg, wb_part):
                 add("table %r clashes with a defined name" % t.get("displayName"))
 
     problems += check_cells(pkg, wb_part, sheets)
+    problems += check_tables(pkg, sheets)
+    problems += check_counts(pkg, wb_part)
     problems += check_references(pkg, wb, sheets)
     problems += check_app_props(pkg, sheets)
     return problems
@@ -357,10 +373,12 @@ def check_cells(pkg, wb_part, sheets):
             continue
         bad_s = bad_v = bad_dxf = 0
         first = {}
+        order = RowOrder(s["name"])
         with pkg.open(s["part"]) as stream:
             for _, el in ET.iterparse(stream):
                 tag = local(el.tag)
                 if tag == "c":
+                    order.cell(el.get("r"))
                     st = el.get("s")
                     if st is not None and n_xf is not None and not (st.isdigit() and int(st) < n_xf):
                         bad_s += 1
@@ -376,6 +394,7 @@ def check_cells(pkg, wb_part, sheets):
                             used.add(int(v))
                     el.clear()
                 elif tag == "row":
+                    order.row(el.get("r"))
                     st = el.get("s")
                     if st is not None and n_xf is not None and not (st.isdigit() and int(st) < n_xf):
                         bad_s += 1
@@ -389,6 +408,9 @@ def check_cells(pkg, wb_part, sheets):
                 elif tag == "cfRule" and el.get("dxfId") is not None:
                     if not el.get("dxfId").isdigit() or int(el.get("dxfId")) >= n_dxf:
                         bad_dxf += 1
+                elif tag == "mergeCell":
+                    order.merge(el.get("ref"))
+        problems += order.problems()
         if bad_s:
             problems.append("sheet %r: %d style indexes beyond cellXfs (%d), first at %s"
                             % (s["name"], bad_s, n_xf, first["s"]))
@@ -403,6 +425,155 @@ def check_cells(pkg, wb_part, sheets):
         sample = sorted(set(range(n_sst)) - used)[:5]
         problems.append("%d of %d shared strings are used by no cell (e.g. indexes %s)"
                         % (unused, n_sst, sample))
+    return problems
+
+
+CELL = re.compile(r"\$?([A-Za-z]{1,3})\$?(\d{1,7})")
+
+
+def cell_position(ref):
+    """(column, row) from 1 of a cell reference such as "B7", or None."""
+    m = CELL.fullmatch(ref or "")
+    if not m:
+        return None
+    column = 0
+    for ch in m.group(1).upper():
+        column = column * 26 + ord(ch) - 64
+    row = int(m.group(2))
+    return (column, row) if 1 <= column <= 16384 and 1 <= row <= 1048576 else None
+
+
+def range_box(ref):
+    """(first column, first row, last column, last row) of "A1:C3" or "B2", or None."""
+    ends = [cell_position(p) for p in (ref or "").split(":")]
+    if not 1 <= len(ends) <= 2 or None in ends:
+        return None
+    a, b = ends[0], ends[-1]
+    if b[0] < a[0] or b[1] < a[1]:
+        return None
+    return a[0], a[1], b[0], b[1]
+
+
+class RowOrder:
+    """Rows ascending, each row's cells ascending and in it; merged ranges apart."""
+
+    def __init__(self, sheet):
+        self.sheet = sheet
+        self.found = []
+        self.last_row = 0
+        self.cells = []
+        self.merges = []
+
+    def cell(self, ref):
+        if ref is not None:
+            self.cells.append(ref)
+
+    def row(self, ref):
+        number = int(ref) if ref and ref.isdigit() else None
+        if number is not None:
+            if number <= self.last_row:
+                self.add("row %d follows row %d" % (number, self.last_row))
+            self.last_row = number
+        column = 0
+        for ref in self.cells:
+            where = cell_position(ref)
+            if where is None:
+                self.add("cell reference %r is not a cell" % ref)
+                continue
+            if number is not None and where[1] != number:
+                self.add("cell %s is written in row %d" % (ref, number))
+            if where[0] <= column:
+                self.add("cell %s is out of order in its row" % ref)
+            column = where[0]
+        self.cells = []
+
+    def merge(self, ref):
+        box = range_box(ref)
+        if box is None:
+            self.add("merged range %r is not a range" % ref)
+        else:
+            self.merges.append((box, ref))
+
+    def add(self, text):
+        if len(self.found) < 5:
+            self.found.append("sheet %r: %s" % (self.sheet, text))
+
+    def problems(self):
+        active = []
+        for box, ref in sorted(self.merges, key=lambda m: (m[0][1], m[0][0])):
+            active = [(b, r) for b, r in active if b[3] >= box[1]]
+            for other, other_ref in active:
+                if other[0] <= box[2] and box[0] <= other[2]:
+                    self.add("merged ranges %s and %s overlap" % (other_ref, ref))
+            active.append((box, ref))
+        return self.found
+
+
+def check_tables(pkg, sheets):
+    """One uniquely named column per column of a table's range; its filter within it."""
+    problems = []
+    for s in sheets:
+        if s["kind"] != "worksheet" or not s["part"] or not pkg.has(s["part"]):
+            continue
+        for rel in pkg.rels_of_kind(s["part"], "table"):
+            if not rel.part or not pkg.has(rel.part):
+                continue
+            table = pkg.xml(rel.part)
+            box = range_box(table.get("ref"))
+            if box is None:
+                problems.append("%s: table range %r is not a range" % (rel.part, table.get("ref")))
+                continue
+            columns = next((el for el in table if local(el.tag) == "tableColumns"), None)
+            names = [c.get("name", "") for c in columns] if columns is not None else []
+            if len(names) != box[2] - box[0] + 1:
+                problems.append("%s: %d columns for the %d of range %s"
+                                % (rel.part, len(names), box[2] - box[0] + 1, table.get("ref")))
+            folded = [n.lower() for n in names]
+            if "" in folded or len(set(folded)) != len(folded):
+                problems.append("%s: column names are empty or repeated: %s" % (rel.part, names))
+            ids = [c.get("id") for c in columns] if columns is not None else []
+            if len(set(ids)) != len(ids):
+                problems.append("%s: column ids repeated: %s" % (rel.part, ids))
+            for el in table:
+                if local(el.tag) == "autoFilter":
+                    inner = range_box(el.get("ref"))
+                    if inner is None or not (box[0] <= inner[0] and inner[2] <= box[2] and box[1] <= inner[1]
+                                             and inner[3] <= box[3]):
+                        problems.append("%s: filter %s is not within the table %s"
+                                        % (rel.part, el.get("ref"), table.get("ref")))
+    return problems
+
+
+def check_counts(pkg, wb_part):
+    """The counts the output declares (styles, shared strings, document properties) are right."""
+    problems = []
+
+    def declared(part, root, attr, number):
+        value = root.get(attr)
+        if value is not None and value != str(number):
+            problems.append("%s: <%s %s=%s> holds %d" % (part, local(root.tag), attr, value, number))
+
+    for rel in pkg.rels_of_kind(wb_part, "styles"):
+        if rel.part and pkg.has(rel.part):
+            for el in pkg.xml(rel.part).iter():
+                if el.get("count") is not None and local(el.tag) != "styleSheet":
+                    declared(rel.part, el, "count", len(el))
+    for rel in pkg.rels_of_kind(wb_part, "sharedStrings"):
+        if rel.part and pkg.has(rel.part):
+            with pkg.open(rel.part) as stream:
+                events = ET.iterparse(stream, events=("start", "end"))
+                _, root = next(events)
+                items = 0
+                for event, el in events:
+                    if event == "end" and local(el.tag) == "si":
+                        items += 1
+                        el.clear()
+            declared(rel.part, root, "uniqueCount", items)
+    for rel in pkg.rels(""):
+        if rel.kind == "extended-properties" and rel.part and pkg.has(rel.part):
+            for el in pkg.xml(rel.part).iter():
+                if local(el.tag) == "vector":
+                    declared(rel.part, el, "size", len(el))
     return problems
 
 

@@ -14,7 +14,8 @@ How to run:
 Options:
   --ignore A1,B2:C4  cells not compared in any pair
   --strict           also compare the cells skipped by default (below)
-  --recalc never|always   LibreOffice's recalculation on load (default never)
+  --recalc never|always|auto   LibreOffice's recalculation on load (default auto:
+                     recalculated where the workbook asks for it, see lo_cells.py)
   --max-diffs N      differences printed per pair (default 20)
   --timeout S        for the whole soffice run (default 300)
 
@@ -90,7 +91,7 @@ def default_skips(source, sheet):
     return skips
 
 
-def compare(pairs, strict=False, ignore=(), recalc="never", max_diffs=20, timeout=300, out=sys.stdout):
+def compare(pairs, strict=False, ignore=(), recalc="auto", max_diffs=20, timeout=300, out=sys.stdout):
     """Compare every pair; returns the exit status described above."""
     files = []
     for p in pairs:
@@ -154,7 +155,7 @@ def main(argv=None):
     ap.add_argument("--json", action="store_true")
     ap.add_argument("--ignore", action="append", default=[])
     ap.add_argument("--strict", action="store_true")
-    ap.add_argument("--recalc", choices=("never", "always"), default="never")
+    ap.add_argument("--recalc", choices=("never", "always", "auto"), default="auto")
     ap.add_argument("--max-diffs", type=int, default=20)
     ap.add_argument("--timeout", type=float, default=300)
     a = ap.parse_args(argv)

@@ -21,7 +21,9 @@ writes cell text "as shown" (number formats, dates, percentages, currency,
 booleans as TRUE/FALSE, errors as #DIV/0! ...). The profile pins the
 recalculation of Excel files on load to "never" (LibreOffice's default), so a
 formula shows its cached value: only volatile functions (NOW, RAND...) and
-formulas written without a cached value are computed on load. The locale is
+formulas written without a cached value are computed on load. With "auto",
+files that ask to be calculated on opening (fullCalcOnLoad, which LibreOffice
+itself does not honour) are loaded with "always" in a start of their own. The locale is
 pinned to en-US, so dates read "1/2/2020" and numbers "1,234.50" whatever the
 machine's LANG.
 """
@@ -44,6 +46,9 @@ SOFFICE = "/usr/bin/soffice"
 CSV_FILTER = "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1"
 
 _RECALC = {"always": 0, "never": 1, "ask": 2}
+# "auto": as the spreadsheet application shows each file, recalculated when it asks for a full
+# calculation on opening (fullCalcOnLoad), else as it stores its results.
+RECALC_CHOICES = sorted(_RECALC) + ["auto"]
 ARG_BUDGET = 6000  # bytes of file arguments per soffice start
 
 _PROFILE_XCU = """<?xml version="1.0" encoding="UTF-8"?>
@@ -189,6 +194,15 @@ def lo_cells(paths, timeout=300, recalc="never", keep=False, raw=False):
     """
     import time
     paths = list(dict.fromkeys(paths))
+    if recalc == "auto":
+        from xlsx_pkg import asks_full_calc
+        start = time.time()
+        asking = [p for p in paths if asks_full_calc(p)]
+        results = lo_cells([p for p in paths if p not in asking], timeout, "never", keep, raw)
+        if asking:
+            left = max(timeout - (time.time() - start), 1)
+            results.update(lo_cells(asking, left, "always", keep, raw))
+        return {p: results[p] for p in paths}
     results = {p: LoResult() for p in paths}
     if not paths:
         return results
@@ -269,7 +283,7 @@ def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("files", nargs="+")
     ap.add_argument("--json", action="store_true", help="one JSON object on stdout")
-    ap.add_argument("--recalc", choices=sorted(_RECALC), default="never")
+    ap.add_argument("--recalc", choices=RECALC_CHOICES, default="never")
     ap.add_argument("--timeout", type=float, default=300)
     ap.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = ap.parse_args(argv)

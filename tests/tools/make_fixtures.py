@@ -83,11 +83,17 @@ MANIFEST = {
     "validations.xlsx": "list literal, list on own sheet, list on another sheet, list through a name on "
                         "another sheet, whole/date/custom rules with messages, decimal bound on another sheet",
     "hyperlinks.xlsx": "external URL with tooltip, mailto, relative file link, internal link on own sheet, "
-                       "internal link to another sheet",
+                       "internal link to another sheet; a sheet whose every link goes to other sheets",
     "sparklines.xlsx": "line/column sparklines on own data and on another sheet's data (x14 extension)",
     "header_footer_images.xlsx": "header and footer pictures (legacyDrawingHF VML with images)",
     "big_styled.xlsx": "3 sheets x 2500 rows x 8 columns, shared strings reused across sheets, styles, "
                        "formulas with cached values, frozen header, autofilter",
+    "strict_twin.xlsx": "two sheets with strings, styles, a merged range, a note, a picture, a chart, an "
+                         "external link and a name: the Transitional workbook strict.xlsx is made from",
+    "strict.xlsx": "strict_twin.xlsx in the Strict dialect as Excel writes it: Strict namespaces and "
+                   "relationship types, conformance=\"strict\", dateCompatibility on workbookPr",
+    "excel_revisions.xlsx": "workbook part as Excel 365 writes it: mc:Ignorable namespaces of revision marks "
+                            "(xr:revisionPtr, xr2:uid on the workbook view), an absPath alternate content",
     "macros.xlsm": "macro-enabled workbook with a VBA project part and a form button (outputs must be "
                    ".xlsx without VBA)",
     "template.xltx": "template content type (.xltx) with two sheets",
@@ -755,7 +761,101 @@ def make_hyperlinks(path):
     ws.write_string("A10", "target")
     other.write_url("A1", "internal:Links!A1", None, "back")
     other.write_url("A2", "https://example.org/", None, "org")
+    elsewhere = wb.add_worksheet("Index")
+    elsewhere.write_url("A1", "internal:Links!A1", None, "links")
+    elsewhere.write_url("A2", "internal:'Other Sheet'!A1", None, "other sheet")
     wb.close()
+
+
+def make_strict_twin(path, tmp):
+    wb = new_workbook(path)
+    picture = os.path.join(tmp, "strict.png")
+    with open(picture, "wb") as fh:
+        fh.write(png((200, 120, 40)))
+    ws = wb.add_worksheet("Report")
+    bold = wb.add_format({"bold": True, "bg_color": "#DDEEFF", "border": 1})
+    ws.merge_range("A1:C1", "Quarterly report", bold)
+    ws.write_row(1, 0, ["North", 12.5, datetime.datetime(2024, 3, 31)], None)
+    ws.write_row(2, 0, ["South", 7.25, datetime.datetime(2024, 6, 30)], None)
+    ws.set_column("C:C", 14, wb.add_format({"num_format": "yyyy-mm-dd"}))
+    ws.write_formula("B4", "=SUM(B2:B3)", None, 19.75)
+    ws.write_comment("A2", "largest region")
+    ws.write_url("A6", "https://example.com/report", None, "source")
+    ws.insert_image("E2", picture)
+    chart = wb.add_chart({"type": "column"})
+    chart.add_series({"categories": "=Report!$A$2:$A$3", "values": "=Report!$B$2:$B$3", "name": "Sales"})
+    ws.insert_chart("E8", chart)
+    wb.define_name("Total", "=Report!$B$4")
+    notes = wb.add_worksheet("Notes")
+    notes.write_string("A1", "North")
+    wb.close()
+
+
+def make_strict(path, tmp):
+    twin = os.path.join(os.path.dirname(path), "strict_twin.xlsx")
+    if not os.path.exists(twin):
+        make_strict_twin(twin, tmp)
+    strict = {"http://schemas.openxmlformats.org/spreadsheetml/2006/main":
+              "http://purl.oclc.org/ooxml/spreadsheetml/main",
+              "http://schemas.openxmlformats.org/officeDocument/2006/extended-properties":
+              "http://purl.oclc.org/ooxml/officeDocument/extendedProperties",
+              "http://schemas.openxmlformats.org/officeDocument/2006/relationships/extended-properties":
+              "http://purl.oclc.org/ooxml/officeDocument/relationships/extendedProperties",
+              "http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes":
+              "http://purl.oclc.org/ooxml/officeDocument/docPropsVTypes",
+              "http://schemas.openxmlformats.org/officeDocument/2006/relationships":
+              "http://purl.oclc.org/ooxml/officeDocument/relationships"}
+    for name in ("main", "chart", "spreadsheetDrawing", "picture"):
+        strict["http://schemas.openxmlformats.org/drawingml/2006/" + name] = "http://purl.oclc.org/ooxml/drawingml/" + name
+
+    def to_strict(data):
+        # Longest first: the relationships namespace is the start of its types.
+        for transitional in sorted(strict, key=len, reverse=True):
+            data = data.replace(transitional.encode(), strict[transitional].encode())
+        # Excel keeps the notes' VML under its Transitional type.
+        return data.replace(b"http://purl.oclc.org/ooxml/officeDocument/relationships/vmlDrawing",
+                            b"http://schemas.openxmlformats.org/officeDocument/2006/relationships/vmlDrawing")
+
+    def workbook(data):
+        data = to_strict(data)
+        data = data.replace(b"<workbook ", b'<workbook conformance="strict" ', 1)
+        return data.replace(b"<workbookPr", b'<workbookPr dateCompatibility="0"', 1)
+
+    with zipfile.ZipFile(twin) as z:
+        names = [n for n in z.namelist() if n.endswith((".xml", ".rels"))]
+    edits = {n: to_strict for n in names}
+    edits["xl/workbook.xml"] = workbook
+    rewrite_zip(twin, path, edits)
+
+
+def make_excel_revisions(path):
+    wb = new_workbook(path)
+    ws = wb.add_worksheet("Figures")
+    ws.write_row(0, 0, ["Item", "Amount"])
+    ws.write_row(1, 0, ["Rent", 1200])
+    wb.add_worksheet("Other").write_string(0, 0, "second sheet")
+    wb.close()
+
+    def excel365(data):
+        ns = {"mc": "http://schemas.openxmlformats.org/markup-compatibility/2006",
+              "x15": "http://schemas.microsoft.com/office/spreadsheetml/2010/11/main",
+              "xr": "http://schemas.microsoft.com/office/spreadsheetml/2014/revision",
+              "xr6": "http://schemas.microsoft.com/office/revision/2016/07",
+              "xr10": "http://schemas.microsoft.com/office/revision/2016/08",
+              "xr2": "http://schemas.microsoft.com/office/spreadsheetml/2015/revision2"}
+        declarations = b"".join(b' xmlns:%s="%s"' % (k.encode(), v.encode()) for k, v in ns.items())
+        data = data.replace(b'<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"',
+                            b'<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"'
+                            + declarations + b' mc:Ignorable="x15 xr xr6 xr10 xr2"', 1)
+        data = data.replace(b"<bookViews>", b'<mc:AlternateContent><mc:Choice Requires="x15"><x15ac:absPath '
+                            b'xmlns:x15ac="http://schemas.microsoft.com/office/spreadsheetml/2010/11/ac" '
+                            b'url="C:\\Reports\\"/></mc:Choice></mc:AlternateContent><xr:revisionPtr '
+                            b'revIDLastSave="0" documentId="8_{5B1A6B7E-0C2D-4E8A-9A41-2B1C3D4E5F60}" '
+                            b'xr6:coauthVersionLast="47" xr6:coauthVersionMax="47" '
+                            b'xr10:uidLastSave="{00000000-0000-0000-0000-000000000000}"/><bookViews>', 1)
+        return data.replace(b"<workbookView ", b'<workbookView xr2:uid="{3A2B1C4D-5E6F-4A7B-8C9D-0E1F2A3B4C5D}" ', 1)
+
+    rewrite_zip(path, path, {"xl/workbook.xml": excel365})
 
 
 def make_sparklines(path):

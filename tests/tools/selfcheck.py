@@ -79,9 +79,10 @@ def keep_only(src, sheet, dst, fix_names=True):
 
 
 def check_package_cases(fx, work):
+    # XlsxWriter counts big_styled's number formats without the one it writes twice.
     good = [f for f in glob.glob(os.path.join(fx, "*.xlsx")) if not re.search(
         r"(not_a_zip|empty|truncated|zip_without|encrypted|billion|external_entity|zip_bomb|bad_xml|"
-        r"missing_sheet|legacy)", f)]
+        r"missing_sheet|legacy|big_styled)", f)]
     rc, out, secs = run("check_package.py", *good)
     TIMES.append(("check_package on %d fixtures" % len(good), secs))
     expect("check_package passes all %d good fixtures" % len(good), rc == 0, out)
@@ -120,12 +121,53 @@ def check_package_cases(fx, work):
         ("no visible sheet", one, {wbx: lambda d: d.replace(b'sheetId="1"', b'sheetId="1" state="hidden"').replace(
             b'sheetId="2"', b'sheetId="2" state="hidden"')}, (), "no visible sheet"),
         ("part without content type", base, {}, [("xl/extra.bin", b"\x00")], "no content type"),
+        ("rows out of order", one, {"xl/worksheets/sheet1.xml": lambda d: d.replace(b'<row r="2"', b'<row r="1"')},
+         (), "row 1 follows row 1"),
+        ("overlapping merged ranges", one, {"xl/worksheets/sheet1.xml": lambda d: d.replace(
+            b"</sheetData>", b'</sheetData><mergeCells><mergeCell ref="A1:B2"/><mergeCell ref="B2:C3"/></mergeCells>')},
+         (), "overlap"),
+        ("a count that is not its list's", one, {"xl/styles.xml": lambda d: re.sub(
+            rb'<fonts count="\d+"', b'<fonts count="9"', d)}, (), "holds"),
+        ("table wider than its columns", os.path.join(fx, "tables.xlsx"), {"xl/tables/table1.xml": lambda d: re.sub(
+            rb' ref="([A-Z]+\d+):[A-Z]+(\d+)"', rb' ref="\1:Z\2"', d, count=1)}, (), "columns for the"),
     ]
     for label, src, edits, add, needle in cases:
         dst = os.path.join(work, "bad_%s.xlsx" % re.sub(r"\W+", "_", label))
         mutate(src, dst, edits, add)
         rc, out, _ = run("check_package.py", dst)
         expect("check_package finds: %s" % label, rc == 1 and needle in out, out)
+
+
+def schema_cases(fx, work):
+    """schema_check on copies of a fixture made as an output might go wrong, the fixture as source."""
+    import schema_check
+    checker = schema_check.checker_or_none()
+    if checker is None:
+        return
+    src = os.path.join(fx, "page_setup_print.xlsx")
+    sheet, book = "xl/worksheets/sheet1.xml", "xl/workbook.xml"
+    flawed = os.path.join(work, "schema_flawed_source.xlsx")
+    mutate(src, flawed, {sheet: lambda d: d.replace(b"<pageMargins ", b'<pageMargins stray="1" ', 1)})
+    cases = [
+        ("an unchanged copy", src, {}, None),
+        ("an empty list of links", src, {sheet: lambda d: re.sub(rb"<(printOptions|pageMargins)", rb"<hyperlinks/><\1",
+                                                                 d, count=1)}, "Missing child element"),
+        ("an attribute of a namespace not declared ignorable", src, {book: lambda d: d.replace(
+            b"<workbookView ", b'<workbookView xmlns:xr2="http://schemas.microsoft.com/office/spreadsheetml/2015/revision2"'
+                               b' xr2:uid="{00000000-0000-0000-0000-000000000001}" ', 1)}, "neither understood nor ignorable"),
+        ("a Strict part in a Transitional package", src, {sheet: lambda d: d.replace(
+            b"http://schemas.openxmlformats.org/spreadsheetml/2006/main", b"http://purl.oclc.org/ooxml/spreadsheetml/main")},
+         "Strict namespace"),
+        ("its source's own fault, carried", flawed, {}, None),
+        ("a fault beside its source's own", flawed, {sheet: lambda d: d.replace(
+            b"<sheetFormatPr ", b'<sheetFormatPr stray="1" ', 1)}, "'sheetFormatPr', attribute 'stray'"),
+    ]
+    for label, source, edits, needle in cases:
+        out = os.path.join(work, "schema_%s.xlsx" % re.sub(r"\W+", "_", label))
+        mutate(source, out, edits)
+        problems = "\n".join(checker.check(source, out))
+        expect("schema_check %s %s" % ("passes" if needle is None else "finds", label),
+               not problems if needle is None else needle in problems, problems)
 
 
 def lo_cases(fx, work):
@@ -237,6 +279,24 @@ def compare_cases(fx, work):
                    rc == 1 and "points beyond the sheet" in out, out)
         if "names" in src:
             expect("compare_sheet: names pointing at other sheets flagged", rc == 1 and "names" in out, out)
+    # Styles of one workbook never stand for another's: a workbook loaded after a freed one
+    # often takes its id(), which once made a cache hand out the freed workbook's styles.
+    import gc
+    import openpyxl
+    import compare_sheet
+    other = os.path.join(fx, "lo_styles_merges_widths.xlsx")
+    stale = []
+    for _ in range(40):
+        for path in (other, src1):
+            wb = openpyxl.load_workbook(path)
+            cells = [cell for row in wb.active.iter_rows(max_row=3) for cell in row]
+            cached = [compare_sheet.style_key(cell) for cell in cells]
+            wb.__dict__.pop("_style_keys", None)
+            fresh = [compare_sheet.style_key(cell) for cell in cells]
+            stale += [(path, cell.coordinate) for cell, a, b in zip(cells, cached, fresh) if a != b]
+            del wb, cells
+            gc.collect()
+    expect("compare_sheet: the styles of a freed workbook never stand for another's", not stale, str(stale[:3]))
     # check_package on the crude copies: openpyxl keeps names that point at removed sheets.
     rc, out, _ = run("check_package.py", *[c[2] for c in crude])
     print("     check_package on the crude copies: exit %d" % rc)
@@ -363,6 +423,7 @@ def main():
         expect("zip_bomb.xlsx: %.1f MB inflating to %.2f GiB" % (big / 1e6, inflated / 2 ** 30),
                inflated > 2 * 2 ** 30 and big < 4e6)
         check_package_cases(fx, work)
+        schema_cases(fx, work)
         lo_cases(fx, work)
         compare_cases(fx, work)
         looks_cases(work)

@@ -9,7 +9,8 @@ For every good fixture: the run exits 0 and writes one output per worksheet; eve
 passes check_package (a sound, self-contained package), compare_sheet (openpyxl: values,
 formulas, styles, layout, views, page setup, names, rules and the counts of pictures,
 charts, comments, tables...) and compare_cells (LibreOffice shows the same cells, all
-outputs in one LibreOffice batch). For every bad input: the run exits 1, names the file in
+outputs in one LibreOffice batch) and schema_check (every XML part valid against the
+schemas wherever the fixture's own part is). For every bad input: the run exits 1, names the file in
 its /verbose=1 line, and writes nothing. The last line reads "N passed, M failed".
 """
 
@@ -28,6 +29,7 @@ import check_package  # noqa: E402
 import compare_cells  # noqa: E402
 import compare_sheet  # noqa: E402
 import make_fixtures  # noqa: E402
+import schema_check  # noqa: E402
 import xlsx_pkg  # noqa: E402
 
 # Inputs no workbook program can split: each must fail with its own description.
@@ -41,6 +43,9 @@ BAD = {
     "external_entity.xlsx": "declares a document type",
     "zip_bomb.xlsx": "ZIP bomb",
 }
+# openpyxl reads only the Transitional dialect: the outputs of a Strict fixture are compared
+# by it with the Transitional workbook the fixture was made from.
+TRANSITIONAL_TWINS = {"strict.xlsx": "strict_twin.xlsx"}
 # Inputs that split in part: the sound sheets before the broken one are written.
 PARTIAL = {"bad_xml_sheet.xlsx": (1, "not well-formed XML"), "missing_sheet_part.xlsx": (1, "has no part")}
 
@@ -89,6 +94,7 @@ def main(argv=None):
     work = a.keep or tempfile.mkdtemp(prefix="tabrend-fixtures-")
     os.makedirs(work, exist_ok=True)
     tally = Tally()
+    schema = schema_check.checker_or_none()
     try:
         fixtures = os.path.join(work, "fixtures")
         args = [fixtures] + (["--only", a.only] if a.only else [])
@@ -138,12 +144,15 @@ def main(argv=None):
                 label = "%s -> %s" % (name, output)
                 found, _ = check_package.check(path)
                 tally.check("package %s" % label, found)
+                if schema:
+                    tally.check("schema %s" % label, schema.check(source, path))
                 sheet = output_sheet(path)
                 if sheet is None:
                     tally.check("sheet %s" % label, ["the output does not hold exactly one sheet"])
                     continue
                 try:
-                    report = compare_sheet.compare_sheet(source, sheet, path)
+                    twin = os.path.join(fixtures, TRANSITIONAL_TWINS.get(name, name))
+                    report = compare_sheet.compare_sheet(twin, sheet, path)
                     tally.check("openpyxl %s" % label, report.items)
                 except Exception as exc:  # an unreadable output is a failure to report, not a crash
                     tally.check("openpyxl %s" % label, ["%s: %s" % (type(exc).__name__, exc)])
@@ -163,6 +172,8 @@ def main(argv=None):
             if status != 0 and not bad:
                 tally.failed.append("LibreOffice comparison: status %d" % status)
             print("LibreOffice: %d outputs compared" % len(pairs))
+        if schema:
+            print(schema.tally.line())
     finally:
         if not a.keep:
             shutil.rmtree(work, ignore_errors=True)

@@ -120,9 +120,19 @@ def sheet_names(path):
 
 
 def export_pdfs(paths, root, timeout=900):
-    """{path: pdf path or None} for every path, in as few soffice starts as possible. A start
-    that dies is resumed after the file it died on."""
-    profile = lo_cells.make_profile(os.path.join(root, "lo"), "never")
+    """{path: pdf path or None} for every path, in as few soffice starts as possible, each
+    drawn as the spreadsheet application shows it: recalculated when it asks for a full
+    calculation on opening, else with the results it stores. A start that dies is resumed
+    after the file it died on."""
+    asking = [p for p in paths if xlsx_pkg.asks_full_calc(p)]
+    pdfs = _export_pdfs([p for p in paths if p not in asking], root, "never", timeout)
+    if asking:
+        pdfs.update(_export_pdfs(asking, os.path.join(root, "calculated"), "always", timeout))
+    return pdfs
+
+
+def _export_pdfs(paths, root, recalc, timeout):
+    profile = lo_cells.make_profile(os.path.join(root, "lo"), recalc)
     indir, outdir = os.path.join(root, "lo", "in"), os.path.join(root, "lo", "out")
     os.makedirs(indir)
     os.makedirs(outdir)

@@ -197,7 +197,7 @@ class Package:
         wb_part = self.workbook_part()
         root = self.xml(wb_part)
         sheets, names = [], []
-        date1904 = False
+        date1904 = full_calc = False
         for el in root.iter():
             tag = local(el.tag)
             if tag == "sheet":
@@ -220,7 +220,10 @@ class Package:
                 })
             elif tag == "workbookPr":
                 date1904 = el.get("date1904") in ("1", "true")
-        self._workbook = {"part": wb_part, "sheets": sheets, "names": names, "date1904": date1904}
+            elif tag == "calcPr":
+                full_calc = el.get("fullCalcOnLoad") in ("1", "true")
+        self._workbook = {"part": wb_part, "sheets": sheets, "names": names, "date1904": date1904,
+                          "full_calc_on_load": full_calc}
         return self._workbook
 
     def sheet(self, name):
@@ -245,6 +248,17 @@ class Package:
                         if root.get(key):
                             result[root.get(key).lower()] = sheet["name"]
         return result
+
+
+def asks_full_calc(path):
+    """Whether the workbook at path asks to be calculated in full on opening (fullCalcOnLoad):
+    a spreadsheet application shows it recalculated, whatever results it stores. False for
+    a file that is not a readable package."""
+    try:
+        with Package(path) as pkg:
+            return pkg.workbook()["full_calc_on_load"]
+    except Exception:  # not a package this reader knows: LibreOffice loads it as it will
+        return False
 
 
 # ---------------------------------------------------------------------------
