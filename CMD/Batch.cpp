@@ -99,12 +99,12 @@ bool Module1::MakeTargetFolder(const std::string& path, const std::string& targe
   return false;
 }
 
-bool Module1::FinishPdfReports(std::vector<WorkbookReport>& reports) {
-  if (pdfs_.Empty()) return true;
+bool Module1::FinishExportReports(std::vector<WorkbookReport>& reports) {
+  if (exports_.Empty()) return true;
   bool complete = true;
-  FinishPdfs(reports);
+  FinishExports(reports);
   for (const WorkbookReport& report : reports) {
-    if (report.pendingPdfs == 0) continue;
+    if (report.pendingExports == 0) continue;
     if (!report.done) complete = false;
     Finished(report);
   }
@@ -131,7 +131,7 @@ bool Module1::RunBatch() {
   // so are those it must calculate, once the first needs it.
   automation::PrefetchConversions(BatchFiles, FormatRow(Format).shown);
   std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
-  // Reports wait for the PDFs, which are printed at the batch's end.
+  // Reports wait for the exported files (PDF), which LibreOffice makes at the batch's end.
   std::vector<WorkbookReport> reports;
   std::unique_ptr<SheetBuilds> builds;  // started with the first output folder
   for (const auto& path : BatchFiles) {
@@ -166,7 +166,7 @@ bool Module1::RunBatch() {
       runReport_.Workbook(path, {}, true, 0, failure + "; batch stopped");
       break;
     }
-    // Workers build workbook outputs ahead; a dry run, CSV and PDF go in order.
+    // Workers build workbook outputs ahead; a dry run and the other formats go in order.
     if (builds == nullptr && !ListOnly && FormatRow(Format).writer == OutputWriter::kWorkbook && SplitThreads() > 1)
       builds = StartBuilds(folderMode ? OutputRoot : target);
     WorkbookReport& report = reports.emplace_back();
@@ -184,12 +184,12 @@ bool Module1::RunBatch() {
       break;
     }
     if (ListOnly && !report.done) listOut << "  failed: " << report.error << '\n';
-    if (report.pendingPdfs == 0) Finished(report);
+    if (report.pendingExports == 0) Finished(report);
   }
   Builds = nullptr;
   builds.reset();  // what was built for workbooks the batch did not reach goes
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
-  if (!FinishPdfReports(reports)) complete = false;
+  if (!FinishExportReports(reports)) complete = false;
   runReport_.Summary(complete ? kExitDone : kExitFailed, stopped);
   if (!runReport_.Intact()) {
     complete = false;

@@ -1,13 +1,13 @@
 // What a run will do with each sheet, decided before anything is written: the plan the split
-// follows, the dry run of "/list=1" prints, and the PDFs printed at the batch's end.
-#include <cstdlib>
+// follows, the dry run of "/list=1" prints, and the files exported at the batch's end.
+#include <optional>
 #include <ostream>
 
 #include "CMD/Module1.h"
 #include "core/Error.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
-#include "engine/SignalCleanup.h"
+#include "engine/TempFolders.h"
 
 namespace tabrend::cli {
 
@@ -62,14 +62,7 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
                        const std::vector<PlannedSheet>& plan, WorkbookReport& report) {
   std::ostream& out = ListOut != nullptr ? *ListOut : log_;
   // The copies are made where nobody looks, for their loss reports only, and removed.
-  std::string scratch;
-  struct Removed {
-    std::string& path;
-    ~Removed() {
-      if (!path.empty()) RemoveTree(path.c_str());
-    }
-  } removed{scratch};
-  std::unique_ptr<RemovedOnSignal> onSignal;
+  std::optional<TempFolder> scratch;
   for (const PlannedSheet& planned : plan) {
     switch (planned.action) {
       case PlannedSheet::Action::kSkipUnticked:
@@ -89,25 +82,20 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
     }
     out << "  " << planned.name << " -> " << folder << planned.file << '\n';
     report.written.push_back(planned.file);
-    if (scratch.empty()) {
-      const char* base = std::getenv("TMPDIR");
-      std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-list-XXXXXX";
-      const CleanupSignalsHeld held;  // made and registered with no signal in between
-      if (::mkdtemp(pattern.data()) == nullptr)
-        Fail(ErrorReason::kNotWritten,
-             "no temporary folder for the loss reports can be created in '" + ParentFolderOf(pattern) + "'");
-      scratch = pattern;
-      onSignal = std::make_unique<RemovedOnSignal>(scratch);
+    if (!scratch) {
+      std::string problem;
+      scratch.emplace("list", problem);
+      if (!scratch->Made()) Fail(ErrorReason::kNotWritten, problem);
     }
     const SheetFileResult copy =
-        WriteSheetFile(app, source.Worksheets()(planned.index), scratch, "copy.xlsx", planned.name);
+        WriteSheetFile(app, source.Worksheets()(planned.index), scratch->Path(), "copy.xlsx", planned.name);
     for (const auto& loss : copy.losses) out << "    cannot keep: " << loss << '\n';
     report.sheets.at(static_cast<std::size_t>(planned.index - 1)).losses = copy.losses;
   }
 }
 
-void Module1::FinishPdfs(std::vector<WorkbookReport>& reports) {
-  for (PdfBatch::Outcome& outcome : pdfs_.Finish()) {
+void Module1::FinishExports(std::vector<WorkbookReport>& reports) {
+  for (ExportBatch::Outcome& outcome : exports_.Finish()) {
     WorkbookReport& report = reports.at(outcome.owner);
     for (SheetOutcome& sheet : report.sheets) {
       if (sheet.output != report.folder + outcome.file) continue;

@@ -86,13 +86,13 @@ void Module1::WritePlannedSheet(automation::Application& app, automation::Workbo
   if (planned.action != PlannedSheet::Action::kWrite) return;
   const Placement placement = Overwrite ? Placement::kReplace : Placement::kCreateOnly;
   const SheetFileResult result =
-      tabrend::WritePlannedSheet(Format, app, source, planned, target, placement, built, pdfs_, owner_);
-  if (result.exported) {  // placed with the batch's other exports at its end (FinishPdfs)
+      tabrend::WritePlannedSheet(Format, app, source, planned, target, placement, built, exports_, owner_);
+  if (result.exported) {  // placed with the batch's other exports at its end (FinishExports)
     for (const auto& loss : result.losses) {
       report.losses.push_back(planned.file + ": " + loss);
       outcome.losses.push_back(loss);
     }
-    ++report.pendingPdfs;
+    ++report.pendingExports;
     outcome.status = SheetOutcome::Status::kPending;
     return;
   }

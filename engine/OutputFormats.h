@@ -39,22 +39,24 @@ struct OutputFormatRow {
   // The formula results its files show, so that the results the source lacks are calculated
   // ahead for them: every formula's (its cells as text) or those a workbook output drops.
   spreadsheet::ShownResults shown;
-  // kExport: LibreOffice's "--convert-to" argument, and how messages name the format.
+  // kExport: LibreOffice's "--convert-to" argument, how messages name the format, and what
+  // LibreOffice does to make its files ("print": prints, printed, Printing).
   std::string_view exportFilter;
   std::string_view kindName;
+  std::string_view exportVerb;
 };
 
 inline constexpr std::array<OutputFormatRow, 3> kOutputFormats{{
     {OutputFormat::kWorkbook, "xlsx", "", "&Excel workbook", "SaveAsWorkbook",
      "write each sheet as a workbook (the default)", OutputWriter::kWorkbook,
-     spreadsheet::ShownResults::kDroppedFormulas, "", ""},
+     spreadsheet::ShownResults::kDroppedFormulas, "", "", ""},
     {OutputFormat::kCsv, "csv", "csv", "&CSV", "SaveAsCsv",
      "write each sheet's cells as CSV text (.csv, UTF-8, as the sheet shows\n"
      "them: number formats applied, formulas as their results)",
-     OutputWriter::kCsv, spreadsheet::ShownResults::kEveryFormula, "", ""},
+     OutputWriter::kCsv, spreadsheet::ShownResults::kEveryFormula, "", "", ""},
     {OutputFormat::kPdf, "pdf", "pdf", "&PDF", "SaveAsPdf",
      "print each sheet to a PDF file with its own page setup, through\nLibreOffice", OutputWriter::kExport,
-     spreadsheet::ShownResults::kDroppedFormulas, "pdf:calc_pdf_Export", "PDF"},
+     spreadsheet::ShownResults::kDroppedFormulas, "pdf:calc_pdf_Export", "PDF", "print"},
 }};
 
 // The row of format.

@@ -4,7 +4,7 @@
 #include "engine/ParallelSplit.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
-#include "engine/PdfExport.h"
+#include "engine/LibreOffice.h"
 
 namespace tabrend {
 
@@ -36,12 +36,12 @@ PlannedSheet SheetPlanner::Plan(automation::Sheet& sheet, long position, const s
 }
 
 void CheckFormatAvailable(OutputFormat format, const std::string& path) {
-  if (FormatRow(format).writer == OutputWriter::kExport) PdfBatch::CheckAvailable(path);
+  if (FormatRow(format).writer == OutputWriter::kExport) ExportBatch::CheckAvailable(format, path);
 }
 
 SheetFileResult WritePlannedSheet(OutputFormat format, automation::Application& app, automation::Workbook& source,
                                   const PlannedSheet& planned, const std::string& folder, Placement placement,
-                                  WorkbookBuilds& built, PdfBatch& exports, std::size_t owner) {
+                                  WorkbookBuilds& built, ExportBatch& exports, std::size_t owner) {
   automation::Sheet& sheet = source.Worksheets()(planned.index);
   switch (FormatRow(format).writer) {
     case OutputWriter::kWorkbook:
@@ -52,7 +52,7 @@ SheetFileResult WritePlannedSheet(OutputFormat format, automation::Application& 
       break;
   }
   SheetFileResult result;
-  result.losses = exports.Add(app, sheet, folder, planned.file, planned.name, placement, owner);
+  result.losses = exports.Add(format, app, sheet, folder, planned.file, planned.name, placement, owner);
   result.exported = true;
   return result;
 }

@@ -16,7 +16,7 @@
 
 namespace tabrend {
 
-class PdfBatch;
+class ExportBatch;
 class WorkbookBuilds;
 
 // One worksheet of a workbook as the split will treat it.
@@ -86,6 +86,6 @@ void CheckFormatAvailable(OutputFormat format, const std::string& path);
 // caller's workbook apart in its outcomes). Throws AutomationError as WriteSheetFile does.
 SheetFileResult WritePlannedSheet(OutputFormat format, automation::Application& app, automation::Workbook& source,
                                   const PlannedSheet& planned, const std::string& folder, Placement placement,
-                                  WorkbookBuilds& built, PdfBatch& exports, std::size_t owner);
+                                  WorkbookBuilds& built, ExportBatch& exports, std::size_t owner);
 
 }  // namespace tabrend

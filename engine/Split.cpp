@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -43,6 +44,14 @@ void RefuseSeparators(const std::string& file) {
            std::string(1, separator) + "\"");
     }
   }
+}
+
+// "Printing PDF files": the status line while LibreOffice makes the files of format.
+std::string ExportingStatus(OutputFormat format) {
+  const OutputFormatRow& row = FormatRow(format);
+  std::string verb(row.exportVerb);
+  if (!verb.empty()) verb[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(verb[0])));
+  return verb + "ing " + std::string(row.kindName) + " files";
 }
 
 // Restores the window's rest state when a command ends, however it ends; a stopped run leaves
@@ -161,9 +170,9 @@ int Module1::SplitWorkbook(int w) {
         if (planned.file != planned.named)
           RenamedOutputs.push_back("'" + planned.name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " +
                                    planned.file);
-        // Exported files count once they are placed (FinishPdfs).
+        // Exported files count once they are placed (FinishExports).
         if (!WritePlannedSheet(Format, session.App(), source, planned, TargetFolder, Placement::kReplace, built,
-                               Pdfs, static_cast<std::size_t>(w))
+                               Exports, static_cast<std::size_t>(w))
                  .exported)
           ++Tally.filesWritten;
       }
@@ -184,14 +193,14 @@ int Module1::SplitWorkbook(int w) {
   return kSplitDone;
 }
 
-void Module1::FinishPdfs(const std::map<int, std::string>& folderNames) {
-  view_.SetStatus("Printing PDF files");
+void Module1::FinishExports(const std::map<int, std::string>& folderNames) {
+  view_.SetStatus(ExportingStatus(Format));
   view_.SetProgressBusy(true);
   view_.RepaintNow();
-  const std::vector<PdfBatch::Outcome> outcomes = Pdfs.Finish();
+  const std::vector<ExportBatch::Outcome> outcomes = Exports.Finish();
   view_.SetProgressBusy(false);
   std::map<int, std::string> failures;  // every failure of a workbook, shown together
-  for (const PdfBatch::Outcome& outcome : outcomes) {
+  for (const ExportBatch::Outcome& outcome : outcomes) {
     if (outcome.placed) ++Tally.filesWritten;
     if (outcome.error.empty()) continue;
     std::string& text = failures[static_cast<int>(outcome.owner)];
@@ -260,7 +269,7 @@ void Module1::Command6_Click() {
   OutputNames = {};
   RenamedOutputs.clear();
   Tally = {};
-  Pdfs.Discard();
+  Exports.Discard();
   SaveSheetChoices();  // the choices on screen count for the shown workbook
   view_.SetWaitPointer(true);
 
@@ -279,7 +288,7 @@ void Module1::Command6_Click() {
   automation::PrefetchConversions(ticked, FormatRow(Format).shown);
   view_.SetProgressBusy(false);
 
-  // Workers build workbook outputs ahead; CSV and PDF are written in order.
+  // Workers build workbook outputs ahead; the other formats are written in order.
   const std::unique_ptr<SheetBuilds> builds =
       FormatRow(Format).writer == OutputWriter::kWorkbook ? StartBuilds() : nullptr;
   struct Forget {
@@ -316,11 +325,11 @@ void Module1::Command6_Click() {
     if (result != kSplitDone) view_.ShowMessage(SplitFailedMessage(folderName), MessageIcon::kError);
   }
   if (StopRequested) {
-    Pdfs.Discard();  // nothing more is printed
+    Exports.Discard();  // nothing more is exported
     atRest.LeaveStatus(StoppedStatus(Tally.filesWritten, OutputRoot));
     return;
   }
-  if (!Pdfs.Empty()) FinishPdfs(folderNames);
+  if (!Exports.Empty()) FinishExports(folderNames);
   view_.OpenFolder(OutputRoot);
   view_.ShowSummary(SeparateSummary(Tally, OutputRoot, RenamedOutputs),
                     Tally.failures.empty() ? MessageIcon::kInformation : MessageIcon::kError);
