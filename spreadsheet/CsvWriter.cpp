@@ -1,7 +1,6 @@
 // A worksheet part streamed into CSV text, cell by cell, through the styles' number formats.
 #include "spreadsheet/CsvWriter.h"
 
-#include <expat.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +23,7 @@
 #include "spreadsheet/Package.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
+#include "spreadsheet/XmlReader.h"
 
 namespace tabrend::spreadsheet {
 
@@ -88,42 +88,19 @@ std::string ReferenceOf(std::uint32_t row, std::uint32_t column) {
 
 // Streams a sheet part and calls onCell for every cell that holds a value or a formula (with
 // everyCell, for every cell), and onSparkline with the place of every sparkline.
-class Scanner {
+class Scanner : XmlReader::Handler {
  public:
   Scanner(const SourceWorkbook& source, std::size_t sheetIndex, std::function<void(const Cell&)> onCell,
           std::function<void(const std::string&)> onSparkline, bool everyCell = false)
-      : source_(source), sheetIndex_(sheetIndex), onCell_(std::move(onCell)), onSparkline_(std::move(onSparkline)),
-        everyCell_(everyCell), parser_(XML_ParserCreate(nullptr)) {
-    XML_SetUserData(parser_, this);
-    XML_SetElementHandler(parser_, &Scanner::OnStart, &Scanner::OnEnd);
-    XML_SetCharacterDataHandler(parser_, &Scanner::OnText);
-    XML_SetStartDoctypeDeclHandler(parser_, &Scanner::OnDoctype);
-  }
-  ~Scanner() { XML_ParserFree(parser_); }
-  Scanner(const Scanner&) = delete;
-  Scanner& operator=(const Scanner&) = delete;
+      : source_(source), onCell_(std::move(onCell)), onSparkline_(std::move(onSparkline)), everyCell_(everyCell),
+        xml_(*this, source.Label() + ": sheet '" + source.Sheets()[sheetIndex].name + "'",
+             source.Sheets()[sheetIndex].part) {}
 
-  void Scan() {
-    const SourceSheet& sheet = source_.Sheets()[sheetIndex_];
-    const std::string where = source_.Label() + ": sheet '" + sheet.name + "': part " + sheet.part;
-    source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(sheet.part), [&](const char* data, std::size_t length) {
-      if (XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE) == XML_STATUS_ERROR || refused_)
-        Fail(refused_ ? ErrorReason::kRefused : ErrorReason::kDamaged,
-             where + (refused_ ? " is refused: it declares a document type" : " is not well-formed XML"));
-    });
-    if (XML_Parse(parser_, nullptr, 0, XML_TRUE) == XML_STATUS_ERROR)
-      Fail(ErrorReason::kDamaged, where + " is not well-formed XML");
-  }
+  void Scan() { xml_.Read(source_.Pkg()); }
 
  private:
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-    auto& scanner = *static_cast<Scanner*>(self);
-    scanner.refused_ = true;
-    XML_StopParser(scanner.parser_, XML_FALSE);
-  }
-
-  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
-    auto& s = *static_cast<Scanner*>(self);
+  void OnStart(const XML_Char* name, const XML_Char** attributes) override {
+    Scanner& s = *this;
     const std::string_view local = LocalName(name);
     if (s.inCell_) {
       ++s.depth_;
@@ -179,8 +156,8 @@ class Scanner {
     }
   }
 
-  static void XMLCALL OnEnd(void* self, const XML_Char* name) {
-    auto& s = *static_cast<Scanner*>(self);
+  void OnEnd(const XML_Char* name) override {
+    Scanner& s = *this;
     s.collecting_ = false;
     if (!s.inCell_) {
       const std::string_view local = LocalName(name);
@@ -199,22 +176,21 @@ class Scanner {
     s.onCell_(s.cell_);
   }
 
-  static void XMLCALL OnText(void* self, const XML_Char* text, int length) {
-    auto& s = *static_cast<Scanner*>(self);
+  void OnText(const XML_Char* text, int length) override {
+    Scanner& s = *this;
     if (s.collecting_) (s.inCell_ ? s.cell_.value : s.sqref_).append(text, static_cast<std::size_t>(length));
   }
 
   const SourceWorkbook& source_;
-  std::size_t sheetIndex_;
   std::function<void(const Cell&)> onCell_;
   std::function<void(const std::string&)> onSparkline_;
   bool everyCell_;
-  XML_Parser parser_;
+  XmlReader xml_;
   Cell cell_;
   std::string sqref_;
   std::uint32_t row_ = 0, column_ = 0;
   int depth_ = 0, phonetic_ = 0;
-  bool inCell_ = false, collecting_ = false, refused_ = false, inSparkline_ = false;
+  bool inCell_ = false, collecting_ = false, inSparkline_ = false;
 };
 
 // The UTF-16 unit of an escape "_xHHHH_" at text[at], or -1.

@@ -84,19 +84,14 @@ SheetStream::SheetStream(const SourceWorkbook& source, std::size_t sheetIndex, c
       options_(options),
       strings_(strings),
       out_(out),
-      parser_(XML_ParserCreate(nullptr)) {
-  XML_SetUserData(parser_, this);
-  XML_SetElementHandler(parser_, &SheetStream::OnStart, &SheetStream::OnEnd);
-  XML_SetCharacterDataHandler(parser_, &SheetStream::OnText);
-  XML_SetDefaultHandler(parser_, &SheetStream::OnRaw);
-  XML_SetStartDoctypeDeclHandler(parser_, &SheetStream::OnDoctype);
+      where_(source.Label() + ": sheet '" + sheet_.name + "'"),
+      xml_(*this, where_, sheet_.part, XmlReader::kText | XmlReader::kRaw) {
   main_.reserve(kOutputReserve);
 }
 
-SheetStream::~SheetStream() { XML_ParserFree(parser_); }
+SheetStream::~SheetStream() = default;
 
 SheetRewriteResult SheetStream::Run() {
-  where_ = source_.Label() + ": sheet '" + sheet_.name + "'";
   source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(sheet_.part), [&](const char* data, std::size_t length) {
     Feed(data, length, false);
   });
@@ -122,25 +117,11 @@ std::uint64_t SheetStream::HeldBytes() const {
   return held;
 }
 
-void SheetStream::Parse(const char* data, std::size_t length, bool last) {
-  if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
-    if (!problem_.empty()) Fail(problemReason_, where_ + ": " + problem_);
-    if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY)
-      Fail(ErrorReason::kRefused, where_ + ": part " + sheet_.part + " cannot be read: out of memory");
-    Fail(ErrorReason::kDamaged, where_ + ": part " + sheet_.part + " is not well-formed XML (line " +
-         std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " + XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
-  }
-}
+void SheetStream::Parse(const char* data, std::size_t length, bool last) { xml_.Feed(data, length, last); }
 
 void SheetStream::Refuse(const std::string& problem) { Fail(ErrorReason::kDamaged, where_ + ": " + problem); }
 
-void SheetStream::Stop(const std::string& problem, ErrorReason reason) {
-  if (problem_.empty()) {
-    problem_ = problem;
-    problemReason_ = reason;
-  }
-  XML_StopParser(parser_, XML_FALSE);
-}
+void SheetStream::Stop(const std::string& problem, ErrorReason reason) { xml_.Abort(reason, where_ + ": " + problem); }
 
 // main_ is only ever cut between elements, so the styles its tags name are all seen.
 void SheetStream::Flush() {
@@ -169,20 +150,15 @@ std::string* SheetStream::Sink() {
   return heldDepth_ > 0 ? &held_ : &main_;
 }
 
-void XMLCALL SheetStream::OnRaw(void* self, const XML_Char* data, int length) {
-  auto& stream = *static_cast<SheetStream*>(self);
+void SheetStream::OnRaw(const XML_Char* data, int length) {
+  SheetStream& stream = *this;
   if (std::string* sink = stream.Sink()) sink->append(data, static_cast<std::size_t>(length));
   if (stream.inCell_ && stream.cellRawDepth_ > 0 && stream.skipDepth_ == 0)
     stream.cell_.extra.append(data, static_cast<std::size_t>(length));
 }
 
-void XMLCALL SheetStream::OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  static_cast<SheetStream*>(self)->Stop("the part declares a document type (entities are not allowed)",
-                                        ErrorReason::kRefused);
-}
-
-void XMLCALL SheetStream::OnText(void* self, const XML_Char* text, int length) {
-  auto& stream = *static_cast<SheetStream*>(self);
+void SheetStream::OnText(const XML_Char* text, int length) {
+  SheetStream& stream = *this;
   if (stream.skipDepth_ > 0) return;
   if (stream.collect_ != nullptr) stream.collect_->append(text, static_cast<std::size_t>(length));
   if (stream.collect_ != nullptr && !stream.inCell_) return;
@@ -190,17 +166,8 @@ void XMLCALL SheetStream::OnText(void* self, const XML_Char* text, int length) {
   stream.Raw();
 }
 
-void XMLCALL SheetStream::OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
-  static_cast<SheetStream*>(self)->Start(name, attributes);
-}
-
-void XMLCALL SheetStream::OnEnd(void* self, const XML_Char* name) { static_cast<SheetStream*>(self)->End(name); }
-
 void SheetStream::Start(const XML_Char* name, const XML_Char** attributes) {
-  ++depth_;
-  if (depth_ > limits::kMaxXmlDepth)
-    return Stop("elements are nested more than " + std::to_string(limits::kMaxXmlDepth) + " levels deep",
-                ErrorReason::kRefused);
+  ++depth_;  // the reader has refused a part nested too deeply before this
   if (reserialized_.size() <= static_cast<std::size_t>(depth_)) reserialized_.resize(static_cast<std::size_t>(depth_) + 1);
   reserialized_[static_cast<std::size_t>(depth_)] = false;
   if (skipDepth_ > 0) return;

@@ -178,6 +178,30 @@ TEST_F(SheetChoiceTest, ListFailsWhereTheRunWouldFail) {
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 
+// A sheet part that cannot be read is damage, not a blank sheet: leaving blank sheets out
+// must not turn it into a run that succeeds having written nothing.
+TEST_F(SheetChoiceTest, ASheetThatCannotBeReadFailsTheRunWhenBlankSheetsAreLeftOut) {
+  test::MakeWorkbook(Path("Book.xlsx"), {"Bad"});
+  test::RunPython(R"(import sys, zipfile
+path = open(sys.argv[1], encoding='utf-8').read().split('\n')[0]
+parts = {i.filename: zipfile.ZipFile(path).read(i) for i in zipfile.ZipFile(path).infolist()}
+parts['xl/worksheets/sheet1.xml'] = (b'<?xml version="1.0"?><!DOCTYPE w [<!ENTITY e "x">]>'
+    b'<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData/></worksheet>')
+with zipfile.ZipFile(path, 'w') as z:
+    for name, data in parts.items(): z.writestr(name, data)
+)",
+                  {Path("Book.xlsx")});
+  const std::string refused = "sheet 'Bad' is refused: part xl/worksheets/sheet1.xml declares a document type";
+  for (const Names& switches : {Names{"/blank=0", "/verbose=1"}, Names{"/blank=0", "/list=1"}, Names{"/verbose=1"}}) {
+    Names arguments{Path("Book.xlsx"), Path("out")};
+    arguments.insert(arguments.end(), switches.begin(), switches.end());
+    EXPECT_EQ(Run(arguments), kExitFailed) << testing::PrintToString(switches);
+    EXPECT_NE((out.str() + err.str()).find(refused), std::string::npos) << out.str() << err.str();
+    EXPECT_EQ(out.str().find("blank"), std::string::npos) << out.str();
+    EXPECT_TRUE(!fs::exists(Path("out")) || Listing(Path("out")).empty()) << testing::PrintToString(switches);
+  }
+}
+
 // Page width and height of each page, as pdfinfo reports them ("842x595").
 Names PageSizes(const std::string& pdf) {
   const std::string command = "pdfinfo -f 1 -l 99 '" + pdf + "' 2>&1";

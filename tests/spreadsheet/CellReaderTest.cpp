@@ -3,6 +3,8 @@
 // a result. Cells without positions, rich and phonetic text, and every cell type.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/Error.h"
 #include "spreadsheet/CellReader.h"
 #include "tests/engine/TestWorkbooks.h"
@@ -110,10 +112,32 @@ TEST_F(CellReaderTest, ADamagedPartFailsAsDamagedWhereverTheReaderStops) {
     FAIL() << "a damaged part was read";
   } catch (const AutomationError& error) {
     EXPECT_EQ(error.Reason(), ErrorReason::kDamaged);
-    EXPECT_EQ(error.Description(), "'book.xlsx': part xl/worksheets/sheet1.xml is not well-formed XML");
+    EXPECT_EQ(error.Description(),
+              "'book.xlsx': sheet 'S': part xl/worksheets/sheet1.xml is not well-formed XML (line 1: mismatched tag)");
   }
   // The damage lies beyond row 1: a reader that stops there has what it needs.
   EXPECT_EQ(ReadCellResults(book, 0, {"A1"}).at("A1").value, "1");
+}
+
+// A document type is refused before anything is read, by every reader of the part alike.
+TEST_F(CellReaderTest, APartDeclaringADocumentTypeIsRefusedByEveryReader) {
+  const SourceWorkbook& book = Open({{"S", "<!DOCTYPE w [<!ENTITY e \"x\">]>" TINY_WS "<sheetData/></worksheet>"}});
+  const std::vector<std::function<void()>> readers{
+      [&] { ReadCellResults(book, 0, {"A1"}); },
+      [&] { ReadCellTexts(book, 0, SheetRange{"S", 1, 1, 1, 1}); },
+      [&] { NeedsCalculatedResults(book, 0, ShownResults::kEveryFormula); },
+      [&] { book.SheetHasContent(0); }};
+  for (std::size_t i = 0; i < readers.size(); ++i) {
+    try {
+      readers[i]();
+      ADD_FAILURE() << "reader " << i << " read the part";
+    } catch (const AutomationError& error) {
+      EXPECT_EQ(error.Reason(), ErrorReason::kRefused) << i;
+      EXPECT_EQ(error.Description(), "'book.xlsx': sheet 'S' is refused: part xl/worksheets/sheet1.xml declares a "
+                                     "document type (entities are not allowed)")
+          << i;
+    }
+  }
 }
 
 TEST(SharedStringTextTest, RunsWithoutPhoneticGuidesAndBlanksKept) {
