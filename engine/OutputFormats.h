@@ -19,6 +19,7 @@ enum class OutputFormat {
   kWorkbook,  // a workbook of the application's default format (.xlsx)
   kCsv,       // the sheet's cells as CSV text (.csv)
   kPdf,       // the sheet as a PDF document (.pdf)
+  kOds,       // the sheet as an OpenDocument spreadsheet (.ods)
 };
 
 // How the files of a format are made.
@@ -46,7 +47,7 @@ struct OutputFormatRow {
   std::string_view exportVerb;
 };
 
-inline constexpr std::array<OutputFormatRow, 3> kOutputFormats{{
+inline constexpr std::array<OutputFormatRow, 4> kOutputFormats{{
     {OutputFormat::kWorkbook, "xlsx", "", "&Excel workbook", "SaveAsWorkbook",
      "write each sheet as a workbook (the default)", OutputWriter::kWorkbook,
      spreadsheet::ShownResults::kDroppedFormulas, "", "", ""},
@@ -57,6 +58,10 @@ inline constexpr std::array<OutputFormatRow, 3> kOutputFormats{{
     {OutputFormat::kPdf, "pdf", "pdf", "&PDF", "SaveAsPdf",
      "print each sheet to a PDF file with its own page setup, through\nLibreOffice", OutputWriter::kExport,
      spreadsheet::ShownResults::kDroppedFormulas, "pdf:calc_pdf_Export", "PDF", "print"},
+    {OutputFormat::kOds, "ods", "ods", "&OpenDocument spreadsheet", "SaveAsOds",
+     "write each sheet as an OpenDocument spreadsheet (.ods), converted from\n"
+     "its workbook by LibreOffice",
+     OutputWriter::kExport, spreadsheet::ShownResults::kDroppedFormulas, "ods:calc8", "ODS", "convert"},
 }};
 
 // The row of format.

@@ -289,8 +289,9 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
                                const std::string& folder, const std::string& file,
                                const std::string& name, Placement placement, OutputFormat format,
                                SplitStaging* staging) {
-  if (format == OutputFormat::kPdf)
-    Fail(ErrorReason::kNotWritten, "'" + FileNameOf(file) + "' cannot be saved: PDF documents are printed, not saved");
+  if (FormatRow(format).writer == OutputWriter::kExport)
+    Fail(ErrorReason::kNotWritten, "'" + FileNameOf(file) + "' cannot be saved: " + std::string(FormatRow(format).kindName) +
+                                       " files are made by LibreOffice, not saved");
   std::string sourcePath;
   const std::string target = CheckedTarget(sheet, folder, file, sourcePath);
   // Where no area can be made, the folder of its own fails as it would without one.

@@ -46,7 +46,7 @@ struct SheetFileResult {
 // subfolder. The output gets the source file's permission bits less the umask, as cp gives.
 //
 // format kCsv saves the new workbook as CSV (SaveAs with xlCSVUTF8): the file holds the
-// sheet's cells as text. format kPdf throws AutomationError "PDF output is not available"
+// sheet's cells as text. A format LibreOffice makes (PDF, ODS) throws AutomationError
 // before anything is written.
 //
 // When any step fails, the new workbook is closed (once; a failing Close is never repeated),

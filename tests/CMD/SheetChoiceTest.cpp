@@ -252,6 +252,24 @@ book.close()
   }
 }
 
+// ODS is a row of the formats table like PDF: LibreOffice converts each sheet's workbook at
+// the batch's end, and LibreOffice reads each file back with that sheet's values.
+TEST_F(SheetChoiceTest, OdsGivesEachSheetAsAnOpenDocumentSpreadsheetWithItsValues) {
+  test::MakeWorkbook(Path("Book.xlsx"), {"Jan", "Feb"});
+  fs::create_directories(Path("out"));
+  ASSERT_EQ(Run({Path("Book.xlsx"), Path("out"), "/format=ods"}), kExitDone) << err.str();
+  ASSERT_EQ(Listing(Path("out")), (Names{"Feb.ods", "Jan.ods"}));
+  EXPECT_EQ(test::RunPython(R"(import sys
+sys.path.insert(0, ')" TABREND_SOURCE_DIR R"(/tests/tools')
+from lo_cells import lo_cells
+paths = open(sys.argv[1], encoding='utf-8').read().split('\n')[:-1]
+for path, result in lo_cells(paths).items():
+    print(path.rsplit('/', 1)[1], result.error, sorted((sheet, sorted(cells.items())) for sheet, cells in result.sheets.items()))
+)",
+                            {Path("out/Feb.ods"), Path("out/Jan.ods")}),
+            "Feb.ods None [('Feb', [((0, 0), 'Feb data')])]\nJan.ods None [('Jan', [((0, 0), 'Jan data')])]\n");
+}
+
 TEST_F(SheetChoiceTest, PdfWithoutLibreOfficeFailsEachWorkbookAndWritesNoPdf) {
   fs::create_directories(Path("src"));
   test::MakeWorkbook(Path("src/A.xlsx"), {"Jan"});
