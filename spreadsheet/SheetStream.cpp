@@ -9,6 +9,7 @@
 #include "spreadsheet/CellReference.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/LossReport.h"
+#include "spreadsheet/PartKinds.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -18,13 +19,6 @@ namespace {
 // Output held before it is passed on, and room reserved for it from the start.
 constexpr std::size_t kFlushBytes = 1u << 20;
 constexpr std::size_t kOutputReserve = 2 * kFlushBytes;
-
-// Extension blocks that only make sense with workbook-level parts the copy does not carry.
-bool IsDroppedExtension(std::string_view uri) {
-  return uri == "{A8765BA9-456A-4dab-B4F3-ACF838C121DE}" ||  // slicers (2010)
-         uri == "{3A4CF648-6AED-40f4-86FF-DC5316D8AED3}" ||  // slicers (2013)
-         uri == "{7E03D99C-DC04-49d9-9315-930204A7B6E9}";    // timelines
-}
 
 bool IsRule(std::string_view local) {
   return local == "cfRule" || local == "dataValidation" || local == "sparkline";

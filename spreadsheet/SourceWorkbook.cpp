@@ -8,6 +8,7 @@
 #include "core/Error.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/OpenXml.h"
+#include "spreadsheet/PartKinds.h"
 #include "spreadsheet/StrictMarkup.h"
 #include "spreadsheet/Xml.h"
 #include "spreadsheet/XmlReader.h"
@@ -311,10 +312,7 @@ bool SourceWorkbook::SheetHasContent(std::size_t sheetIndex) const {
   if (part.empty() || !package_.Has(part)) return false;
   for (const Relationship& relationship : package_.RelationshipsOf(part)) {
     if (relationship.external) continue;
-    const std::string_view kind = RelationshipKind(relationship.type);
-    for (const char* shown : {"drawing", "vmlDrawing", "comments", "threadedComment", "table", "pivotTable",
-                              "oleObject", "control", "image"})
-      if (kind == shown) return true;
+    if (ShowsContent(RelationshipKind(relationship.type))) return true;
   }
   return CellContentFinder(Label() + ": sheet '" + sheets_.at(sheetIndex).name + "'", part).Find(package_);
 }
