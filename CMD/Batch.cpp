@@ -1,6 +1,7 @@
 // The batch: the workbooks of the source, a target folder for each, and the final opening
 // of the output root.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -80,22 +81,51 @@ std::string Module1::ListBatchFiles(bool folderMode) {
          " workbooks";
 }
 
-bool Module1::MakeTargetFolder(const std::string& path, const std::string& target, std::ostream& listOut,
-                               std::string& failure) {
-  // A folder that exists is used as it is, hidden or not. A dry run makes none, but stops
-  // where the run could not make one (a missing parent).
+namespace {
+
+// Why a workbook's folder cannot take its outputs once it stands; "" when it can. In a
+// folder run the program picks the folder inside the output root, where anyone who can write
+// there could have put a symbolic link under its name to take the outputs anywhere.
+std::string TargetFolderProblem(const std::string& target, bool pickedInRoot) {
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) != 0) return std::strerror(errno);
+  if (pickedInRoot && S_ISLNK(info.st_mode))
+    return "it is a symbolic link, and a workbook's outputs go only into a folder of the output folder itself";
+  return FolderExists(target) ? std::string() : std::strerror(EEXIST);
+}
+
+}  // namespace
+
+bool Module1::MakeTargetFolder(const std::string& path, const std::string& target, bool pickedInRoot,
+                               std::ostream& listOut, std::string& failure) {
+  std::string folder = target;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string problem;
   if (ListOnly) {
+    // A dry run makes no folder, but stops where the run would stop.
     listOut << path << '\n';
-    std::string folder = target;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (FolderExists(folder) || FolderExists(ParentFolderOf(folder))) return true;
-    failure = "the folder " + target + " could not be created: its parent folder is missing";
-    listOut << "  failed: " << failure << "; batch stopped\n";
-    return false;
+    if (::access(folder.c_str(), F_OK) != 0) {
+      if (!FolderExists(ParentFolderOf(folder))) problem = std::strerror(ENOENT);
+    } else {
+      problem = TargetFolderProblem(folder, pickedInRoot);
+    }
+  } else if (::mkdir(folder.c_str(), kNewFolderMode) == 0 || errno == EEXIST) {
+    // Made now, there before, or made this instant by another run into the same folder: all
+    // the same once it is a folder. A folder that exists is used as it is, hidden or not.
+    problem = TargetFolderProblem(folder, pickedInRoot);
+  } else {
+    problem = std::strerror(errno);
   }
-  if (FolderExists(target) || ::mkdir(target.c_str(), kNewFolderMode) == 0) return true;
-  failure = "cannot create the folder " + target + ": " + std::strerror(errno);
-  if (Verbose) log_ << path << ": " << failure << "; batch stopped\n";
+  if (problem.empty()) {
+    // Even a run that writes nothing there ("/overwrite=0" finding every file) clears what a
+    // killed run left.
+    if (!ListOnly) RemoveAbandonedStaging(folder);
+    return true;
+  }
+  failure = pickedInRoot && !FolderExists(OutputRoot)
+                ? "the output folder " + OutputRoot + " does not exist, and a folder source needs one"
+                : "cannot use the folder " + target + ": " + problem;
+  if (ListOnly) listOut << "  failed: " << failure << "; batch stopped\n";
   return false;
 }
 
@@ -112,7 +142,7 @@ bool Module1::FinishExportReports(std::vector<WorkbookReport>& reports) {
 }
 
 void Module1::Finished(const WorkbookReport& report) {
-  if (Verbose) Report(report);
+  Report(report);
   runReport_.Workbook(report.path, report.sheets, !report.done, report.errorNumber, report.error);
 }
 
@@ -126,7 +156,9 @@ bool Module1::RunBatch() {
   // Why the batch stopped early, when it did.
   std::string stopped = ListBatchFiles(folderMode);
   bool complete = stopped.empty();
-  if (Verbose && !complete) log_ << stopped << '\n';
+  if (!complete) log_ << stopped << '\n';
+  if (Verbose && complete && BatchFiles.empty() && !ListSource)
+    log_ << SourcePath << ": the folder holds no workbook (no file whose extension begins with \"xls\")\n";
   // The workbooks LibreOffice must convert first are converted in one start, not one each;
   // so are those it must calculate, once the first needs it.
   automation::PrefetchConversions(BatchFiles, FormatRow(Format).shown);
@@ -149,7 +181,7 @@ bool Module1::RunBatch() {
     if (base.empty()) {
       complete = false;
       stopped = path + ": no workbook name to make its folder from";
-      if (Verbose) log_ << stopped << "; batch stopped\n";
+      log_ << stopped << "; batch stopped\n";
       runReport_.Workbook(path, {}, true, 0, "no workbook name to make its folder from; batch stopped");
       break;
     }
@@ -160,9 +192,10 @@ bool Module1::RunBatch() {
       if (folder != base) renamedFolder = "written into the folder " + folder + ": " + base + " holds another workbook of this run";
       target += folder;
     }
-    if (std::string failure; !MakeTargetFolder(path, target, listOut, failure)) {
+    if (std::string failure; !MakeTargetFolder(path, target, folderMode, listOut, failure)) {
       complete = false;
       stopped = path + ": " + failure;
+      log_ << stopped << "; batch stopped\n";
       runReport_.Workbook(path, {}, true, 0, failure + "; batch stopped");
       break;
     }
@@ -179,7 +212,7 @@ bool Module1::RunBatch() {
       // Not an application failure: something the split could not recover from.
       complete = false;
       stopped = path + ": " + failure.what();
-      if (Verbose) log_ << stopped << "; batch stopped\n";
+      log_ << stopped << "; batch stopped\n";
       runReport_.Workbook(path, report.sheets, true, 0, failure.what() + std::string("; batch stopped"));
       break;
     }
@@ -206,10 +239,13 @@ bool Module1::RunBatch() {
 }
 
 void Module1::Report(const WorkbookReport& report) {
+  // Without "/verbose=1" only a failure is told, in its one line.
+  if (report.done && !Verbose) return;
   log_ << report.path << ": ";
   if (report.done) {
     log_ << (report.written.empty() ? "wrote nothing" : "wrote " + Joined(report.written));
     if (!report.skipped.empty()) log_ << "; skipped existing " << Joined(report.skipped);
+    if (!report.leftOut.empty()) log_ << "; left out " << Joined(report.leftOut);
   } else {
     log_ << "failed";
     if (report.errorNumber != 0) log_ << " (error " << report.errorNumber << ")";
@@ -217,6 +253,7 @@ void Module1::Report(const WorkbookReport& report) {
     if (!report.written.empty()) log_ << "; wrote before that " << Joined(report.written);
   }
   log_ << '\n';
+  if (!Verbose) return;
   for (const auto& renamed : report.renamed) log_ << "  " << renamed << '\n';
   for (const auto& loss : report.losses) log_ << "  " << loss << '\n';
 }

@@ -2,9 +2,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <ostream>
+#include <streambuf>
 #include <string_view>
 #include <utility>
 
@@ -54,6 +58,15 @@ bool ReadChoice(const std::string& token, std::string_view name,
     }
   }
   return false;
+}
+
+// Why path, which GetPathKind found missing, is not taken as a source.
+std::string NoSourceReason(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "'" + path + "': no such workbook file or folder";
+  if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))
+    return "'" + path + "' is hidden: files and folders whose name begins with \".\" are not taken as sources";
+  return "'" + path + "' is neither a workbook file nor a folder";
 }
 
 // "@LIST" names a list of workbooks, "@-" one on the standard input, unless a file or
@@ -175,7 +188,7 @@ bool Module1::ReadOptions() {
   if (kind != kPathFolder && kind != kPathFile && !ListSource) {
     Rejection = SourcePath.empty()  ? "no source given"
                 : !notAList.empty() ? notAList
-                                    : "'" + SourcePath + "': no such workbook file or folder";
+                                    : NoSourceReason(SourcePath);
     return false;
   }
   // Without an output root there is nowhere sensible to write; the file system's root is
@@ -226,9 +239,12 @@ std::string Usage() {
 
 Writes every worksheet of the workbook SOURCE, or of each workbook in the folder
 SOURCE, into a workbook file of its own in the folder OUTPUT. A folder source gives
-each workbook a subfolder of OUTPUT named after it. Quote paths that hold blanks.
-SOURCE written @LIST is a text file of workbook paths, one a line (@- reads it
-from standard input); each workbook gets a subfolder as in a folder run.
+each workbook a subfolder of OUTPUT named after it, and OUTPUT must exist; for
+a file source OUTPUT is created when its parent folder exists. Quote paths that
+hold blanks. SOURCE written @LIST is a text file of workbook paths, one a line
+(@- reads it from standard input); each workbook gets a subfolder as in a folder
+run. A failure is told in one line on standard error; nothing else is printed
+without /verbose=1 or /list=1.
 
 Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
   /name=1       name each file after its sheet; workbook_sheet when the sheet bears
@@ -249,7 +265,8 @@ Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
 
 Exit status:
   0  every workbook was split
-  1  a workbook failed, or the batch stopped early
+  1  a workbook failed, the batch stopped early, or standard output could not be
+     written
   2  the command line was not accepted (also for a switch above with another
      value, or a report file that cannot be written); nothing was done
 )";
@@ -257,42 +274,103 @@ Exit status:
 
 namespace {
 
-int Finish(Module1& module, bool accepted, std::ostream& out, std::ostream& err) {
+// Every line printed goes through here: the characters of a name that would act on the
+// terminal or disguise what follows them (control and bidirectional characters) are written
+// out as escapes. Lines are held whole, so no character is cut between two writes.
+class PrintableLines : public std::streambuf {
+ public:
+  explicit PrintableLines(std::ostream& target) : target_(*target.rdbuf()) {}
+  ~PrintableLines() override { sync(); }
+  // Why the target refused a write (errno); 0 while it took every one.
+  int Error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    line_ += traits_type::to_char_type(c);
+    if (line_.back() == '\n' && !Pass()) return traits_type::eof();
+    return c;
+  }
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    for (std::streamsize i = 0; i < count; ++i)
+      if (traits_type::eq_int_type(overflow(traits_type::to_int_type(text[i])), traits_type::eof())) return i;
+    return count;
+  }
+  int sync() override {
+    if (!Pass()) return -1;
+    errno = 0;
+    if (target_.pubsync() == 0) return 0;
+    if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+    return -1;
+  }
+
+ private:
+  // Writes the line held (its "\n" as it is) to the target; false when it could not.
+  bool Pass() {
+    if (line_.empty()) return true;
+    const bool ended = line_.back() == '\n';
+    std::string printable = spreadsheet::PrintableText(std::string_view(line_).substr(0, line_.size() - ended));
+    if (ended) printable += '\n';
+    line_.clear();
+    errno = 0;
+    if (target_.sputn(printable.data(), static_cast<std::streamsize>(printable.size())) ==
+        static_cast<std::streamsize>(printable.size()))
+      return true;
+    if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+
+  std::streambuf& target_;
+  std::string line_;
+  int error_ = 0;
+};
+
+bool IsHelpOrVersion(const std::string& token) {
+  return IsHelpRequest({token}) || IsVersionRequest({token});
+}
+
+int Finish(Module1& module, bool accepted, std::ostream& out, const PrintableLines& outLines, std::ostream& err) {
   if (IsHelpRequest(module.Args)) {
     out << Usage();
-    return kExitDone;
-  }
-  if (IsVersionRequest(module.Args)) {
+  } else if (IsVersionRequest(module.Args)) {
     out << "tabrendcli " << kProductVersion << '\n';
-    return kExitDone;
-  }
-  if (!accepted) {
-    err << "tabrendcli: " << module.Rejection << " (tabrendcli --help lists the usage)\n";
+  } else if (!accepted) {
+    if (!module.Args.empty() && IsHelpOrVersion(module.Args[0]) && module.Args.size() > 1)
+      module.Rejection = "'" + module.Args[0] + "' takes no other argument";
+    err << "tabrendcli: " << module.Rejection << " (tabrendcli --help lists the usage)" << std::endl;
     return kExitNotAccepted;
-  }
-  if (std::string error; !module.OpenReport(error)) {
-    err << "tabrendcli: cannot write the report '" << module.ReportPath << "': " << error << '\n';
+  } else if (std::string error; !module.OpenReport(error)) {
+    err << "tabrendcli: cannot write the report '" << module.ReportPath << "': " << error << std::endl;
     return kExitNotAccepted;
+  } else if (!module.RunBatch()) {
+    out.flush();
+    return kExitFailed;
   }
-  return module.RunBatch() ? kExitDone : kExitFailed;
+  // What was to be printed must have been printed: a full disk is no success.
+  if (out.flush()) return kExitDone;
+  err << "tabrendcli: standard output cannot be written: " << std::strerror(outLines.Error()) << std::endl;
+  return kExitFailed;
+}
+
+int Run(const std::function<bool(Module1&)>& parse, FolderOpener& opener, std::ostream& out, std::ostream& err) {
+  PrintableLines printableOut(out), printableErr(err);
+  std::ostream shownOut(&printableOut), shownErr(&printableErr);
+  Module1 module(opener, shownErr);
+  module.ListOut = &shownOut;
+  const bool accepted = parse(module);
+  return Finish(module, accepted, shownOut, printableOut, shownErr);
 }
 
 }  // namespace
 
 int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
              std::ostream& err) {
-  Module1 module(opener, err);
-  module.ListOut = &out;
-  const bool accepted = module.ParseOptions(tail);
-  return Finish(module, accepted, out, err);
+  return Run([&](Module1& module) { return module.ParseOptions(tail); }, opener, out, err);
 }
 
 int FormLoad(const std::vector<std::string>& arguments, FolderOpener& opener, std::ostream& out,
              std::ostream& err) {
-  Module1 module(opener, err);
-  module.ListOut = &out;
-  const bool accepted = module.ParseOptions(arguments);
-  return Finish(module, accepted, out, err);
+  return Run([&](Module1& module) { return module.ParseOptions(arguments); }, opener, out, err);
 }
 
 }  // namespace tabrend::cli

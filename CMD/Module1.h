@@ -44,6 +44,7 @@ struct WorkbookReport {
   std::string path;
   std::vector<std::string> written;  // output file names, in the order written
   std::vector<std::string> skipped;  // existing output files left alone ("/overwrite=0")
+  std::vector<std::string> leftOut;  // "Notes (hidden)": sheets "/hidden=0" or "/blank=0" left out
   std::vector<std::string> losses;   // "file: what the copy could not keep"
   std::vector<std::string> renamed;  // sheets written under another name than their own
   bool done = false;
@@ -149,9 +150,10 @@ class Module1 {
   // list cannot be read, or the source went away.
   std::string ListBatchFiles(bool folderMode);
   // Makes a workbook's target folder unless it exists (a dry run only checks that it could).
-  // False, and failure says why, stops the batch.
-  bool MakeTargetFolder(const std::string& path, const std::string& target, std::ostream& listOut,
-                        std::string& failure);
+  // pickedInRoot: the folder is the workbook's own in the output root, and must not be a
+  // symbolic link. False, and failure says why, stops the batch.
+  bool MakeTargetFolder(const std::string& path, const std::string& target, bool pickedInRoot,
+                        std::ostream& listOut, std::string& failure);
   // Exports the batch's files and reports their workbooks; false when one of them failed.
   bool FinishExportReports(std::vector<WorkbookReport>& reports);
   void Report(const WorkbookReport& report);
@@ -195,11 +197,13 @@ std::string Usage();
 
 // The whole run: parse, batch, exit status. Prints the usage on out for a lone --help, -h
 // or /?, "tabrendcli" and the product version for a lone --version, and the plan for
-// "/list=1"; writes nothing else on out.
+// "/list=1"; writes nothing else on out, and fails the run when out cannot take it.
+// Control and bidirectional characters of names are printed as escapes ("\x1B", "\u202E").
 int FormLoad(const std::string& tail, FolderOpener& opener, std::ostream& out,
              std::ostream& err);
-// The same for the arguments as the shell passed them. A command line that is not accepted
-// is told on err in one line; nothing else is written there without "/verbose=1".
+// The same for the arguments as the shell passed them. A command line that is not accepted,
+// and each failure of the batch, is told on err in one line; nothing else is written there
+// without "/verbose=1".
 int FormLoad(const std::vector<std::string>& arguments, FolderOpener& opener, std::ostream& out,
              std::ostream& err);
 

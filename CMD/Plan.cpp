@@ -52,7 +52,7 @@ std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, cons
     }
     outcome.output = folder + planned.file;
     if (planned.file != planned.named)
-      report.renamed.push_back("sheet '" + planned.name + "' written as " + planned.file + ": " + planned.named +
+      report.renamed.push_back("sheet '" + planned.name + "' named " + planned.file + ": " + planned.named +
                                " is another output of this run");
   }
   return plan;
@@ -87,8 +87,9 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
       scratch.emplace("list", problem);
       if (!scratch->Made()) Fail(ErrorReason::kNotWritten, problem);
     }
-    const SheetFileResult copy =
-        WriteSheetFile(app, source.Worksheets()(planned.index), scratch->Path(), "copy.xlsx", planned.name);
+    // Under its own name, which the messages of a failing copy give.
+    const SheetFileResult copy = WriteSheetFile(app, source.Worksheets()(planned.index), scratch->Path(),
+                                                FileNameOf(planned.file), planned.name);
     for (const auto& loss : copy.losses) out << "    cannot keep: " << loss << '\n';
     report.sheets.at(static_cast<std::size_t>(planned.index - 1)).losses = copy.losses;
   }

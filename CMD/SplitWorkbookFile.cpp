@@ -82,8 +82,13 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
 void Module1::WritePlannedSheet(automation::Application& app, automation::Workbook& source, WorkbookBuilds& built,
                                 const std::string& target, const PlannedSheet& planned, SheetOutcome& outcome,
                                 WorkbookReport& report) {
-  if (planned.action == PlannedSheet::Action::kSkipExisting) report.skipped.push_back(planned.file);
-  if (planned.action != PlannedSheet::Action::kWrite) return;
+  switch (planned.action) {
+    case PlannedSheet::Action::kSkipExisting: report.skipped.push_back(planned.file); return;
+    case PlannedSheet::Action::kSkipHidden: report.leftOut.push_back(planned.name + " (hidden)"); return;
+    case PlannedSheet::Action::kSkipBlank: report.leftOut.push_back(planned.name + " (blank)"); return;
+    case PlannedSheet::Action::kSkipUnticked: return;
+    case PlannedSheet::Action::kWrite: break;
+  }
   const Placement placement = Overwrite ? Placement::kReplace : Placement::kCreateOnly;
   const SheetFileResult result =
       tabrend::WritePlannedSheet(Format, app, source, planned, target, placement, built, exports_, owner_);

@@ -347,9 +347,8 @@ void WorkbookImpl::SaveAs(const std::string& path, XlFileFormat format) {
   const std::string label = "'" + file + "'";
   if (file.empty()) Fail(ErrorReason::kNotWritten, "'" + path + "' cannot be saved: it names no file");
   // The folder is the caller's to choose; only the file's own name is the application's.
-  for (unsigned char c : file)
-    if (c < 0x20 || c == 0x7F)
-      Fail(ErrorReason::kNotWritten, label + " cannot be saved: the name holds a control character");
+  if (const std::string control = spreadsheet::FirstControlCharacter(file); !control.empty())
+    Fail(ErrorReason::kNotWritten, label + " cannot be saved: the name holds a control character (" + control + ")");
   if (file.find('\\') != std::string::npos)
     Fail(ErrorReason::kNotWritten, label + " cannot be saved: a file name cannot hold \"\\\"");
   const std::string folder = ParentFolderOf(path);

@@ -6,7 +6,6 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +21,7 @@
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
+#include "spreadsheet/Text.h"
 
 namespace tabrend {
 
@@ -32,9 +32,6 @@ namespace {
 
 constexpr char kStagingPrefix[] = ".tabrend-";
 constexpr char kStagingSuffix[] = ".part";
-// libzip writes its own temporary file beside the one it is asked for, named with 7 more
-// bytes; names longer than this are staged under a short one.
-constexpr std::size_t kLongestStagedName = 240;
 
 [[noreturn]] void Refuse(const std::string& file, const std::string& why) {
   Fail(ErrorReason::kNotWritten, "'" + file + "' cannot be saved: " + why);
@@ -42,8 +39,8 @@ constexpr std::size_t kLongestStagedName = 240;
 
 // A name made from sheet and workbook names must not reach outside the folder it is for.
 void CheckMadeName(const std::string& file) {
-  for (const unsigned char c : file)
-    if (c < 0x20 || c == 0x7F) Refuse(file, "the name holds a control character");
+  if (const std::string control = spreadsheet::FirstControlCharacter(file); !control.empty())
+    Refuse(file, "the name holds a control character (" + control + ")");
   if (file.find('\\') != std::string::npos) Refuse(file, "a file name cannot hold \"\\\"");
   std::size_t start = 0;
   for (;;) {
@@ -53,12 +50,6 @@ void CheckMadeName(const std::string& file) {
     if (end == file.size()) break;
     start = end + 1;
   }
-}
-
-// ".csv" of "a.b.csv"; "" for a name without ".".
-std::string ExtensionOf(const std::string& file) {
-  const auto dot = file.rfind('.');
-  return dot == std::string::npos ? std::string() : file.substr(dot);
 }
 
 // True for ".tabrend-<digits>-<digits>.part".
@@ -81,12 +72,6 @@ void SweepOnce(const std::string& folder) {
   static std::set<std::string> swept;
   std::lock_guard lock(guard);
   if (swept.insert(folder).second) RemoveAbandonedStaging(folder);
-}
-
-// The name an output is staged under: its own, unless a temporary name beside it would be
-// too long.
-std::string StagedName(const std::string& finalFile) {
-  return finalFile.size() <= kLongestStagedName ? finalFile : "output" + ExtensionOf(finalFile);
 }
 
 // A file an output is built at in a staging area, removed unless it was moved away (placed).
@@ -120,7 +105,7 @@ class StagingFolder {
     onSignal_ = std::make_unique<RemovedOnSignal>(path_);
     lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock_ >= 0) ::flock(lock_, LOCK_EX);
-    file_ = path_ + "/" + StagedName(finalFile);
+    file_ = path_ + "/" + finalFile;  // the name its saves report, as the final one
   }
   ~StagingFolder() {
     RemoveTree(path_.c_str());
@@ -189,19 +174,10 @@ mode_t OutputMode(mode_t sourceMode) {
 void RemoveAbandonedStaging(const std::string& folder) {
   DIR* listing = ::opendir(folder.c_str());
   if (listing == nullptr) return;
-  const int parent = ::dirfd(listing);
   while (const dirent* entry = ::readdir(listing)) {
     const std::string name = entry->d_name;
-    if (!IsStagingName(name)) continue;
-    const int staging = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (staging < 0) continue;
-    // A live owner holds the lock; the kernel drops it when the owner dies, however it died.
-    // The owner's process must be gone too: between making its folder and locking it, a
-    // running owner holds no lock yet.
-    const pid_t owner = static_cast<pid_t>(std::strtol(name.c_str() + sizeof kStagingPrefix - 1, nullptr, 10));
-    const bool ownerGone = owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH;
-    if (ownerGone && ::flock(staging, LOCK_EX | LOCK_NB) == 0) RemoveTree((folder + "/" + name).c_str());
-    ::close(staging);
+    if (IsStagingName(name))
+      RemoveWhenAbandoned(folder, name, static_cast<pid_t>(std::strtol(name.c_str() + sizeof kStagingPrefix - 1, nullptr, 10)));
   }
   ::closedir(listing);
 }
@@ -296,7 +272,7 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
   const std::string target = CheckedTarget(sheet, folder, file, sourcePath);
   // Where no area can be made, the folder of its own fails as it would without one.
   if (StagingArea* area = staging != nullptr ? staging->In(ParentFolderOf(target)) : nullptr) {
-    const StagedFile staged(area->Path() + "/" + StagedName(FileNameOf(file)));
+    const StagedFile staged(area->Path() + "/" + FileNameOf(file));
     std::vector<std::string> losses = BuildSheetFile(app, sheet, staged.Path(), name, format);
     return PlaceBuilt(staged.Path(), std::move(losses), target, sourcePath, file, placement);
   }

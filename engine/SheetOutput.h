@@ -142,8 +142,8 @@ SheetFileResult PlaceSheetFile(StagedSheetFile staged, automation::Sheet& sheet,
                                const std::string& file, Placement placement);
 
 // Removes the staging folders in `folder` that a killed run left: only entries named
-// ".tabrend-<pid>-<n>.part" that are folders no process holds locked and whose process is
-// gone. Called by the first write into each folder; safe to call again.
+// ".tabrend-<pid>-<n>.part" that are folders of this user no process holds locked and whose
+// process is gone. Called by the first write into each folder; safe to call again.
 void RemoveAbandonedStaging(const std::string& folder);
 
 // The mode a new output gets from its source's: the permission bits less the umask.

@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -120,6 +122,17 @@ void OnTerminatingSignal(int number, siginfo_t* info, void* context) {
 }  // namespace
 
 void RemoveTree(const char* path) { RemoveEntry(AT_FDCWD, path, 0); }
+
+void RemoveWhenAbandoned(const std::string& parent, const std::string& name, pid_t owner) {
+  const int folder = ::open((parent + "/" + name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder < 0) return;
+  struct stat info {};
+  // The kernel drops a dead owner's lock however it died.
+  const bool ownerGone = owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH;
+  if (ownerGone && ::fstat(folder, &info) == 0 && info.st_uid == ::geteuid() && ::flock(folder, LOCK_EX | LOCK_NB) == 0)
+    RemoveTree((parent + "/" + name).c_str());
+  ::close(folder);
+}
 
 void InstallCleanupHandlers() {
   static std::once_flag once;

@@ -19,6 +19,12 @@ extern const int kCleanupSignals[kCleanupSignalCount];
 // signal handler. Symbolic links are removed, never followed.
 void RemoveTree(const char* path);
 
+// Removes parent/name when it is a folder (never a symbolic link) of this user that process
+// `owner` made and held locked while it lived, once that process is gone and nothing holds
+// the folder locked: what SIGKILL, which no handler sees, left behind. A live owner that has
+// made its folder but not yet locked it keeps it, as its process is still there.
+void RemoveWhenAbandoned(const std::string& parent, const std::string& name, pid_t owner);
+
 // Holds the clean-up signals off the calling thread while it lives. A folder made and then
 // registered under it is never missed by the handler: the handler runs on another thread
 // meanwhile, or once the folder is registered.

@@ -1,6 +1,8 @@
 // The process's private temporary folders: one root per process under TMPDIR
-// ("tabrend-XXXXXX"), holding the folders the conversions work in. The root goes with its
-// last folder, at exit, and when a terminating signal ends the process (SignalCleanup.h).
+// ("tabrend-<pid>-XXXXXX", locked while the process lives), holding the folders the
+// conversions, the PDF printing and the dry run's copies work in. The root goes with its last
+// folder, at exit, and when a terminating signal ends the process (SignalCleanup.h); one that
+// SIGKILL left is removed by the next root made in the same TMPDIR, once its process is gone.
 // Safe to use from several threads.
 #pragma once
 
@@ -18,6 +20,11 @@ std::string AcquireFolder(const char* prefix, std::string& problem);
 
 // Removes a folder AcquireFolder made, with everything in it, and the root with the last one.
 void ReleaseFolder(const std::string& folder);
+
+// Removes the roots in base that killed processes left: folders named "tabrend-<pid>-XXXXXX"
+// of this user that no process holds locked and whose process is gone. Making a root calls
+// it; safe to call at any time.
+void RemoveAbandonedRoots(const std::string& base);
 
 // A folder of the root, released when the object goes unless handed over.
 class TempFolder {

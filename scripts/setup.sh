@@ -14,6 +14,7 @@ PACKAGES=(
   poppler-utils imagemagick
   clang libclang-rt-14-dev
   dpkg-dev file lintian desktop-file-utils appstream mandoc
+  strace
 )
 
 missing=()

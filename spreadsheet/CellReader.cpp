@@ -85,7 +85,7 @@ class RangeReader : XmlReader::Handler {
     if (reader.type_ == "s") {
       const auto& items = reader.source_.Strings().items;
       const auto index = std::strtoul(text.c_str(), nullptr, 10);
-      text = index < items.size() ? SharedStringText(std::string(items[index])) : std::string();
+      text = index < items.size() ? SharedStringText(items[index]) : std::string();
     } else if (reader.type_ == "b") {
       text = text == "1" ? "TRUE" : "FALSE";
     }
@@ -224,7 +224,7 @@ std::map<std::string, CellResult> ReadCellResults(const SourceWorkbook& source, 
           const auto& items = source.Strings().items;
           const auto index = std::strtoul(cell.value.c_str(), nullptr, 10);
           if (cell.value.empty() || index >= items.size()) return true;
-          result = {"str", SharedStringText(std::string(items[index]))};
+          result = {"str", SharedStringText(items[index])};
         } else if (cell.type == "inlineStr") {
           result.type = "str";
         } else if (cell.type.empty() || cell.type == "n") {

@@ -242,21 +242,9 @@ void DecodeEscapes(std::string& text) {
 std::string StringText(const SourceWorkbook& source, std::size_t index) {
   const auto& items = source.Strings().items;
   if (index >= items.size()) return {};
-  const std::string_view item = items[index];
-  std::string text;
-  bool plain = false;
-  for (const std::string_view open : {std::string_view("<si><t>"), std::string_view("<si><t xml:space=\"preserve\">")}) {
-    constexpr std::string_view kClose = "</t></si>";
-    if (item.size() < open.size() + kClose.size() || item.substr(0, open.size()) != open ||
-        item.substr(item.size() - kClose.size()) != kClose)
-      continue;
-    const std::string_view body = item.substr(open.size(), item.size() - open.size() - kClose.size());
-    if (body.find_first_of("<&\r") != std::string_view::npos) break;
-    text = body;
-    plain = true;
-    break;
-  }
-  if (!plain) text = SharedStringText(std::string(item));
+  const std::optional<std::string_view> plain = items.PlainText(index);
+  std::string text = plain && plain->find_first_of("&\r") == std::string_view::npos ? std::string(*plain)
+                                                                                     : SharedStringText(items[index]);
   DecodeEscapes(text);
   return text;
 }

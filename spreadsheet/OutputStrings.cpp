@@ -29,7 +29,7 @@ std::uint32_t OutputStrings::AddText(const std::string& text) {
   AppendEscapedText(item, text);
   item += "</t></si>";
   const auto added = static_cast<std::uint32_t>(items_.size());
-  items_.push_back(kAddedText | addedTexts_.size());
+  items_.push_back(kAddedText | static_cast<std::uint32_t>(addedTexts_.size()));
   addedTexts_.push_back(std::move(item));
   byText_.emplace(text, added);
   return added;
@@ -50,9 +50,9 @@ void OutputStrings::WriteXml(ByteSink& out) const {
   }
   xml += declared + " count=\"" + std::to_string(references_) + "\" uniqueCount=\"" +
          std::to_string(items_.size()) + "\">";
-  for (const std::uint64_t item : items_) {
+  for (const std::uint32_t item : items_) {
     if ((item & kAddedText) != 0) xml += addedTexts_[item & ~kAddedText];
-    else xml += source_->items[item];
+    else source_->items.AppendTo(item, xml);
     if (xml.size() >= kFlushBytes) {
       if (!out.Write(xml)) fail();
       xml.clear();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -29,7 +30,7 @@ class OutputStrings {
   void WriteXml(ByteSink& out) const;
 
  private:
-  static constexpr std::uint64_t kAddedText = 1ull << 63;
+  static constexpr std::uint32_t kAddedText = 1u << 31;
   // The part is written in pieces of about this size, so a large table is never held twice.
   static constexpr std::size_t kFlushBytes = 1u << 20;
 
@@ -38,8 +39,9 @@ class OutputStrings {
   // instead of a hash entry, as a big table has millions.
   std::vector<std::uint32_t> bySourceIndex_;
   std::unordered_map<std::string, std::uint32_t> byText_;
-  // Each output entry: a source index, or kAddedText | position in addedTexts_.
-  std::vector<std::uint64_t> items_;
+  // Each output entry: a source index, or kAddedText | position in addedTexts_. A deque grows
+  // without a second copy of itself, as a vector's doubling would make.
+  std::deque<std::uint32_t> items_;
   std::vector<std::string> addedTexts_;  // raw <si> elements of texts added
   std::uint64_t references_ = 0;
 };

@@ -2,8 +2,11 @@
 #include "spreadsheet/SourceWorkbook.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
+#include <set>
 
 #include "core/Error.h"
 #include "spreadsheet/Limits.h"
@@ -15,9 +18,46 @@
 
 namespace tabrend::spreadsheet {
 
+namespace {
+
+// The markup a plain entry leaves out, by the kind its index entry notes (0: none, kept raw).
+constexpr std::string_view kPlainOpenings[] = {"", "<si><t>", "<si><t xml:space=\"preserve\">"};
+constexpr std::string_view kPlainClose = "</t></si>";
+constexpr int kKindShift = 30;
+constexpr std::uint32_t kLengthMask = (1u << kKindShift) - 1;
+static_assert(limits::kMaxSharedStringTableBytes <= kLengthMask, "an entry's length must leave room for its kind");
+
+}  // namespace
+
+void SharedStringItems::AppendTo(std::size_t i, std::string& out) const {
+  const Entry& entry = index_[i];
+  const std::uint32_t kind = entry.length >> kKindShift;
+  out += kPlainOpenings[kind];
+  out.append(blocks_[entry.block], entry.offset, entry.length & kLengthMask);
+  if (kind != 0) out += kPlainClose;
+}
+
+std::optional<std::string_view> SharedStringItems::PlainText(std::size_t i) const {
+  const Entry& entry = index_[i];
+  if (entry.length >> kKindShift == 0) return std::nullopt;
+  return std::string_view(blocks_[entry.block]).substr(entry.offset, entry.length & kLengthMask);
+}
+
 void SharedStringItems::push_back(std::string_view item) {
   // Strings are kept in blocks of this size: few allocations, and little left unused.
   constexpr std::size_t kBlockBytes = 16u << 20;
+  std::uint32_t kind = 0;
+  if (item.size() >= kPlainClose.size() && item.substr(item.size() - kPlainClose.size()) == kPlainClose) {
+    for (std::uint32_t k = 1; k < std::size(kPlainOpenings); ++k) {
+      const std::string_view opening = kPlainOpenings[k];
+      if (item.size() < opening.size() + kPlainClose.size() || item.substr(0, opening.size()) != opening) continue;
+      const std::string_view text = item.substr(opening.size(), item.size() - opening.size() - kPlainClose.size());
+      if (text.find('<') != std::string_view::npos) break;
+      item = text;
+      kind = k;
+      break;
+    }
+  }
   if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < item.size()) {
     blocks_.emplace_back();
     blocks_.back().reserve(std::max(kBlockBytes, item.size()));
@@ -25,7 +65,7 @@ void SharedStringItems::push_back(std::string_view item) {
   }
   std::string& block = blocks_.back();
   index_.push_back({static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(block.size()),
-                    static_cast<std::uint32_t>(item.size())});
+                    static_cast<std::uint32_t>(item.size()) | kind << kKindShift});
   block.append(item);
   heldBytes_ += sizeof(Entry);
 }
@@ -91,9 +131,7 @@ class SharedStringReader : XmlReader::Handler {
     if (depth_ == 2 && local == "si") {
       if (strings_.items.size() >= limits::kMaxSharedStrings)
         return reader_.Refuse("holds more than the allowed number of shared strings");
-      if (strings_.items.HeldBytes() > limits::kMaxSharedStringTableBytes)
-        return reader_.Refuse("holds more shared strings than fit in " +
-                              std::to_string(limits::kMaxSharedStringTableBytes >> 20) + " MiB");
+      if (!Fits(0)) return;
       capturing_ = true;
       current_.clear();
     }
@@ -115,7 +153,18 @@ class SharedStringReader : XmlReader::Handler {
   }
 
   void OnRaw(const XML_Char* data, int length) override {
-    if (capturing_) current_.append(data, static_cast<std::size_t>(length));
+    if (!capturing_ || !Fits(current_.size() + static_cast<std::size_t>(length))) return;
+    current_.append(data, static_cast<std::size_t>(length));
+  }
+
+  // False, with the reading stopped, when the table with `more` bytes of an entry being read
+  // would outgrow its bound.
+  bool Fits(std::uint64_t more) {
+    if (strings_.items.HeldBytes() + more <= limits::kMaxSharedStringTableBytes) return true;
+    capturing_ = false;
+    reader_.Refuse("holds more shared strings than fit in " + std::to_string(limits::kMaxSharedStringTableBytes >> 20) +
+                   " MiB");
+    return false;
   }
 
   SharedStrings& strings_;
@@ -319,10 +368,25 @@ bool SourceWorkbook::SheetHasContent(std::size_t sheetIndex) const {
 
 // The string tables of open workbooks by file, for every thread. A table is never changed
 // once read: threads share it as it stands.
+// The string tables of open workbooks by file, for every thread. A table is never changed
+// once read: threads share it as it stands, and a thread that needs a table another is
+// reading waits for it rather than reading a second copy.
 struct SourceWorkbook::SharedTables {
   std::mutex lock;
+  std::condition_variable read;  // a table in `reading` is read, or failed
   std::map<FileStamp, std::weak_ptr<const SharedStrings>> byFile;
+  std::set<FileStamp> reading;
+  // Why the table of a file was refused: the file has not changed, so neither has the answer,
+  // and it is not read again (a split that writes a sheet itself after its worker failed).
+  std::map<FileStamp, AutomationError> refused;
 };
+
+namespace {
+
+// Refusals remembered at most; more, and the oldest answers are read again when asked.
+constexpr std::size_t kRefusalsKept = 64;
+
+}  // namespace
 
 SourceWorkbook::SharedTables& SourceWorkbook::Tables() {
   static auto* const tables = new SharedTables;  // never destroyed: workbooks may outlive statics
@@ -333,10 +397,42 @@ const SharedStrings& SourceWorkbook::Strings() const {
   if (strings_) return *strings_;
   SharedTables& shared = Tables();
   if (identity_) {
-    std::lock_guard lock(shared.lock);
+    std::unique_lock lock(shared.lock);
+    shared.read.wait(lock, [&] { return !shared.reading.contains(*identity_); });
     if (const auto found = shared.byFile.find(*identity_); found != shared.byFile.end()) strings_ = found->second.lock();
     if (strings_) return *strings_;
+    if (const auto found = shared.refused.find(*identity_); found != shared.refused.end()) throw found->second;
+    shared.reading.insert(*identity_);
   }
+  struct Done {
+    SharedTables& shared;
+    const std::optional<FileStamp>& identity;
+    std::shared_ptr<const SharedStrings>& strings;
+    std::optional<AutomationError> refusal;
+    ~Done() {
+      if (!identity) return;
+      std::lock_guard lock(shared.lock);
+      if (strings) {
+        std::erase_if(shared.byFile, [](const auto& entry) { return entry.second.expired(); });
+        shared.byFile[*identity] = strings;
+      } else if (refusal) {
+        if (shared.refused.size() >= kRefusalsKept) shared.refused.clear();
+        shared.refused.insert_or_assign(*identity, *refusal);
+      }
+      shared.reading.erase(*identity);
+      shared.read.notify_all();
+    }
+  } done{shared, identity_, strings_, std::nullopt};
+  try {
+    strings_ = ReadStrings();
+  } catch (const AutomationError& refusal) {
+    done.refusal = refusal;
+    throw;
+  }
+  return *strings_;
+}
+
+std::shared_ptr<const SharedStrings> SourceWorkbook::ReadStrings() const {
   auto strings = std::make_shared<SharedStrings>();
   if (const auto part = WorkbookPartOfKind("sharedStrings")) {
     // Streamed, but every entry is kept: the table is held whole, under that limit.
@@ -346,13 +442,7 @@ const SharedStrings& SourceWorkbook::Strings() const {
            std::to_string(limits::kMaxSharedStringsPartBytes >> 20) + " MiB");
     SharedStringReader(*strings, Label(), *part).Read(package_);
   }
-  strings_ = std::move(strings);
-  if (identity_) {
-    std::lock_guard lock(shared.lock);
-    std::erase_if(shared.byFile, [](const auto& entry) { return entry.second.expired(); });
-    shared.byFile[*identity_] = strings_;
-  }
-  return *strings_;
+  return strings;
 }
 
 }  // namespace tabrend::spreadsheet

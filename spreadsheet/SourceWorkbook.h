@@ -36,21 +36,30 @@ struct DefinedName {
 // runs travel untouched.
 //
 // Entries are packed into large blocks that never move, with 12 bytes of index each, so the
-// table costs little more than its own bytes and never needs a second copy to grow.
+// table costs little more than its own bytes and never needs a second copy to grow. The
+// commonest entry, one plain run ("<si><t>text</t></si>"), keeps only its text: a table of
+// millions of short strings is mostly index.
 class SharedStringItems {
  public:
   std::size_t size() const { return index_.size(); }
-  std::string_view operator[](std::size_t i) const {
-    const Entry& entry = index_[i];
-    return std::string_view(blocks_[entry.block]).substr(entry.offset, entry.length);
+  // Entry i as its raw <si> element.
+  std::string operator[](std::size_t i) const {
+    std::string item;
+    AppendTo(i, item);
+    return item;
   }
+  void AppendTo(std::size_t i, std::string& out) const;
+  // The text of entry i when it is one plain run, as the XML writes it (entities unresolved);
+  // nothing for any other entry.
+  std::optional<std::string_view> PlainText(std::size_t i) const;
   void push_back(std::string_view item);
-  // What the table holds: its bytes and its index.
+  // What the table holds: its blocks and its index.
   std::uint64_t HeldBytes() const { return heldBytes_; }
 
  private:
   struct Entry {
-    std::uint32_t block, offset, length;
+    std::uint32_t block, offset;
+    std::uint32_t length;  // the bytes kept, and in the top two bits the markup left out
   };
   std::vector<std::string> blocks_;  // each reserved once, never grown past its capacity
   std::deque<Entry> index_;
@@ -149,6 +158,8 @@ class SourceWorkbook {
  private:
   struct SharedTables;
   static SharedTables& Tables();
+  // The shared-string table read from the package; throws AutomationError when it is refused.
+  std::shared_ptr<const SharedStrings> ReadStrings() const;
 
   // The file opened, where it stood still while it was opened (a file changing meanwhile
   // shares nothing); taken before the package is opened.

@@ -4,6 +4,8 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include <cstdio>
+
 namespace tabrend::spreadsheet {
 
 namespace {
@@ -84,6 +86,52 @@ std::size_t CharacterCount(std::string_view utf8) {
   std::size_t count = 0;
   for (std::size_t i = 0; i < utf8.size();) count += Decode(utf8, i) >= 0x10000 ? 2 : 1;
   return count;
+}
+
+namespace {
+
+// Calls visit(code, bytes) for each character of utf8; code is -1 for a malformed byte.
+template <typename Visit>
+void ForEachCharacter(std::string_view utf8, Visit visit) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t start = i;
+    const char32_t code = Decode(utf8, i);
+    const bool malformed = i - start == 1 && code >= 0x80;
+    if (!visit(malformed ? static_cast<char32_t>(-1) : code, utf8.substr(start, i - start))) return;
+  }
+}
+
+std::string CodeText(const char* format, unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
+std::string FirstControlCharacter(std::string_view utf8) {
+  std::string found;
+  ForEachCharacter(utf8, [&](char32_t code, std::string_view) {
+    if (code == static_cast<char32_t>(-1) || !IsControlCharacter(code)) return true;
+    found = CodeText("U+%04X", static_cast<unsigned>(code));
+    return false;
+  });
+  return found;
+}
+
+std::string PrintableText(std::string_view utf8) {
+  std::string printable;
+  printable.reserve(utf8.size());
+  ForEachCharacter(utf8, [&](char32_t code, std::string_view bytes) {
+    if (code == static_cast<char32_t>(-1))
+      printable += CodeText("\\x%02X", static_cast<unsigned char>(bytes[0]));
+    else if (IsControlCharacter(code))
+      printable += CodeText(code < 0x80 ? "\\x%02X" : "\\u%04X", static_cast<unsigned>(code));
+    else
+      printable += bytes;
+    return true;
+  });
+  return printable;
 }
 
 std::string TruncateCharacters(std::string_view utf8, std::size_t count) {

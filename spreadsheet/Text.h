@@ -22,6 +22,20 @@ std::string FoldCase(std::string_view utf8);
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
 // Number of characters (UTF-16 code units, as the application counts) of UTF-8 text.
 std::size_t CharacterCount(std::string_view utf8);
+// True for a character that changes how the text around it is shown instead of showing
+// itself: the C0 and C1 controls, DEL, and the bidirectional embeddings, overrides and isolates
+// (U+202A to U+202E, U+2066 to U+2069), which make a name read as another: after U+202E,
+// "report\u202Excl.exe" shows as "reportexe.lcx".
+constexpr bool IsControlCharacter(char32_t code) {
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+// The first control character of UTF-8 text, written "U+202E"; "" when there is none.
+// Malformed bytes are not characters, so not controls either.
+std::string FirstControlCharacter(std::string_view utf8);
+// The text with each control character written as "\x1B" (below U+0080) or "\u202E", and
+// each malformed byte as "\xNN": safe to print on a terminal, where it reads as it is.
+std::string PrintableText(std::string_view utf8);
 // The longest prefix of UTF-8 text with at most count characters.
 std::string TruncateCharacters(std::string_view utf8, std::size_t count);
 

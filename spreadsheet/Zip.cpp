@@ -73,6 +73,120 @@ bool ClimbsOrIsEmpty(const std::string& name) {
   }
 }
 
+// Little-endian fields of ZIP records.
+std::uint64_t Field(const std::string& bytes, std::size_t at, int width) {
+  std::uint64_t value = 0;
+  for (int i = width - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+  return value;
+}
+
+// Bytes of a file by position; short where the file ends.
+class FileBytes {
+ public:
+  explicit FileBytes(const std::string& path) : descriptor_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    struct stat info {};
+    if (descriptor_ >= 0 && ::fstat(descriptor_, &info) == 0) size_ = static_cast<std::uint64_t>(info.st_size);
+  }
+  ~FileBytes() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+  }
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  std::uint64_t Size() const { return size_; }
+  std::string At(std::uint64_t offset, std::size_t length) const {
+    std::string bytes(length, '\0');
+    const ssize_t got = descriptor_ < 0 || offset > size_ ? -1 : ::pread(descriptor_, bytes.data(), length, static_cast<off_t>(offset));
+    bytes.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+    return bytes;
+  }
+
+ private:
+  int descriptor_;
+  std::uint64_t size_ = 0;
+};
+
+constexpr std::uint32_t kLocalHeader = 0x04034b50, kCentralHeader = 0x02014b50, kEndOfDirectory = 0x06054b50,
+                        kZip64End = 0x06064b50, kZip64Locator = 0x07064b50;
+constexpr std::size_t kLocalHeaderBytes = 30, kCentralHeaderBytes = 46, kEndBytes = 22, kLocatorBytes = 20,
+                      kZip64EndBytes = 56, kLongestComment = 0xFFFF;
+
+// The central directory's names with the local header offsets, as read from the end record at
+// `end`; nothing when that record does not lead to a whole directory.
+std::optional<std::vector<std::pair<std::string, std::uint64_t>>> CentralEntries(const FileBytes& file,
+                                                                                 std::uint64_t end) {
+  const std::string record = file.At(end, kEndBytes);
+  if (record.size() < kEndBytes) return std::nullopt;
+  std::uint64_t count = Field(record, 10, 2), offset = Field(record, 16, 4);
+  if ((count == 0xFFFF || offset == 0xFFFFFFFF) && end >= kLocatorBytes) {
+    const std::string locator = file.At(end - kLocatorBytes, kLocatorBytes);
+    if (locator.size() == kLocatorBytes && Field(locator, 0, 4) == kZip64Locator) {
+      const std::string zip64 = file.At(Field(locator, 8, 8), kZip64EndBytes);
+      if (zip64.size() < kZip64EndBytes || Field(zip64, 0, 4) != kZip64End) return std::nullopt;
+      count = Field(zip64, 32, 8);
+      offset = Field(zip64, 48, 8);
+    }
+  }
+  if (count > limits::kMaxParts) return std::nullopt;
+  std::vector<std::pair<std::string, std::uint64_t>> entries;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::string header = file.At(offset, kCentralHeaderBytes);
+    if (header.size() < kCentralHeaderBytes || Field(header, 0, 4) != kCentralHeader) return std::nullopt;
+    const std::size_t nameBytes = Field(header, 28, 2), extraBytes = Field(header, 30, 2), commentBytes = Field(header, 32, 2);
+    const std::string rest = file.At(offset + kCentralHeaderBytes, nameBytes + extraBytes);
+    if (rest.size() < nameBytes + extraBytes) return std::nullopt;
+    std::uint64_t local = Field(header, 42, 4);
+    if (local == 0xFFFFFFFF) {
+      // The ZIP64 field holds, in order, each of these that the header left at its maximum.
+      for (std::size_t at = nameBytes; at + 4 <= rest.size();) {
+        const std::size_t id = Field(rest, at, 2), length = Field(rest, at + 2, 2);
+        if (id == 0x0001) {
+          std::size_t field = at + 4 + 8 * ((Field(header, 24, 4) == 0xFFFFFFFF) + (Field(header, 20, 4) == 0xFFFFFFFF));
+          if (field + 8 <= at + 4 + length && field + 8 <= rest.size()) local = Field(rest, field, 8);
+          break;
+        }
+        at += 4 + length;
+      }
+    }
+    entries.emplace_back(rest.substr(0, nameBytes), local);
+    offset += kCentralHeaderBytes + nameBytes + extraBytes + commentBytes;
+  }
+  return entries;
+}
+
+// Why readers would not agree on the parts of the package libzip opened as `archive`: a local
+// file header naming its part otherwise than the central directory does (readers that walk the
+// local headers take that name), or a directory this reading does not find as libzip found it.
+// "" when they agree.
+std::string HeaderDisagreement(const std::string& path, zip_t* archive, zip_int64_t count) {
+  const FileBytes file(path);
+  // The end record is one of the last "PK\5\6" of the file: the one whose directory is the
+  // one libzip read.
+  const std::uint64_t tail = std::min<std::uint64_t>(file.Size(), kEndBytes + kLongestComment);
+  const std::string bytes = file.At(file.Size() - tail, static_cast<std::size_t>(tail));
+  for (std::size_t at = bytes.size() < kEndBytes ? std::string::npos : bytes.size() - kEndBytes; at != std::string::npos;
+       at = at == 0 ? std::string::npos : at - 1) {
+    if (Field(bytes, at, 4) != kEndOfDirectory) continue;
+    const auto entries = CentralEntries(file, file.Size() - tail + at);
+    if (!entries || entries->size() != static_cast<std::uint64_t>(count)) continue;
+    bool same = true;
+    for (zip_int64_t i = 0; same && i < count; ++i) {
+      const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+      same = name != nullptr && (*entries)[static_cast<std::size_t>(i)].first == name;
+    }
+    if (!same) continue;
+    for (const auto& [name, local] : *entries) {
+      const std::string header = file.At(local, kLocalHeaderBytes);
+      if (header.size() < kLocalHeaderBytes || Field(header, 0, 4) != kLocalHeader)
+        return "the part " + name + " has no local header where its directory says";
+      const std::string localName = file.At(local + kLocalHeaderBytes, Field(header, 26, 2));
+      if (localName != name)
+        return "the part " + name + " is named " + localName + " in its local header, and readers disagree on which name counts";
+    }
+    return {};
+  }
+  return "its ZIP directory can be read in more than one way";
+}
+
 }  // namespace
 
 ZipReader::ZipReader(const std::string& path) : label_(Quoted(path)) {
@@ -127,6 +241,10 @@ ZipReader::ZipReader(const std::string& path) : label_(Quoted(path)) {
            label_ + " is damaged: it holds the part " + name + " twice, and readers disagree on which one counts");
     }
     names_.push_back(std::move(name));
+  }
+  if (const std::string disagreement = HeaderDisagreement(path, archive_, count); !disagreement.empty()) {
+    zip_discard(archive_);
+    Fail(label_ + " is damaged: " + disagreement);
   }
 }
 

@@ -147,10 +147,34 @@ TEST_F(BatchTest, MissingOutputRootStopsAFolderRunButIsCreatedForAFileRun) {
 TEST_F(BatchTest, OutputRootOfAFolderWithoutWorkbooksIsStillOpened) {
   fs::create_directories(Path("empty"));
   fs::create_directories(Path("out"));
-  EXPECT_EQ(Run(Path("empty") + " " + Path("out") + " /open=1"), kExitDone);
+  EXPECT_EQ(Run(Path("empty") + " " + Path("out") + " /open=1 /verbose=1"), kExitDone);
   EXPECT_EQ(opener.opened, (Names{Path("out") + "/"}));
+  EXPECT_EQ(log.str(), Path("empty") + ": the folder holds no workbook (no file whose extension begins with \"xls\")\n");
   EXPECT_EQ(Run(Path("missing") + " " + Path("out") + " /open=1"), kExitNotAccepted);
   EXPECT_EQ(opener.opened.size(), 1u);
+}
+
+// Anyone who can write into a shared output folder can put a symbolic link where a workbook's
+// folder goes: the run refuses it and writes nothing where it points, dry or not.
+TEST_F(BatchTest, AWorkbookFolderThatIsASymbolicLinkIsRefused) {
+  fs::create_directories(Path("src"));
+  MakeWorkbook(Path("src/a.xlsx"), {"Data"});
+  fs::create_directories(Path("out"));
+  fs::create_directories(Path("elsewhere"));
+  fs::create_directory_symlink(Path("elsewhere"), Path("out/a"));
+  const std::string refused = Path("src/a.xlsx") + ": cannot use the folder " + Path("out/a") +
+                              ": it is a symbolic link, and a workbook's outputs go only into a folder of the output "
+                              "folder itself; batch stopped\n";
+  EXPECT_EQ(Run(Path("src") + " " + Path("out")), kExitFailed);
+  EXPECT_EQ(log.str(), refused);
+  EXPECT_EQ(Run(Path("src") + " " + Path("out") + " /list=1"), kExitFailed);
+  EXPECT_NE(log.str().find("\n  failed: cannot use the folder " + Path("out/a") + ": it is a symbolic link"),
+            std::string::npos) << log.str();
+  // A link to where nothing stands yet is refused as well, and nothing is made there.
+  fs::remove(Path("out/a"));
+  fs::create_directory_symlink(Path("elsewhere/new"), Path("out/a"));
+  EXPECT_EQ(Run(Path("src") + " " + Path("out")), kExitFailed);
+  EXPECT_EQ(Listing(Path("elsewhere")), Names{});
 }
 
 TEST_F(BatchTest, NumbersRestartAfterACompletedWorkbookAndContinueAfterAFailedOne) {
@@ -182,6 +206,16 @@ TEST_F(BatchTest, SheetNameTheApplicationRefusesLeavesNoFileAndTheEarlierOneStay
   fs::remove(Path("out/History.xlsx"));
   EXPECT_EQ(Run(Path("Book.xlsx") + " " + Path("out")), kExitFailed);
   EXPECT_EQ(Listing(Path("out")), (Names{"Jan.xlsx"}));
+
+  // The failure names the output it was making, however long its name, and so does a dry run.
+  const std::string longName(230, 'w');
+  fs::copy_file(Path("Book.xlsx"), Path(longName + ".xlsx"));
+  const std::string refused = "'" + longName + "_History.xlsx': sheet 'History' cannot be renamed";
+  for (const char* list : {"", " /list=1"}) {
+    log.str({});
+    EXPECT_EQ(Run(Path(longName + ".xlsx") + " " + Path("out") + " /name=2" + list), kExitFailed);
+    EXPECT_NE(log.str().find(refused), std::string::npos) << log.str();
+  }
 }
 
 TEST_F(BatchTest, OutputNameHoldingABackslashIsRefusedAndNothingIsWritten) {

@@ -33,26 +33,27 @@ struct Outcome {
   std::string err;
 };
 
-// Runs the program with the given arguments and input on its standard input; path, when
-// given, replaces PATH; cwd, when given, is the working folder.
-Outcome RunProgram(const Names& args, const std::string& path = {}, const std::string& cwd = {},
-                   const std::string& input = {}) {
-  TempDir streams;
+// Starts the program (behind wrapper, a command that runs it, when given) with its standard
+// input, output and error at inPath, outPath and errPath; path, when given, replaces PATH;
+// cwd, when given, is the working folder. Returns the child's process id.
+pid_t Launch(const Names& args, const std::string& outPath, const std::string& errPath, const std::string& path = {},
+             const std::string& cwd = {}, const Names& wrapper = {}, const std::string& inPath = "/dev/null") {
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (!path.empty() && std::string(*entry).rfind("PATH=", 0) == 0) continue;
     environment.push_back(*entry);
   }
   if (!path.empty()) environment.push_back("PATH=" + path);
-  std::vector<char*> argv{const_cast<char*>(TABREND_CLI)};
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  Names command = wrapper;
+  command.push_back(TABREND_CLI);
+  command.insert(command.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   std::vector<char*> envp;
   for (auto& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  const std::string inPath = streams / "in", outPath = streams / "out", errPath = streams / "err";
-  test::WriteFile(inPath, input);
   const pid_t child = ::fork();
   if (child == 0) {
     ::dup2(::open(inPath.c_str(), O_RDONLY), STDIN_FILENO);
@@ -61,13 +62,27 @@ Outcome RunProgram(const Names& args, const std::string& path = {}, const std::s
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-    ::execve(TABREND_CLI, argv.data(), envp.data());
+    ::execvpe(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
+  return child;
+}
+
+int ExitStatus(pid_t child) {
   int status = 0;
   ::waitpid(child, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFile(outPath),
-          test::ReadFile(errPath)};
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program with the given arguments and input on its standard input, as Launch
+// starts it.
+Outcome RunProgram(const Names& args, const std::string& path = {}, const std::string& cwd = {},
+                   const std::string& input = {}) {
+  TempDir streams;
+  const std::string inPath = streams / "in", outPath = streams / "out", errPath = streams / "err";
+  test::WriteFile(inPath, input);
+  const int status = ExitStatus(Launch(args, outPath, errPath, path, cwd, {}, inPath));
+  return {status, test::ReadFile(outPath), test::ReadFile(errPath)};
 }
 
 class ProgramTest : public testing::Test {
@@ -98,6 +113,10 @@ TEST_F(ProgramTest, RejectedCommandLinesExitWithTwoAndSayWhyInOneLine) {
     EXPECT_EQ(outcome.err.rfind("tabrendcli: ", 0), 0u) << outcome.err;
     EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
   }
+  test::WriteFile(Path("My Folder/.hidden.xlsx"), "");
+  EXPECT_EQ(RunProgram({Path("My Folder/.hidden.xlsx"), Path("out")}).err,
+            "tabrendcli: '" + Path("My Folder/.hidden.xlsx") + "' is hidden: files and folders whose name begins "
+            "with \".\" are not taken as sources (tabrendcli --help lists the usage)\n");
   EXPECT_EQ(Listing(dir.path()), (Names{"My Folder"}));
 }
 
@@ -108,6 +127,17 @@ TEST_F(ProgramTest, HelpAloneShowsTheUsage) {
     EXPECT_EQ(outcome.out.rfind("Usage: tabrendcli SOURCE OUTPUT", 0), 0u) << outcome.out;
     EXPECT_NE(outcome.out.find("/overwrite=0"), std::string::npos);
     EXPECT_EQ(outcome.err, "");
+  }
+  EXPECT_EQ(RunProgram({"--help", "extra"}).err,
+            "tabrendcli: '--help' takes no other argument (tabrendcli --help lists the usage)\n");
+  // What cannot be printed is no success.
+  const int full = ::open("/dev/full", O_WRONLY);
+  if (full < 0) GTEST_SKIP() << "no /dev/full";
+  ::close(full);
+  for (const Names& args : {Names{"--help"}, Names{"--version"}}) {
+    const int status = ExitStatus(Launch(args, "/dev/full", Path("err")));
+    EXPECT_EQ(status, 1) << args[0];
+    EXPECT_EQ(test::ReadFile(Path("err")), "tabrendcli: standard output cannot be written: No space left on device\n");
   }
 }
 
@@ -175,7 +205,7 @@ TEST_F(ProgramTest, OutputsOfOneRunNeverLandOnOneName) {
   EXPECT_EQ(test::ReadSheets(Path("out/Book_2/ab_3.xlsx")), (Sheets{{"a<b", "a<b data"}}));
   EXPECT_NE(run.err.find("  written into the folder Book_2: Book holds another workbook of this run\n"),
             std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("  sheet 'a<b' written as ab_3.xlsx: ab.xlsx is another output of this run\n"),
+  EXPECT_NE(run.err.find("  sheet 'a<b' named ab_3.xlsx: ab.xlsx is another output of this run\n"),
             std::string::npos) << run.err;
 }
 
@@ -201,6 +231,49 @@ TEST_F(ProgramTest, OutputsTakeTheSourcesModeAndStaleStagingGoes) {
   struct stat info {};
   ASSERT_EQ(::stat(Path("out/Jan.xlsx").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u & ~0022u);
+
+  // A rerun that writes nothing, every file being there already, clears them all the same.
+  EXPECT_EQ(RunProgram({book, Path("csv"), "/format=csv"}).status, 0);
+  fs::create_directories(Path("csv/.tabrend-999999-3.part"));
+  EXPECT_EQ(RunProgram({book, Path("csv"), "/format=csv", "/overwrite=0"}).status, 0);
+  EXPECT_EQ(Listing(Path("csv")), (Names{"Feb.csv", "Jan.csv"}));
+}
+
+// A scheduler retrying a job that is not dead starts a second run into the same folder: with
+// every mkdir held back 0.4 s, each run finds a workbook's folder missing and then made by
+// the other. Both succeed, and the folder is complete.
+TEST_F(ProgramTest, TwoRunsIntoOneFolderAtOnceBothSucceed) {
+  const Names slowMkdir{"strace", "-f", "-o", "/dev/null", "-e", "trace=mkdir", "-e", "inject=mkdir:delay_enter=400000"};
+  if (RunProgram({"--version"}, {}, {}).status != 0 ||
+      ExitStatus(Launch({"--version"}, "/dev/null", Path("strace.err"), {}, {}, slowMkdir)) != 0)
+    GTEST_SKIP() << "strace cannot run here: " << test::ReadFile(Path("strace.err"));
+  test::MakeWorkbook(Path("My Folder/Book Two.xlsx"), {"Mar"});
+  fs::create_directory(Path("out"));
+  const pid_t replacing = Launch({Path("My Folder"), Path("out")}, Path("a.out"), Path("a.err"), {}, {}, slowMkdir);
+  const pid_t keeping =
+      Launch({Path("My Folder"), Path("out"), "/overwrite=0"}, Path("b.out"), Path("b.err"), {}, {}, slowMkdir);
+  EXPECT_EQ(ExitStatus(replacing), 0) << test::ReadFile(Path("a.err"));
+  EXPECT_EQ(ExitStatus(keeping), 0) << test::ReadFile(Path("b.err"));
+  EXPECT_EQ(Listing(Path("out")), (Names{"Book One", "Book Two"}));
+  EXPECT_EQ(Listing(Path("out/Book One")), (Names{"Feb.xlsx", "Jan.xlsx"}));
+  EXPECT_EQ(test::ReadSheets(Path("out/Book Two/Mar.xlsx")), (std::vector<std::pair<std::string, std::string>>{{"Mar", "Mar data"}}));
+}
+
+// A name that would act on the terminal or disguise what follows it is refused as a file name,
+// and printed as escapes.
+TEST_F(ProgramTest, DeceptiveNamesAreRefusedAndPrintedAsEscapes) {
+  fs::create_directory(Path("in"));
+  test::MakeWorkbook(Path("in/bill.xlsx"), {"invoice\u202Excl.exe"});
+  test::MakeWorkbook(Path("in/next.xlsx"), {"c1\u009B2J"});
+  test::WriteFile(Path("in/bad\x1B]0;x\x07.xlsx"), "not a zip");
+  fs::create_directory(Path("out"));
+  const Outcome run = RunProgram({Path("in"), Path("out")});
+  EXPECT_EQ(run.status, 1);
+  for (const auto& folder : Listing(Path("out"))) EXPECT_EQ(Listing(Path("out/" + folder)), Names{}) << folder;
+  EXPECT_EQ(run.err,
+            Path("in/bad\\x1B]0;x\\x07.xlsx") + ": failed (error 1004): 'bad\\x1B]0;x\\x07.xlsx' is not a workbook: no ZIP central directory\n" +
+            Path("in/bill.xlsx") + ": failed (error 1004): 'invoice\\u202Excl.exe.xlsx' cannot be saved: the name holds a control character (U+202E)\n" +
+            Path("in/next.xlsx") + ": failed (error 1004): 'c1\\u009B2J.xlsx' cannot be saved: the name holds a control character (U+009B)\n");
 }
 
 TEST_F(ProgramTest, VerboseReportsEachWorkbookAndAFailureGivesOne) {
@@ -208,7 +281,9 @@ TEST_F(ProgramTest, VerboseReportsEachWorkbookAndAFailureGivesOne) {
   fs::create_directory(Path("out"));
   const Outcome quiet = RunProgram({Path("My Folder"), Path("out")});
   EXPECT_EQ(quiet.status, 1);
-  EXPECT_EQ(quiet.out + quiet.err, "");
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, Path("My Folder/Broken.xlsx") +
+                           ": failed (error 1004): 'Broken.xlsx' is not a workbook: no ZIP central directory\n");
   EXPECT_EQ(Listing(Path("out/Book One")), (Names{"Feb.xlsx", "Jan.xlsx"}));
 
   const Outcome verbose = RunProgram({Path("My Folder"), Path("out"), "/Verbose=1"});

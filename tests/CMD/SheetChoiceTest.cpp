@@ -93,7 +93,7 @@ TEST_F(SheetChoiceTest, HiddenAndBlankSheetsAreLeftOutOnlyWhenAsked) {
   for (const Case& c : {Case{{}, {}}, Case{{"/hidden=1", "/blank=1"}, {}},
                         Case{{"/hidden=0"}, {"Hidden.xlsx", "Very.xlsx"}},
                         Case{{"/BLANK=0"}, {"Empty.xlsx", "Styled.xlsx"}},
-                        Case{{"/blank=0", "/hidden=0"}, {"Empty.xlsx", "Hidden.xlsx", "Styled.xlsx", "Very.xlsx"}}}) {
+                        Case{{"/blank=0", "/hidden=0", "/verbose=1"}, {"Empty.xlsx", "Hidden.xlsx", "Styled.xlsx", "Very.xlsx"}}}) {
     fs::remove_all(Path("out"));
     Names arguments{Path("Mixed.xlsx"), Path("out")};
     arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
@@ -103,6 +103,9 @@ TEST_F(SheetChoiceTest, HiddenAndBlankSheetsAreLeftOutOnlyWhenAsked) {
       if (std::find(c.left.begin(), c.left.end(), name) == c.left.end()) expected.push_back(name);
     EXPECT_EQ(Listing(Path("out")), expected) << testing::PrintToString(c.switches);
   }
+  // The report names what was left out, and why.
+  EXPECT_NE(err.str().find("; left out Hidden (hidden), Very (hidden), Empty (blank), Styled (blank)\n"),
+            std::string::npos) << err.str();
   // Written, a hidden sheet is made visible.
   EXPECT_EQ(SheetStates(Path("out/Shown.xlsx")), Names{"Shown:visible"});
   fs::remove_all(Path("out"));
@@ -173,8 +176,8 @@ TEST_F(SheetChoiceTest, ListFailsWhereTheRunWouldFail) {
   fs::create_directories(Path("src"));
   test::MakeWorkbook(Path("src/Book.xlsx"), {"Jan"});
   EXPECT_EQ(Run({Path("src"), Path("out"), "/list=1"}), kExitFailed);
-  EXPECT_EQ(out.str(), Path("src/Book.xlsx") + "\n  failed: the folder " + Path("out/Book") +
-                           " could not be created: its parent folder is missing; batch stopped\n");
+  EXPECT_EQ(out.str(), Path("src/Book.xlsx") + "\n  failed: the output folder " + Path("out") +
+                           "/ does not exist, and a folder source needs one; batch stopped\n");
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 

@@ -168,7 +168,11 @@ TEST(WorkbookTest, SaveAsRefusesUnsafeOrImpossiblePathsAndWritesNothing) {
   Workbook& src = app->Workbooks().Open(dir / "src.xlsx");
   Workbook& book = app->Workbooks().Add();
   EXPECT_EQ(ErrorOf([&] { book.SaveAs(dir / "a\tb.xlsx"); }),
-            "'a\tb.xlsx' cannot be saved: the name holds a control character");
+            "'a\tb.xlsx' cannot be saved: the name holds a control character (U+0009)");
+  // Characters that disguise a name where it is shown: C1 controls and bidirectional overrides.
+  for (const std::string name : {"c1\u0085.xlsx", "c1\u009B[2J.xlsx", "bill\u202Excl.exe.xlsx", "x\u2066y.xlsx"})
+    EXPECT_NE(ErrorOf([&] { book.SaveAs(dir / name); }).find("the name holds a control character (U+"), std::string::npos)
+        << name;
   EXPECT_EQ(ErrorOf([&] { book.SaveAs(dir / "a\\b.xlsx"); }),
             "'a\\b.xlsx' cannot be saved: a file name cannot hold \"\\\"");
   EXPECT_EQ(ErrorOf([&] { book.SaveAs(dir / "missing/x.xlsx"); }),

@@ -806,6 +806,33 @@ TEST_P(InterruptTest, ASignalDuringAConversionRemovesEverythingAndEndsTheProgram
   for (pid_t pid : Pids(Path("pids"))) EXPECT_TRUE(Gone(pid)) << pid;
 }
 
+// SIGKILL gives no handler a chance: what the killed run left in TMPDIR goes with the next run
+// that needs a temporary folder there, and what a live run holds stays.
+TEST_F(ConversionTest, WhatAKilledConversionLeftGoesWithTheNextOne) {
+  Place("Sales.xls", "in/Sales.xls");
+  WriteHangingOffice(Path("bin"));
+  fs::create_directories(Path("failing"));
+  WriteFile(Path("failing/soffice"), "#!/bin/sh\nexit 3\n");
+  fs::permissions(Path("failing/soffice"), fs::perms::owner_all);
+  const pid_t cli = Start({TABREND_CLI, Path("in"), Path("out")},
+                          {"TMPDIR=" + Tmp(), "PATH=" + Path("bin") + ":/usr/bin:/bin", "FAKE_PIDS=" + Path("pids")});
+  for (int i = 0; i < 500 && !fs::exists(Path("pids")); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(fs::exists(Path("pids"))) << "the conversion never started";
+  ::kill(cli, SIGKILL);
+  ASSERT_TRUE(Finish(cli).has_value());
+  for (pid_t pid : Pids(Path("pids"))) ::kill(pid, SIGKILL);  // the run could not stop its LibreOffice
+  const Names left = Listing(Tmp());
+  ASSERT_EQ(left.size(), 1u);
+  const std::string live = "tabrend-" + std::to_string(::getpid()) + "-AbCdEf";
+  fs::create_directories(Path("tmp/" + live + "/run-x"));
+
+  const Finished next = RunAndWait({TABREND_CLI, Path("in"), Path("out2")},
+                                   {"TMPDIR=" + Tmp(), "PATH=" + Path("failing") + ":/usr/bin:/bin"});
+  EXPECT_EQ(next.status, 1);
+  EXPECT_EQ(Listing(Tmp()), Names{live});
+  fs::remove_all(Path("tmp/" + live));
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest, testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const testing::TestParamInfo<int>& info) { return std::string(sigabbrev_np(info.param)); });
 

@@ -261,6 +261,17 @@ INSTANTIATE_TEST_SUITE_P(
               },
               "'Book.xlsx' is refused: part xl/_rels/workbook.xml.rels declares a document type (entities are not "
               "allowed)"},
+        // Readers that walk the local headers would take sheet2.xml for another part.
+        Limit{"local_name",
+              [] {
+                std::string bytes = Package({});
+                const std::string name = "xl/worksheets/sheet2.xml";
+                std::size_t at = bytes.find(name);
+                while (bytes.compare(at - 30, 4, "PK\x03\x04") != 0) at = bytes.find(name, at + 1);
+                return bytes.replace(at, name.size(), "xl/worksheets/sheet9.xml");
+              },
+              "'Book.xlsx' is damaged: the part xl/worksheets/sheet2.xml is named xl/worksheets/sheet9.xml in its "
+              "local header, and readers disagree on which name counts"},
         Limit{"climbing_backslash", [] { return Package({{"xl/media/..\\..\\ZIPSLIP.png", "x"}}); },
               "'Book.xlsx' is refused: its part name 'xl/media/..\\..\\ZIPSLIP.png' climbs out of the package"}),
     [](const testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });

@@ -1,6 +1,7 @@
 // Part names and relationship targets; the string table that workbooks of one file share.
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <thread>
 
 #include "spreadsheet/Package.h"
@@ -52,12 +53,33 @@ TEST(SharedStringTableTest, IsSharedByWorkbooksOfTheSameFileOnly) {
   EXPECT_EQ(&second.Strings(), table);
   std::thread([&] { EXPECT_EQ(&SourceWorkbook(path).Strings(), table); }).join();
 
-  package.strings = "<si><t>changed</t></si>";
+  // Each entry comes back as it was written, however it is kept.
+  const std::vector<std::string> items{"<si><t>changed</t></si>", "<si><t xml:space=\"preserve\"> a&amp;b </t></si>",
+                                       "<si><r><t>rich</t></r></si>", "<si><t/></si>", "<x:si><x:t>y</x:t></x:si>"};
+  package.strings.clear();
+  for (const auto& item : items) package.strings += item;
   package.Write(path);
   const SourceWorkbook changed(path);
-  ASSERT_EQ(changed.Strings().items.size(), 1u);
-  EXPECT_EQ(changed.Strings().items[0], "<si><t>changed</t></si>");
+  ASSERT_EQ(changed.Strings().items.size(), items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) EXPECT_EQ(changed.Strings().items[i], items[i]);
   EXPECT_EQ(first.Strings().items.size(), 3u);
+
+  // Two threads that need a big table at the same moment read it once: one waits for the other.
+  package.strings.clear();
+  for (int i = 0; i < 400'000; ++i) package.strings += "<si><t>" + std::to_string(i) + "</t></si>";
+  package.Write(path);
+  const SourceWorkbook big1(path), big2(path);
+  const SharedStrings* tables[2] = {};
+  std::latch start(2);
+  std::thread other([&] {
+    start.arrive_and_wait();
+    tables[1] = &big2.Strings();
+  });
+  start.arrive_and_wait();
+  tables[0] = &big1.Strings();
+  other.join();
+  EXPECT_EQ(tables[0], tables[1]);
+  EXPECT_EQ(tables[0]->items.size(), 400'000u);
 }
 
 }  // namespace
