@@ -129,12 +129,12 @@ bool Module1::MakeTargetFolder(const std::string& path, const std::string& targe
   return false;
 }
 
-bool Module1::FinishPdfReports(std::vector<WorkbookReport>& reports) {
-  if (pdfs_.Empty()) return true;
+bool Module1::FinishExportReports(std::vector<WorkbookReport>& reports) {
+  if (exports_.Empty()) return true;
   bool complete = true;
-  FinishPdfs(reports);
+  FinishExports(reports);
   for (const WorkbookReport& report : reports) {
-    if (report.pendingPdfs == 0) continue;
+    if (report.pendingExports == 0) continue;
     if (!report.done) complete = false;
     Finished(report);
   }
@@ -161,10 +161,9 @@ bool Module1::RunBatch() {
     log_ << SourcePath << ": the folder holds no workbook (no file whose extension begins with \"xls\")\n";
   // The workbooks LibreOffice must convert first are converted in one start, not one each;
   // so are those it must calculate, once the first needs it.
-  automation::PrefetchConversions(BatchFiles, Format == OutputFormat::kCsv ? spreadsheet::ShownResults::kEveryFormula
-                                                                          : spreadsheet::ShownResults::kDroppedFormulas);
+  automation::PrefetchConversions(BatchFiles, FormatRow(Format).shown);
   std::ostream& listOut = ListOut != nullptr ? *ListOut : log_;
-  // Reports wait for the PDFs, which are printed at the batch's end.
+  // Reports wait for the exported files (PDF), which LibreOffice makes at the batch's end.
   std::vector<WorkbookReport> reports;
   std::unique_ptr<SheetBuilds> builds;  // started with the first output folder
   for (const auto& path : BatchFiles) {
@@ -200,8 +199,8 @@ bool Module1::RunBatch() {
       runReport_.Workbook(path, {}, true, 0, failure + "; batch stopped");
       break;
     }
-    // Workers build workbook outputs ahead; a dry run, CSV and PDF go in order.
-    if (builds == nullptr && !ListOnly && Format == OutputFormat::kWorkbook && SplitThreads() > 1)
+    // Workers build workbook outputs ahead; a dry run and the other formats go in order.
+    if (builds == nullptr && !ListOnly && FormatRow(Format).writer == OutputWriter::kWorkbook && SplitThreads() > 1)
       builds = StartBuilds(folderMode ? OutputRoot : target);
     WorkbookReport& report = reports.emplace_back();
     report.path = path;
@@ -218,12 +217,12 @@ bool Module1::RunBatch() {
       break;
     }
     if (ListOnly && !report.done) listOut << "  failed: " << report.error << '\n';
-    if (report.pendingPdfs == 0) Finished(report);
+    if (report.pendingExports == 0) Finished(report);
   }
   Builds = nullptr;
   builds.reset();  // what was built for workbooks the batch did not reach goes
   automation::DiscardPrefetchedConversions();  // those of workbooks the batch did not reach
-  if (!FinishPdfReports(reports)) complete = false;
+  if (!FinishExportReports(reports)) complete = false;
   runReport_.Summary(complete ? kExitDone : kExitFailed, stopped);
   if (!runReport_.Intact()) {
     complete = false;

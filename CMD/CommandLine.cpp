@@ -1,10 +1,12 @@
 // The command line: cutting the tail into tokens, reading the switches, and the run itself.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <ostream>
 #include <streambuf>
 #include <string_view>
@@ -76,6 +78,27 @@ bool NamesSourceList(const std::string& source, std::string& rejection) {
   if (list == "-" || (::stat(list.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))) return true;
   rejection = list.empty() ? "'@': no list file named" : "'" + list + "': no such list file";
   return false;
+}
+
+// "/format=<word>" of a row of the formats table: sets format. False for another word.
+bool ReadFormat(const std::string& token, OutputFormat& format) {
+  constexpr std::string_view kSwitch = "/format=";
+  if (token.rfind(kSwitch, 0) != 0) return true;
+  const std::optional<OutputFormat> named = FormatNamed(std::string_view(token).substr(kSwitch.size()));
+  if (named) format = *named;
+  return named.has_value();
+}
+
+// The help lines of "/format=", one per row of the formats table.
+std::string FormatUsage() {
+  std::string lines;
+  for (const OutputFormatRow& row : kOutputFormats) {
+    std::string text = "  /format=" + std::string(row.word);
+    text.resize(std::max<std::size_t>(text.size() + 1, 16), ' ');
+    for (const char c : row.usage) text += c == '\n' ? std::string("\n") + std::string(16, ' ') : std::string(1, c);
+    lines += text + "\n";
+  }
+  return lines;
 }
 
 }  // namespace
@@ -201,10 +224,7 @@ bool Module1::ReadOptions() {
       }
     } else if (!ReadChoice(token, "/hidden=", {{"0", false}, {"1", true}}, WriteHidden) ||
                !ReadChoice(token, "/blank=", {{"0", false}, {"1", true}}, WriteBlank) ||
-               !ReadChoice(token, "/list=", {{"0", false}, {"1", true}}, ListOnly) ||
-               !ReadChoice(token, "/format=",
-                           {{"xlsx", OutputFormat::kWorkbook}, {"csv", OutputFormat::kCsv}, {"pdf", OutputFormat::kPdf}},
-                           Format)) {
+               !ReadChoice(token, "/list=", {{"0", false}, {"1", true}}, ListOnly) || !ReadFormat(token, Format)) {
       Rejection = "'" + Args[slot] + "': unknown value";
       return false;
     }
@@ -214,7 +234,7 @@ bool Module1::ReadOptions() {
 }
 
 std::string Usage() {
-  return R"(Usage: tabrendcli SOURCE OUTPUT [SWITCH...]
+  return std::string(R"(Usage: tabrendcli SOURCE OUTPUT [SWITCH...]
        tabrendcli --help | --version
 
 Writes every worksheet of the workbook SOURCE, or of each workbook in the folder
@@ -234,12 +254,7 @@ Switches (after SOURCE and OUTPUT, in any order, letter case ignored):
   /overwrite=0  skip a sheet whose output file exists (the default replaces it)
   /open=1       open OUTPUT in the file browser at the end
   /verbose=1    report each workbook on standard error
-  /format=xlsx  write each sheet as a workbook (the default)
-  /format=csv   write each sheet's cells as CSV text (.csv, UTF-8, as the sheet shows
-                them: number formats applied, formulas as their results)
-  /format=pdf   print each sheet to a PDF file with its own page setup, through
-                LibreOffice
-  /hidden=0     leave out hidden and very hidden sheets (the default writes
+)") + FormatUsage() + R"(  /hidden=0     leave out hidden and very hidden sheets (the default writes
                 them, made visible)
   /blank=0      leave out sheets that show nothing: no cell values, pictures,
                 charts, shapes, comments or tables (the default writes them)

@@ -15,8 +15,9 @@
 #include "engine/Automation.h"
 #include "engine/Naming.h"
 #include "engine/ParallelSplit.h"
-#include "engine/PdfExport.h"
+#include "engine/LibreOffice.h"
 #include "engine/SheetOutput.h"
+#include "engine/SheetPlan.h"
 
 namespace tabrend::cli {
 
@@ -49,28 +50,14 @@ struct WorkbookReport {
   bool done = false;
   std::string folder;  // the target folder, ending in "/"
   std::vector<SheetOutcome> sheets;  // each worksheet's outcome, for the run report
-  // How many PDFs of the workbook wait for the batch's end, when LibreOffice prints them.
-  std::size_t pendingPdfs = 0;
+  // How many exported files (PDF) of the workbook wait for the batch's end, when LibreOffice makes them.
+  std::size_t pendingExports = 0;
   long errorNumber = 0;
   std::string error;  // the failure's description; empty when done
 };
 
 // One worksheet of a workbook as the run will treat it, decided before anything is written.
-struct PlannedSheet {
-  enum class Action {
-    kWrite,         // written to file
-    kSkipExisting,  // "/overwrite=0" and file exists
-    kSkipHidden,    // "/hidden=0" and the sheet is hidden or very hidden
-    kSkipBlank,     // "/blank=0" and the sheet shows nothing
-  };
-  long index = 0;    // position among the workbook's worksheets, from 1
-  std::string name;  // the sheet's name, which its output keeps
-  std::string file;  // the output file's name in the target folder; empty when not named
-  Action action = Action::kWrite;
-  // RunningNumber once this sheet is named: where a split that fails at this sheet leaves
-  // it, as if the later sheets had never been named.
-  std::int32_t runningNumber = 0;
-};
+using tabrend::PlannedSheet;
 
 class Module1 {
  public:
@@ -133,7 +120,7 @@ class Module1 {
   bool WriteHidden = true;  // "/hidden=0": hidden and very hidden sheets are not written
   bool WriteBlank = true;   // "/blank=0": sheets that show nothing are not written
   bool ListOnly = false;    // "/list=1": print the plan on ListOut, write nothing
-  // "/format=": what each sheet becomes, a workbook (the default), CSV text or PDF.
+  // "/format=": what each sheet becomes, a row of the formats table (OutputFormats.h).
   OutputFormat Format = OutputFormat::kWorkbook;
   std::ostream* ListOut = nullptr;  // where "/list=1" prints; the log when not set
   std::vector<std::string> BatchFiles;
@@ -167,8 +154,8 @@ class Module1 {
   // symbolic link. False, and failure says why, stops the batch.
   bool MakeTargetFolder(const std::string& path, const std::string& target, bool pickedInRoot,
                         std::ostream& listOut, std::string& failure);
-  // Prints the batch's PDFs and reports their workbooks; false when one of them failed.
-  bool FinishPdfReports(std::vector<WorkbookReport>& reports);
+  // Exports the batch's files and reports their workbooks; false when one of them failed.
+  bool FinishExportReports(std::vector<WorkbookReport>& reports);
   void Report(const WorkbookReport& report);
   // A workbook is done: its lines go to the run report and, with "/verbose=1", to the log.
   void Finished(const WorkbookReport& report);
@@ -177,15 +164,15 @@ class Module1 {
   // "/list=1": prints the plan of one workbook with what each copy could not keep.
   void ListPlan(automation::Application& app, automation::Workbook& source, const std::string& folder,
                 const std::vector<PlannedSheet>& plan, WorkbookReport& report);
-  // Writes one sheet of the plan (or prepares its PDF), noting the outcome in outcome and report.
+  // Writes one sheet of the plan (or prepares its export), noting the outcome in outcome and report.
   void WritePlannedSheet(automation::Application& app, automation::Workbook& source, WorkbookBuilds& built,
                          const std::string& target, const PlannedSheet& planned, SheetOutcome& outcome,
                          WorkbookReport& report);
-  // Prints the PDFs of the batch and completes their workbooks' reports.
-  void FinishPdfs(std::vector<WorkbookReport>& reports);
+  // Exports the files of the batch and completes their workbooks' reports.
+  void FinishExports(std::vector<WorkbookReport>& reports);
 
-  PdfBatch pdfs_;
-  std::size_t owner_ = 0;  // the workbook of the batch being split, for the PDFs it adds
+  ExportBatch exports_;
+  std::size_t owner_ = 0;  // the workbook of the batch being split, for the exports it adds
 
   // Starts the workers over BatchFiles, staging in stagingFolder, and sets Builds.
   std::unique_ptr<SheetBuilds> StartBuilds(std::string stagingFolder);

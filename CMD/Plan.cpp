@@ -1,13 +1,13 @@
 // What a run will do with each sheet, decided before anything is written: the plan the split
-// follows, the dry run of "/list=1" prints, and the PDFs printed at the batch's end.
+// follows, the dry run of "/list=1" prints, and the files exported at the batch's end.
 #include <optional>
 #include <ostream>
 
 #include "CMD/Module1.h"
+#include "core/Error.h"
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/TempFolders.h"
-#include "spreadsheet/Error.h"
 
 namespace tabrend::cli {
 
@@ -15,46 +15,45 @@ std::vector<PlannedSheet> Module1::PlanSheets(automation::Workbook& source, cons
                                               const std::string& folder, const std::string& extension,
                                               WorkbookReport& report) {
   using Status = SheetOutcome::Status;
+  SheetPlanRules rules;
+  rules.baseName = [&](const std::string& name) { return OutputName(listed, name, NameMode, RunningNumber, *Random); };
+  rules.folder = folder;
+  rules.extension = extension;
+  rules.skipHidden = !WriteHidden;
+  rules.skipBlank = !WriteBlank;
+  rules.skipExisting = !Overwrite;
+  SheetPlanner planner(rules, RunningNumber, OutputNames);
   std::vector<PlannedSheet> plan;
   report.sheets.clear();
   const long count = source.Worksheets().Count();
   for (long i = 1; i <= count; ++i) {
-    automation::Sheet& sheet = source.Worksheets()(i);
-    PlannedSheet planned;
-    planned.index = i;
-    planned.name = sheet.name();
+    const PlannedSheet& planned = plan.emplace_back(planner.Plan(source.Worksheets()(i), i));
     // Until the sheet is written, it is what a split stopping before it leaves.
     SheetOutcome& outcome = report.sheets.emplace_back(
         SheetOutcome{i, planned.name, "", ListOnly ? Status::kListed : Status::kFailed, "", {}, 0});
-    // Sheets set aside draw no number, as a sheet left unticked on the desktop.
-    if (const long visible = sheet.Visible(); !WriteHidden && visible != automation::kSheetVisible) {
-      planned.action = PlannedSheet::Action::kSkipHidden;
-      outcome.status = Status::kHidden;
-      outcome.reason = visible == automation::kSheetVeryHidden ? "very hidden" : "hidden";
-    } else if (!WriteBlank && !sheet.HasContent()) {
-      planned.action = PlannedSheet::Action::kSkipBlank;
-      outcome.status = Status::kBlank;
-      outcome.reason = "shows nothing";
-    } else {
-      // The number is drawn before the existence test, so a skipped sheet still uses one.
-      const std::string base = OutputName(listed, planned.name, NameMode, RunningNumber, *Random);
-      // Another output of this run holding the name keeps it; this one takes the next free.
-      planned.file = OutputNames.Claim(folder, base, "." + extension);
-      // Named, not written: "/overwrite=0" may still skip it.
-      if (planned.file != base + "." + extension)
-        report.renamed.push_back("sheet '" + planned.name + "' named " + planned.file + ": " + base + "." +
-                                 extension + " is another output of this run");
-      outcome.output = folder + planned.file;
-      if (!Overwrite && FileExists(outcome.output)) {
-        planned.action = PlannedSheet::Action::kSkipExisting;
+    switch (planned.action) {
+      case PlannedSheet::Action::kSkipHidden:
+        outcome.status = Status::kHidden;
+        outcome.reason = planned.visibility == automation::kSheetVeryHidden ? "very hidden" : "hidden";
+        continue;
+      case PlannedSheet::Action::kSkipBlank:
+        outcome.status = Status::kBlank;
+        outcome.reason = "shows nothing";
+        continue;
+      case PlannedSheet::Action::kSkipUnticked:
+        continue;
+      case PlannedSheet::Action::kSkipExisting:
         outcome.status = Status::kSkipped;
         outcome.reason = "the output file exists";
-      } else if (!ListOnly) {
-        outcome.reason = "not written: the split stopped before it";
-      }
+        break;
+      case PlannedSheet::Action::kWrite:
+        if (!ListOnly) outcome.reason = "not written: the split stopped before it";
+        break;
     }
-    planned.runningNumber = RunningNumber;
-    plan.push_back(std::move(planned));
+    outcome.output = folder + planned.file;
+    if (planned.file != planned.named)
+      report.renamed.push_back("sheet '" + planned.name + "' named " + planned.file + ": " + planned.named +
+                               " is another output of this run");
   }
   return plan;
 }
@@ -66,6 +65,8 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
   std::optional<TempFolder> scratch;
   for (const PlannedSheet& planned : plan) {
     switch (planned.action) {
+      case PlannedSheet::Action::kSkipUnticked:
+        continue;
       case PlannedSheet::Action::kSkipHidden:
         out << "  " << planned.name << ": not written, hidden\n";
         continue;
@@ -84,7 +85,7 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
     if (!scratch) {
       std::string problem;
       scratch.emplace("list", problem);
-      if (!scratch->Made()) throw automation::AutomationError(automation::kApplicationDefined, problem);
+      if (!scratch->Made()) Fail(ErrorReason::kNotWritten, problem);
     }
     // Under its own name, which the messages of a failing copy give.
     const SheetFileResult copy = WriteSheetFile(app, source.Worksheets()(planned.index), scratch->Path(),
@@ -94,8 +95,8 @@ void Module1::ListPlan(automation::Application& app, automation::Workbook& sourc
   }
 }
 
-void Module1::FinishPdfs(std::vector<WorkbookReport>& reports) {
-  for (PdfBatch::Outcome& outcome : pdfs_.Finish()) {
+void Module1::FinishExports(std::vector<WorkbookReport>& reports) {
+  for (ExportBatch::Outcome& outcome : exports_.Finish()) {
     WorkbookReport& report = reports.at(outcome.owner);
     for (SheetOutcome& sheet : report.sheets) {
       if (sheet.output != report.folder + outcome.file) continue;

@@ -38,7 +38,7 @@ bool Module1::SplitWorkbookFile(const std::string& path, const std::string& targ
   try {
     session.emplace(CreateApplication, AttachApplication);
     const std::string extension = OutputExtensionFor(Format, session->App().Version());
-    if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
+    CheckFormatAvailable(Format, path);
     automation::Workbook& source = session->Open(path);
     WorkbookBuilds built(Builds, path, session->App());
     const std::vector<PlannedSheet> plan = PlanSheets(source, listed, folder, extension, report);
@@ -86,24 +86,21 @@ void Module1::WritePlannedSheet(automation::Application& app, automation::Workbo
     case PlannedSheet::Action::kSkipExisting: report.skipped.push_back(planned.file); return;
     case PlannedSheet::Action::kSkipHidden: report.leftOut.push_back(planned.name + " (hidden)"); return;
     case PlannedSheet::Action::kSkipBlank: report.leftOut.push_back(planned.name + " (blank)"); return;
+    case PlannedSheet::Action::kSkipUnticked: return;
     case PlannedSheet::Action::kWrite: break;
   }
-  automation::Sheet& sheet = source.Worksheets()(planned.index);
   const Placement placement = Overwrite ? Placement::kReplace : Placement::kCreateOnly;
-  if (Format == OutputFormat::kPdf) {
-    // Printed with the batch's other sheets at its end (FinishPdfs).
-    for (const auto& loss : pdfs_.Add(app, sheet, target, planned.file, planned.name, placement, owner_)) {
+  const SheetFileResult result =
+      tabrend::WritePlannedSheet(Format, app, source, planned, target, placement, built, exports_, owner_);
+  if (result.exported) {  // placed with the batch's other exports at its end (FinishExports)
+    for (const auto& loss : result.losses) {
       report.losses.push_back(planned.file + ": " + loss);
       outcome.losses.push_back(loss);
     }
-    ++report.pendingPdfs;
+    ++report.pendingExports;
     outcome.status = SheetOutcome::Status::kPending;
     return;
   }
-  const SheetFileResult result =
-      Format == OutputFormat::kWorkbook
-          ? built.Write(app, sheet, planned.index, target, planned.file, planned.name, placement)
-          : WriteSheetFile(app, sheet, target, planned.file, planned.name, placement, Format);
   if (!result.placed) {  // another run wrote it meanwhile
     report.skipped.push_back(planned.file);
     outcome.status = SheetOutcome::Status::kSkipped;

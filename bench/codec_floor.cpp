@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Error.h"
 #include "spreadsheet/Deflate.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/Zip.h"
 
 namespace {

@@ -2,7 +2,6 @@
 #include "dialogs/CCommonDialogs.h"
 
 #include "dialogs/Prompts.h"
-#include "engine/Automation.h"
 
 #include <QColorDialog>
 #include <QCoreApplication>
@@ -14,8 +13,6 @@
 #include <cmath>
 
 namespace tabrend::dialogs {
-
-using automation::AutomationError;
 
 namespace {
 

@@ -15,7 +15,7 @@
 // FontName the whole text. A chooser sees each text up to its first NUL.
 //
 // Errors. ShowOpen, ShowFolder, ShowSave, ShowColor and ShowPrinter throw
-// tabrend::automation::AutomationError when Init was never called (or the owner window is
+// tabrend::AutomationError when Init was never called (or the owner window is
 // gone): kObjectVariableNotSet (91). ShowOpen also throws kInvalidProcedureCall (5) when
 // FileName holds more than 260 characters. A thrown Show changes no property, except that
 // ShowSave has already adjusted Path. ShowFont and ShowPrinterProperties never throw: they
@@ -32,7 +32,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 
 namespace tabrend::dialogs {
 

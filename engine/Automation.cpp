@@ -345,23 +345,24 @@ void WorkbookImpl::SaveAs(const std::string& path, XlFileFormat format) {
   CheckOpen();
   const std::string file = FileNameOf(path);
   const std::string label = "'" + file + "'";
-  if (file.empty()) Fail("'" + path + "' cannot be saved: it names no file");
+  if (file.empty()) Fail(ErrorReason::kNotWritten, "'" + path + "' cannot be saved: it names no file");
   // The folder is the caller's to choose; only the file's own name is the application's.
   if (const std::string control = spreadsheet::FirstControlCharacter(file); !control.empty())
-    Fail(label + " cannot be saved: the name holds a control character (" + control + ")");
+    Fail(ErrorReason::kNotWritten, label + " cannot be saved: the name holds a control character (" + control + ")");
   if (file.find('\\') != std::string::npos)
-    Fail(label + " cannot be saved: a file name cannot hold \"\\\"");
+    Fail(ErrorReason::kNotWritten, label + " cannot be saved: a file name cannot hold \"\\\"");
   const std::string folder = ParentFolderOf(path);
   if (!FolderExists(folder))
-    Fail(label + " cannot be saved: the folder '" + folder + "' does not exist");
+    Fail(ErrorReason::kNotWritten, label + " cannot be saved: the folder '" + folder + "' does not exist");
   if (FolderExists(path))
-    Fail(label + " cannot be saved: '" + path + "' is a folder");
+    Fail(ErrorReason::kNotWritten, label + " cannot be saved: '" + path + "' is a folder");
   for (const auto& book : app_.List())
     if (book->IsSourceFile(path))
-      Fail(label + " cannot be saved: it is open as a source workbook, "
+      Fail(ErrorReason::kNotWritten, label + " cannot be saved: it is open as a source workbook, "
            "which is never written");
   if (format != xlOpenXMLWorkbook && format != xlCSVUTF8)
-    Fail(label + " cannot be saved: file format " + std::to_string(format) + " is not available");
+    Fail(ErrorReason::kNotWritten,
+         label + " cannot be saved: file format " + std::to_string(format) + " is not available");
   format_ = format;
   Write(path);
   savedPath_ = path;

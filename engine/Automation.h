@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 
 namespace tabrend::automation {
 
-// The error type and numbers are the engine's own (spreadsheet/Error.h).
+// The error type and numbers are every layer's (core/Error.h).
 using tabrend::AutomationError;
 using tabrend::ErrorNumber;
 using tabrend::kApplicationDefined;
@@ -60,7 +60,8 @@ class Sheet {
   virtual long Visible() const = 0;
   // False when the sheet shows nothing: no cell value or formula, picture, chart, shape,
   // comment, table or embedded object (styles and page setup alone do not count). Decided
-  // from the source package without copying anything.
+  // from the source package without copying anything. Throws AutomationError for a sheet
+  // whose part cannot be read, as copying it would.
   virtual bool HasContent() const = 0;
 };
 

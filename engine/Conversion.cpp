@@ -6,9 +6,8 @@
 //                                 (links to the sources, numbered), out/; removed after it
 //   tabrend-XXXXXX/book-XXXXXX/  one converted (or calculated) package, named as its source
 // The root goes with its last folder, at exit, and on a terminating signal (TempFolders.h);
-// LibreOffice runs as a child under a time limit (ChildProcess.h).
+// LibreOffice runs as engine/LibreOffice.h starts it.
 #include "engine/Conversion.h"
-#include "engine/LibreOffice.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,11 +27,11 @@
 #include <set>
 #include <utility>
 
-#include "engine/ChildProcess.h"
+#include "core/Error.h"
+#include "engine/LibreOffice.h"
 #include "engine/Paths.h"
 #include "engine/TempFolders.h"
 #include "spreadsheet/CellReader.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/FileFormat.h"
 #include "spreadsheet/FileStamp.h"
 #include "spreadsheet/SourceWorkbook.h"
@@ -49,10 +48,6 @@ using spreadsheet::StampOf;
 constexpr char kNotInstalled[] =
     " needs LibreOffice to be opened: install the Debian package libreoffice-calc-nogui";
 constexpr std::size_t kMaxWorkbooksPerStart = 100;
-// The time limit of one LibreOffice start (SetConversionTimeLimit): its own start-up and the
-// first workbook, and each workbook more.
-constexpr std::chrono::milliseconds kFirstStartLimit{180000};
-constexpr std::chrono::milliseconds kPerMoreWorkbookLimit{30000};
 
 // ---- Process-wide state.
 
@@ -61,6 +56,7 @@ struct Kept {
   FileStamp key;
   std::unique_ptr<ConvertedPackage> package;
   std::string error;
+  ErrorReason reason = ErrorReason::kLibreOfficeFailed;
 };
 
 struct State {
@@ -70,8 +66,6 @@ struct State {
   std::map<std::string, Kept> keptCalculations;  // error: why there is no calculated copy
   std::vector<std::string> candidates;  // workbooks of the run whose calculation may come along
   spreadsheet::ShownResults shown = spreadsheet::ShownResults::kDroppedFormulas;  // by the run's outputs
-  std::atomic<long long> firstMilliseconds{kFirstStartLimit.count()};
-  std::atomic<long long> perMoreMilliseconds{kPerMoreWorkbookLimit.count()};
 };
 
 // Never destroyed: packages destroyed by other static objects at exit still find it.
@@ -113,51 +107,10 @@ std::string KindName(FileFormat format) {
   }
 }
 
-// The first "soffice" on PATH, as a shell would find it; "" when there is none.
-std::string FindLibreOffice() {
-  const char* variable = std::getenv("PATH");
-  const std::string list = variable != nullptr ? variable : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  for (;;) {
-    const auto end = std::min(list.find(':', start), list.size());
-    std::string folder = end == start ? "." : list.substr(start, end - start);
-    if (folder.front() != '/') {  // LibreOffice starts in another working folder
-      char* cwd = ::getcwd(nullptr, 0);
-      folder = (cwd != nullptr ? std::string(cwd) : std::string()) + "/" + folder;
-      std::free(cwd);
-    }
-    const std::string candidate = folder + "/soffice";
-    struct stat info {};
-    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
-      return candidate;
-    if (end == list.size()) return {};
-    start = end + 1;
-  }
-}
-
-std::string FileUrl(const std::string& path) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (const unsigned char c : path) {
-    if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
-      url += static_cast<char>(c);
-    } else {
-      url += '%';
-      url += hex[c >> 4];
-      url += hex[c & 15];
-    }
-  }
-  return url;
-}
-
-std::string Seconds(std::chrono::milliseconds time) {
-  const long long tenths = (time.count() + 50) / 100;
-  return tenths % 10 == 0 ? std::to_string(tenths / 10) : std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
 struct Converted {
   std::unique_ptr<ConvertedPackage> package;
   std::string error;     // the whole description, naming the source
+  ErrorReason reason = ErrorReason::kLibreOfficeFailed;
   std::string cause;     // what went wrong, as "LibreOffice failed with exit status 1"
   bool decisive = true;  // false: the failure may be another workbook's doing
 };
@@ -176,38 +129,11 @@ Job ConversionJob(FileFormat format) { return {format, ImportFilter(format), Ext
 
 const Job kCalculationJob{FileFormat::kOther, "Calc MS Excel 2007 XML", "xlsx", true};
 
-// The profile's settings for a start that calculates: every formula is calculated on
-// loading, in both the OOXML and the OpenDocument formats (LibreOffice's default calculates
-// only formulas without a result).
-std::string RecalculationSettings() {
-  std::string xcu =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-      "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
-  for (const char* name : {"OOXMLRecalcMode", "ODFRecalcMode"})
-    xcu += std::string("<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop oor:name=\"") + name +
-           "\" oor:op=\"fuse\"><value>0</value></prop></item>\n";
-  return xcu + "</oor:items>\n";
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
-  if (descriptor < 0) return false;
-  const bool written = ::write(descriptor, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  return ::close(descriptor) == 0 && written;
-}
-
 // A source left unconverted by something other than its own content.
 void NotConverted(Converted& result, const std::string& source, const std::string& cause) {
   result.cause = cause;
   result.error = Quoted(source) + " could not be converted: " + cause;
   result.decisive = false;
-}
-
-// The run folder's layout; false (errno set) when a calculation's settings cannot be written.
-bool PrepareRunFolder(const std::string& folder, const Job& job) {
-  for (const char* sub : {"/in", "/out", "/tmp", "/profile", "/profile/user"}) ::mkdir((folder + sub).c_str(), kPrivateFolderMode);
-  return !job.calculation || WriteRecalculatingProfile(folder + "/profile");
 }
 
 // The number under which source i is linked in and its output comes out: "0001" and so on.
@@ -217,25 +143,10 @@ std::string LinkName(std::size_t i) {
   return number;
 }
 
-std::vector<std::string> LibreOfficeArguments(const std::string& program, const std::string& folder, const Job& job) {
-  return {program,
-          "-env:UserInstallation=" + FileUrl(folder + "/profile"),
-          "--headless",
-          "--norestore",
-          "--nolockcheck",
-          "--nologo",
-          "--nodefault",
-          std::string("--infilter=") + job.filter,
-          "--convert-to",
-          "xlsx:Calc MS Excel 2007 XML",
-          "--outdir",
-          "out"};
-}
-
-// Links each source into folder/in and adds the link to arguments; a source that cannot be
-// linked is marked unconverted. Returns which sources were linked.
+// Links each source into folder/in and adds the link to the start's inputs; a source that
+// cannot be linked is marked unconverted. Returns which sources were linked.
 std::vector<bool> LinkSources(const std::vector<std::string>& sources, const Job& job, const std::string& folder,
-                              std::vector<std::string>& arguments, std::vector<Converted>& results) {
+                              LibreOfficeStart& start, std::vector<Converted>& results) {
   std::string workingFolder;
   if (char* cwd = ::getcwd(nullptr, 0)) {
     workingFolder = cwd;
@@ -252,7 +163,7 @@ std::vector<bool> LinkSources(const std::vector<std::string>& sources, const Job
       continue;
     }
     linked[i] = true;
-    arguments.push_back(link);
+    start.inputs.push_back(link);
   }
   return linked;
 }
@@ -274,37 +185,23 @@ bool TakeOutput(const std::string& folder, std::size_t i, const std::string& sou
   return true;
 }
 
-// What went wrong in a start of program that ended with outcome; empty when it exited with
-// status 0.
-std::string RunFailure(const RunResult& outcome, const std::string& program, std::chrono::milliseconds limit) {
-  switch (outcome.outcome) {
-    case RunResult::kNotStarted:
-      return "LibreOffice (" + program + ") could not be started: " + std::strerror(outcome.detail);
-    case RunResult::kTimedOut:
-      return "LibreOffice did not finish within " + Seconds(limit) + " seconds and was stopped";
-    case RunResult::kSignalled:
-      return "LibreOffice stopped on signal " + std::to_string(outcome.detail) + " (" + strsignal(outcome.detail) + ")";
-    case RunResult::kExited:
-      break;
-  }
-  return outcome.detail == 0 ? std::string() : "LibreOffice failed with exit status " + std::to_string(outcome.detail);
-}
-
 // Why source got no package from a start that ended with outcome; alone: it was the start's
 // only workbook, so the failure is its own.
-void DescribeFailure(Converted& result, const RunResult& outcome, const std::string& source, const Job& job,
-                     const std::string& program, std::chrono::milliseconds limit, bool alone) {
+void DescribeFailure(Converted& result, const LibreOfficeOutcome& outcome, const std::string& source, const Job& job,
+                     bool alone) {
   const std::string label = Quoted(source);
-  result.decisive = alone || outcome.outcome == RunResult::kNotStarted;
-  result.cause = RunFailure(outcome, program, limit);
+  result.decisive = alone || outcome.result.outcome == RunResult::kNotStarted;
+  result.cause = outcome.problem;
   if (result.cause.empty()) {
     result.decisive = true;
     if (spreadsheet::NeedsPassword(source)) {
       result.cause = "LibreOffice could not read the workbook: it is protected with a password";
+      result.reason = ErrorReason::kEncrypted;
       result.error = label + " is protected with a password, so LibreOffice converted nothing: remove "
                              "the password in the spreadsheet program and try again";
     } else {
       result.cause = "LibreOffice could not read the workbook";
+      result.reason = ErrorReason::kDamaged;
       result.error = label + " could not be opened: LibreOffice converted nothing, so it is damaged or is not " +
                      (job.calculation ? std::string("a workbook") : KindName(job.format));
     }
@@ -325,24 +222,19 @@ std::vector<Converted> ConvertGroup(const std::vector<std::string>& sources, con
     return results;
   }
   const std::string& folder = run.Path();
-  if (!PrepareRunFolder(folder, job)) {
-    const std::string cause = std::string("its settings could not be written: ") + std::strerror(errno);
-    for (std::size_t i = 0; i < sources.size(); ++i) NotConverted(results[i], sources[i], cause);
-    return results;
-  }
+  ::mkdir((folder + "/in").c_str(), kPrivateFolderMode);
+  LibreOfficeStart start;
+  start.profile = "profile";
+  start.importFilter = job.filter;
+  start.convertTo = "xlsx:Calc MS Excel 2007 XML";
+  start.calculate = job.calculation;
+  const std::vector<bool> linked = LinkSources(sources, job, folder, start, results);
+  if (start.inputs.empty()) return results;
 
-  std::vector<std::string> arguments = LibreOfficeArguments(program, folder, job);
-  const std::vector<bool> linked = LinkSources(sources, job, folder, arguments, results);
-  const auto linkedCount = static_cast<std::size_t>(std::count(linked.begin(), linked.end(), true));
-  if (linkedCount == 0) return results;
-
-  const auto limit = std::chrono::milliseconds(state.firstMilliseconds.load()) +
-                     std::chrono::milliseconds(state.perMoreMilliseconds.load()) *
-                         static_cast<long long>(linkedCount - 1);
-  const RunResult outcome = RunChild(arguments, folder, limit);
+  const LibreOfficeOutcome outcome = RunLibreOffice(program, start, folder);
   for (std::size_t i = 0; i < sources.size(); ++i) {
     if (!linked[i] || TakeOutput(folder, i, sources[i], results[i])) continue;
-    DescribeFailure(results[i], outcome, sources[i], job, program, limit, linkedCount == 1);
+    DescribeFailure(results[i], outcome, sources[i], job, start.inputs.size() == 1);
   }
   return results;
 }
@@ -371,16 +263,16 @@ std::unique_ptr<ConvertedPackage> ConvertForOpening(const std::string& path) {
   }
   if (kept && key && kept->key == *key) {
     if (kept->package) return std::move(kept->package);
-    Fail(kept->error);
+    Fail(kept->reason, kept->error);
   }
   kept.reset();  // a result for an older version of the file
 
   const FileFormat format = spreadsheet::DetectFileFormat(path);
-  if (!IsConverted(format)) Fail(label + " is not a workbook that LibreOffice converts");
-  const std::string program = FindLibreOffice();
-  if (program.empty()) Fail(label + kNotInstalled);
+  if (!IsConverted(format)) Fail(ErrorReason::kUnsupported, label + " is not a workbook that LibreOffice converts");
+  const std::string program = LibreOfficeProgram();
+  if (program.empty()) Fail(ErrorReason::kNeedsLibreOffice, label + kNotInstalled);
   auto results = ConvertGroup({path}, ConversionJob(format), program);
-  if (!results[0].package) Fail(results[0].error);
+  if (!results[0].package) Fail(results[0].reason, results[0].error);
   return std::move(results[0].package);
 }
 
@@ -398,7 +290,7 @@ void PrefetchConversions(const std::vector<std::string>& paths, spreadsheet::Sho
       if (!IsConverted(formats.back())) state.candidates.push_back(path);
     }
   }
-  const std::string program = FindLibreOffice();
+  const std::string program = LibreOfficeProgram();
   if (program.empty()) return;  // each workbook's Open says what to install
   std::map<FileFormat, std::vector<std::pair<std::string, FileStamp>>> groups;
   std::set<std::string> seen;
@@ -425,7 +317,8 @@ void PrefetchConversions(const std::vector<std::string>& paths, spreadsheet::Sho
       for (std::size_t i = 0; i < chunk.size(); ++i) {
         // A failure that may be another workbook's doing is left for the workbook's own Open.
         if (!results[i].package && !results[i].decisive) continue;
-        Kept entry{group[first + i].second, std::move(results[i].package), std::move(results[i].error)};
+        Kept entry{group[first + i].second, std::move(results[i].package), std::move(results[i].error),
+                   results[i].reason};
         auto [slot, inserted] = state.keptResults.try_emplace(chunk[i], std::move(entry));
         if (!inserted) {
           replaced.push_back(std::move(slot->second));
@@ -516,7 +409,7 @@ Kept TakeCalculation(const std::string& path) {
     return kept;
   };
   if (auto kept = take()) return std::move(*kept);
-  const std::string program = FindLibreOffice();
+  const std::string program = LibreOfficeProgram();
   if (program.empty()) return {FileStamp{}, nullptr, kCalculatorMissing};
   if (!key) return {FileStamp{}, nullptr, "they could not be calculated: the workbook can no longer be read"};
   std::vector<std::string> candidates;
@@ -596,38 +489,6 @@ std::shared_ptr<spreadsheet::ResultCalculator> CalculatorFor(const std::string& 
     state.candidates.erase(std::remove(state.candidates.begin(), state.candidates.end(), path), state.candidates.end());
   }
   return std::make_shared<LibreOfficeCalculator>(path);
-}
-
-void SetConversionTimeLimit(std::chrono::milliseconds first, std::chrono::milliseconds perMoreWorkbook) {
-  Global().firstMilliseconds = first.count();
-  Global().perMoreMilliseconds = perMoreWorkbook.count();
-}
-
-}  // namespace tabrend::automation
-
-// ---- The same starts for other units (engine/LibreOffice.h).
-
-namespace tabrend::automation {
-
-std::string LibreOfficeProgram() { return FindLibreOffice(); }
-
-std::string LibreOfficeFileUrl(const std::string& path) { return FileUrl(path); }
-
-bool WriteRecalculatingProfile(const std::string& profile) {
-  ::mkdir(profile.c_str(), kPrivateFolderMode);
-  ::mkdir((profile + "/user").c_str(), kPrivateFolderMode);
-  return WriteWholeFile(profile + "/user/registrymodifications.xcu", RecalculationSettings());
-}
-
-std::chrono::milliseconds LibreOfficeTimeLimit(std::size_t workbooks) {
-  return std::chrono::milliseconds(Global().firstMilliseconds.load()) +
-         std::chrono::milliseconds(Global().perMoreMilliseconds.load()) *
-             static_cast<long long>(workbooks > 1 ? workbooks - 1 : 0);
-}
-
-std::string RunLibreOfficeIn(const std::vector<std::string>& arguments, const std::string& folder,
-                             std::chrono::milliseconds limit) {
-  return RunFailure(RunChild(arguments, folder, limit), arguments.front(), limit);
 }
 
 }  // namespace tabrend::automation

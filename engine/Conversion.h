@@ -73,8 +73,4 @@ void DiscardPrefetchedConversions();
 // candidates.
 std::shared_ptr<spreadsheet::ResultCalculator> CalculatorFor(const std::string& path);
 
-// The time one LibreOffice start may take: first, plus perMoreWorkbook for each workbook
-// after the first. When it runs out, LibreOffice's process group is killed.
-void SetConversionTimeLimit(std::chrono::milliseconds first, std::chrono::milliseconds perMoreWorkbook);
-
 }  // namespace tabrend::automation

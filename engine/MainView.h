@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 
 namespace tabrend {
 

@@ -24,7 +24,7 @@
 #include "engine/MainView.h"
 #include "engine/Naming.h"
 #include "engine/ParallelSplit.h"
-#include "engine/PdfExport.h"
+#include "engine/LibreOffice.h"
 #include "engine/SheetOutput.h"
 #include "engine/SheetTable.h"
 #include "spreadsheet/FileStamp.h"
@@ -127,8 +127,8 @@ class Module1 {
 
   // Writes the chosen sheets of workbook w (position in the workbook list) into TargetFolder,
   // one file each, moving the progress bar. SkipHidden and SkipBlank leave such sheets out
-  // as if unticked; Format says what the files are. PDFs are only prepared here and printed
-  // by FinishPdfs at the end of the run. A workbook that holds choices writes its ticked
+  // as if unticked; Format says what the files are. Exported files (PDF) are only prepared here
+  // by FinishExports at the end of the run. A workbook that holds choices writes its ticked
   // sheets under their listed names (sheets beyond SheetTable::kMaxSheets always, under their
   // own names); any other workbook writes every worksheet under its own name. A file is never
   // left half-written, and a file name holding "/" or "\" is refused. On failure the error's
@@ -140,10 +140,10 @@ class Module1 {
   // mode on the window, cleaned (Naming.h). Mode 2 draws the next RunningNumber.
   std::string MakeOutputName(int w, const std::string& sheetName);
 
-  // Prints the PDFs that the run's splits prepared, in one LibreOffice start, and puts them
+  // Exports the files that the run's splits prepared, in one LibreOffice start, and puts them
   // in place. Shows each failure's description and SplitFailedMessage of its workbook's
   // folder name (error icon), once per workbook.
-  void FinishPdfs(const std::map<int, std::string>& folderNames);
+  void FinishExports(const std::map<int, std::string>& folderNames);
 
   // Asks for a folder and creates the run folder "<folder>/<yyyymmddhhmmss>" in it. True
   // when it was created; OutputRoot then names it, with a final "/". Cancelling or an empty
@@ -205,7 +205,7 @@ class Module1 {
   bool SkipHidden = false;
   bool SkipBlank = false;
   OutputFormat Format = OutputFormat::kWorkbook;
-  PdfBatch Pdfs;
+  ExportBatch Exports;
   // The outputs worker threads build ahead during Separate; null otherwise, and with one
   // thread (TABREND_THREADS=1), when every output is written in order on the caller's thread.
   SheetBuilds* Builds = nullptr;

@@ -19,7 +19,6 @@
 #include <set>
 
 #include "engine/PathKind.h"
-#include "engine/Naming.h"
 #include "engine/Paths.h"
 #include "engine/SignalCleanup.h"
 #include "spreadsheet/Text.h"
@@ -35,7 +34,7 @@ constexpr char kStagingPrefix[] = ".tabrend-";
 constexpr char kStagingSuffix[] = ".part";
 
 [[noreturn]] void Refuse(const std::string& file, const std::string& why) {
-  Fail("'" + file + "' cannot be saved: " + why);
+  Fail(ErrorReason::kNotWritten, "'" + file + "' cannot be saved: " + why);
 }
 
 // A name made from sheet and workbook names must not reach outside the folder it is for.
@@ -167,15 +166,6 @@ mode_t ProcessUmask() {
 
 }  // namespace
 
-std::string OutputExtensionFor(OutputFormat format, const std::string& versionText) {
-  switch (format) {
-    case OutputFormat::kCsv: return "csv";
-    case OutputFormat::kPdf: return "pdf";
-    case OutputFormat::kWorkbook: break;
-  }
-  return OutputExtension(versionText);
-}
-
 mode_t OutputMode(mode_t sourceMode) {
   static const mode_t mask = ProcessUmask();
   return sourceMode & kReadWriteBits & ~mask;
@@ -275,7 +265,9 @@ SheetFileResult WriteSheetFile(automation::Application& app, automation::Sheet& 
                                const std::string& folder, const std::string& file,
                                const std::string& name, Placement placement, OutputFormat format,
                                SplitStaging* staging) {
-  if (format == OutputFormat::kPdf) Fail("'" + FileNameOf(file) + "' cannot be saved: PDF documents are printed, not saved");
+  if (FormatRow(format).writer == OutputWriter::kExport)
+    Fail(ErrorReason::kNotWritten, "'" + FileNameOf(file) + "' cannot be saved: " + std::string(FormatRow(format).kindName) +
+                                       " files are made by LibreOffice, not saved");
   std::string sourcePath;
   const std::string target = CheckedTarget(sheet, folder, file, sourcePath);
   // Where no area can be made, the folder of its own fails as it would without one.

@@ -16,19 +16,9 @@
 #include <vector>
 
 #include "engine/Automation.h"
+#include "engine/OutputFormats.h"
 
 namespace tabrend {
-
-// What an output file holds.
-enum class OutputFormat {
-  kWorkbook,  // a workbook of the application's default format (.xlsx)
-  kCsv,       // the sheet's cells as CSV text (.csv)
-  kPdf,       // the sheet as a PDF document (.pdf)
-};
-
-// The extension of an output of format: for a workbook the one the application's version
-// text gives (OutputExtension in engine/Naming.h), else "csv" or "pdf".
-std::string OutputExtensionFor(OutputFormat format, const std::string& versionText);
 
 enum class Placement {
   kReplace,     // an existing file of the name is replaced in one step
@@ -41,6 +31,8 @@ struct SheetFileResult {
   // False only for kCreateOnly when the name was taken by the time the file was complete
   // (another run wrote it meanwhile): nothing was changed.
   bool placed = false;
+  // True when the output waits for its export batch (SheetPlan.h), which places it.
+  bool exported = false;
 };
 
 // Writes `sheet` into a new workbook of `app`, as that workbook's only sheet named `name`,
@@ -54,7 +46,7 @@ struct SheetFileResult {
 // subfolder. The output gets the source file's permission bits less the umask, as cp gives.
 //
 // format kCsv saves the new workbook as CSV (SaveAs with xlCSVUTF8): the file holds the
-// sheet's cells as text. format kPdf throws AutomationError "PDF output is not available"
+// sheet's cells as text. A format LibreOffice makes (PDF, ODS) throws AutomationError
 // before anything is written.
 //
 // When any step fails, the new workbook is closed (once; a failing Close is never repeated),

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "engine/PathKind.h"
 #include "engine/Paths.h"
 #include "engine/SheetOutput.h"
+#include "engine/SheetPlan.h"
 
 namespace tabrend::desktop {
 
@@ -38,10 +40,18 @@ NameMode ModeOfEntry(int entry) {
 void RefuseSeparators(const std::string& file) {
   for (const char separator : {'/', '\\'}) {
     if (file.find(separator) != std::string::npos) {
-      Fail("'" + file + "' cannot be saved: a file name cannot hold \"" +
+      Fail(ErrorReason::kNotWritten, "'" + file + "' cannot be saved: a file name cannot hold \"" +
            std::string(1, separator) + "\"");
     }
   }
+}
+
+// "Printing PDF files": the status line while LibreOffice makes the files of format.
+std::string ExportingStatus(OutputFormat format) {
+  const OutputFormatRow& row = FormatRow(format);
+  std::string verb(row.exportVerb);
+  if (!verb.empty()) verb[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(verb[0])));
+  return verb + "ing " + std::string(row.kindName) + " files";
 }
 
 // Restores the window's rest state when a command ends, however it ends; a stopped run leaves
@@ -129,49 +139,42 @@ int Module1::SplitWorkbook(int w) {
 
   try {
     ApplicationSession session(CreateApplication, AttachApplication);
-    const std::string extension = OutputExtensionFor(Format, session.App().Version());
-    if (Format == OutputFormat::kPdf) PdfBatch::CheckAvailable(path);
+    SheetPlanRules rules;
+    rules.baseName = [&](const std::string& name) { return MakeOutputName(w, name); };
+    rules.folder = TargetFolder;
+    rules.extension = OutputExtensionFor(Format, session.App().Version());
+    rules.skipHidden = SkipHidden;
+    rules.skipBlank = SkipBlank;
+    CheckFormatAvailable(Format, path);
     automation::Workbook& source = session.Open(path);
     const long count = source.Worksheets().Count();
     WorkbookBuilds built(Builds, path, session.App());
     view_.SetProgressMax(static_cast<int>(count));
     view_.RepaintNow();
     const bool followChoices = SheetTable.HoldsChoices(w);
+    SheetPlanner planner(rules, RunningNumber, OutputNames);
     bool stopped = false;
     for (long j = 1; j <= count; ++j) {
       if (StopRequested) {  // between two sheets: each written one is complete
         stopped = true;
         break;
       }
-      automation::Sheet& sheet = source.Worksheets()(j);
-      bool write = true;
-      std::string name;
-      if (followChoices && j <= SheetTable::kMaxSheets) {
-        write = SheetTable.Ticked(w, static_cast<int>(j));
-        name = SheetTable.Name(w, static_cast<int>(j));
+      std::optional<SheetChoice> choice;
+      if (followChoices && j <= SheetTable::kMaxSheets)
+        choice = SheetChoice{SheetTable.Ticked(w, static_cast<int>(j)), SheetTable.Name(w, static_cast<int>(j))};
+      const PlannedSheet planned = planner.Plan(source.Worksheets()(j), j, choice);
+      if (planned.action != PlannedSheet::Action::kWrite) {
+        ++Tally.sheetsSkipped;
       } else {
-        name = sheet.name();
-      }
-      // Left out as if unticked: no file, no number drawn.
-      if (write && SkipHidden && sheet.Visible() != automation::kSheetVisible) write = false;
-      if (write && SkipBlank && !sheet.HasContent()) write = false;
-      if (!write) ++Tally.sheetsSkipped;
-      if (write) {
-        const std::string base = MakeOutputName(w, name);
-        RefuseSeparators(base + "." + extension);
-        const std::string file = OutputNames.Claim(TargetFolder, base, "." + extension);
-        if (file != base + "." + extension)
-          RenamedOutputs.push_back("'" + name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " + file);
-        // PDFs count once they are printed and placed (FinishPdfs).
-        if (Format == OutputFormat::kPdf) {
-          Pdfs.Add(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, static_cast<std::size_t>(w));
-        } else {
-          if (Format == OutputFormat::kCsv)
-            WriteSheetFile(session.App(), sheet, TargetFolder, file, name, Placement::kReplace, Format);
-          else
-            built.Write(session.App(), sheet, j, TargetFolder, file, name);
+        RefuseSeparators(planned.named);
+        if (planned.file != planned.named)
+          RenamedOutputs.push_back("'" + planned.name + "' of " + view_.Text(ListId::kWorkbooks, w) + ": " +
+                                   planned.file);
+        // Exported files count once they are placed (FinishExports).
+        if (!WritePlannedSheet(Format, session.App(), source, planned, TargetFolder, Placement::kReplace, built,
+                               Exports, static_cast<std::size_t>(w))
+                 .exported)
           ++Tally.filesWritten;
-        }
       }
       view_.SetProgressValue(static_cast<int>(j));  // skipped sheets move the bar too
       view_.RepaintNow();
@@ -190,14 +193,14 @@ int Module1::SplitWorkbook(int w) {
   return kSplitDone;
 }
 
-void Module1::FinishPdfs(const std::map<int, std::string>& folderNames) {
-  view_.SetStatus("Printing PDF files");
+void Module1::FinishExports(const std::map<int, std::string>& folderNames) {
+  view_.SetStatus(ExportingStatus(Format));
   view_.SetProgressBusy(true);
   view_.RepaintNow();
-  const std::vector<PdfBatch::Outcome> outcomes = Pdfs.Finish();
+  const std::vector<ExportBatch::Outcome> outcomes = Exports.Finish();
   view_.SetProgressBusy(false);
   std::map<int, std::string> failures;  // every failure of a workbook, shown together
-  for (const PdfBatch::Outcome& outcome : outcomes) {
+  for (const ExportBatch::Outcome& outcome : outcomes) {
     if (outcome.placed) ++Tally.filesWritten;
     if (outcome.error.empty()) continue;
     std::string& text = failures[static_cast<int>(outcome.owner)];
@@ -266,7 +269,7 @@ void Module1::Command6_Click() {
   OutputNames = {};
   RenamedOutputs.clear();
   Tally = {};
-  Pdfs.Discard();
+  Exports.Discard();
   SaveSheetChoices();  // the choices on screen count for the shown workbook
   view_.SetWaitPointer(true);
 
@@ -282,12 +285,12 @@ void Module1::Command6_Click() {
     view_.SetProgressBusy(true);
     view_.RepaintNow();
   }
-  automation::PrefetchConversions(ticked, Format == OutputFormat::kCsv ? spreadsheet::ShownResults::kEveryFormula
-                                                                      : spreadsheet::ShownResults::kDroppedFormulas);
+  automation::PrefetchConversions(ticked, FormatRow(Format).shown);
   view_.SetProgressBusy(false);
 
-  // Workers build workbook outputs ahead; CSV and PDF are written in order.
-  const std::unique_ptr<SheetBuilds> builds = Format == OutputFormat::kWorkbook ? StartBuilds() : nullptr;
+  // Workers build workbook outputs ahead; the other formats are written in order.
+  const std::unique_ptr<SheetBuilds> builds =
+      FormatRow(Format).writer == OutputWriter::kWorkbook ? StartBuilds() : nullptr;
   struct Forget {
     SheetBuilds*& builds;
     ~Forget() { builds = nullptr; }
@@ -322,11 +325,11 @@ void Module1::Command6_Click() {
     if (result != kSplitDone) view_.ShowMessage(SplitFailedMessage(folderName), MessageIcon::kError);
   }
   if (StopRequested) {
-    Pdfs.Discard();  // nothing more is printed
+    Exports.Discard();  // nothing more is exported
     atRest.LeaveStatus(StoppedStatus(Tally.filesWritten, OutputRoot));
     return;
   }
-  if (!Pdfs.Empty()) FinishPdfs(folderNames);
+  if (!Exports.Empty()) FinishExports(folderNames);
   view_.OpenFolder(OutputRoot);
   view_.ShowSummary(SeparateSummary(Tally, OutputRoot, RenamedOutputs),
                     Tally.failures.empty() ? MessageIcon::kInformation : MessageIcon::kError);

@@ -201,14 +201,13 @@ void form1::CreateMenus() {
   SaveAs->setObjectName(QStringLiteral("SaveAs"));
   auto* formats = new QActionGroup(SaveAs);
   formats->setExclusive(true);
-  SaveAsWorkbook = MakeAction(SaveAs, "SaveAsWorkbook", QStringLiteral("&Excel workbook"));
-  SaveAsCsv = MakeAction(SaveAs, "SaveAsCsv", QStringLiteral("&CSV"));
-  SaveAsPdf = MakeAction(SaveAs, "SaveAsPdf", QStringLiteral("&PDF"));
-  for (QAction* format : {SaveAsWorkbook, SaveAsCsv, SaveAsPdf}) {
+  for (const OutputFormatRow& row : kOutputFormats) {
+    QAction* format = MakeAction(SaveAs, std::string(row.menuName).c_str(), QString::fromUtf8(row.menuLabel));
     format->setCheckable(true);
     formats->addAction(format);
+    SaveAsFormats.push_back(format);
   }
-  SaveAsWorkbook->setChecked(true);
+  SaveAsFormat(OutputFormat::kWorkbook)->setChecked(true);
   Help = menuBar()->addMenu(QStringLiteral("&Help"));
   Help->setObjectName(QStringLiteral("Help"));
   Help1 = MakeAction(Help, "Help1", QStringLiteral("&Help"));
@@ -250,8 +249,8 @@ void form1::ConnectEvents() {
   connect(RemoveAll, &QAction::triggered, this, &form1::RemoveAll_Click);
   connect(Separate, &QAction::triggered, this, &form1::Separate_Click);
   connect(Settings, &QAction::triggered, this, &form1::Settings_Click);
-  for (QAction* option : {SkipHidden, SkipBlank, SaveAsWorkbook, SaveAsCsv, SaveAsPdf})
-    connect(option, &QAction::triggered, this, &form1::Options_Click);
+  for (QAction* option : {SkipHidden, SkipBlank}) connect(option, &QAction::triggered, this, &form1::Options_Click);
+  for (QAction* option : SaveAsFormats) connect(option, &QAction::triggered, this, &form1::Options_Click);
   connect(Help1, &QAction::triggered, this, &form1::Help1_Click);
   connect(HomePage, &QAction::triggered, this, &form1::HomePage_Click);
   connect(About, &QAction::triggered, this, &form1::About_Click);
@@ -339,29 +338,31 @@ void form1::ReadOptions() {
     else if (line == QLatin1String("/hidden=1")) SkipHidden->setChecked(false);
     else if (line == QLatin1String("/blank=0")) SkipBlank->setChecked(true);
     else if (line == QLatin1String("/blank=1")) SkipBlank->setChecked(false);
-    else if (line == QLatin1String("/format=xlsx")) SaveAsWorkbook->setChecked(true);
-    else if (line == QLatin1String("/format=csv")) SaveAsCsv->setChecked(true);
-    else if (line == QLatin1String("/format=pdf")) SaveAsPdf->setChecked(true);
+    else if (line.startsWith(QLatin1String("/format="))) {
+      if (const auto format = FormatNamed(line.mid(8).toStdString())) SaveAsFormat(*format)->setChecked(true);
+    }
   }
   ApplyOptions();
+}
+
+QAction* form1::SaveAsFormat(OutputFormat format) const {
+  for (std::size_t i = 0; i < kOutputFormats.size(); ++i)
+    if (kOutputFormats[i].format == format) return SaveAsFormats[i];
+  return SaveAsFormats.front();
 }
 
 void form1::ApplyOptions() {
   module1_.SkipHidden = SkipHidden->isChecked();
   module1_.SkipBlank = SkipBlank->isChecked();
-  module1_.Format = SaveAsPdf->isChecked() ? OutputFormat::kPdf
-                    : SaveAsCsv->isChecked() ? OutputFormat::kCsv
-                                             : OutputFormat::kWorkbook;
+  for (std::size_t i = 0; i < kOutputFormats.size(); ++i)
+    if (SaveAsFormats[i]->isChecked()) module1_.Format = kOutputFormats[i].format;
 }
 
 void form1::Options_Click() {
   ApplyOptions();
-  const QString format = SaveAsPdf->isChecked() ? QStringLiteral("pdf")
-                         : SaveAsCsv->isChecked() ? QStringLiteral("csv")
-                                                  : QStringLiteral("xlsx");
   const QStringList lines{SkipHidden->isChecked() ? QStringLiteral("/hidden=0") : QStringLiteral("/hidden=1"),
                           SkipBlank->isChecked() ? QStringLiteral("/blank=0") : QStringLiteral("/blank=1"),
-                          QStringLiteral("/format=") + format};
+                          QStringLiteral("/format=") + QString::fromUtf8(FormatRow(module1_.Format).word)};
   if (!WriteLines(files_.OptionsPath(), lines))
     qWarning("Tabrend: the settings could not be saved to %s", qPrintable(files_.OptionsPath()));
 }

@@ -25,6 +25,8 @@
 
 #include <functional>
 
+#include <vector>
+
 class QAction;
 class QComboBox;
 class QLabel;
@@ -96,10 +98,9 @@ class form1 : public QMainWindow, private MainView {
   QAction* Settings;      // opens the settings dialog
   QAction* SkipHidden;    // "Skip hidden sheets", checkable
   QAction* SkipBlank;     // "Skip blank sheets", checkable
-  QMenu* SaveAs;          // "Save as": one of the three below
-  QAction* SaveAsWorkbook;
-  QAction* SaveAsCsv;
-  QAction* SaveAsPdf;
+  QMenu* SaveAs;          // "Save as": one item per output format, one of them checked
+  // The item of format, named and labelled by its row of the formats table.
+  QAction* SaveAsFormat(tabrend::OutputFormat format) const;
   QMenu* Help;         // "Help"
   QAction* Help1;
   QAction* HomePage;
@@ -114,6 +115,7 @@ class form1 : public QMainWindow, private MainView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  std::vector<QAction*> SaveAsFormats;  // in the order of kOutputFormats
   void CreateControls();
   void CreateMenus();
   void ConnectEvents();

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The engine, spreadsheet and command-line tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for a short bounded time on its seeds.
-# One clang build (build-asan, no desktop program) serves both. Then tabrendcli under
-# ThreadSanitizer (build-tsan) splits a folder of every fixture on four threads, and one
+# UndefinedBehaviorSanitizer, with tabrendcli splitting every fixture and the shared corpus,
+# then each fuzz target for a short bounded time on its seeds. One clang build (build-asan,
+# no desktop program, no benchmarks) serves both. Then tabrendcli under ThreadSanitizer
+# (build-tsan, that program alone) splits a folder of every fixture on four threads, and one
 # thread's split is checked against four's.
 #   scripts/sanitize.sh [FUZZ_SECONDS]     (default 15 per target; 0 skips fuzzing)
 #   scripts/sanitize.sh --tsan-only        (the ThreadSanitizer part alone)
 # A longer fuzzing run on its own: scripts/fuzz.sh 3600
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/steps.sh
 fuzz_seconds=${1:-15}
 build=build-asan
 
@@ -20,8 +22,11 @@ tsan_split() {
     CC=clang CXX=clang++ cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DTABREND_TSAN=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=OFF >/dev/null
   fi
-  cmake --build "$tsan" -j2 --target tabrendcli
-  local work
+  step "ThreadSanitizer build" cmake --build "$tsan" -j2 --target tabrendcli
+  step "ThreadSanitizer splits" tsan_runs "$tsan"
+}
+tsan_runs() {
+  local tsan=$1 work
   work=$(mktemp -d)
   /usr/bin/python3 tests/tools/make_fixtures.py --no-lo "$work/in" >/dev/null
   mkdir "$work/out"
@@ -39,6 +44,32 @@ tsan_split() {
   TSAN_OPTIONS="$options" /usr/bin/python3 tests/tools/split_threads.py --cli "$tsan/bin/tabrendcli"
   echo "ThreadSanitizer: no reports"
 }
+# The splits whose outputs LibreOffice and openpyxl judge in the plain build, here under the
+# sanitizers, which judge the program: every fixture into workbooks and into CSV, and the
+# corpus into CSV. Bad inputs make a split fail (status 1); a sanitizer ends it otherwise.
+sanitized_splits() {
+  local work status
+  work=$(mktemp -d)
+  /usr/bin/python3 tests/tools/make_fixtures.py --no-lo "$work/in" >/dev/null
+  find ../shared/corpus -type f \( -name '*.xlsx' -o -name '*.xlsm' \) 2>/dev/null | sort >"$work/corpus.txt"
+  local runs=("$work/in xlsx" "$work/in csv")
+  [ -s "$work/corpus.txt" ] && runs+=("@$work/corpus.txt csv")
+  local n=0
+  for run in "${runs[@]}"; do
+    set -- $run
+    n=$((n + 1))
+    status=0
+    "$build/bin/tabrendcli" "$1" "$work/out$n" "/format=$2" >"$work/log$n" 2>&1 || status=$?
+    if [ "$status" -gt 1 ]; then
+      tail -n 40 "$work/log$n" >&2
+      echo "Sanitizers: tabrendcli $1 /format=$2 ended with status $status" >&2
+      rm -rf "$work"
+      return 1
+    fi
+  done
+  rm -rf "$work"
+  echo "Sanitizers: ${#runs[@]} splits of the fixtures and the corpus, no reports"
+}
 if [ "$fuzz_seconds" = --tsan-only ]; then
   tsan_split
   exit
@@ -55,13 +86,15 @@ if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTABREND_SANITIZE=ON -DTABREND_FUZZ=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=ON >/dev/null
 fi
-cmake --build "$build" -j2
+step "sanitizer build" cmake --build "$build" -j2
 # Without the desktop program this build holds the engine, spreadsheet and command-line
-# tests; the split_* and looks_* checks (LibreOffice and openpyxl reading and drawing every
-# output) need no sanitizer and take minutes, so the plain build runs them.
-(cd "$build" && ctest --output-on-failure -j2 --timeout 900 -E '^(split|looks)_')
+# tests. The checks that judge outputs by LibreOffice and openpyxl (outputs_*, placeholder_*,
+# split_threads) need no sanitizer and take minutes: the plain build runs them, and the
+# splits they make run here under the sanitizers instead.
+step "sanitizer tests" bash -c "cd $build && ctest --output-on-failure -j2 --timeout 900 -E '^(outputs|placeholder|split)_'"
+step "sanitizer splits" sanitized_splits
 
 if [ "$fuzz_seconds" != 0 ]; then
-  TABREND_FUZZ_BUILD="$build" bash scripts/fuzz.sh "$fuzz_seconds"
+  step "fuzzing" env TABREND_FUZZ_BUILD="$build" bash scripts/fuzz.sh "$fuzz_seconds"
 fi
 tsan_split

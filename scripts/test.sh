@@ -2,11 +2,28 @@
 # Sets up, builds and runs every test: unit, end-to-end, GUI (offscreen) and the checks of
 # every output by LibreOffice and openpyxl; then the engine and command-line tests again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for 10 seconds.
+# Ends with where the time went: each step, and the slowest tests of the plain build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+source scripts/steps.sh
+
+export TABREND_STEP_TIMES
+TABREND_STEP_TIMES=$(mktemp)
+report() {
+  echo "== Where the time went"
+  cat "$TABREND_STEP_TIMES"
+  printf '%6d s  in all\n' "$SECONDS"
+  rm -f "$TABREND_STEP_TIMES"
+  if [ -f build/Testing/Temporary/CTestCostData.txt ]; then
+    echo "== The slowest tests of the plain build"
+    awk 'NF == 3 { printf "%6.0f s  %s\n", $3, $1 }' build/Testing/Temporary/CTestCostData.txt | sort -rn | head -n 12
+  fi
+}
+trap report EXIT
+
+step "setup" bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2
-(cd build && ctest --output-on-failure -j2 --timeout 1800)
+step "plain build" cmake --build build -j2
+step "plain tests" bash -c 'cd build && ctest --output-on-failure -j2 --timeout 1800'
 bash scripts/sanitize.sh 10

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/Error.h"
 #include "spreadsheet/Deflate.h"
-#include "spreadsheet/Error.h"
 
 namespace tabrend::spreadsheet {
 
@@ -20,13 +20,14 @@ std::FILE* UnnamedTemporaryFile(const std::string& purpose) {
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tabrend-copy-XXXXXX";
   const int descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (descriptor < 0)
-    Fail("no temporary file could be created for " + purpose + " in '" + pattern.substr(0, pattern.rfind('/')) +
+    Fail(ErrorReason::kNotWritten,
+         "no temporary file could be created for " + purpose + " in '" + pattern.substr(0, pattern.rfind('/')) +
          "': " + std::strerror(errno));
   ::unlink(pattern.c_str());
   std::FILE* file = ::fdopen(descriptor, "w+b");
   if (file == nullptr) {
     ::close(descriptor);
-    Fail("no temporary file could be created for " + purpose + ": " + std::strerror(errno));
+    Fail(ErrorReason::kNotWritten, "no temporary file could be created for " + purpose + ": " + std::strerror(errno));
   }
   return file;
 }

@@ -1,7 +1,6 @@
 // A light streaming reader of cell values within a range.
 #include "spreadsheet/CellReader.h"
 
-#include <expat.h>
 #include <pugixml.hpp>
 
 #include <cstring>
@@ -9,10 +8,11 @@
 #include <set>
 #include <unordered_set>
 
+#include "core/Error.h"
 #include "spreadsheet/CellReference.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
+#include "spreadsheet/XmlReader.h"
 
 namespace tabrend::spreadsheet {
 
@@ -32,46 +32,33 @@ std::string SharedStringText(const std::string& rawItem) {
 
 namespace {
 
-class RangeReader {
+// The sheet a reader of cells reads, as its errors name it.
+std::string Where(const SourceWorkbook& source, std::size_t sheetIndex) {
+  return source.Label() + ": sheet '" + source.Sheets()[sheetIndex].name + "'";
+}
+
+class RangeReader : XmlReader::Handler {
  public:
-  RangeReader(const SourceWorkbook& source, const SheetRange& range)
+  RangeReader(const SourceWorkbook& source, std::size_t sheetIndex, const SheetRange& range)
       : source_(source), range_(range),
         texts_(static_cast<std::size_t>(range.lastRow - range.firstRow + 1) * (range.lastColumn - range.firstColumn + 1)),
-        parser_(XML_ParserCreate(nullptr)) {
-    XML_SetUserData(parser_, this);
-    XML_SetElementHandler(parser_, &RangeReader::OnStart, &RangeReader::OnEnd);
-    XML_SetCharacterDataHandler(parser_, &RangeReader::OnText);
-    XML_SetStartDoctypeDeclHandler(parser_, &RangeReader::OnDoctype);
-  }
-  ~RangeReader() { XML_ParserFree(parser_); }
+        xml_(*this, Where(source, sheetIndex), source.Sheets()[sheetIndex].part) {}
 
-  std::vector<std::string> Read(const std::string& part) {
-    source_.Pkg().Zip().StreamWhile(source_.Pkg().IndexOf(part), [&](const char* data, std::size_t length) {
-      const XML_Status status = XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE);
-      if (status == XML_STATUS_ERROR && !finished_)
-        Fail(source_.Label() + ": part " + part + " is not well-formed XML");
-      return !finished_;  // the rest of the part is not needed
-    });
+  std::vector<std::string> Read() {
+    xml_.Read(source_.Pkg());  // stops past the range's last row: the rest is not needed
     return texts_;
   }
 
  private:
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-    XML_StopParser(static_cast<RangeReader*>(self)->parser_, XML_FALSE);
-  }
-
-  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
-    auto& reader = *static_cast<RangeReader*>(self);
+  void OnStart(const XML_Char* name, const XML_Char** attributes) override {
+    RangeReader& reader = *this;
     const std::string_view local = LocalName(name);
     if (local == "row") {
       ++reader.row_;
       for (int i = 0; attributes[i] != nullptr; i += 2)
         if (std::strcmp(attributes[i], "r") == 0) reader.row_ = static_cast<std::uint32_t>(std::strtoul(attributes[i + 1], nullptr, 10));
       reader.column_ = 0;
-      if (reader.row_ > reader.range_.lastRow) {
-        reader.finished_ = true;
-        XML_StopParser(reader.parser_, XML_FALSE);
-      }
+      if (reader.row_ > reader.range_.lastRow) reader.xml_.Stop();
     } else if (local == "c") {
       ++reader.column_;
       reader.type_.clear();
@@ -87,8 +74,8 @@ class RangeReader {
     }
   }
 
-  static void XMLCALL OnEnd(void* self, const XML_Char* name) {
-    auto& reader = *static_cast<RangeReader*>(self);
+  void OnEnd(const XML_Char* name) override {
+    RangeReader& reader = *this;
     const std::string_view local = LocalName(name);
     if (local == "v" || local == "t") reader.collecting_ = false;
     if (local != "c") return;
@@ -106,19 +93,18 @@ class RangeReader {
                   (reader.column_ - range.firstColumn)] = std::move(text);
   }
 
-  static void XMLCALL OnText(void* self, const XML_Char* text, int length) {
-    auto& reader = *static_cast<RangeReader*>(self);
+  void OnText(const XML_Char* text, int length) override {
+    RangeReader& reader = *this;
     if (reader.collecting_) reader.value_.append(text, static_cast<std::size_t>(length));
   }
 
   const SourceWorkbook& source_;
   const SheetRange& range_;
   std::vector<std::string> texts_;
-  XML_Parser parser_;
+  XmlReader xml_;
   std::uint32_t row_ = 0, column_ = 0;
   std::string type_, value_;
   bool collecting_ = false;
-  bool finished_ = false;
 };
 
 
@@ -130,42 +116,21 @@ struct ScannedCell {
 
 // Streams a worksheet part cell by cell. onRow (given the row number) and onCell return
 // false to stop reading there.
-class CellScanner {
+class CellScanner : XmlReader::Handler {
  public:
-  CellScanner(const SourceWorkbook& source, std::function<bool(std::uint32_t)> onRow,
+  CellScanner(const SourceWorkbook& source, std::size_t sheetIndex, std::function<bool(std::uint32_t)> onRow,
               std::function<bool(const ScannedCell&)> onCell)
-      : source_(source), onRow_(std::move(onRow)), onCell_(std::move(onCell)), parser_(XML_ParserCreate(nullptr)) {
-    XML_SetUserData(parser_, this);
-    XML_SetElementHandler(parser_, &CellScanner::OnStart, &CellScanner::OnEnd);
-    XML_SetCharacterDataHandler(parser_, &CellScanner::OnText);
-    XML_SetStartDoctypeDeclHandler(parser_, &CellScanner::OnDoctype);
-  }
-  ~CellScanner() { XML_ParserFree(parser_); }
-  CellScanner(const CellScanner&) = delete;
-  CellScanner& operator=(const CellScanner&) = delete;
+      : source_(source), onRow_(std::move(onRow)), onCell_(std::move(onCell)),
+        xml_(*this, Where(source, sheetIndex), source.Sheets()[sheetIndex].part) {}
 
-  void Scan(const std::string& part) {
-    source_.Pkg().Zip().StreamWhile(source_.Pkg().IndexOf(part), [&](const char* data, std::size_t length) {
-      const XML_Status status = XML_Parse(parser_, data, static_cast<int>(length), XML_FALSE);
-      if (status == XML_STATUS_ERROR && !stopped_)
-        Fail(source_.Label() + ": part " + part + " is not well-formed XML");
-      return !stopped_;  // a reader that has what it needs skips the rest
-    });
-  }
+  // A reader that has what it needs skips the rest.
+  void Scan() { xml_.Read(source_.Pkg()); }
 
  private:
-  void Stop() {
-    stopped_ = true;
-    XML_StopParser(parser_, XML_FALSE);
-  }
+  void Stop() { xml_.Stop(); }
 
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-    auto& scanner = *static_cast<CellScanner*>(self);
-    XML_StopParser(scanner.parser_, XML_FALSE);
-  }
-
-  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
-    auto& scanner = *static_cast<CellScanner*>(self);
+  void OnStart(const XML_Char* name, const XML_Char** attributes) override {
+    CellScanner& scanner = *this;
     const std::string_view local = LocalName(name);
     ScannedCell& cell = scanner.cell_;
     if (scanner.inCell_) {
@@ -205,8 +170,8 @@ class CellScanner {
     }
   }
 
-  static void XMLCALL OnEnd(void* self, const XML_Char* name) {
-    auto& scanner = *static_cast<CellScanner*>(self);
+  void OnEnd(const XML_Char* name) override {
+    CellScanner& scanner = *this;
     if (!scanner.inCell_) return;
     scanner.collect_ = nullptr;
     if (scanner.cellDepth_-- > 0) {
@@ -217,20 +182,20 @@ class CellScanner {
     if (!scanner.onCell_(scanner.cell_)) scanner.Stop();
   }
 
-  static void XMLCALL OnText(void* self, const XML_Char* text, int length) {
-    auto& scanner = *static_cast<CellScanner*>(self);
+  void OnText(const XML_Char* text, int length) override {
+    CellScanner& scanner = *this;
     if (scanner.collect_ != nullptr) scanner.collect_->append(text, static_cast<std::size_t>(length));
   }
 
   const SourceWorkbook& source_;
   std::function<bool(std::uint32_t)> onRow_;
   std::function<bool(const ScannedCell&)> onCell_;
-  XML_Parser parser_;
+  XmlReader xml_;
   ScannedCell cell_;
   std::string* collect_ = nullptr;
   std::uint32_t row_ = 0;
   int cellDepth_ = 0, phonetic_ = 0;
-  bool inCell_ = false, stopped_ = false;
+  bool inCell_ = false;
 };
 
 std::uint32_t RowOf(std::string_view reference) {
@@ -250,7 +215,7 @@ std::map<std::string, CellResult> ReadCellResults(const SourceWorkbook& source, 
   }
   std::map<std::string, CellResult> results;
   CellScanner scanner(
-      source, [&](std::uint32_t row) { return row <= lastRow; },
+      source, sheetIndex, [&](std::uint32_t row) { return row <= lastRow; },
       [&](const ScannedCell& cell) {
         const auto found = wanted.find(LowerAscii(cell.reference));
         if (found == wanted.end() || !cell.hasValue) return true;
@@ -271,7 +236,7 @@ std::map<std::string, CellResult> ReadCellResults(const SourceWorkbook& source, 
         results.emplace(found->second, std::move(result));
         return true;
       });
-  scanner.Scan(source.Sheets()[sheetIndex].part);
+  scanner.Scan();
   return results;
 }
 
@@ -298,7 +263,7 @@ bool NeedsCalculatedResults(const SourceWorkbook& source, std::size_t sheetIndex
   std::unordered_set<std::string> droppedGroups;
   bool needs = false;
   CellScanner scanner(
-      source, [](std::uint32_t) { return true; },
+      source, sheetIndex, [](std::uint32_t) { return true; },
       [&](const ScannedCell& cell) {
         if (!cell.hasFormula) return true;
         bool throughResult = true;
@@ -315,7 +280,7 @@ bool NeedsCalculatedResults(const SourceWorkbook& source, std::size_t sheetIndex
         needs = throughResult && (!stored || source.ResultsArePlaceholders());
         return !needs;
       });
-  scanner.Scan(sheet.part);
+  scanner.Scan();
   return needs;
 }
 
@@ -324,7 +289,7 @@ std::vector<std::string> ReadCellTexts(const SourceWorkbook& source, std::size_t
   constexpr std::uint64_t kMaxCells = 4096;
   if (static_cast<std::uint64_t>(range.lastRow - range.firstRow + 1) * (range.lastColumn - range.firstColumn + 1) > kMaxCells)
     return {};
-  return RangeReader(source, range).Read(source.Sheets()[sheetIndex].part);
+  return RangeReader(source, sheetIndex, range).Read();
 }
 
 }  // namespace tabrend::spreadsheet

@@ -1,7 +1,6 @@
 // A worksheet part streamed into CSV text, cell by cell, through the styles' number formats.
 #include "spreadsheet/CsvWriter.h"
 
-#include <expat.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,16 +16,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/Error.h"
 #include "spreadsheet/ByteSink.h"
 #include "spreadsheet/CellReference.h"
 #include "spreadsheet/CellReader.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/LossReport.h"
 #include "spreadsheet/NumberFormat.h"
 #include "spreadsheet/Package.h"
 #include "spreadsheet/RowScanner.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
+#include "spreadsheet/XmlReader.h"
 
 namespace tabrend::spreadsheet {
 
@@ -140,23 +140,15 @@ class ScanListener {
 
 // Streams a sheet part and reports its cells and sparklines. The rows go through the row
 // scanner, which reads plain cells in place; expat reads the rest.
-class Scanner : private RowScanner::Host {
+class Scanner : private RowScanner::Host, private XmlReader::Handler {
  public:
   Scanner(const SourceWorkbook& source, std::size_t sheetIndex, ScanListener& listener, bool everyCell = false)
       : source_(source), sheetIndex_(sheetIndex), listener_(listener), everyCell_(everyCell),
-        parser_(XML_ParserCreate(nullptr)) {
-    XML_SetUserData(parser_, this);
-    XML_SetElementHandler(parser_, &Scanner::OnStart, &Scanner::OnEnd);
-    XML_SetCharacterDataHandler(parser_, &Scanner::OnText);
-    XML_SetStartDoctypeDeclHandler(parser_, &Scanner::OnDoctype);
-  }
-  ~Scanner() { XML_ParserFree(parser_); }
-  Scanner(const Scanner&) = delete;
-  Scanner& operator=(const Scanner&) = delete;
+        where_(source.Label() + ": sheet '" + source.Sheets()[sheetIndex].name + "'"),
+        xml_(*this, where_, source.Sheets()[sheetIndex].part) {}
 
   void Scan() {
     const SourceSheet& sheet = source_.Sheets()[sheetIndex_];
-    where_ = source_.Label() + ": sheet '" + sheet.name + "'";
     source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(sheet.part), [&](const char* data, std::size_t length) {
       rows_.Feed(data, length, false);
     });
@@ -165,13 +157,7 @@ class Scanner : private RowScanner::Host {
 
  private:
   // RowScanner::Host
-  void Parse(const char* data, std::size_t length, bool last) override {
-    if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR || refused_) {
-      if (!problem_.empty()) Refuse(problem_);
-      Fail(where_ + ": part " + source_.Sheets()[sheetIndex_].part +
-           (refused_ ? " is refused: it declares a document type" : " is not well-formed XML"));
-    }
-  }
+  void Parse(const char* data, std::size_t length, bool last) override { xml_.Feed(data, length, last); }
   bool RowsMayFollow() const override { return sawSheetData_ && !inCell_; }
   void RowStarted(const Attributes& attributes) override {
     rowBefore_ = row_;
@@ -222,7 +208,7 @@ class Scanner : private RowScanner::Host {
   void RowWritten() override { scratch_.clear(); }
   void RowsTaken(bool) override {}
   void StylesIn(std::string_view) override {}
-  [[noreturn]] void Refuse(const std::string& problem) override { Fail(where_ + ": " + problem); }
+  [[noreturn]] void Refuse(const std::string& problem) override { Fail(ErrorReason::kDamaged, where_ + ": " + problem); }
 
   static std::string_view Prefix(std::string_view cellName) { return cellName.substr(0, cellName.size() - 1); }
 
@@ -262,19 +248,11 @@ class Scanner : private RowScanner::Host {
     listener_.OnCell(cell_);
   }
 
-  void Stop(const std::string& problem) {
-    if (problem_.empty()) problem_ = problem;
-    XML_StopParser(parser_, XML_FALSE);
-  }
+  // Stops the reading: the part is refused for problem.
+  void Stop(const std::string& problem) { xml_.Abort(ErrorReason::kDamaged, where_ + ": " + problem); }
 
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-    auto& scanner = *static_cast<Scanner*>(self);
-    scanner.refused_ = true;
-    XML_StopParser(scanner.parser_, XML_FALSE);
-  }
-
-  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
-    auto& s = *static_cast<Scanner*>(self);
+  void OnStart(const XML_Char* name, const XML_Char** attributes) override {
+    Scanner& s = *this;
     const std::string_view local = LocalName(name);
     if (s.inCell_) {
       ++s.depth_;
@@ -328,8 +306,8 @@ class Scanner : private RowScanner::Host {
     }
   }
 
-  static void XMLCALL OnEnd(void* self, const XML_Char* name) {
-    auto& s = *static_cast<Scanner*>(self);
+  void OnEnd(const XML_Char* name) override {
+    Scanner& s = *this;
     s.collecting_ = false;
     if (!s.inCell_) {
       const std::string_view local = LocalName(name);
@@ -346,8 +324,8 @@ class Scanner : private RowScanner::Host {
     s.EndCell();
   }
 
-  static void XMLCALL OnText(void* self, const XML_Char* text, int length) {
-    auto& s = *static_cast<Scanner*>(self);
+  void OnText(const XML_Char* text, int length) override {
+    Scanner& s = *this;
     if (s.collecting_) (s.inCell_ ? s.valueText_ : s.sqref_).append(text, static_cast<std::size_t>(length));
   }
 
@@ -355,15 +333,14 @@ class Scanner : private RowScanner::Host {
   std::size_t sheetIndex_;
   ScanListener& listener_;
   bool everyCell_;
-  XML_Parser parser_;
-  std::string where_;    // "'Q1.xlsx': sheet 'Costs'", for messages
-  std::string problem_;  // why expat was stopped
+  std::string where_;  // "'Q1.xlsx': sheet 'Costs'", for messages
+  XmlReader xml_;
   Cell cell_;
   std::string typeText_, valueText_, arrayText_, inlineText_;  // what cell_ views, when not the part's own bytes
   std::string sqref_;
   std::uint32_t row_ = 0, column_ = 0, rowBefore_ = 0;
   int depth_ = 0, phonetic_ = 0;
-  bool inCell_ = false, collecting_ = false, refused_ = false, inSparkline_ = false, sawSheetData_ = false;
+  bool inCell_ = false, collecting_ = false, inSparkline_ = false, sawSheetData_ = false;
   CellRecord record_;    // a cell the row scanner reads whole
   std::string scratch_;  // what the row scanner writes of the rows, which the text does not need
   RowScanner rows_{*this, record_, scratch_};
@@ -668,7 +645,7 @@ class CsvRows {
     RowWriter out(lastRow, lastColumn, sink);
     std::size_t row = 0;
     if (file_ != nullptr) {
-      if (std::fflush(file_) != 0) Fail(std::string("the CSV text of a large sheet cannot be kept in a temporary file: ") + std::strerror(errno));
+      if (std::fflush(file_) != 0) Fail(ErrorReason::kNotWritten, std::string("the CSV text of a large sheet cannot be kept in a temporary file: ") + std::strerror(errno));
       std::rewind(file_);
       std::string piece;
       while (row < spilledRows_) {
@@ -678,7 +655,7 @@ class CsvRows {
           bytes += rows_[row + count++].length;
         piece.resize(bytes);
         if (std::fread(piece.data(), 1, bytes, file_) != bytes)
-          Fail(std::string("the CSV text of a large sheet cannot be read back from its temporary file: ") + std::strerror(errno));
+          Fail(ErrorReason::kNotWritten, std::string("the CSV text of a large sheet cannot be read back from its temporary file: ") + std::strerror(errno));
         out.Rows(rows_.data() + row, count, piece);
         row += count;
       }
@@ -814,7 +791,7 @@ class CsvRows {
   void Spill() {
     if (file_ == nullptr) file_ = UnnamedTemporaryFile("the CSV text of a large sheet");
     if (std::fwrite(text_.data(), 1, text_.size(), file_) != text_.size())
-      Fail(std::string("the CSV text of a large sheet cannot be kept in a temporary file: ") + std::strerror(errno));
+      Fail(ErrorReason::kNotWritten, std::string("the CSV text of a large sheet cannot be kept in a temporary file: ") + std::strerror(errno));
     text_.clear();
     spilledRows_ = rows_.size();
   }
@@ -989,7 +966,8 @@ std::map<Position, CellResult> Calculated(const SourceWorkbook& source, std::siz
 
 std::vector<std::string> WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink) {
   if (sheetIndex >= source.Sheets().size() || source.Sheets()[sheetIndex].part.empty())
-    Fail(source.Label() + ": sheet " + std::to_string(sheetIndex + 1) + " has no worksheet part");
+    Fail(ErrorReason::kDamaged,
+         source.Label() + ": sheet " + std::to_string(sheetIndex + 1) + " has no worksheet part");
   // One read of the part lays the rows out and finds the area; only results the sheet does
   // not hold, once calculated, need a second.
   SheetRows sheet(source, sheetIndex, nullptr);
@@ -1018,13 +996,13 @@ void WriteInOneStep(const std::string& path, const std::function<void(const CsvS
   const std::string label = "'" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "'";
   std::string scratch = folder + "/.tabrend-csv-XXXXXX";
   const int fd = ::mkstemp(scratch.data());
-  if (fd < 0) Fail(label + " cannot be saved: " + std::strerror(errno));
+  if (fd < 0) Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + std::strerror(errno));
   ::fchmod(fd, 0644);  // as a workbook's save leaves it; a split sets the source's mode after
   std::FILE* file = ::fdopen(fd, "wb");
   if (file == nullptr) {
     ::close(fd);
     ::unlink(scratch.c_str());
-    Fail(label + " cannot be saved: " + std::strerror(errno));
+    Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + std::strerror(errno));
   }
   bool failed = false;
   try {
@@ -1040,7 +1018,7 @@ void WriteInOneStep(const std::string& path, const std::function<void(const CsvS
   if (failed || ::rename(scratch.c_str(), path.c_str()) != 0) {
     const std::string why = std::strerror(errno);
     ::unlink(scratch.c_str());
-    Fail(label + " cannot be saved: " + why);
+    Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + why);
   }
 }
 

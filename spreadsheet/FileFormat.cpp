@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 #include "spreadsheet/FileStamp.h"
 #include "spreadsheet/OpenXml.h"
 #include "spreadsheet/Zip.h"

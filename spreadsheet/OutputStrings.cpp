@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 #include "spreadsheet/OpenXml.h"
 #include "spreadsheet/Xml.h"
 
@@ -37,7 +37,8 @@ std::uint32_t OutputStrings::AddText(const std::string& text) {
 
 void OutputStrings::WriteXml(ByteSink& out) const {
   const auto fail = [] {
-    Fail("the shared strings of the copy could not be written to a temporary file (is the temporary folder full?)");
+    Fail(ErrorReason::kNotWritten,
+         "the shared strings of the copy could not be written to a temporary file (is the temporary folder full?)");
   };
   std::string xml(ooxml::kXmlDeclaration);
   xml += "<sst";

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
 
@@ -83,8 +83,9 @@ Package::Package(const std::string& path) : path_(path), zip_(path) {
   const auto typesIndex = zip_.Find("[Content_Types].xml");
   if (!typesIndex) {
     if (zip_.Find("xl/workbook.bin"))
-      Fail(Label() + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
-    Fail(Label() + " is not a workbook: it has no [Content_Types].xml part");
+      Fail(ErrorReason::kUnsupported,
+           Label() + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
+    Fail(ErrorReason::kNotAWorkbook, Label() + " is not a workbook: it has no [Content_Types].xml part");
   }
   pugi::xml_document types;
   ParseXml(types, zip_.Read(*typesIndex), Label(), "[Content_Types].xml");
@@ -99,7 +100,7 @@ Package::Package(const std::string& path) : path_(path), zip_(path) {
 
 std::uint64_t Package::IndexOf(std::string_view part) const {
   const auto index = zip_.Find(part);
-  if (!index) Fail(Label() + " is damaged: part " + std::string(part) + " is missing");
+  if (!index) Fail(ErrorReason::kDamaged, Label() + " is damaged: part " + std::string(part) + " is missing");
   return *index;
 }
 

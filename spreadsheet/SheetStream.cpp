@@ -5,10 +5,11 @@
 #include <charconv>
 #include <cstring>
 
+#include "core/Error.h"
 #include "spreadsheet/CellReference.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/LossReport.h"
+#include "spreadsheet/PartKinds.h"
 #include "spreadsheet/Xml.h"
 
 namespace tabrend::spreadsheet {
@@ -18,13 +19,6 @@ namespace {
 // Output held before it is passed on, and room reserved for it from the start.
 constexpr std::size_t kFlushBytes = 1u << 20;
 constexpr std::size_t kOutputReserve = 2 * kFlushBytes;
-
-// Extension blocks that only make sense with workbook-level parts the copy does not carry.
-bool IsDroppedExtension(std::string_view uri) {
-  return uri == "{A8765BA9-456A-4dab-B4F3-ACF838C121DE}" ||  // slicers (2010)
-         uri == "{3A4CF648-6AED-40f4-86FF-DC5316D8AED3}" ||  // slicers (2013)
-         uri == "{7E03D99C-DC04-49d9-9315-930204A7B6E9}";    // timelines
-}
 
 bool IsRule(std::string_view local) {
   return local == "cfRule" || local == "dataValidation" || local == "sparkline";
@@ -84,26 +78,21 @@ SheetStream::SheetStream(const SourceWorkbook& source, std::size_t sheetIndex, c
       options_(options),
       strings_(strings),
       out_(out),
-      parser_(XML_ParserCreate(nullptr)) {
-  XML_SetUserData(parser_, this);
-  XML_SetElementHandler(parser_, &SheetStream::OnStart, &SheetStream::OnEnd);
-  XML_SetCharacterDataHandler(parser_, &SheetStream::OnText);
-  XML_SetDefaultHandler(parser_, &SheetStream::OnRaw);
-  XML_SetStartDoctypeDeclHandler(parser_, &SheetStream::OnDoctype);
+      where_(source.Label() + ": sheet '" + sheet_.name + "'"),
+      xml_(*this, where_, sheet_.part, XmlReader::kText | XmlReader::kRaw) {
   main_.reserve(kOutputReserve);
 }
 
-SheetStream::~SheetStream() { XML_ParserFree(parser_); }
+SheetStream::~SheetStream() = default;
 
 SheetRewriteResult SheetStream::Run() {
-  where_ = source_.Label() + ": sheet '" + sheet_.name + "'";
   source_.Pkg().Zip().Stream(source_.Pkg().IndexOf(sheet_.part), [&](const char* data, std::size_t length) {
     Feed(data, length, false);
   });
   Feed("", 0, true);
-  if (!sawRoot_) Fail(where_ + ": part " + sheet_.part + " is empty");
+  if (!sawRoot_) Fail(ErrorReason::kDamaged, where_ + ": part " + sheet_.part + " is empty");
   Flush();
-  if (!out_.Finish()) Fail(where_ + ": the copy could not be written to a temporary file");
+  if (!out_.Finish()) Fail(ErrorReason::kNotWritten, where_ + ": the copy could not be written to a temporary file");
   return result_;
 }
 
@@ -111,7 +100,7 @@ void SheetStream::Feed(const char* data, std::size_t length, bool last) {
   scanner_.Feed(data, length, last);
   if (main_.size() > kFlushBytes && captures_.empty() && !inCell_) Flush();
   if (HeldBytes() > limits::kMaxHeldElementBytes)
-    Fail(where_ + " is refused: part " + sheet_.part + " holds an element larger than " +
+    Fail(ErrorReason::kRefused, where_ + " is refused: part " + sheet_.part + " holds an element larger than " +
          std::to_string(limits::kMaxHeldElementBytes >> 20) + " MiB");
 }
 
@@ -122,26 +111,17 @@ std::uint64_t SheetStream::HeldBytes() const {
   return held;
 }
 
-void SheetStream::Parse(const char* data, std::size_t length, bool last) {
-  if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
-    if (!problem_.empty()) Fail(where_ + ": " + problem_);
-    if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY) Fail(where_ + ": part " + sheet_.part + " cannot be read: out of memory");
-    Fail(where_ + ": part " + sheet_.part + " is not well-formed XML (line " +
-         std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " + XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
-  }
-}
+void SheetStream::Parse(const char* data, std::size_t length, bool last) { xml_.Feed(data, length, last); }
 
-void SheetStream::Refuse(const std::string& problem) { Fail(where_ + ": " + problem); }
+void SheetStream::Refuse(const std::string& problem) { Fail(ErrorReason::kDamaged, where_ + ": " + problem); }
 
-void SheetStream::Stop(const std::string& problem) {
-  if (problem_.empty()) problem_ = problem;
-  XML_StopParser(parser_, XML_FALSE);
-}
+void SheetStream::Stop(const std::string& problem, ErrorReason reason) { xml_.Abort(reason, where_ + ": " + problem); }
 
 // main_ is only ever cut between elements, so the styles its tags name are all seen.
 void SheetStream::Flush() {
   if (options_.styleUse != nullptr && !rowsTaken_) options_.styleUse->Scan(std::string_view(main_).substr(stylesKnownUpTo_));
-  if (!main_.empty() && !out_.Write(main_)) Fail(where_ + ": the copy could not be written to a temporary file");
+  if (!main_.empty() && !out_.Write(main_))
+    Fail(ErrorReason::kNotWritten, where_ + ": the copy could not be written to a temporary file");
   main_.clear();
   stylesKnownUpTo_ = 0;
 }
@@ -164,19 +144,15 @@ std::string* SheetStream::Sink() {
   return heldDepth_ > 0 ? &held_ : &main_;
 }
 
-void XMLCALL SheetStream::OnRaw(void* self, const XML_Char* data, int length) {
-  auto& stream = *static_cast<SheetStream*>(self);
+void SheetStream::OnRaw(const XML_Char* data, int length) {
+  SheetStream& stream = *this;
   if (std::string* sink = stream.Sink()) sink->append(data, static_cast<std::size_t>(length));
   if (stream.inCell_ && stream.cellRawDepth_ > 0 && stream.skipDepth_ == 0)
     stream.cell_.extra.append(data, static_cast<std::size_t>(length));
 }
 
-void XMLCALL SheetStream::OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  static_cast<SheetStream*>(self)->Stop("the part declares a document type (entities are not allowed)");
-}
-
-void XMLCALL SheetStream::OnText(void* self, const XML_Char* text, int length) {
-  auto& stream = *static_cast<SheetStream*>(self);
+void SheetStream::OnText(const XML_Char* text, int length) {
+  SheetStream& stream = *this;
   if (stream.skipDepth_ > 0) return;
   if (stream.collect_ != nullptr) stream.collect_->append(text, static_cast<std::size_t>(length));
   if (stream.collect_ != nullptr && !stream.inCell_) return;
@@ -184,15 +160,8 @@ void XMLCALL SheetStream::OnText(void* self, const XML_Char* text, int length) {
   stream.Raw();
 }
 
-void XMLCALL SheetStream::OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
-  static_cast<SheetStream*>(self)->Start(name, attributes);
-}
-
-void XMLCALL SheetStream::OnEnd(void* self, const XML_Char* name) { static_cast<SheetStream*>(self)->End(name); }
-
 void SheetStream::Start(const XML_Char* name, const XML_Char** attributes) {
-  ++depth_;
-  if (depth_ > limits::kMaxXmlDepth) return Stop("elements are nested more than " + std::to_string(limits::kMaxXmlDepth) + " levels deep");
+  ++depth_;  // the reader has refused a part nested too deeply before this
   if (reserialized_.size() <= static_cast<std::size_t>(depth_)) reserialized_.resize(static_cast<std::size_t>(depth_) + 1);
   reserialized_[static_cast<std::size_t>(depth_)] = false;
   if (skipDepth_ > 0) return;
@@ -639,7 +608,8 @@ std::uint32_t SheetStream::UseString(const std::string& index) {
   try {
     return strings_.Use(static_cast<std::uint32_t>(std::stoul(index)));
   } catch (const std::exception&) {
-    Fail(where_ + ": cell " + CellRef() + " refers to shared string " + index + ", which does not exist");
+    Fail(ErrorReason::kDamaged,
+         where_ + ": cell " + CellRef() + " refers to shared string " + index + ", which does not exist");
   }
 }
 
@@ -647,7 +617,8 @@ std::uint32_t SheetStream::UseString(std::uint32_t index, std::string_view writt
   try {
     return strings_.Use(index);
   } catch (const std::out_of_range&) {
-    Fail(where_ + ": cell " + std::string(reference.empty() ? "?" : reference) + " refers to shared string " +
+    Fail(ErrorReason::kDamaged,
+         where_ + ": cell " + std::string(reference.empty() ? "?" : reference) + " refers to shared string " +
          std::string(written) + ", which does not exist");
   }
 }

@@ -1,22 +1,22 @@
 // The copy of one worksheet part, streamed: expat reports every event, and events the copy
-// does not change are passed on as their original bytes (XML_DefaultCurrent) while the rest
+// does not change are passed on as their original bytes (XmlReader::PassCurrent) while the rest
 // are rebuilt; the rows go through the faster RowScanner where they have its shape. Used by
 // RewriteSheet (SheetRewriter.h), which is its interface.
 #pragma once
 
-#include <expat.h>
-
 #include <unordered_set>
 
+#include "core/Error.h"
 #include "spreadsheet/ByteSink.h"
 #include "spreadsheet/CellRecord.h"
 #include "spreadsheet/OutputStrings.h"
 #include "spreadsheet/RowScanner.h"
 #include "spreadsheet/SheetRewriter.h"
+#include "spreadsheet/XmlReader.h"
 
 namespace tabrend::spreadsheet {
 
-class SheetStream : private RowScanner::Host {
+class SheetStream : private RowScanner::Host, private XmlReader::Handler {
  public:
   SheetStream(const SourceWorkbook& source, std::size_t sheetIndex, const SheetRewriteOptions& options,
               OutputStrings& strings, ByteSink& out);
@@ -61,16 +61,16 @@ class SheetStream : private RowScanner::Host {
 
   void Feed(const char* data, std::size_t length, bool last);
   std::uint64_t HeldBytes() const;
-  void Stop(const std::string& problem);
+  void Stop(const std::string& problem, ErrorReason reason = ErrorReason::kDamaged);
   void Flush();
   std::string* Sink();
-  void Raw() { XML_DefaultCurrent(parser_); }
+  void Raw() { xml_.PassCurrent(); }
 
-  static void XMLCALL OnRaw(void* self, const XML_Char* data, int length);
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int);
-  static void XMLCALL OnText(void* self, const XML_Char* text, int length);
-  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes);
-  static void XMLCALL OnEnd(void* self, const XML_Char* name);
+  // XmlReader::Handler
+  void OnRaw(const XML_Char* data, int length) override;
+  void OnText(const XML_Char* text, int length) override;
+  void OnStart(const XML_Char* name, const XML_Char** attributes) override { Start(name, attributes); }
+  void OnEnd(const XML_Char* name) override { End(name); }
 
   void Start(const XML_Char* name, const XML_Char** attributes);
   void StartInCell(const XML_Char* name, const XML_Char** attributes);
@@ -107,10 +107,9 @@ class SheetStream : private RowScanner::Host {
   const SheetRewriteOptions& options_;
   OutputStrings& strings_;
   ByteSink& out_;
-  XML_Parser parser_;
-  SheetRewriteResult result_;
-  std::string problem_;
   std::string where_;  // "'Q1.xlsx': sheet 'Costs'", for messages
+  XmlReader xml_;
+  SheetRewriteResult result_;
   std::string main_;   // output not yet passed to out_
   // Where in main_ the styles named are not known yet; while the row scanner takes the rows it
   // tells them itself, and nothing it writes needs looking at again.

@@ -8,13 +8,13 @@
 #include <mutex>
 #include <set>
 
-#include <expat.h>
-
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/OpenXml.h"
+#include "spreadsheet/PartKinds.h"
 #include "spreadsheet/StrictMarkup.h"
 #include "spreadsheet/Xml.h"
+#include "spreadsheet/XmlReader.h"
 
 namespace tabrend::spreadsheet {
 
@@ -105,79 +105,56 @@ std::vector<std::pair<std::string, std::string>> AttributesOf(const pugi::xml_no
 }
 
 // Collects each <si> of the shared-string table as its raw bytes.
-class SharedStringReader {
+class SharedStringReader : XmlReader::Handler {
  public:
   SharedStringReader(SharedStrings& strings, const std::string& label, const std::string& part)
-      : strings_(strings), label_(label), part_(part), parser_(XML_ParserCreate(nullptr)) {
-    XML_SetUserData(parser_, this);
-    XML_SetElementHandler(parser_, &SharedStringReader::OnStart, &SharedStringReader::OnEnd);
-    XML_SetCharacterDataHandler(parser_, &SharedStringReader::OnText);
-    XML_SetDefaultHandler(parser_, &SharedStringReader::OnRaw);
-    XML_SetStartDoctypeDeclHandler(parser_, &SharedStringReader::OnDoctype);
-  }
-  ~SharedStringReader() { XML_ParserFree(parser_); }
+      : strings_(strings), reader_(*this, label, part, XmlReader::kText | XmlReader::kRaw) {}
 
-  void Feed(const char* data, std::size_t length, bool last) {
-    if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR) {
-      if (!problem_.empty()) Fail(label_ + " is refused: part " + part_ + " " + problem_);
-      if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY) Fail(label_ + ": part " + part_ + " cannot be read: out of memory");
-      Fail(label_ + ": part " + part_ + " is not well-formed XML (line " +
-           std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " +
-           XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
-    }
-  }
+  void Read(const Package& package) { reader_.Read(package); }
 
  private:
-  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
-    auto& reader = *static_cast<SharedStringReader*>(self);
-    if (++reader.depth_ > limits::kMaxXmlDepth) return reader.Stop("nests elements too deeply");
+  void OnStart(const XML_Char* name, const XML_Char** attributes) override {
+    ++depth_;
     const std::string_view local = LocalName(name);
-    if (reader.depth_ == 1) {
+    if (depth_ == 1) {
       std::vector<std::pair<std::string_view, std::string_view>> root;
       for (int i = 0; attributes[i] != nullptr; i += 2) {
         const std::string_view key = attributes[i];
         // A table that says it is too large is refused before any of it is read.
         if (key == "uniqueCount" && std::strtoull(attributes[i + 1], nullptr, 10) > limits::kMaxSharedStrings)
-          return reader.Stop("holds more than the allowed number of shared strings");
+          return reader_.Refuse("holds more than the allowed number of shared strings");
         root.emplace_back(key, attributes[i + 1]);
       }
-      reader.strings_.rootAttributes = RootDeclarations(root);
+      strings_.rootAttributes = RootDeclarations(root);
       return;
     }
-    if (reader.depth_ == 2 && local == "si") {
-      if (reader.strings_.items.size() >= limits::kMaxSharedStrings)
-        return reader.Stop("holds more than the allowed number of shared strings");
-      if (!reader.Fits(0)) return;
-      reader.capturing_ = true;
-      reader.current_.clear();
+    if (depth_ == 2 && local == "si") {
+      if (strings_.items.size() >= limits::kMaxSharedStrings)
+        return reader_.Refuse("holds more than the allowed number of shared strings");
+      if (!Fits(0)) return;
+      capturing_ = true;
+      current_.clear();
     }
-    if (reader.capturing_) XML_DefaultCurrent(reader.parser_);
+    if (capturing_) reader_.PassCurrent();
   }
 
-  static void XMLCALL OnEnd(void* self, const XML_Char*) {
-    auto& reader = *static_cast<SharedStringReader*>(self);
-    if (reader.capturing_) XML_DefaultCurrent(reader.parser_);
-    if (reader.depth_ == 2 && reader.capturing_) {
-      reader.capturing_ = false;
-      reader.strings_.items.push_back(reader.current_);
-      reader.current_.clear();
+  void OnEnd(const XML_Char*) override {
+    if (capturing_) reader_.PassCurrent();
+    if (depth_ == 2 && capturing_) {
+      capturing_ = false;
+      strings_.items.push_back(current_);
+      current_.clear();
     }
-    --reader.depth_;
+    --depth_;
   }
 
-  static void XMLCALL OnText(void* self, const XML_Char*, int) {
-    auto& reader = *static_cast<SharedStringReader*>(self);
-    if (reader.capturing_) XML_DefaultCurrent(reader.parser_);
+  void OnText(const XML_Char*, int) override {
+    if (capturing_) reader_.PassCurrent();
   }
 
-  static void XMLCALL OnRaw(void* self, const XML_Char* data, int length) {
-    auto& reader = *static_cast<SharedStringReader*>(self);
-    if (!reader.capturing_ || !reader.Fits(reader.current_.size() + static_cast<std::size_t>(length))) return;
-    reader.current_.append(data, static_cast<std::size_t>(length));
-  }
-
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-    static_cast<SharedStringReader*>(self)->Stop("declares a document type (entities are not allowed)");
+  void OnRaw(const XML_Char* data, int length) override {
+    if (!capturing_ || !Fits(current_.size() + static_cast<std::size_t>(length))) return;
+    current_.append(data, static_cast<std::size_t>(length));
   }
 
   // False, with the reading stopped, when the table with `more` bytes of an entry being read
@@ -185,65 +162,45 @@ class SharedStringReader {
   bool Fits(std::uint64_t more) {
     if (strings_.items.HeldBytes() + more <= limits::kMaxSharedStringTableBytes) return true;
     capturing_ = false;
-    Stop("holds more shared strings than fit in " + std::to_string(limits::kMaxSharedStringTableBytes >> 20) + " MiB");
+    reader_.Refuse("holds more shared strings than fit in " + std::to_string(limits::kMaxSharedStringTableBytes >> 20) +
+                   " MiB");
     return false;
   }
 
-  void Stop(const std::string& problem) {
-    problem_ = problem;
-    XML_StopParser(parser_, XML_FALSE);
-  }
-
   SharedStrings& strings_;
-  const std::string& label_;
-  const std::string& part_;
-  XML_Parser parser_;
+  XmlReader reader_;
   int depth_ = 0;
   bool capturing_ = false;
   std::string current_;
-  std::string problem_;
 };
 
-// Looks for the first <c> with a <v>, <is> or <f> child in a streamed sheet part.
-class CellContentFinder {
+// Whether a streamed sheet part has a <c> with a <v>, <is> or <f> child: reads until the
+// first. A part that cannot be read fails here as it would in the copy.
+class CellContentFinder : XmlReader::Handler {
  public:
-  CellContentFinder() : parser_(XML_ParserCreate(nullptr)) {
-    XML_SetUserData(parser_, this);
-    XML_SetElementHandler(parser_, &CellContentFinder::OnStart, &CellContentFinder::OnEnd);
-    XML_SetStartDoctypeDeclHandler(parser_, &CellContentFinder::OnDoctype);
-  }
-  ~CellContentFinder() { XML_ParserFree(parser_); }
+  CellContentFinder(const std::string& where, const std::string& part) : reader_(*this, where, part, XmlReader::kElements) {}
 
-  // Stops parsing once found; what comes after is not looked at.
-  void Feed(const char* data, std::size_t length, bool last) {
-    if (found_ || broken_) return;
-    if (XML_Parse(parser_, data, static_cast<int>(length), last) == XML_STATUS_ERROR && !found_) broken_ = true;
+  bool Find(const Package& package) {
+    reader_.Read(package);
+    return found_;
   }
-  bool Found() const { return found_; }
 
  private:
-  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char**) {
-    auto& finder = *static_cast<CellContentFinder*>(self);
+  void OnStart(const XML_Char* name, const XML_Char**) override {
     const std::string_view local = LocalName(name);
-    if (finder.inCell_ && (local == "v" || local == "is" || local == "f")) {
-      finder.found_ = true;
-      XML_StopParser(finder.parser_, XML_FALSE);
+    if (inCell_ && (local == "v" || local == "is" || local == "f")) {
+      found_ = true;
+      reader_.Stop();
     }
-    if (local == "c") finder.inCell_ = true;
+    if (local == "c") inCell_ = true;
   }
-  static void XMLCALL OnEnd(void* self, const XML_Char* name) {
-    if (LocalName(name) == "c") static_cast<CellContentFinder*>(self)->inCell_ = false;
-  }
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-    auto& finder = *static_cast<CellContentFinder*>(self);
-    finder.broken_ = true;
-    XML_StopParser(finder.parser_, XML_FALSE);
+  void OnEnd(const XML_Char* name) override {
+    if (LocalName(name) == "c") inCell_ = false;
   }
 
-  XML_Parser parser_;
+  XmlReader reader_;
   bool inCell_ = false;
   bool found_ = false;
-  bool broken_ = false;  // a damaged part is the copy's to report, not this look's
 };
 
 }  // namespace
@@ -263,12 +220,15 @@ std::string MainPartOf(const Package& package) {
     }
   }
   const std::string& label = package.Label();
-  if (part.empty()) Fail(label + " is not a workbook: it has no main document part");
-  if (!package.Has(part)) Fail(label + " is not a workbook: its workbook part " + part + " is missing");
+  if (part.empty()) Fail(ErrorReason::kNotAWorkbook, label + " is not a workbook: it has no main document part");
+  if (!package.Has(part))
+    Fail(ErrorReason::kNotAWorkbook, label + " is not a workbook: its workbook part " + part + " is missing");
   const std::string type = package.ContentType(part);
   if (type == ooxml::type::kBinaryWorkbook)
-    Fail(label + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
-  if (!IsWorkbookContentType(type)) Fail(label + " is not a workbook: its main part is of type '" + type + "'");
+    Fail(ErrorReason::kUnsupported,
+         label + " is a binary workbook (.xlsb), which cannot be opened as a workbook package");
+  if (!IsWorkbookContentType(type))
+    Fail(ErrorReason::kNotAWorkbook, label + " is not a workbook: its main part is of type '" + type + "'");
   return part;
 }
 
@@ -283,7 +243,8 @@ std::string RootNamespaceOf(const pugi::xml_node& root, const std::string& label
       root.attribute(colon == std::string_view::npos ? "xmlns" : ("xmlns:" + std::string(rootName.substr(0, colon))).c_str())
           .value();
   if (rootNamespace == ooxml::kPreReleaseNamespace)
-    Fail(label + " is a workbook in the pre-release format of Excel 2007 (namespace " + rootNamespace +
+    Fail(ErrorReason::kUnsupported,
+         label + " is a workbook in the pre-release format of Excel 2007 (namespace " + rootNamespace +
          "), which cannot be split");
   return rootNamespace;
 }
@@ -331,7 +292,7 @@ SourceWorkbook::SourceWorkbook(const std::string& path)
   ParseXml(document, package_.Read(workbookPart_), Label(), workbookPart_);
   const pugi::xml_node root = document.document_element();
   if (LocalName(root) != "workbook")
-    Fail(Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
+    Fail(ErrorReason::kDamaged, Label() + " is damaged: part " + workbookPart_ + " is not a workbook part");
   strict_ = TransitionalNamespace(RootNamespaceOf(root, Label())) == ooxml::kMainNamespace;
   std::vector<std::pair<std::string_view, std::string_view>> rootAttributes;
   for (pugi::xml_attribute attribute : root.attributes()) rootAttributes.emplace_back(attribute.name(), attribute.value());
@@ -368,7 +329,7 @@ SourceWorkbook::SourceWorkbook(const std::string& path)
       }
     }
   }
-  if (sheets_.empty()) Fail(Label() + " is damaged: it lists no sheets");
+  if (sheets_.empty()) Fail(ErrorReason::kDamaged, Label() + " is damaged: it lists no sheets");
 }
 
 std::optional<std::string> SourceWorkbook::WorkbookPartOfKind(std::string_view kind) const {
@@ -400,16 +361,9 @@ bool SourceWorkbook::SheetHasContent(std::size_t sheetIndex) const {
   if (part.empty() || !package_.Has(part)) return false;
   for (const Relationship& relationship : package_.RelationshipsOf(part)) {
     if (relationship.external) continue;
-    const std::string_view kind = RelationshipKind(relationship.type);
-    for (const char* shown : {"drawing", "vmlDrawing", "comments", "threadedComment", "table", "pivotTable",
-                              "oleObject", "control", "image"})
-      if (kind == shown) return true;
+    if (ShowsContent(RelationshipKind(relationship.type))) return true;
   }
-  CellContentFinder finder;
-  package_.Zip().Stream(package_.IndexOf(part),
-                        [&](const char* data, std::size_t length) { finder.Feed(data, length, false); });
-  finder.Feed("", 0, true);
-  return finder.Found();
+  return CellContentFinder(Label() + ": sheet '" + sheets_.at(sheetIndex).name + "'", part).Find(package_);
 }
 
 // The string tables of open workbooks by file, for every thread. A table is never changed
@@ -484,12 +438,9 @@ std::shared_ptr<const SharedStrings> SourceWorkbook::ReadStrings() const {
     // Streamed, but every entry is kept: the table is held whole, under that limit.
     const std::uint64_t index = package_.IndexOf(*part);
     if (package_.Zip().DecompressedSize(index) > limits::kMaxSharedStringsPartBytes)
-      Fail(Label() + " is refused: part " + *part + " is larger than " +
+      Fail(ErrorReason::kRefused, Label() + " is refused: part " + *part + " is larger than " +
            std::to_string(limits::kMaxSharedStringsPartBytes >> 20) + " MiB");
-    SharedStringReader reader(*strings, Label(), *part);
-    package_.Zip().Stream(index,
-                          [&](const char* data, std::size_t length) { reader.Feed(data, length, false); });
-    reader.Feed("", 0, true);
+    SharedStringReader(*strings, Label(), *part).Read(package_);
   }
   return strings;
 }

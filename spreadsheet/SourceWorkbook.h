@@ -146,7 +146,8 @@ class SourceWorkbook {
   // a formula, and no drawing (pictures, charts, shapes), comments, table, pivot table, form
   // control or embedded object. Styled empty cells, widths and page setup do not count. The
   // relationships are looked at first; the sheet part is streamed only up to its first cell
-  // with content. A sheet listed without a part has nothing.
+  // with content. A sheet listed without a part has nothing. A part that cannot be read up
+  // to there throws AutomationError, as its copy would: damage is never a blank sheet.
   bool SheetHasContent(std::size_t sheetIndex) const;
 
   // What calculates results the source never saved; nullptr (the default) leaves such

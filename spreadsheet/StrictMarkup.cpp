@@ -4,8 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "core/Error.h"
 #include "spreadsheet/CellRecord.h"
-#include "spreadsheet/Error.h"
 
 namespace tabrend::spreadsheet {
 
@@ -66,14 +66,9 @@ std::string TransitionalRelationshipType(std::string_view type) {
 }
 
 TransitionalSink::TransitionalSink(ByteSink& out, std::string label, std::string part)
-    : out_(out), label_(std::move(label)), part_(std::move(part)), parser_(XML_ParserCreate(nullptr)) {
-  XML_SetUserData(parser_, this);
-  XML_SetElementHandler(parser_, &TransitionalSink::OnStart, &TransitionalSink::OnEnd);
-  XML_SetDefaultHandler(parser_, &TransitionalSink::OnRaw);
-  XML_SetStartDoctypeDeclHandler(parser_, &TransitionalSink::OnDoctype);
-}
+    : out_(out), xml_(*this, std::move(label), std::move(part), XmlReader::kRaw) {}
 
-TransitionalSink::~TransitionalSink() { XML_ParserFree(parser_); }
+TransitionalSink::~TransitionalSink() = default;
 
 bool TransitionalSink::Write(std::string_view bytes) { return Parse(bytes, false) && Pass(); }
 
@@ -81,12 +76,7 @@ bool TransitionalSink::Finish() { return Parse({}, true) && Pass() && out_.Finis
 
 bool TransitionalSink::Parse(std::string_view bytes, bool last) {
   if (failed_) return false;
-  if (XML_Parse(parser_, bytes.data(), static_cast<int>(bytes.size()), last) == XML_STATUS_ERROR) {
-    if (failed_) return false;
-    if (refused_) Fail(label_ + " is refused: part " + part_ + " declares a document type (entities are not allowed)");
-    Fail(label_ + ": part " + part_ + " is not well-formed XML (line " +
-         std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " + XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
-  }
+  xml_.Feed(bytes.data(), bytes.size(), last);
   return true;
 }
 
@@ -96,14 +86,14 @@ bool TransitionalSink::Pass() {
   return !failed_;
 }
 
-void XMLCALL TransitionalSink::OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
-  auto& sink = *static_cast<TransitionalSink*>(self);
+void TransitionalSink::OnStart(const XML_Char* name, const XML_Char** attributes) {
+  TransitionalSink& sink = *this;
   bool strict = false;
   for (int i = 0; attributes[i] != nullptr && !strict; i += 2) strict = TransitionalNamespace(attributes[i + 1]).has_value();
-  if (!strict) return XML_DefaultCurrent(sink.parser_);
+  if (!strict) return xml_.PassCurrent();
   // The tag is written again: its own bytes tell whether it was an empty-element tag.
   const std::size_t before = sink.pending_.size();
-  XML_DefaultCurrent(sink.parser_);
+  xml_.PassCurrent();
   const bool empty = sink.pending_.size() >= before + 2 && sink.pending_.compare(sink.pending_.size() - 2, 2, "/>") == 0;
   sink.pending_.resize(before);
   Attributes rebuilt;
@@ -115,19 +105,9 @@ void XMLCALL TransitionalSink::OnStart(void* self, const XML_Char* name, const X
   if (empty) sink.pending_.insert(sink.pending_.size() - 1, "/");
 }
 
-void XMLCALL TransitionalSink::OnEnd(void* self, const XML_Char*) {
-  XML_DefaultCurrent(static_cast<TransitionalSink*>(self)->parser_);
-}
+void TransitionalSink::OnEnd(const XML_Char*) { xml_.PassCurrent(); }
 
-void XMLCALL TransitionalSink::OnRaw(void* self, const XML_Char* data, int length) {
-  static_cast<TransitionalSink*>(self)->pending_.append(data, static_cast<std::size_t>(length));
-}
-
-void XMLCALL TransitionalSink::OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  auto& sink = *static_cast<TransitionalSink*>(self);
-  sink.refused_ = true;
-  XML_StopParser(sink.parser_, XML_FALSE);
-}
+void TransitionalSink::OnRaw(const XML_Char* data, int length) { pending_.append(data, static_cast<std::size_t>(length)); }
 
 std::string TransitionalXml(std::string_view xml, const std::string& label, const std::string& part) {
   struct Kept : ByteSink {
@@ -139,7 +119,7 @@ std::string TransitionalXml(std::string_view xml, const std::string& label, cons
     bool Finish() override { return true; }
   } kept;
   TransitionalSink sink(kept, label, part);
-  if (!sink.Write(xml) || !sink.Finish()) Fail(label + ": part " + part + " could not be written");
+  if (!sink.Write(xml) || !sink.Finish()) Fail(ErrorReason::kNotWritten, label + ": part " + part + " could not be written");
   return std::move(kept.bytes);
 }
 

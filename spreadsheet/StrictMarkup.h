@@ -9,13 +9,13 @@
 // stands for changes. Every other byte passes as it stands.
 #pragma once
 
-#include <expat.h>
 
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "spreadsheet/ByteSink.h"
+#include "spreadsheet/XmlReader.h"
 
 namespace tabrend::spreadsheet {
 
@@ -27,10 +27,9 @@ std::optional<std::string_view> TransitionalNamespace(std::string_view uri);
 std::string TransitionalRelationshipType(std::string_view type);
 
 // Passes a part on to `out` with every attribute whose value is a Strict namespace (its
-// declarations above all) made Transitional. Throws
-// AutomationError naming label and part when the part is not well-formed XML or declares a
-// document type.
-class TransitionalSink : public ByteSink {
+// declarations above all) made Transitional. Throws AutomationError in XmlReader's words
+// when the part cannot be read.
+class TransitionalSink : public ByteSink, private XmlReader::Handler {
  public:
   TransitionalSink(ByteSink& out, std::string label, std::string part);
   ~TransitionalSink() override;
@@ -41,18 +40,15 @@ class TransitionalSink : public ByteSink {
   bool Finish() override;
 
  private:
-  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes);
-  static void XMLCALL OnEnd(void* self, const XML_Char* name);
-  static void XMLCALL OnRaw(void* self, const XML_Char* data, int length);
-  static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int);
+  void OnStart(const XML_Char* name, const XML_Char** attributes) override;
+  void OnEnd(const XML_Char* name) override;
+  void OnRaw(const XML_Char* data, int length) override;
   bool Parse(std::string_view bytes, bool last);
   bool Pass();
 
   ByteSink& out_;
-  std::string label_, part_;
-  XML_Parser parser_;
+  XmlReader xml_;
   std::string pending_;  // output not yet passed to out_
-  bool refused_ = false;
   bool failed_ = false;  // out_ refused bytes
 };
 

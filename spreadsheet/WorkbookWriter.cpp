@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "core/Error.h"
 #include "spreadsheet/BlankParts.h"
 #include "spreadsheet/CellReader.h"
 #include "spreadsheet/ChartLiterals.h"
@@ -16,10 +17,10 @@
 #include "spreadsheet/DefinedNames.h"
 #include "spreadsheet/DocumentProperties.h"
 #include "spreadsheet/DrawingParts.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/Limits.h"
 #include "spreadsheet/LossReport.h"
 #include "spreadsheet/OpenXml.h"
+#include "spreadsheet/PartKinds.h"
 #include "spreadsheet/PivotCaches.h"
 #include "spreadsheet/Relationships.h"
 #include "spreadsheet/SheetRewriter.h"
@@ -38,18 +39,6 @@ namespace type = ooxml::type;
 
 // The longest list a validation may hold as a literal ("a,b,c"), in characters.
 constexpr std::size_t kMaxListLiteralCharacters = 255;
-
-bool IsSheetOrWorkbookKind(std::string_view kind) {
-  return kind == "worksheet" || kind == "chartsheet" || kind == "dialogsheet" || kind == "officeDocument" ||
-         kind == "xlMacrosheet" || kind == "xlIntlMacrosheet" || kind == "externalLink" ||
-         kind == "calcChain" || kind == "vbaProject" || kind == "sharedStrings" || kind == "styles";
-}
-
-bool IsDroppedKind(std::string_view kind) { return kind == "slicer" || kind == "timeline"; }
-
-bool IsMetadataKind(std::string_view kind) {
-  return kind == "sheetMetadata" || kind.rfind("rd", 0) == 0 || kind.rfind("richValue", 0) == 0;
-}
 
 bool IsXmlType(const std::string& type) { return type.size() >= 3 && type.compare(type.size() - 3, 3, "xml") == 0; }
 
@@ -160,7 +149,7 @@ class Writer {
   std::string CarryPart(const std::string& sourcePart, std::size_t outputSheet) {
     if (const auto done = partNames_.find(sourcePart); done != partNames_.end()) return done->second;
     if (carryDepth_ >= limits::kMaxPartChain)
-      Fail(source_->Label() + " is refused: its parts reach one another more than " +
+      Fail(ErrorReason::kRefused, source_->Label() + " is refused: its parts reach one another more than " +
            std::to_string(limits::kMaxPartChain) + " levels deep");
     ++carryDepth_;
     struct Leave {
@@ -214,7 +203,7 @@ class Writer {
       for (const SourceSheet& sheet : source_->Sheets())
         if (!sheet.part.empty()) workbookLevelParts_.insert(sheet.part);
       for (const Relationship& relationship : source_->Pkg().RelationshipsOf(source_->WorkbookPart()))
-        if (!relationship.external && IsSheetOrWorkbookKind(RelationshipKind(relationship.type)))
+        if (!relationship.external && FateOf(RelationshipKind(relationship.type)) == PartFate::kWorkbookLevel)
           workbookLevelParts_.insert(relationship.targetPart);
     }
     return workbookLevelParts_.count(part) > 0;
@@ -241,16 +230,18 @@ class Writer {
         continue;
       }
       const std::string_view kind = RelationshipKind(relationship.type);
-      if (IsDroppedKind(kind)) {
+      const PartFate fate = FateOf(kind);
+      if (fate == PartFate::kDropped) {
         Drop(relationship, dropped, nullptr);
-      } else if (IsSheetOrWorkbookKind(kind) || !source_->Pkg().Has(relationship.targetPart) ||
+      } else if (fate == PartFate::kWorkbookLevel || !source_->Pkg().Has(relationship.targetPart) ||
                  relationship.targetPart == sourcePart || IsWorkbookLevelPart(relationship.targetPart)) {
         Drop(relationship, dropped, loss::kRelationshipDropped);
       } else if (kind == "pivotTable" && !PivotDrawsOnOutput(*source_, relationship.targetPart, names_)) {
         // Its cells already hold what it showed; its cache would carry another sheet's data.
         Drop(relationship, dropped, loss::kPivotTableDropped);
       } else {
-        if (kind == "threadedComment") needsPersons_ = true;
+        if (const PartKind* row = PartKindNamed(kind); row != nullptr && !row->companion.empty())
+          companions_.insert(std::string(row->companion));
         const std::string target = CarryPart(relationship.targetPart, outputSheet);
         if (kind == "pivotCacheDefinition") pivotCaches_.Add(*source_, relationship.targetPart, target);
         kept.push_back({relationship.id, type, RelativeTarget(outputPart, target), false});
@@ -279,7 +270,7 @@ class Writer {
     if (sourceSheet.kind != SheetKind::kWorksheet)
       Fail(source_->Label() + ": sheet '" + sourceSheet.name + "' is not a worksheet and cannot be copied");
     if (sourceSheet.part.empty() || !source_->Pkg().Has(sourceSheet.part))
-      Fail(source_->Label() + " is damaged: sheet '" + sourceSheet.name + "' has no part");
+      Fail(ErrorReason::kDamaged, source_->Label() + " is damaged: sheet '" + sourceSheet.name + "' has no part");
     std::set<std::string> dropped;
     const std::vector<OutputRelationship> relationships =
         CarryRelationships(sourceSheet.part, outputPart, index, dropped);
@@ -338,7 +329,8 @@ class Writer {
     for (const Relationship& relationship : source_->Pkg().RelationshipsOf(source_->WorkbookPart())) {
       if (relationship.external || !source_->Pkg().Has(relationship.targetPart)) continue;
       const std::string_view kind = RelationshipKind(relationship.type);
-      const bool wanted = (usesMetadata && IsMetadataKind(kind)) || (needsPersons_ && kind == "person");
+      const bool wanted = (usesMetadata && IsMetadataKind(kind)) ||
+                          (FateOf(kind) == PartFate::kCompanion && companions_.count(std::string(kind)) > 0);
       if (!wanted) continue;
       const std::string target = CarryPart(relationship.targetPart, OutputNames::kWorkbookScope);
       workbookRelationships_.push_back(
@@ -425,7 +417,7 @@ class Writer {
   PivotCacheList pivotCaches_;
   std::map<std::string, int> losses_;
   StyleUse styleUse_;  // the styles the sheets and their parts name
-  bool needsPersons_ = false;
+  std::set<std::string> companions_;  // the companion kinds the carried parts need
   int carryDepth_ = 0;  // CarryPart calls under way
 };
 

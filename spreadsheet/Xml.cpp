@@ -7,8 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 #include "spreadsheet/Limits.h"
+#include "spreadsheet/XmlReader.h"
 
 namespace tabrend::spreadsheet {
 
@@ -89,22 +90,17 @@ int Depth(const pugi::xml_node& root) {
 void ParseXml(pugi::xml_document& document, const std::string& bytes, const std::string& label,
               const std::string& part) {
   if (bytes.size() > limits::kMaxParsedPartBytes)
-    Fail(label + " is refused: part " + part + " is larger than " +
+    Fail(ErrorReason::kRefused, label + " is refused: part " + part + " is larger than " +
          std::to_string(limits::kMaxParsedPartBytes >> 20) + " MiB");
-  if (DeclaresDoctype(bytes))
-    Fail(label + " is refused: part " + part + " declares a document type (entities are not allowed)");
+  if (DeclaresDoctype(bytes)) FailDocumentType(label, part);
   const pugi::xml_parse_result result =
       document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
-  if (result.status == pugi::status_out_of_memory)
-    Fail(label + ": part " + part + " cannot be read: out of memory");
+  if (result.status == pugi::status_out_of_memory) FailOutOfMemory(label, part);
   if (!result)
-    Fail(label + ": part " + part + " is not well-formed XML (line " +
-         std::to_string(LineOf(bytes, result.offset)) + ": " + result.description() + ")");
+    FailNotWellFormed(label, part, "line " + std::to_string(LineOf(bytes, result.offset)) + ": " + result.description());
   const int depth = Depth(document);
-  if (depth < 0) Fail(label + ": part " + part + " is not well-formed XML (it holds a character XML does not allow)");
-  if (depth > limits::kMaxXmlDepth)
-    Fail(label + " is refused: part " + part + " nests elements deeper than " +
-         std::to_string(limits::kMaxXmlDepth) + " levels");
+  if (depth < 0) FailNotWellFormed(label, part, "it holds a character XML does not allow");
+  if (depth > limits::kMaxXmlDepth) FailTooDeep(label, part);
 }
 
 bool IsXmlText(std::string_view text) {

@@ -1,6 +1,6 @@
-// XML parts: small parts are read into pugixml documents, large ones streamed through expat.
-// Neither ever expands an entity or resolves an external one: a part with a document type
-// declaration is refused outright, as no workbook part has one.
+// XML parts: small parts are read into pugixml documents, large ones streamed through expat
+// (XmlReader). Neither ever expands an entity or resolves an external one: a part with a
+// document type declaration is refused outright, as no workbook part has one.
 #pragma once
 
 #include <pugixml.hpp>
@@ -10,8 +10,9 @@
 
 namespace tabrend::spreadsheet {
 
-// Parses a whole part. Throws AutomationError "<label>: part <part> is not well-formed XML
-// (line L: reason)" or "... is refused: it declares a document type".
+// Parses a whole part. Throws AutomationError in XmlReader's words: "<label>: part <part> is
+// not well-formed XML (line L: reason)", "<label> is refused: part <part> declares a document
+// type (entities are not allowed)", or nests elements too deeply, or is too large.
 void ParseXml(pugi::xml_document& document, const std::string& bytes, const std::string& label,
               const std::string& part);
 

@@ -13,20 +13,13 @@
 #include <memory>
 #include <utility>
 
+#include "core/Error.h"
 #include "spreadsheet/Deflate.h"
-#include "spreadsheet/Error.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/FileFormat.h"
 #include "spreadsheet/Limits.h"
 
-namespace tabrend {
-
-std::string Quoted(const std::string& pathOrName) {
-  const auto slash = pathOrName.find_last_of('/');
-  return "'" + (slash == std::string::npos ? pathOrName : pathOrName.substr(slash + 1)) + "'";
-}
-
-namespace spreadsheet {
+namespace tabrend::spreadsheet {
 
 namespace {
 
@@ -42,28 +35,29 @@ std::string FileHead(const std::string& path, std::size_t bytes) {
 [[noreturn]] void FailUnopenable(const std::string& path, const std::string& label, int zipError) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
-    if (errno == EACCES) Fail(label + " cannot be read: permission denied");
-    Fail(label + " could not be found: check that the file exists and was not moved or deleted");
+    if (errno == EACCES) Fail(ErrorReason::kUnreadable, label + " cannot be read: permission denied");
+    Fail(ErrorReason::kMissing, label + " could not be found: check that the file exists and was not moved or deleted");
   }
-  if (S_ISDIR(info.st_mode)) Fail(label + " is a folder, not a workbook");
-  if (info.st_size == 0) Fail(label + " is not a workbook: the file is empty");
+  if (S_ISDIR(info.st_mode)) Fail(ErrorReason::kNotAWorkbook, label + " is a folder, not a workbook");
+  if (info.st_size == 0) Fail(ErrorReason::kNotAWorkbook, label + " is not a workbook: the file is empty");
   const std::string head = FileHead(path, 8);
   if (head == std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)) {
     const FileFormat format = DetectFileFormat(path);
     if (format == FileFormat::kEncryptedPackage)
-      Fail(label + " is encrypted with a password; remove the password in the spreadsheet "
+      Fail(ErrorReason::kEncrypted, label + " is encrypted with a password; remove the password in the spreadsheet "
                    "program and try again");
     if (format == FileFormat::kExcel97)
-      Fail(label + " is an Excel 97-2003 workbook (.xls), which cannot be opened as a workbook "
+      Fail(ErrorReason::kUnsupported,
+           label + " is an Excel 97-2003 workbook (.xls), which cannot be opened as a workbook "
                    "package");
-    Fail(label + " is not a workbook: it is a compound document with no workbook stream");
+    Fail(ErrorReason::kNotAWorkbook, label + " is not a workbook: it is a compound document with no workbook stream");
   }
   if (zipError == ZIP_ER_OPEN || zipError == ZIP_ER_READ)
-    Fail(label + " cannot be read: " + std::strerror(errno));
+    Fail(ErrorReason::kUnreadable, label + " cannot be read: " + std::strerror(errno));
   if (head.rfind("PK\x03\x04", 0) == 0)
-    Fail(label + " is damaged or truncated: no ZIP central directory");
-  if (zipError == ZIP_ER_INCONS) Fail(label + " is damaged: its ZIP directory is inconsistent");
-  Fail(label + " is not a workbook: no ZIP central directory");
+    Fail(ErrorReason::kDamaged, label + " is damaged or truncated: no ZIP central directory");
+  if (zipError == ZIP_ER_INCONS) Fail(ErrorReason::kDamaged, label + " is damaged: its ZIP directory is inconsistent");
+  Fail(ErrorReason::kNotAWorkbook, label + " is not a workbook: no ZIP central directory");
 }
 
 // A part name with an empty, "." or ".." segment.
@@ -198,14 +192,14 @@ std::string HeaderDisagreement(const std::string& path, zip_t* archive, zip_int6
 ZipReader::ZipReader(const std::string& path) : label_(Quoted(path)) {
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-    Fail(label_ + " is a folder, not a workbook");
+    Fail(ErrorReason::kNotAWorkbook, label_ + " is a folder, not a workbook");
   int error = 0;
   archive_ = zip_open(path.c_str(), ZIP_RDONLY, &error);
   if (archive_ == nullptr) FailUnopenable(path, label_, error);
   const zip_int64_t count = zip_get_num_entries(archive_, 0);
   if (count < 0 || static_cast<std::uint64_t>(count) > limits::kMaxParts) {
     zip_discard(archive_);
-    Fail(label_ + " is refused: it holds more than " + std::to_string(limits::kMaxParts) +
+    Fail(ErrorReason::kRefused, label_ + " is refused: it holds more than " + std::to_string(limits::kMaxParts) +
          " parts");
   }
   std::uint64_t total = 0;
@@ -215,7 +209,8 @@ ZipReader::ZipReader(const std::string& path) : label_(Quoted(path)) {
     zip_stat_init(&st);
     if (zip_stat_index(archive_, static_cast<zip_uint64_t>(i), 0, &st) != 0 || st.name == nullptr) {
       zip_discard(archive_);
-      Fail(label_ + " is damaged: entry " + std::to_string(i) + " of its ZIP directory is unreadable");
+      Fail(ErrorReason::kDamaged,
+           label_ + " is damaged: entry " + std::to_string(i) + " of its ZIP directory is unreadable");
     }
     const std::string written = st.name;
     std::string name = written;
@@ -225,24 +220,25 @@ ZipReader::ZipReader(const std::string& path) : label_(Quoted(path)) {
     if (!name.empty() && name.front() == '/') name.erase(0, 1);
     if (ClimbsOrIsEmpty(name)) {
       zip_discard(archive_);
-      Fail(label_ + " is refused: its part name '" + written + "' climbs out of the package");
+      Fail(ErrorReason::kRefused, label_ + " is refused: its part name '" + written + "' climbs out of the package");
     }
     total += st.size;
     if (total > limits::kMaxPackageBytes) {
       zip_discard(archive_);
-      Fail(label_ + " is refused: its parts decompress to more than " +
+      Fail(ErrorReason::kRefused, label_ + " is refused: its parts decompress to more than " +
            std::to_string(limits::kMaxPackageBytes >> 30) + " GiB");
     }
     if (st.size > limits::kRatioFloorBytes && st.comp_size > 0 &&
         st.size / st.comp_size > limits::kMaxCompressionRatio) {
       zip_discard(archive_);
-      Fail(label_ + " is refused: part " + name + " decompresses more than " +
+      Fail(ErrorReason::kRefused, label_ + " is refused: part " + name + " decompresses more than " +
            std::to_string(limits::kMaxCompressionRatio) + " times its stored size (a ZIP bomb)");
     }
     // Two parts of one name: readers disagree on which one counts, so none is chosen here.
     if (!byLowerName_.emplace(LowerAscii(name), static_cast<std::uint64_t>(i)).second && name.back() != '/') {
       zip_discard(archive_);
-      Fail(label_ + " is damaged: it holds the part " + name + " twice, and readers disagree on which one counts");
+      Fail(ErrorReason::kDamaged,
+           label_ + " is damaged: it holds the part " + name + " twice, and readers disagree on which one counts");
     }
     names_.push_back(std::move(name));
   }
@@ -273,7 +269,7 @@ std::uint64_t ZipReader::DecompressedSize(std::uint64_t index) const {
 std::string ZipReader::Read(std::uint64_t index) const {
   const std::uint64_t size = DecompressedSize(index);
   if (size > limits::kMaxLoadedPartBytes)
-    Fail(label_ + " is refused: part " + names_[index] + " is larger than " +
+    Fail(ErrorReason::kRefused, label_ + " is refused: part " + names_[index] + " is larger than " +
          std::to_string(limits::kMaxLoadedPartBytes >> 20) + " MiB");
   std::string bytes;
   // The size is only the directory's claim: a file of a few bytes may claim a gigabyte.
@@ -297,7 +293,7 @@ void ZipReader::StreamWhile(std::uint64_t index,
   if (zip_stat_index(archive_, index, 0, &st) != 0) st.valid = 0;
   const std::uint64_t declared = (st.valid & ZIP_STAT_SIZE) != 0 ? st.size : 0;
   if (declared > limits::kMaxStreamedPartBytes)
-    Fail(label_ + " is refused: part " + names_[index] + " is larger than " +
+    Fail(ErrorReason::kRefused, label_ + " is refused: part " + names_[index] + " is larger than " +
          std::to_string(limits::kMaxStreamedPartBytes >> 30) + " GiB");
   const zip_flags_t valid = ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD | ZIP_STAT_CRC | ZIP_STAT_SIZE;
   // Deflated parts are inflated here, faster than libzip can; the rest (stored, other
@@ -308,10 +304,11 @@ void ZipReader::StreamWhile(std::uint64_t index,
   if (file == nullptr) {
     const int code = zip_error_code_zip(zip_get_error(archive_));
     if (code == ZIP_ER_ENCRNOTSUPP || code == ZIP_ER_NOPASSWD)
-      Fail(label_ + " is encrypted: part " + names_[index] + " needs a password");
+      Fail(ErrorReason::kEncrypted, label_ + " is encrypted: part " + names_[index] + " needs a password");
     if (code == ZIP_ER_COMPNOTSUPP)
-      Fail(label_ + ": part " + names_[index] + " uses a compression method that is not supported");
-    Fail(label_ + " is damaged: part " + names_[index] + " cannot be read (" +
+      Fail(ErrorReason::kUnsupported,
+           label_ + ": part " + names_[index] + " uses a compression method that is not supported");
+    Fail(ErrorReason::kDamaged, label_ + " is damaged: part " + names_[index] + " cannot be read (" +
          zip_strerror(archive_) + ")");
   }
   std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> guard(file, zip_fclose);
@@ -321,11 +318,11 @@ void ZipReader::StreamWhile(std::uint64_t index,
     if (!wanted) return;
     total += length;
     if (total > declared)  // the directory lied about the size
-      Fail(label_ + " is damaged: part " + names_[index] + " is longer than its directory says");
+      Fail(ErrorReason::kDamaged, label_ + " is damaged: part " + names_[index] + " is longer than its directory says");
     wanted = sink(data, length);
   };
   const auto unreadable = [&](const std::string& why) {
-    Fail(label_ + " is damaged: part " + names_[index] + " cannot be read (" + why + ")");
+    Fail(ErrorReason::kDamaged, label_ + " is damaged: part " + names_[index] + " cannot be read (" + why + ")");
   };
   std::vector<char> buffer(1 << 16);
   std::optional<Inflater> inflater;
@@ -495,7 +492,7 @@ ZipWriter::ZipWriter(const std::string& path, ZipCommit commit) : path_(path), l
   if (archive_ == nullptr) {
     const std::string reason = zip_error_strerror(&error);
     zip_error_fini(&error);
-    Fail(label_ + " cannot be written: " + reason);
+    Fail(ErrorReason::kNotWritten, label_ + " cannot be written: " + reason);
   }
   zip_error_fini(&error);
 }
@@ -662,11 +659,11 @@ class DeflatingSource {
 }  // namespace
 
 void ZipWriter::Add(const std::string& partName, zip_source_t* source) {
-  if (source == nullptr) Fail(label_ + " cannot be written: " + zip_strerror(archive_));
+  if (source == nullptr) Fail(ErrorReason::kNotWritten, label_ + " cannot be written: " + zip_strerror(archive_));
   const zip_int64_t index = zip_file_add(archive_, partName.c_str(), source, ZIP_FL_ENC_UTF_8);
   if (index < 0) {
     zip_source_free(source);
-    Fail(label_ + " cannot be written: part " + partName + ": " + zip_strerror(archive_));
+    Fail(ErrorReason::kNotWritten, label_ + " cannot be written: part " + partName + ": " + zip_strerror(archive_));
   }
   zip_file_set_mtime(archive_, static_cast<zip_uint64_t>(index), 315532800, 0);  // 1980-01-01
 }
@@ -694,10 +691,9 @@ void ZipWriter::Commit() {
     const std::string reason = zip_strerror(archive_);
     zip_discard(archive_);
     archive_ = nullptr;
-    Fail(label_ + " cannot be written: " + reason);
+    Fail(ErrorReason::kNotWritten, label_ + " cannot be written: " + reason);
   }
   archive_ = nullptr;
 }
 
-}  // namespace spreadsheet
-}  // namespace tabrend
+}  // namespace tabrend::spreadsheet

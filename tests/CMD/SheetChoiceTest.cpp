@@ -181,6 +181,30 @@ TEST_F(SheetChoiceTest, ListFailsWhereTheRunWouldFail) {
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 
+// A sheet part that cannot be read is damage, not a blank sheet: leaving blank sheets out
+// must not turn it into a run that succeeds having written nothing.
+TEST_F(SheetChoiceTest, ASheetThatCannotBeReadFailsTheRunWhenBlankSheetsAreLeftOut) {
+  test::MakeWorkbook(Path("Book.xlsx"), {"Bad"});
+  test::RunPython(R"(import sys, zipfile
+path = open(sys.argv[1], encoding='utf-8').read().split('\n')[0]
+parts = {i.filename: zipfile.ZipFile(path).read(i) for i in zipfile.ZipFile(path).infolist()}
+parts['xl/worksheets/sheet1.xml'] = (b'<?xml version="1.0"?><!DOCTYPE w [<!ENTITY e "x">]>'
+    b'<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData/></worksheet>')
+with zipfile.ZipFile(path, 'w') as z:
+    for name, data in parts.items(): z.writestr(name, data)
+)",
+                  {Path("Book.xlsx")});
+  const std::string refused = "sheet 'Bad' is refused: part xl/worksheets/sheet1.xml declares a document type";
+  for (const Names& switches : {Names{"/blank=0", "/verbose=1"}, Names{"/blank=0", "/list=1"}, Names{"/verbose=1"}}) {
+    Names arguments{Path("Book.xlsx"), Path("out")};
+    arguments.insert(arguments.end(), switches.begin(), switches.end());
+    EXPECT_EQ(Run(arguments), kExitFailed) << testing::PrintToString(switches);
+    EXPECT_NE((out.str() + err.str()).find(refused), std::string::npos) << out.str() << err.str();
+    EXPECT_EQ(out.str().find("blank"), std::string::npos) << out.str();
+    EXPECT_TRUE(!fs::exists(Path("out")) || Listing(Path("out")).empty()) << testing::PrintToString(switches);
+  }
+}
+
 // Page width and height of each page, as pdfinfo reports them ("842x595").
 Names PageSizes(const std::string& pdf) {
   const std::string command = "pdfinfo -f 1 -l 99 '" + pdf + "' 2>&1";
@@ -229,6 +253,24 @@ book.close()
     EXPECT_EQ(PageSizes(folder + "/Wide.pdf"), Names{"842x595"});
     EXPECT_EQ(PageSizes(folder + "/Tall.pdf"), Names{"595x842"});
   }
+}
+
+// ODS is a row of the formats table like PDF: LibreOffice converts each sheet's workbook at
+// the batch's end, and LibreOffice reads each file back with that sheet's values.
+TEST_F(SheetChoiceTest, OdsGivesEachSheetAsAnOpenDocumentSpreadsheetWithItsValues) {
+  test::MakeWorkbook(Path("Book.xlsx"), {"Jan", "Feb"});
+  fs::create_directories(Path("out"));
+  ASSERT_EQ(Run({Path("Book.xlsx"), Path("out"), "/format=ods"}), kExitDone) << err.str();
+  ASSERT_EQ(Listing(Path("out")), (Names{"Feb.ods", "Jan.ods"}));
+  EXPECT_EQ(test::RunPython(R"(import sys
+sys.path.insert(0, ')" TABREND_SOURCE_DIR R"(/tests/tools')
+from lo_cells import lo_cells
+paths = open(sys.argv[1], encoding='utf-8').read().split('\n')[:-1]
+for path, result in lo_cells(paths).items():
+    print(path.rsplit('/', 1)[1], result.error, sorted((sheet, sorted(cells.items())) for sheet, cells in result.sheets.items()))
+)",
+                            {Path("out/Feb.ods"), Path("out/Jan.ods")}),
+            "Feb.ods None [('Feb', [((0, 0), 'Feb data')])]\nJan.ods None [('Jan', [((0, 0), 'Jan data')])]\n");
 }
 
 TEST_F(SheetChoiceTest, PdfWithoutLibreOfficeFailsEachWorkbookAndWritesNoPdf) {

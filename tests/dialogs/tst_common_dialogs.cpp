@@ -2,7 +2,6 @@
 // answer (through the prompt interception), and the real Qt choosers driven on screen.
 #include "dialogs/CCommonDialogs.h"
 #include "dialogs/Prompts.h"
-#include "engine/Automation.h"
 #include "tests/gui/QtTestSupport.h"
 
 #include <QApplication>
@@ -21,7 +20,6 @@
 #include <functional>
 #include <map>
 
-using tabrend::automation::AutomationError;
 using namespace tabrend::dialogs;
 namespace prompts = tabrend::prompts;
 using prompts::Kind;

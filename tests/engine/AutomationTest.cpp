@@ -383,7 +383,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"billion_laughs", MINIMAL_PACKAGE "package({'xl/workbook.xml': '<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\"><!ENTITY lol2 \"&lol;&lol;&lol;\">]><workbook>&lol2;</workbook>'})\n",
                  "{} is refused: part xl/workbook.xml declares a document type (entities are not allowed)", true},
         BadInput{"external_entity", MINIMAL_PACKAGE "package({'xl/worksheets/sheet1.xml': '<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>&e;</t></is></c></row></sheetData></worksheet>'})\n",
-                 "{}: sheet 'S': the part declares a document type (entities are not allowed)", false},
+                 "{}: sheet 'S' is refused: part xl/worksheets/sheet1.xml declares a document type (entities are not "
+                 "allowed)", false},
         BadInput{"bad_sheet_xml", MINIMAL_PACKAGE "package({'xl/worksheets/sheet1.xml': '<worksheet><sheetData><row></sheetData></worksheet>'})\n",
                  "{}: sheet 'S': part xl/worksheets/sheet1.xml is not well-formed XML (line 1: mismatched tag)", false},
         BadInput{"missing_string", MINIMAL_PACKAGE "package({'xl/worksheets/sheet1.xml': '<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\"><c r=\"B7\" t=\"s\"><v>3</v></c></row></sheetData></worksheet>'})\n",

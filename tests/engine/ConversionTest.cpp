@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Automation.h"
+#include "engine/LibreOffice.h"
 #include "engine/SheetOutput.h"
 #include "spreadsheet/FileFormat.h"
 #include "tests/engine/TestWorkbooks.h"

@@ -10,7 +10,7 @@
 
 #include <functional>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 
 namespace tabrend::test {
 

@@ -433,7 +433,8 @@ void MainWindowTest::menus() {
       {window.Actions, {"Separate=Separate"}},
       {window.SettingsMenu,
        {"Settings=Settings...", "=", "SkipHidden=Skip hidden sheets", "SkipBlank=Skip blank sheets", "=Save as"}},
-      {window.SaveAs, {"SaveAsWorkbook=Excel workbook", "SaveAsCsv=CSV", "SaveAsPdf=PDF"}},
+      {window.SaveAs, {"SaveAsWorkbook=Excel workbook", "SaveAsCsv=CSV", "SaveAsPdf=PDF",
+                       "SaveAsOds=OpenDocument spreadsheet"}},
       {window.Help, {"Help1=Help", "HomePage=HomePage", "About=About"}},
   };
   QStringList names;

@@ -160,19 +160,22 @@ void SettingsAndAboutTest::okOnFirstRunKeepsSaving() {
 // The Settings menu's choices reach the engine and options.txt at once and come back at the
 // next start; set.txt stays the one line older versions read, and an old one works as before.
 void SettingsAndAboutTest::menuChoicesPersistBesideSetTxt() {
+  using Format = tabrend::OutputFormat;
   WriteBytes(SetTxt(), "0\r\n");
   WriteBytes(folder_->filePath(QStringLiteral("EXCEL.txt")), "/kept\r\n");
   const QString options = folder_->filePath(QStringLiteral("options.txt"));
   {
     form1 window(Files());
-    QVERIFY(!window.SkipHidden->isChecked() && !window.SkipBlank->isChecked() && window.SaveAsWorkbook->isChecked());
+    QVERIFY(!window.SkipHidden->isChecked() && !window.SkipBlank->isChecked() &&
+            window.SaveAsFormat(Format::kWorkbook)->isChecked());
     QVERIFY(window.SkipHidden->isCheckable() && window.SkipBlank->isCheckable());
     QCOMPARE(ReadBytes(options), QByteArray("<missing>"));
     window.SkipHidden->trigger();
-    window.SaveAsPdf->trigger();
-    QVERIFY(window.SaveAsPdf->isChecked() && !window.SaveAsWorkbook->isChecked() && !window.SaveAsCsv->isChecked());
+    window.SaveAsFormat(Format::kPdf)->trigger();
+    QVERIFY(window.SaveAsFormat(Format::kPdf)->isChecked() && !window.SaveAsFormat(Format::kWorkbook)->isChecked() &&
+            !window.SaveAsFormat(Format::kCsv)->isChecked());
     QVERIFY(window.Engine().SkipHidden && !window.Engine().SkipBlank);
-    QCOMPARE(window.Engine().Format, tabrend::OutputFormat::kPdf);
+    QCOMPARE(window.Engine().Format, Format::kPdf);
     QCOMPARE(ReadBytes(options), QByteArray("/hidden=0\r\n/blank=1\r\n/format=pdf\r\n"));
     window.ListView1->Add(QStringLiteral("/not saved"));
     window.close();
@@ -182,9 +185,10 @@ void SettingsAndAboutTest::menuChoicesPersistBesideSetTxt() {
   // A later version's lines are passed over.
   WriteBytes(options, "/blank=0\r\n/format=csv\r\n/colour=blue\r\n");
   form1 again(Files());
-  QVERIFY(!again.SkipHidden->isChecked() && again.SkipBlank->isChecked() && again.SaveAsCsv->isChecked());
+  QVERIFY(!again.SkipHidden->isChecked() && again.SkipBlank->isChecked() &&
+          again.SaveAsFormat(Format::kCsv)->isChecked());
   QVERIFY(!again.Engine().SkipHidden && again.Engine().SkipBlank);
-  QCOMPARE(again.Engine().Format, tabrend::OutputFormat::kCsv);
+  QCOMPARE(again.Engine().Format, Format::kCsv);
 }
 
 void SettingsAndAboutTest::settingsDialogLayout() {

@@ -1,20 +1,36 @@
-// Sheets written as CSV through the split's own path (WriteSheetFile), read back byte for
-// byte: quoting, line ends, merged areas, shared and inline strings, booleans, errors,
-// formats and the rectangle the text covers.
+// Sheets as CSV text, byte for byte: quoting, line ends, merged areas, shared and inline
+// strings, booleans, errors, formats, the rectangle the text covers, cells without positions,
+// a sheet whose text outgrows memory, and the failures of a damaged part.
 #include <gtest/gtest.h>
 
-#include "engine/SheetOutput.h"
+#include "core/Error.h"
+#include "spreadsheet/CsvWriter.h"
 #include "tests/engine/TestWorkbooks.h"
+#include "tests/spreadsheet/TinyPackage.h"
 
-namespace tabrend {
+namespace tabrend::spreadsheet {
 namespace {
 
-using test::ReadFile;
 using test::RunPython;
 using test::TempDir;
 
-// Writes the workbook with XlsxWriter (inline strings when constant_memory) and splits its
-// first sheet to CSV; returns the CSV's bytes.
+std::string CsvOf(const std::string& path) {
+  const SourceWorkbook source(path);
+  std::string csv;
+  WriteCsv(source, 0, [&](std::string_view text) { csv += text; });
+  return csv;
+}
+
+// The CSV of a one-sheet package whose sheet part is `sheet` (TinyPackage's shared strings).
+std::string CsvOfPart(const TempDir& dir, const std::string& sheet) {
+  test::TinyPackage package;
+  package.sheets = {{"S", sheet}};
+  package.Write(dir / "tiny.xlsx");
+  return CsvOf(dir / "tiny.xlsx");
+}
+
+// Writes the workbook with XlsxWriter (inline strings when constant_memory); returns the CSV
+// of its first sheet.
 std::string SplitToCsv(const TempDir& dir, const std::string& body, bool constantMemory = false) {
   const std::string source = dir / "source.xlsx";
   RunPython(std::string("import sys, xlsxwriter\n"
@@ -22,12 +38,7 @@ std::string SplitToCsv(const TempDir& dir, const std::string& body, bool constan
                         "wb = xlsxwriter.Workbook(path, {'constant_memory': ") +
                 (constantMemory ? "True" : "False") + "})\nws = wb.add_worksheet('Data')\n" + body + "wb.close()\n",
             {source});
-  auto app = automation::CreateObject("Excel.Application");
-  automation::Workbook& book = app->Workbooks().Open(source);
-  WriteSheetFile(*app, book.Worksheets()(1), dir.path().string(), "Data.csv", "Data", Placement::kReplace,
-                 OutputFormat::kCsv);
-  app->Quit();
-  return ReadFile(dir.path() / "Data.csv");
+  return CsvOf(source);
 }
 
 TEST(CsvOutput, QuotesWhatNeedsItAndShowsCellsAsTheSheetDoes) {
@@ -77,5 +88,46 @@ TEST(CsvOutput, StringEscapesShowTheTextWritten) {
   }
 }
 
+// Cells placed by their order where they carry no reference; rows past the text's last one
+// and cells with nothing to show stay out of the rectangle.
+TEST(CsvOutput, CellsWithoutPositionsAndTheRectangle) {
+  TempDir dir;
+  EXPECT_EQ(CsvOfPart(dir, TINY_WS "<sheetData><row><c t=\"s\"><v>1</v></c><c/><c t=\"b\"><v>0</v></c></row>"
+                           "<row r=\"3\"><c r=\"B3\" t=\"s\"><v>2</v></c><c><v>7</v></c></row>"
+                           "<row r=\"5\"><c r=\"E5\" s=\"0\"/><c r=\"F5\" t=\"inlineStr\"><is><t></t></is></c></row>"
+                           "</sheetData></worksheet>"),
+            "one & two,,FALSE\r\n,,\r\n,<three>,7\r\n");
+}
+
+// Beyond a few megabytes the rows wait in a temporary file: they come back whole and in order.
+TEST(CsvOutput, ASheetLargerThanMemoryHoldsComesBackWhole) {
+  TempDir dir;
+  const std::string text(200, 'x');
+  std::string rows, expected;
+  for (int r = 1; r <= 100'000; ++r) {
+    const std::string n = std::to_string(r);
+    rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c><c r=\"B" + n + "\" t=\"inlineStr\"><is><t>" +
+            text + "</t></is></c></row>";
+    expected += n + "," + text + "\r\n";
+  }
+  const std::string csv = CsvOfPart(dir, TINY_WS "<sheetData>" + rows + "</sheetData></worksheet>");
+  EXPECT_EQ(csv.size(), expected.size());
+  EXPECT_TRUE(csv == expected);
+}
+
+TEST(CsvOutput, ADamagedPartFailsByItsReason) {
+  TempDir dir;
+  const auto reasonOf = [&](const std::string& sheet) {
+    try {
+      CsvOfPart(dir, sheet);
+    } catch (const AutomationError& error) {
+      return error.Reason();
+    }
+    return ErrorReason::kOther;
+  };
+  EXPECT_EQ(reasonOf(TINY_WS "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"), ErrorReason::kDamaged);
+  EXPECT_EQ(reasonOf("<!DOCTYPE x [<!ENTITY a \"b\">]>" TINY_WS "<sheetData/></worksheet>"), ErrorReason::kRefused);
+}
+
 }  // namespace
-}  // namespace tabrend
+}  // namespace tabrend::spreadsheet

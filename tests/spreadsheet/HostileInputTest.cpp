@@ -184,14 +184,16 @@ INSTANTIATE_TEST_SUITE_P(
               },
               "'Book.xlsx' is refused: part xl/workbook.xml nests elements deeper than 256 levels"},
         Limit{"sheet_depth", [] { return Package({{"xl/worksheets/sheet2.xml", "<worksheet>" + Nested("", 300) + "</worksheet>"}}); },
-              "'Book.xlsx': sheet 'Other Sheet': elements are nested more than 256 levels deep"},
+              "'Book.xlsx': sheet 'Other Sheet' is refused: part xl/worksheets/sheet2.xml nests elements deeper than 256 "
+              "levels"},
         Limit{"inline_string_depth",
               [] {
                 return Package({{"xl/worksheets/sheet2.xml",
                                  Sheet("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is>" + Nested("<t>a</t>", 300) +
                                        "</is></c></row>")}});
               },
-              "'Book.xlsx': sheet 'Other Sheet': elements are nested more than 256 levels deep"},
+              "'Book.xlsx': sheet 'Other Sheet' is refused: part xl/worksheets/sheet2.xml nests elements deeper than 256 "
+              "levels"},
         // What the copy must hold whole is bounded: the rest of a sheet streams.
         Limit{"held_element",
               [] {
@@ -201,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
               "'Book.xlsx': sheet 'Other Sheet' is refused: part xl/worksheets/sheet2.xml holds an element larger than 64 MiB"},
         Limit{"shared_strings_depth",
               [] { return Package({{"xl/sharedStrings.xml", "<sst " + kMain + "><si>" + Nested("", 300) + "</si></sst>"}}); },
-              "'Book.xlsx' is refused: part xl/sharedStrings.xml nests elements too deeply"},
+              "'Book.xlsx' is refused: part xl/sharedStrings.xml nests elements deeper than 256 levels"},
         Limit{"shared_strings_entity",
               [] {
                 return Package({{"xl/sharedStrings.xml", "<!DOCTYPE sst [<!ENTITY e \"x\">]><sst " + kMain +

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 #include "spreadsheet/WorkbookWriter.h"
 #include "tests/engine/TestWorkbooks.h"
 #include "tests/spreadsheet/TinyPackage.h"

@@ -13,7 +13,7 @@
 #include <random>
 #include <string>
 
-#include "spreadsheet/Error.h"
+#include "core/Error.h"
 #include "spreadsheet/Zip.h"
 
 namespace tabrend::spreadsheet {

@@ -114,6 +114,102 @@ def first_difference(ours, theirs):
     return "%d rows, LibreOffice %d" % (len(a) - 1, len(b) - 1)
 
 
+def conform(cli, sources, root, work, show=40, exported=None):
+    """Splits sources to CSV in work and compares each sheet with LibreOffice's export;
+    (passed, problems). root: the folder the sources' labels are relative to. exported:
+    LibreOffice's raw export of the sources (lo_cells, recalc "auto") made already."""
+    # Each source under a short name of its own, so that no sheet bears the workbook's name.
+    inputs = os.path.join(work, "in")
+    os.makedirs(inputs, exist_ok=True)
+    copies = {}
+    for i, source in enumerate(sources):
+        copy = os.path.join(inputs, "w%05d%s" % (i, os.path.splitext(source)[1].lower()))
+        shutil.copyfile(source, copy)
+        copies[source] = copy
+    if exported is None:
+        lo = lo_cells.lo_cells(list(copies.values()), timeout=1500, recalc="auto", raw=True)
+    else:  # the sources as another check had LibreOffice export them
+        lo = {copies[source]: exported[source] for source in sources}
+
+    # Every sheet compared with LibreOffice's export as stored; [label, sheet, ours, why] for each
+    # that differs.
+    identical, compared, differing, stale = 0, 0, {}, []
+    skipped_sources = pivots = 0
+    for source in sources:
+        label = os.path.relpath(source, root)
+        theirs = lo[copies[source]]
+        if theirs.error:
+            skipped_sources += 1
+            continue
+        out = os.path.join(work, "out", "%05d" % sources.index(source))
+        os.makedirs(out, exist_ok=True)
+        done = subprocess.run([cli, copies[source], out, "/format=csv", "/name=3"], capture_output=True, text=True)
+        try:
+            sheets = worksheets(copies[source])
+        except Exception as exc:  # a package the checker cannot read is LibreOffice's alone
+            log("SKIP %s: %s" % (label, exc))
+            skipped_sources += 1
+            continue
+        for k, (sheet, pivot) in enumerate(sheets, 1):
+            if sheet not in theirs.sheets:
+                continue  # LibreOffice did not export it (a sheet it dropped or renamed)
+            if pivot:
+                pivots += 1
+                continue
+            compared += 1
+            path = os.path.join(out, "%d.csv" % k)
+            if not os.path.exists(path):
+                ours, why = None, "no output: exit %d %s" % (done.returncode, done.stderr.strip()[:200])
+            else:
+                with open(path, "rb") as fh:
+                    ours = fh.read()
+                reference = crlf_rows(theirs.sheets[sheet])
+                if ours == reference:
+                    identical += 1
+                    if (label, sheet) in KNOWN:
+                        stale.append("%s [%s]: listed in KNOWN but identical now" % (label, sheet))
+                    continue
+                why = first_difference(ours, reference)
+            differing.setdefault(source, []).append([label, sheet, ours, why])
+
+    # LibreOffice cannot show some results as the file holds them (a data table's, for one) and
+    # shows them as it calculates them. A sheet equal to its export with recalculation on load
+    # is taken as identical too; only the sources with a differing sheet are exported again.
+    calculated = lo_cells.lo_cells([copies[s] for s in differing], timeout=900, recalc="always", raw=True)
+    recalculated, listed = 0, []
+    failed = stale
+    for source, sheets in differing.items():
+        theirs = calculated[copies[source]]
+        for label, sheet, ours, why in sheets:
+            key = (label, sheet)
+            if ours is not None and sheet in theirs.sheets and ours == crlf_rows(theirs.sheets[sheet]):
+                recalculated += 1
+                if key in KNOWN:
+                    stale.append("%s [%s]: listed in KNOWN but identical now" % key)
+            elif key in KNOWN:
+                listed.append("%s [%s]: %s (%s)" % (label, sheet, KNOWN[key], why))
+            else:
+                failed.append("%s [%s]: %s" % (label, sheet, why))
+    for line in listed:
+        log("KNOWN", line)
+    for line in failed[:show]:
+        log("DIFFERS", line)
+    if len(failed) > show:
+        log("... and %d more" % (len(failed) - show))
+    same = identical + recalculated
+    passed = same + len(listed)
+    share = passed / compared if compared else 1.0
+    log("%d sources, %d not loadable by LibreOffice; %d sheets holding pivot tables not compared"
+        % (len(sources), skipped_sources, pivots))
+    log("%d of %d sheets identical as stored, %d more identical as LibreOffice calculates them (%.2f%%); "
+        "%d more differ for the reasons listed"
+        % (identical, compared, recalculated, 100 * same / max(compared, 1), len(listed)))
+    problems = len(failed) + (1 if share < REQUIRED_SHARE else 0)
+    if share < REQUIRED_SHARE:
+        log("FAIL fewer than %d%% of the sheets are identical or listed" % round(100 * REQUIRED_SHARE))
+    return passed, problems
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser()
     ap.add_argument("--cli", required=True)
@@ -132,92 +228,7 @@ def main(argv=None):
         sources = (split_looks.fixture_sources(work, libreoffice_written=False) if a.fixtures
                    else split_looks.corpus_sources(a.corpus, a.part))
         root = a.corpus if a.corpus else os.path.join(work, "fixtures")
-        # Each source under a short name of its own, so that no sheet bears the workbook's name.
-        inputs = os.path.join(work, "in")
-        os.makedirs(inputs, exist_ok=True)
-        copies = {}
-        for i, source in enumerate(sources):
-            copy = os.path.join(inputs, "w%05d%s" % (i, os.path.splitext(source)[1].lower()))
-            shutil.copyfile(source, copy)
-            copies[source] = copy
-        lo = lo_cells.lo_cells(list(copies.values()), timeout=1500, recalc="auto", raw=True)
-
-        # Every sheet compared with LibreOffice's export as stored; [label, sheet, ours, why] for each
-        # that differs.
-        identical, compared, differing, stale = 0, 0, {}, []
-        skipped_sources = pivots = 0
-        for source in sources:
-            label = os.path.relpath(source, root)
-            theirs = lo[copies[source]]
-            if theirs.error:
-                skipped_sources += 1
-                continue
-            out = os.path.join(work, "out", "%05d" % sources.index(source))
-            os.makedirs(out, exist_ok=True)
-            done = subprocess.run([a.cli, copies[source], out, "/format=csv", "/name=3"], capture_output=True, text=True)
-            try:
-                sheets = worksheets(copies[source])
-            except Exception as exc:  # a package the checker cannot read is LibreOffice's alone
-                log("SKIP %s: %s" % (label, exc))
-                skipped_sources += 1
-                continue
-            for k, (sheet, pivot) in enumerate(sheets, 1):
-                if sheet not in theirs.sheets:
-                    continue  # LibreOffice did not export it (a sheet it dropped or renamed)
-                if pivot:
-                    pivots += 1
-                    continue
-                compared += 1
-                path = os.path.join(out, "%d.csv" % k)
-                if not os.path.exists(path):
-                    ours, why = None, "no output: exit %d %s" % (done.returncode, done.stderr.strip()[:200])
-                else:
-                    with open(path, "rb") as fh:
-                        ours = fh.read()
-                    reference = crlf_rows(theirs.sheets[sheet])
-                    if ours == reference:
-                        identical += 1
-                        if (label, sheet) in KNOWN:
-                            stale.append("%s [%s]: listed in KNOWN but identical now" % (label, sheet))
-                        continue
-                    why = first_difference(ours, reference)
-                differing.setdefault(source, []).append([label, sheet, ours, why])
-
-        # LibreOffice cannot show some results as the file holds them (a data table's, for one) and
-        # shows them as it calculates them. A sheet equal to its export with recalculation on load
-        # is taken as identical too; only the sources with a differing sheet are exported again.
-        calculated = lo_cells.lo_cells([copies[s] for s in differing], timeout=900, recalc="always", raw=True)
-        recalculated, listed = 0, []
-        failed = stale
-        for source, sheets in differing.items():
-            theirs = calculated[copies[source]]
-            for label, sheet, ours, why in sheets:
-                key = (label, sheet)
-                if ours is not None and sheet in theirs.sheets and ours == crlf_rows(theirs.sheets[sheet]):
-                    recalculated += 1
-                    if key in KNOWN:
-                        stale.append("%s [%s]: listed in KNOWN but identical now" % key)
-                elif key in KNOWN:
-                    listed.append("%s [%s]: %s (%s)" % (label, sheet, KNOWN[key], why))
-                else:
-                    failed.append("%s [%s]: %s" % (label, sheet, why))
-        for line in listed:
-            log("KNOWN", line)
-        for line in failed[:a.show]:
-            log("DIFFERS", line)
-        if len(failed) > a.show:
-            log("... and %d more" % (len(failed) - a.show))
-        same = identical + recalculated
-        passed = same + len(listed)
-        share = passed / compared if compared else 1.0
-        log("%d sources, %d not loadable by LibreOffice; %d sheets holding pivot tables not compared"
-            % (len(sources), skipped_sources, pivots))
-        log("%d of %d sheets identical as stored, %d more identical as LibreOffice calculates them (%.2f%%); "
-            "%d more differ for the reasons listed"
-            % (identical, compared, recalculated, 100 * same / max(compared, 1), len(listed)))
-        problems = len(failed) + (1 if share < REQUIRED_SHARE else 0)
-        if share < REQUIRED_SHARE:
-            log("FAIL fewer than %d%% of the sheets are identical or listed" % round(100 * REQUIRED_SHARE))
+        passed, problems = conform(a.cli, sources, root, work, a.show)
         log("%d passed, %d failed" % (passed, problems))
         return 1 if problems else 0
     finally:

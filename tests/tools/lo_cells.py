@@ -30,6 +30,7 @@ machine's LANG.
 
 import argparse
 import csv
+import io
 import json
 import os
 import shutil
@@ -102,13 +103,25 @@ def parse_cell_name(name):
 
 def read_csv_cells(path):
     """{(row, col): text} of the non-empty cells of one exported sheet."""
-    cells = {}
     with open(path, newline="", encoding="utf-8") as fh:
-        for r, row in enumerate(csv.reader(fh)):
-            for c, text in enumerate(row):
-                if text != "":
-                    cells[(r, c)] = text
+        return _cells(fh)
+
+
+def _cells(lines):
+    cells = {}
+    for r, row in enumerate(csv.reader(lines)):
+        for c, text in enumerate(row):
+            if text != "":
+                cells[(r, c)] = text
     return cells
+
+
+def as_cells(raw):
+    """The LoResult of a raw export (lo_cells(..., raw=True)) with each sheet as its cells."""
+    result = LoResult()
+    result.error = raw.error
+    result.sheets = {sheet: _cells(io.StringIO(data.decode("utf-8"), newline="")) for sheet, data in raw.sheets.items()}
+    return result
 
 
 def run_soffice(args, profile, timeout, cwd):

@@ -30,7 +30,6 @@ import subprocess
 import sys
 import tempfile
 import warnings
-import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -120,26 +119,33 @@ def output_sheet(path):
     return names[0] if len(names) == 1 else None
 
 
-def main(argv=None):
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--cli", required=True)
-    ap.add_argument("--corpus", required=True)
-    ap.add_argument("--part", default="1/1")
-    ap.add_argument("--keep", default=None)
-    a = ap.parse_args(argv)
-    if not os.path.isdir(a.corpus):
-        print("no corpus at %s: skipped" % a.corpus)
-        return 77
-    first, every = (int(x) for x in a.part.split("/"))
+def corpus_files(corpus, part):
+    """The corpus's workbooks of part K/N: every N-th in name order, from the K-th."""
+    first, every = (int(x) for x in part.split("/"))
     files = []
-    for folder, _, names in os.walk(a.corpus):
+    for folder, _, names in os.walk(corpus):
         for name in names:
             if name.lower().endswith((".xlsx", ".xlsm")):
                 files.append(os.path.join(folder, name))
-    files.sort()
-    files = files[first - 1::every]
-    work = a.keep or tempfile.mkdtemp(prefix="tabrend-corpus-")
+    return sorted(files)[first - 1::every]
+
+
+def losses_of(report):
+    """{output file: [what its copy could not keep]} from a verbose run's report."""
+    losses = {}
+    for line in report.splitlines():
+        if line.startswith("  ") and ": " in line:
+            file, loss = line.strip().split(": ", 1)
+            losses.setdefault(file, []).append(loss)
+    return losses
+
+
+def run(cli, files, work, exported=None):
+    """Splits files and checks every output; (passed, failed, outputs), outputs as
+    [(source, output path, its sheet, what its copy could not keep)] for the other checks of
+    the same split. exported: LibreOffice's cells of sources exported already (lo_cells)."""
     passed, failed = 0, []
+    outputs_seen = []
     lost = {}  # source -> formula results lost
     schema = schema_check.checker_or_none()
 
@@ -153,88 +159,108 @@ def main(argv=None):
         else:
             passed += 1
 
-    try:
-        pairs, by_values = [], []
-        for number, source in enumerate(files, 1):
-            name = os.path.basename(source)
-            out = os.path.join(work, "%04d" % number)
-            os.makedirs(out)
-            done = subprocess.run([a.cli, source, out, "/verbose=1"], capture_output=True, text=True,
-                                  timeout=600)
-            outputs = sorted(os.listdir(out))
-            if results_lost(done.stderr):
-                lost[source] = results_lost(done.stderr)
-            if name in EXPECTED_FAILURES:
-                problems = []
-                if done.returncode != 1 or EXPECTED_FAILURES[name] not in done.stderr:
-                    problems.append("expected a clean failure saying %r, got %d: %s"
-                                    % (EXPECTED_FAILURES[name], done.returncode, done.stderr.strip()))
-                check("expected failure %s" % source, problems)
-            else:
-                expected = len(worksheets(source))
-                problems = []
-                if done.returncode != 0:
-                    problems.append("exit status %d: %s" % (done.returncode, done.stderr.strip()))
-                if len(outputs) != expected:
-                    problems.append("%d outputs for %d worksheets" % (len(outputs), expected))
-                check("split %s" % source, problems)
-            # What the source itself gets wrong is carried faithfully, not counted against the split.
-            source_problems = set(check_package.check(source, allow_macros=True)[0]) if outputs else set()
-            # A styles entry the output does not use becomes a copy of its list's first, faults
-            # and all: a fault of the same kind at another position is the source's too.
-            source_kinds = {re.sub(r"\[\d+\]", "[]", p) for p in source_problems}
-            source_unloadable = loads_in_openpyxl(source) if outputs else None
-            for output in outputs:
-                path = os.path.join(out, output)
-                label = "%s -> %s" % (source, output)
-                found, _ = check_package.check(path, allow_macros=False)
-                check("package %s" % label, [p for p in found if check_package.rewritten(p) or (
-                    p not in source_problems and re.sub(r"\[\d+\]", "[]", p) not in source_kinds)])
-                if schema:
-                    check("schema %s" % label, schema.check(source, path))
-                unloadable = loads_in_openpyxl(path)
-                if unloadable and source_unloadable:
-                    continue  # openpyxl cannot read the source either
-                check("openpyxl %s" % label, [unloadable] if unloadable else [])
-                if unloadable:
-                    continue
-                sheet = output_sheet(path)
-                if has_pivot(source, sheet):
-                    by_values.append((source, sheet, path))
-                else:
-                    pairs.append({"source": source, "sheet": sheet, "output": path})
-        for source, sheet, path in by_values:
+    pairs, by_values = [], []
+    for number, source in enumerate(files, 1):
+        name = os.path.basename(source)
+        out = os.path.join(work, "%04d" % number)
+        os.makedirs(out)
+        done = subprocess.run([cli, source, out, "/verbose=1"], capture_output=True, text=True,
+                              timeout=600)
+        outputs = sorted(os.listdir(out))
+        losses = losses_of(done.stderr)
+        if results_lost(done.stderr):
+            lost[source] = results_lost(done.stderr)
+        if name in EXPECTED_FAILURES:
+            problems = []
+            if done.returncode != 1 or EXPECTED_FAILURES[name] not in done.stderr:
+                problems.append("expected a clean failure saying %r, got %d: %s"
+                                % (EXPECTED_FAILURES[name], done.returncode, done.stderr.strip()))
+            check("expected failure %s" % source, problems)
+        else:
+            expected = len(worksheets(source))
+            problems = []
+            if done.returncode != 0:
+                problems.append("exit status %d: %s" % (done.returncode, done.stderr.strip()))
+            if len(outputs) != expected:
+                problems.append("%d outputs for %d worksheets" % (len(outputs), expected))
+            check("split %s" % source, problems)
+        # What the source itself gets wrong is carried faithfully, not counted against the split.
+        source_problems = set(check_package.check(source, allow_macros=True)[0]) if outputs else set()
+        # A styles entry the output does not use becomes a copy of its list's first, faults
+        # and all: a fault of the same kind at another position is the source's too.
+        source_kinds = {re.sub(r"\[\d+\]", "[]", p) for p in source_problems}
+        source_unloadable = loads_in_openpyxl(source) if outputs else None
+        for output in outputs:
+            path = os.path.join(out, output)
+            label = "%s -> %s" % (source, output)
+            found, _ = check_package.check(path, allow_macros=False)
+            check("package %s" % label, [p for p in found if check_package.rewritten(p) or (
+                p not in source_problems and re.sub(r"\[\d+\]", "[]", p) not in source_kinds)])
+            if schema:
+                check("schema %s" % label, schema.check(source, path))
             try:
-                check("stored values %s [%s]" % (source, sheet), stored_value_differences(source, sheet, path))
-            except Exception as exc:
-                check("stored values %s [%s]" % (source, sheet), ["%s: %s" % (type(exc).__name__, exc)])
-        text = io.StringIO()
-        compare_cells.compare(pairs, out=text)
-        unopenable = 0
-        for line in text.getvalue().splitlines():
-            if line.startswith("OK"):
+                sheet = output_sheet(path)
+            except Exception:  # its package check says what is wrong
+                sheet = None
+            outputs_seen.append((source, path, sheet, losses.get(output, [])))
+            unloadable = loads_in_openpyxl(path)
+            if unloadable and source_unloadable:
+                continue  # openpyxl cannot read the source either
+            check("openpyxl %s" % label, [unloadable] if unloadable else [])
+            if unloadable:
+                continue
+            if has_pivot(source, sheet):
+                by_values.append((source, sheet, path))
+            else:
+                pairs.append({"source": source, "sheet": sheet, "output": path})
+    for source, sheet, path in by_values:
+        try:
+            check("stored values %s [%s]" % (source, sheet), stored_value_differences(source, sheet, path))
+        except Exception as exc:
+            check("stored values %s [%s]" % (source, sheet), ["%s: %s" % (type(exc).__name__, exc)])
+    text = io.StringIO()
+    compare_cells.compare(pairs, out=text, exported=exported)
+    unopenable = 0
+    for line in text.getvalue().splitlines():
+        if line.startswith("OK"):
+            passed += 1
+        elif line.startswith("ERROR") and ": source: " in line:
+            unopenable += 1  # LibreOffice cannot open the source itself
+        elif line.startswith(("DIFF", "ERROR")):
+            source_path, sheet = line.split(" ", 1)[1].split(" [", 1)
+            key = (os.path.basename(source_path), sheet.split("]", 1)[0])
+            if key in EXPECTED_LO_DIFFERENCES:
+                print("known %s [%s]: %s" % (key[0], key[1], EXPECTED_LO_DIFFERENCES[key]))
                 passed += 1
-            elif line.startswith("ERROR") and ": source: " in line:
-                unopenable += 1  # LibreOffice cannot open the source itself
-            elif line.startswith(("DIFF", "ERROR")):
-                source_path, sheet = line.split(" ", 1)[1].split(" [", 1)
-                key = (os.path.basename(source_path), sheet.split("]", 1)[0])
-                if key in EXPECTED_LO_DIFFERENCES:
-                    print("known %s [%s]: %s" % (key[0], key[1], EXPECTED_LO_DIFFERENCES[key]))
-                    passed += 1
-                    continue
-                failed.append(line)
-                print(line)
-            elif line.startswith("  "):
-                print(line)
-        print("LibreOffice: %d outputs compared, %d of them from sources LibreOffice cannot open"
-              % (len(pairs), unopenable))
-        print("formula results lost: %d" % sum(lost.values()))
-        if schema:
-            print(schema.tally.line())
-        for source, count in sorted(lost.items()):
-            failed.append("results lost %s" % source)
-            print("FAIL results lost %s: %d" % (source, count))
+                continue
+            failed.append(line)
+            print(line)
+        elif line.startswith("  "):
+            print(line)
+    print("LibreOffice: %d outputs compared, %d of them from sources LibreOffice cannot open"
+          % (len(pairs), unopenable))
+    print("formula results lost: %d" % sum(lost.values()))
+    if schema:
+        print(schema.tally.line())
+    for source, count in sorted(lost.items()):
+        failed.append("results lost %s" % source)
+        print("FAIL results lost %s: %d" % (source, count))
+    return passed, failed, outputs_seen
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--corpus", required=True)
+    ap.add_argument("--part", default="1/1")
+    ap.add_argument("--keep", default=None)
+    a = ap.parse_args(argv)
+    if not os.path.isdir(a.corpus):
+        print("no corpus at %s: skipped" % a.corpus)
+        return 77
+    work = a.keep or tempfile.mkdtemp(prefix="tabrend-corpus-")
+    try:
+        passed, failed, _ = run(a.cli, corpus_files(a.corpus, a.part), work)
     finally:
         if not a.keep:
             shutil.rmtree(work, ignore_errors=True)
