@@ -1,6 +1,7 @@
 """Timing one program run, or the best of several, for the benchmarks."""
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import time
@@ -22,13 +23,27 @@ def run(command, threads=None):
     return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
 
 
-def best_of(runs, command, threads=None):
-    """(best wall, best CPU, highest peak) of several runs of a split into the emptied folder
-    command[2]: on a shared machine one run mostly measures the other programs, and the best
-    comes closest to what the program itself costs."""
+def runs_of(runs, command, threads=None):
+    """Each run's (wall, CPU, peak) of several runs of a split into the emptied folder command[2]."""
     results = []
     for _ in range(runs):
         shutil.rmtree(command[2], ignore_errors=True)
         os.mkdir(command[2])
         results.append(run(command, threads))
+    return results
+
+
+def best_of(runs, command, threads=None):
+    """(best wall, best CPU, highest peak) of several runs of a split: on a shared machine one
+    run mostly measures the other programs, and the best comes closest to what the program
+    itself costs."""
+    results = runs_of(runs, command, threads)
     return min(r[0] for r in results), min(r[1] for r in results), max(r[2] for r in results)
+
+
+def median_of(runs, command, threads=None):
+    """(median wall, median CPU, highest peak) of several runs of a split: the figure a target
+    is judged by, which one lucky or unlucky run on a shared machine does not move."""
+    results = runs_of(runs, command, threads)
+    return (statistics.median([r[0] for r in results]), statistics.median([r[1] for r in results]),
+            max(r[2] for r in results))

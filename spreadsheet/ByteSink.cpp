@@ -40,6 +40,9 @@ ScratchFile::~ScratchFile() {
 
 bool ScratchFile::Keep(const std::string& deflated) {
   if (file_ == nullptr && held_.size() + deflated.size() <= kHeldBytes) {
+    // Room for all it may hold, taken once: growing it step by step copies it each time, and
+    // pages not written to cost no memory.
+    if (held_.capacity() < kHeldBytes) held_.reserve(kHeldBytes);
     held_ += deflated;
     return true;
   }

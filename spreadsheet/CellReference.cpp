@@ -51,6 +51,22 @@ bool CellOutsideGrid(std::string_view reference) {
   return column > limits::kMaxColumns || RowOutsideGrid(row);
 }
 
+bool ReadGridReference(std::string_view reference, std::uint32_t& column, std::uint32_t& row) {
+  const char* p = reference.data();
+  const char* const end = p + reference.size();
+  const char* const lettersEnd = p + std::min<std::size_t>(reference.size(), 3);
+  column = 0;
+  for (; p < lettersEnd && static_cast<unsigned>(*p - 'A') < 26; ++p) column = column * 26 + static_cast<std::uint32_t>(*p - 'A' + 1);
+  if (column == 0 || p == end || *p == '0' || end - p > 7) return false;
+  row = 0;
+  for (; p < end; ++p) {
+    const auto digit = static_cast<unsigned>(*p - '0');
+    if (digit > 9) return false;
+    row = row * 10 + digit;
+  }
+  return column <= limits::kMaxColumns && row <= limits::kMaxRows;
+}
+
 std::string OutsideGridMessage(const std::string& what) {
   return what + " lies outside the grid of " + std::to_string(limits::kMaxRows) + " rows and " +
          std::to_string(limits::kMaxColumns) + " columns";

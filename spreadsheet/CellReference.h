@@ -20,6 +20,10 @@ bool RowOutsideGrid(std::string_view number);
 // Whether a cell reference ("XFE1", "A0") lies outside the grid; text of another shape is not
 // judged here (false).
 bool CellOutsideGrid(std::string_view reference);
+// The column and row of a reference in the shape nearly every cell writes, one to three
+// capital letters and one to seven digits not starting with 0, when it lies inside the grid;
+// false for any other reference, which ReadColumn and CellOutsideGrid then judge.
+bool ReadGridReference(std::string_view reference, std::uint32_t& column, std::uint32_t& row);
 // "<what> lies outside the grid of 1048576 rows and 16384 columns".
 std::string OutsideGridMessage(const std::string& what);
 

@@ -29,9 +29,12 @@ bool IsColumn(std::string_view word) {
   if (word.empty() || word.size() > 3) return false;
   for (char c : word)
     if (!IsAsciiLetter(c)) return false;
-  std::string upper;
-  for (char c : word) upper += UpperAscii(c);
-  return upper.size() < 3 || upper <= "XFD";
+  if (word.size() < 3) return true;
+  // At most "XFD", compared letter by letter.
+  constexpr std::string_view kLast = "XFD";
+  for (std::size_t i = 0; i < kLast.size(); ++i)
+    if (UpperAscii(word[i]) != kLast[i]) return UpperAscii(word[i]) < kLast[i];
+  return true;
 }
 
 bool IsRow(std::string_view word) {
@@ -73,11 +76,15 @@ bool IsR1C1(std::string_view word) {
 
 class Rewriter {
  public:
-  Rewriter(std::string_view formula, const ReferenceContext& context)
-      : in_(formula), context_(context) {}
+  // With writing false, it only tells whether the formula stays as written and stops, undecided,
+  // at the first sheet prefix, whose renamed form it does not work out.
+  Rewriter(std::string_view formula, const ReferenceContext& context, bool writing = true)
+      : in_(formula), context_(context), writing_(writing) {}
+
+  bool Undecided() const { return undecided_; }
 
   std::optional<std::string> Run() {
-    out_.reserve(in_.size());
+    if (writing_) out_.reserve(in_.size());
     while (at_ < in_.size()) {
       const char c = in_[at_];
       bool ok = true;
@@ -87,7 +94,7 @@ class Rewriter {
       else if (c == '#') ErrorLiteral();
       else if (IsAsciiDigit(c)) Number();
       else if (IsWordStart(c)) ok = Word();
-      else out_ += in_[at_++];
+      else Put(in_.substr(at_++, 1));
       if (!ok) return std::nullopt;
     }
     return std::move(out_);
@@ -107,7 +114,7 @@ class Rewriter {
       }
       ++at_;
     }
-    out_.append(in_.substr(start, at_ - start));
+    Put(in_.substr(start, at_ - start));
   }
 
   void ErrorLiteral() {
@@ -115,7 +122,7 @@ class Rewriter {
     while (at_ < in_.size() && (IsAsciiAlnum(in_[at_]) || in_[at_] == '/' || in_[at_] == '_')) ++at_;
     const bool open = !(at_ < in_.size() && (in_[at_] == '!' || in_[at_] == '?'));
     if (!open) ++at_;
-    out_.append(in_.substr(start, at_ - start));
+    Put(in_.substr(start, at_ - start));
     if (open) openErrorLiteralEnd_ = out_.size();
   }
 
@@ -127,7 +134,7 @@ class Rewriter {
       at_ += 2;
       while (at_ < in_.size() && IsAsciiDigit(in_[at_])) ++at_;
     }
-    out_.append(in_.substr(start, at_ - start));
+    Put(in_.substr(start, at_ - start));
   }
 
   // A bracket group, nested, with "'" escaping the next character as structured references do.
@@ -150,7 +157,7 @@ class Rewriter {
       if (c == '[') ++depth;
       if (c == ']' && --depth == 0) break;
     }
-    out_.append(in_.substr(start, at_ - start));
+    Put(in_.substr(start, at_ - start));
     return true;
   }
 
@@ -171,7 +178,7 @@ class Rewriter {
     }
     if (i >= in_.size() || i + 1 >= in_.size() || in_[i + 1] != '!') {
       // Not a sheet prefix: keep the text as it stands.
-      out_.append(in_.substr(at_, i + 1 - at_));
+      Put(in_.substr(at_, i + 1 - at_));
       at_ = std::min(i + 1, in_.size());
       return true;
     }
@@ -195,6 +202,10 @@ class Rewriter {
 
   bool SheetPrefix(const std::string& name) {
     if (!name.empty() && name.front() == '[') return false;  // another workbook
+    if (!writing_) {
+      undecided_ = true;
+      return false;
+    }
     const auto colon = name.find(':');
     if (colon != std::string::npos) {
       // A 3-D reference keeps working only when it spans the one sheet the output has.
@@ -232,7 +243,7 @@ class Rewriter {
         return SheetPrefix(name);
       }
     }
-    out_.append(word);
+    Put(word);
     if (at_ < in_.size() && in_[at_] == '(') return true;  // function
     if (at_ < in_.size() && in_[at_] == '[') {             // Table[Column]
       if (!qualified && !context_.table(word)) return false;
@@ -246,8 +257,14 @@ class Rewriter {
     return context_.definedName(word);
   }
 
+  void Put(std::string_view text) {
+    if (writing_) out_.append(text);
+  }
+
   std::string_view in_;
   const ReferenceContext& context_;
+  const bool writing_;
+  bool undecided_ = false;
   std::string out_;
   std::size_t at_ = 0;
   bool afterSheet_ = false;
@@ -258,6 +275,15 @@ class Rewriter {
 
 std::optional<std::string> RewriteFormula(std::string_view formula, const ReferenceContext& context) {
   return Rewriter(formula, context).Run();
+}
+
+bool FormulaStaysAsWritten(std::string_view formula, const ReferenceContext& context) {
+  // Everything but a sheet prefix goes on as written, or makes the formula go.
+  Rewriter check(formula, context, false);
+  if (check.Run()) return true;
+  if (!check.Undecided()) return false;
+  const auto rewritten = RewriteFormula(formula, context);
+  return rewritten && *rewritten == formula;
 }
 
 namespace {

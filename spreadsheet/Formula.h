@@ -26,6 +26,9 @@ struct ReferenceContext {
 // The formula with every sheet reference renamed through context.sheet, or nullopt when it
 // refers to another workbook, to a sheet the output lacks, or to a missing name or table.
 std::optional<std::string> RewriteFormula(std::string_view formula, const ReferenceContext& context);
+// Whether RewriteFormula gives the formula back as it stands; cheaper to ask than to rewrite
+// it, as most formulas name no sheet.
+bool FormulaStaysAsWritten(std::string_view formula, const ReferenceContext& context);
 
 // A rectangle of cells on a named sheet, as "Sheet!$A$1:$B$4" or "'My sheet'!C3" write it.
 // Rows and columns count from 1.

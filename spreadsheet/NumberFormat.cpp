@@ -12,6 +12,8 @@
 #include <cstring>
 #include <optional>
 
+#include "spreadsheet/Text.h"
+
 namespace tabrend::spreadsheet {
 
 namespace {
@@ -124,38 +126,71 @@ Significant SignificantDigits(double value) {
     std::memset(out.digits, '0', sizeof out.digits);
     return out;
   }
-  *written.ptr = '\0';
   out.digits[0] = buffer[0];
   std::memcpy(out.digits + 1, buffer + 2, 14);  // "d.dddddddddddddde+XX"
-  out.exponent = std::atoi(buffer + 17);
+  int exponent = 0;
+  for (const char* p = buffer + 18; p < written.ptr; ++p) exponent = exponent * 10 + (*p - '0');
+  out.exponent = buffer[17] == '-' ? -exponent : exponent;
   return out;
 }
 
-// The decimal digits of value rounded to 15 significant digits (as the spreadsheet keeps
-// them), then to `decimals` places, halves away from zero. Returns the integer digits
-// ("0" for none) and exactly `decimals` fraction digits.
-void FixedDigits(double value, int decimals, std::string& integer, std::string& fraction) {
-  const Significant significant = SignificantDigits(value);
+// The significant digits of a number's magnitude, from its text where that has them.
+Significant DigitsOf(const WrittenNumber& number) {
+  if (!number.digitsKnown) return SignificantDigits(number.value);
+  Significant out;
+  std::memcpy(out.digits, number.digits, sizeof out.digits);
+  out.exponent = number.exponent;
+  return out;
+}
+
+// Bytes RoundedDigits may write for a number whose first digit stands at 10^exponent.
+std::size_t RoundedLength(int exponent, int decimals) {
+  return static_cast<std::size_t>(std::max(exponent + decimals + 2, decimals + 1)) + 1;
+}
+
+// The decimal digits of a number rounded to 15 significant digits (as the spreadsheet keeps
+// them), then to `decimals` places, halves away from zero: the number times 10^decimals as a
+// whole number, written to out with at least decimals + 1 digits, zeros in front. Returns how
+// many it wrote, at most RoundedLength.
+std::size_t RoundedDigits(bool zero, const Significant& significant, int decimals, char* out) {
   std::string_view digits(significant.digits, sizeof significant.digits);
   int exponent = significant.exponent;
-  if (value == 0) exponent = 0, digits = "0";
+  if (zero) exponent = 0, digits = "0";
   // digits[0] stands at 10^exponent. Keep those at or above 10^-decimals.
   const long keep = static_cast<long>(exponent) + 1 + decimals;
-  std::string kept;
+  std::size_t n = 1;
   if (keep <= 0) {
-    kept = (keep == 0 && digits[0] >= '5') ? "1" : "0";
+    out[0] = keep == 0 && digits[0] >= '5' ? '1' : '0';
   } else {
-    kept = digits.substr(0, static_cast<std::size_t>(std::min<long>(keep, static_cast<long>(digits.size()))));
-    if (static_cast<long>(kept.size()) < keep) kept.append(static_cast<std::size_t>(keep - static_cast<long>(kept.size())), '0');
-    else if (static_cast<std::size_t>(keep) < digits.size() && digits[static_cast<std::size_t>(keep)] >= '5') {
-      std::size_t i = kept.size();
-      while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
-      if (i == 0) kept.insert(kept.begin(), '1');
-      else ++kept[i - 1];
+    n = static_cast<std::size_t>(std::min<long>(keep, static_cast<long>(digits.size())));
+    std::memcpy(out, digits.data(), n);
+    if (static_cast<long>(n) < keep) {
+      std::memset(out + n, '0', static_cast<std::size_t>(keep) - n);
+      n = static_cast<std::size_t>(keep);
+    } else if (static_cast<std::size_t>(keep) < digits.size() && digits[static_cast<std::size_t>(keep)] >= '5') {
+      std::size_t i = n;
+      while (i > 0 && out[i - 1] == '9') out[--i] = '0';
+      if (i == 0) {
+        std::memmove(out + 1, out, n++);
+        out[0] = '1';
+      } else {
+        ++out[i - 1];
+      }
     }
   }
-  // kept holds the number times 10^decimals.
-  if (static_cast<long>(kept.size()) <= decimals) kept.insert(0, static_cast<std::size_t>(decimals - static_cast<long>(kept.size()) + 1), '0');
+  if (static_cast<long>(n) <= decimals) {
+    const std::size_t zeros = static_cast<std::size_t>(decimals) + 1 - n;
+    std::memmove(out + zeros, out, n);
+    std::memset(out, '0', zeros);
+    n += zeros;
+  }
+  return n;
+}
+
+// RoundedDigits as the integer digits ("0" for none) and exactly `decimals` fraction digits.
+void FixedDigits(double value, const Significant& significant, int decimals, std::string& integer, std::string& fraction) {
+  std::string kept(RoundedLength(significant.exponent, decimals), '0');
+  kept.resize(RoundedDigits(value == 0, significant, decimals, kept.data()));
   const std::size_t point = kept.size() - static_cast<std::size_t>(decimals);
   fraction.assign(kept, point);
   const std::size_t first = kept.find_first_not_of('0');
@@ -188,33 +223,119 @@ std::string Scientific(double magnitude, int minExponentDigits) {
 }  // namespace
 
 std::string FormatGeneral(double value) {
-  if (std::isnan(value)) return "#NUM!";
-  if (std::isinf(value)) return "#NUM!";
-  if (value == 0) return "0";
-  const std::string sign = value < 0 ? "-" : "";
+  std::string text;
+  WrittenNumber number;
+  number.value = value;
+  AppendGeneral(text, number);
+  return text;
+}
+
+void AppendGeneral(std::string& out, const WrittenNumber& number) {
+  const double value = number.value;
+  if (std::isnan(value) || std::isinf(value)) {
+    out += "#NUM!";
+    return;
+  }
+  if (value == 0) {
+    out += '0';
+    return;
+  }
+  if (value < 0) out += '-';
   const double magnitude = std::fabs(value);
   constexpr double kTwoTo53 = 9007199254740992.0;
   if (magnitude < kTwoTo53 && (magnitude == std::floor(magnitude) || magnitude >= 1e15)) {
+    if (number.digitsKnown && magnitude == std::floor(magnitude)) {
+      // A whole number below 2^53 has at most 16 digits, the 16th a zero when its text had 15.
+      const int count = number.exponent + 1;
+      out.append(number.digits, static_cast<std::size_t>(std::min(count, 15)));
+      if (count > 15) out += '0';
+      return;
+    }
     char buffer[32];
     const auto written = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::fixed, 0);
-    return sign + std::string(buffer, written.ptr);
+    out.append(buffer, written.ptr);
+    return;
   }
-  if (magnitude >= 1e15) return sign + Scientific(magnitude, 3);
-  const Significant significant = SignificantDigits(magnitude);
-  std::string digits(significant.digits, sizeof significant.digits);
+  if (magnitude >= 1e15) {
+    out += Scientific(magnitude, 3);
+    return;
+  }
+  const Significant significant = DigitsOf(number);
+  const char* const digits = significant.digits;
   const int exponent = significant.exponent;
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  const int decimals = static_cast<int>(digits.size()) - 1 - exponent;
-  if (magnitude < 1e-4 && (exponent <= -10 || decimals > 20)) return sign + Scientific(magnitude, 2);
-  std::string text;
-  if (exponent < 0) {
-    text = "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
-  } else if (static_cast<int>(digits.size()) <= exponent + 1) {
-    text = digits + std::string(static_cast<std::size_t>(exponent + 1) - digits.size(), '0');
-  } else {
-    text = digits.substr(0, static_cast<std::size_t>(exponent + 1)) + "." + digits.substr(static_cast<std::size_t>(exponent + 1));
+  int count = sizeof significant.digits;
+  while (count > 1 && digits[count - 1] == '0') --count;
+  const int decimals = count - 1 - exponent;
+  if (magnitude < 1e-4 && (exponent <= -10 || decimals > 20)) {
+    out += Scientific(magnitude, 2);
+    return;
   }
-  return sign + text;
+  if (exponent < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out.append(digits, static_cast<std::size_t>(count));
+  } else if (count <= exponent + 1) {
+    out.append(digits, static_cast<std::size_t>(count));
+    out.append(static_cast<std::size_t>(exponent + 1 - count), '0');
+  } else {
+    out.append(digits, static_cast<std::size_t>(exponent + 1));
+    out += '.';
+    out.append(digits + exponent + 1, static_cast<std::size_t>(count - exponent - 1));
+  }
+}
+
+namespace {
+
+// A plain decimal of at most 15 significant digits, read with its digits: its double is the
+// digits as a whole number divided by an exact power of ten, one correctly rounded step, so it
+// is the double from_chars reads.
+bool ReadPlainDecimal(std::string_view text, WrittenNumber& number) {
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  constexpr int kMostPlaces = 22;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  if (p == end || !IsAsciiDigit(*p)) return false;
+  while (p != end && *p == '0') ++p;
+  std::uint64_t whole = 0;
+  int count = 0, integerDigits = 0, leadingZeros = 0, places = 0;
+  for (; p != end && IsAsciiDigit(*p); ++p, ++integerDigits) {
+    if (count == 15) return false;
+    number.digits[count++] = *p;
+    whole = whole * 10 + static_cast<std::uint64_t>(*p - '0');
+  }
+  if (p != end && *p == '.') {
+    const char* const fraction = ++p;
+    if (count == 0)
+      while (p != end && *p == '0') ++p, ++leadingZeros;
+    for (; p != end && IsAsciiDigit(*p); ++p) {
+      if (count == 15) return false;
+      number.digits[count++] = *p;
+      whole = whole * 10 + static_cast<std::uint64_t>(*p - '0');
+    }
+    places = static_cast<int>(p - fraction);
+    if (places == 0 || places > kMostPlaces) return false;
+  }
+  if (p != end) return false;
+  std::memset(number.digits + count, '0', sizeof number.digits - static_cast<std::size_t>(count));
+  number.value = static_cast<double>(whole) / kPowers[places];
+  if (negative) number.value = -number.value;
+  number.exponent = count == 0 ? 0 : integerDigits > 0 ? integerDigits - 1 : -(leadingZeros + 1);
+  number.digitsKnown = true;
+  return true;
+}
+
+}  // namespace
+
+bool ReadWrittenNumber(std::string_view text, WrittenNumber& number) {
+  if (ReadPlainDecimal(text, number)) return true;
+  number.digitsKnown = false;
+  number.value = 0;
+  const char* const end = text.data() + text.size();
+  const auto read = std::from_chars(text.data(), end, number.value);
+  return read.ec == std::errc() && read.ptr == end;
 }
 
 std::string_view BuiltInNumberFormat(unsigned id) {
@@ -492,13 +613,25 @@ std::vector<std::string_view> SplitSections(std::string_view code) {
   return parts;
 }
 
-std::string FormatDate(const Section& section, double value, bool date1904) {
+// n in decimal, zeros in front up to width characters (in front of a minus too).
+void AppendPadded(std::string& out, long long n, std::size_t width) {
+  char buffer[24];
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, n);
+  const auto length = static_cast<std::size_t>(written.ptr - buffer);
+  if (length < width) out.append(width - length, '0');
+  out.append(buffer, length);
+}
+
+void AppendDate(std::string& out, const Section& section, double value, bool date1904) {
   int subDigits = 0;
   for (const Token& t : section.tokens)
     if (t.kind == Kind::kSubsecond) subDigits = std::max(subDigits, static_cast<int>(t.text.size()));
-  const double unitsPerSecond = std::pow(10.0, subDigits);
-  const long double total = std::llround(static_cast<long double>(value) * 86400.0L * unitsPerSecond);
-  const long long units = static_cast<long long>(total);
+  const double unitsPerSecond = subDigits == 0 ? 1.0 : std::pow(10.0, subDigits);
+  // A whole day, as most dates are, needs no rounding.
+  const bool wholeDay = subDigits == 0 && std::fabs(value) < 1e9 && value == std::floor(value);
+  const long long units = wholeDay ? static_cast<long long>(value) * 86400
+                                   : static_cast<long long>(static_cast<long double>(
+                                         std::llround(static_cast<long double>(value) * 86400.0L * unitsPerSecond)));
   const long long perDay = 86400LL * static_cast<long long>(unitsPerSecond);
   long long day = units >= 0 ? units / perDay : -((-units + perDay - 1) / perDay);
   const long long inDay = units - day * perDay;
@@ -516,12 +649,6 @@ std::string FormatDate(const Section& section, double value, bool date1904) {
   const long long allUnits = std::llabs(units);
   const long long allSeconds = allUnits / static_cast<long long>(unitsPerSecond);
 
-  auto pad = [](long long n, std::size_t width) {
-    std::string s = std::to_string(n);
-    if (s.size() < width) s.insert(0, width - s.size(), '0');
-    return s;
-  };
-  std::string out;
   bool elapsedSeen = false;
   for (const Token& t : section.tokens) {
     const std::string& x = t.text;
@@ -531,39 +658,43 @@ std::string FormatDate(const Section& section, double value, bool date1904) {
         long long n = x[0] == 'h' ? allSeconds / 3600 : x[0] == 'm' ? allSeconds / 60 : allSeconds;
         if (!elapsedSeen && units < 0) out += '-';
         elapsedSeen = true;
-        out += pad(n, x.size());
+        AppendPadded(out, n, x.size());
         break;
       }
-      case Kind::kSubsecond: out += "." + pad(sub, static_cast<std::size_t>(subDigits)).substr(0, x.size()); break;
+      case Kind::kSubsecond: {
+        std::string digits;
+        AppendPadded(digits, sub, static_cast<std::size_t>(subDigits));
+        out += '.';
+        out += digits.substr(0, x.size());
+        break;
+      }
       case Kind::kDate: {
         const long long seconds = elapsedSeen ? allSeconds : second;
-        if (x == "ampm") out += hour < 12 ? "AM" : "PM";
-        else if (x == "ap") out += hour < 12 ? "A" : "P";
-        else if (x[0] == 'y') out += x.size() <= 2 ? pad(((year % 100) + 100) % 100, 2) : std::to_string(year);
+        if (x[0] == 'a') out += x.size() == 4 ? (hour < 12 ? "AM" : "PM") : (hour < 12 ? "A" : "P");  // ampm, ap
+        else if (x[0] == 'y') AppendPadded(out, x.size() <= 2 ? ((year % 100) + 100) % 100 : year, x.size() <= 2 ? 2 : 0);
         else if (x[0] == 'm') {
-          if (x.size() <= 2) out += pad(month, x.size());
-          else if (x.size() == 3) out += std::string(kMonths[month - 1]).substr(0, 3);
+          if (x.size() <= 2) AppendPadded(out, month, x.size());
+          else if (x.size() == 3) out.append(kMonths[month - 1], 3);
           else if (x.size() == 5) out += kMonths[month - 1][0];
           else out += kMonths[month - 1];
         } else if (x[0] == 'd') {
-          if (x.size() <= 2) out += pad(mday, x.size());
-          else if (x.size() == 3) out += std::string(kDays[static_cast<std::size_t>(weekday)]).substr(0, 3);
+          if (x.size() <= 2) AppendPadded(out, mday, x.size());
+          else if (x.size() == 3) out.append(kDays[static_cast<std::size_t>(weekday)], 3);
           else out += kDays[static_cast<std::size_t>(weekday)];
         } else if (x[0] == 'h') {
           long long h = hour;
           if (section.ampm) h = h % 12 == 0 ? 12 : h % 12;
-          out += pad(h, std::min<std::size_t>(x.size(), 2));
+          AppendPadded(out, h, std::min<std::size_t>(x.size(), 2));
         } else if (x[0] == 'n') {
-          out += pad(elapsedSeen ? seconds / 60 % 60 : minute, x.size());
+          AppendPadded(out, elapsedSeen ? seconds / 60 % 60 : minute, x.size());
         } else if (x[0] == 's') {
-          out += pad(elapsedSeen ? seconds % 60 : sec, std::min<std::size_t>(x.size(), 2));
+          AppendPadded(out, elapsedSeen ? seconds % 60 : sec, std::min<std::size_t>(x.size(), 2));
         }
         break;
       }
       default: break;
     }
   }
-  return out;
 }
 
 // Places digits on placeholders: integer digits right-aligned on the integer placeholders
@@ -572,7 +703,7 @@ std::string FormatFixed(const Section& section, double magnitude) {
   magnitude *= std::pow(100.0, section.percents);
   magnitude /= std::pow(1000.0, section.scale);
   std::string integer, fraction;
-  FixedDigits(magnitude, section.fractionDigits, integer, fraction);
+  FixedDigits(magnitude, SignificantDigits(magnitude), section.fractionDigits, integer, fraction);
   if (integer == "0") integer.clear();
   // The placeholders ('0', '#' or '?') before the point and after it.
   std::string intSlots, fracSlots;
@@ -664,10 +795,11 @@ std::string FormatScientific(const Section& section, double magnitude) {
   }
   double mantissa = magnitude / std::pow(10.0, exponent);
   std::string integer, fraction;
-  FixedDigits(mantissa, section.fractionDigits, integer, fraction);
+  FixedDigits(mantissa, SignificantDigits(mantissa), section.fractionDigits, integer, fraction);
   if (magnitude != 0 && integer.size() > static_cast<std::size_t>(std::max(1, intCount)) && !(intCount > 1 && zeroIntSlots < intCount)) {
     exponent += 1;
-    FixedDigits(magnitude / std::pow(10.0, exponent), section.fractionDigits, integer, fraction);
+    const double scaled = magnitude / std::pow(10.0, exponent);
+    FixedDigits(scaled, SignificantDigits(scaled), section.fractionDigits, integer, fraction);
   }
   std::string out;
   afterPoint = afterExp = false;
@@ -793,6 +925,32 @@ std::string FormatFraction(const Section& section, double magnitude) {
 
 }  // namespace
 
+// The layout of a code of one section that is placeholders alone: "#" and group commas, one
+// "0", then optionally a point and "0"s, then optionally "%". Off for any other.
+NumberFormat::Plain NumberFormat::PlainLayout(const std::vector<Section>& sections) {
+  Plain plain;
+  if (sections.size() != 1) return plain;
+  const Section& s = sections[0];
+  if (s.op != Compare::kNone || s.isDate || s.isText || s.isGeneral || s.exponent || s.fraction || s.scale != 0)
+    return plain;
+  const std::vector<Token>& tokens = s.tokens;
+  std::size_t k = 0;
+  auto digit = [&](char c) { return k < tokens.size() && tokens[k].kind == Kind::kDigit && tokens[k].text[0] == c; };
+  while (digit('#') || (k > 0 && k < tokens.size() && tokens[k].kind == Kind::kGroup)) ++k;
+  if (!digit('0')) return plain;
+  ++k;
+  if (k < tokens.size() && tokens[k].kind == Kind::kPoint) {
+    ++k;
+    while (digit('0')) ++k, ++plain.decimals;
+    if (plain.decimals == 0) return plain;
+  }
+  if (k < tokens.size() && tokens[k].kind == Kind::kPercent) ++k, plain.percent = true;
+  if (k != tokens.size()) return plain;
+  plain.grouping = s.grouping;
+  plain.on = true;
+  return plain;
+}
+
 NumberFormat::NumberFormat(std::string_view code) {
   if (code.empty()) return;
   for (const std::string_view part : SplitSections(code)) {
@@ -806,6 +964,7 @@ NumberFormat::NumberFormat(std::string_view code) {
     general_ = general_ && onlyGeneral;
   }
   if (sections_.size() > 1) general_ = false;
+  plain_ = PlainLayout(sections_);
 }
 
 NumberFormat::~NumberFormat() = default;
@@ -813,8 +972,21 @@ NumberFormat::NumberFormat(NumberFormat&&) noexcept = default;
 NumberFormat& NumberFormat::operator=(NumberFormat&&) noexcept = default;
 
 std::string NumberFormat::Format(double value, bool date1904) const {
-  if (general_ || sections_.empty()) return FormatGeneral(value);
-  if (!std::isfinite(value)) return "#NUM!";
+  std::string text;
+  WrittenNumber number;
+  number.value = value;
+  Append(text, number, date1904);
+  return text;
+}
+
+void NumberFormat::Append(std::string& out, const WrittenNumber& number, bool date1904) const {
+  if (general_ || sections_.empty()) return AppendGeneral(out, number);
+  const double value = number.value;
+  if (!std::isfinite(value)) {
+    out += "#NUM!";
+    return;
+  }
+  if (plain_.on) return AppendPlain(out, number);
   // Which section shows the value, and whether it shows the minus sign itself.
   std::size_t numeric = sections_.size();
   if (numeric == 4 || (numeric > 1 && sections_.back().isText && !sections_.back().isDate &&
@@ -843,7 +1015,7 @@ std::string NumberFormat::Format(double value, bool date1904) const {
     chosen = &sections_[2];
   }
   const Section& s = *chosen;
-  if (s.isDate) return FormatDate(s, value, date1904);
+  if (s.isDate) return AppendDate(out, s, value, date1904);
   const double magnitude = std::fabs(value);
   std::string text;
   bool anyPlaceholder = s.integerDigits + s.fractionDigits > 0;
@@ -861,12 +1033,47 @@ std::string NumberFormat::Format(double value, bool date1904) const {
   } else {
     text = FormatFixed(s, magnitude);
   }
-  if (value < 0 && !ownSign) {
-    // No minus on a value that shows as zero.
-    bool nonZero = text.find_first_of("123456789") != std::string::npos;
-    if (nonZero) text.insert(0, "-");
+  // No minus on a value that shows as zero.
+  if (value < 0 && !ownSign && text.find_first_of("123456789") != std::string::npos) out += '-';
+  out += text;
+}
+
+// The plainest codes, placeholders alone: the digits rounded to the places the code shows,
+// grouped by thousands for "#,##0", then the point and the places, then the percent sign.
+// What FormatFixed makes of the same code.
+void NumberFormat::AppendPlain(std::string& out, const WrittenNumber& number) const {
+  const double value = number.value;
+  const double magnitude = plain_.percent ? std::fabs(value) * 100.0 : std::fabs(value);
+  const Significant significant = plain_.percent ? SignificantDigits(magnitude) : DigitsOf(number);
+  const int decimals = plain_.decimals;
+  char buffer[64];
+  std::string held;
+  char* digits = buffer;
+  if (RoundedLength(significant.exponent, decimals) > sizeof buffer) {
+    held.resize(RoundedLength(significant.exponent, decimals));
+    digits = held.data();
   }
-  return text;
+  const std::size_t count = RoundedDigits(magnitude == 0, significant, decimals, digits);
+  const std::size_t point = count - static_cast<std::size_t>(decimals);
+  std::size_t first = 0;
+  while (first < count && digits[first] == '0') ++first;
+  // No minus on a value that shows as zero.
+  if (value < 0 && first < count) out += '-';
+  if (first >= point) {
+    out += '0';
+  } else if (plain_.grouping) {
+    for (std::size_t i = first; i < point; ++i) {
+      out += digits[i];
+      if (i + 1 < point && (point - i - 1) % 3 == 0) out += ',';
+    }
+  } else {
+    out.append(digits + first, point - first);
+  }
+  if (decimals > 0) {
+    out += '.';
+    out.append(digits + point, static_cast<std::size_t>(decimals));
+  }
+  if (plain_.percent) out += '%';
 }
 
 std::string NumberFormat::FormatText(std::string_view text) const {

@@ -117,21 +117,55 @@ Match MatchAt(const char* at, const char* end, std::string_view what) {
   return available == what.size() ? Match::kYes : Match::kShort;
 }
 
+template <typename Tag>
+void SetTag(Tag& tag, std::string text) {
+  tag.text = std::move(text);
+  tag.word = tag.mask = 0;
+  if (tag.text.size() > sizeof tag.word) return;
+  std::memcpy(&tag.word, tag.text.data(), tag.text.size());
+  std::memset(&tag.mask, 0xFF, tag.text.size());
+}
+
+// MatchAt for a tag, in one step where eight bytes are there to load.
+template <typename Tag>
+[[gnu::always_inline]] inline Match MatchTag(const char* at, const char* end, const Tag& tag) {
+  if (end - at >= 8 && tag.mask != 0) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, at, sizeof bytes);
+    return (bytes & tag.mask) == tag.word ? Match::kYes : Match::kNo;
+  }
+  return MatchAt(at, end, tag.text);
+}
+
+// The first byte from p on that is not of class kind (kText or kAttributeValue), or end. Four
+// bytes a round where four are left: values are a few bytes long, and the test of the end
+// costs as much as the test of the byte.
+[[gnu::always_inline]] inline const char* SkipClass(const char* p, const char* end, unsigned char kind) {
+  for (; end - p >= 4; p += 4) {
+    if (!Is(p[0], kind)) return p;
+    if (!Is(p[1], kind)) return p + 1;
+    if (!Is(p[2], kind)) return p + 2;
+    if (!Is(p[3], kind)) return p + 3;
+  }
+  while (p < end && Is(*p, kind)) ++p;
+  return p;
+}
+
 // An optional child <f>text</f> or <v>text</v> at `at` (open and close its tags), read when
 // it is there.
-RowScanner::Plain ReadPlainChild(const char*& at, const char* end, const std::string& open, const std::string& close,
+template <typename Tag>
+[[gnu::always_inline]] inline RowScanner::Plain ReadPlainChild(const char*& at, const char* end, const Tag& open, const Tag& close,
                                  std::string_view& text, bool& present) {
   present = false;
-  if (const Match match = MatchAt(at, end, open); match != Match::kYes)
+  if (const Match match = MatchTag(at, end, open); match != Match::kYes)
     return match == Match::kNo ? RowScanner::Plain::kTaken : RowScanner::Plain::kShort;
-  const char* const textStart = at + open.size();
-  const char* textEnd = textStart;
-  while (textEnd < end && Is(*textEnd, kText)) ++textEnd;
-  if (const Match match = MatchAt(textEnd, end, close); match != Match::kYes)
+  const char* const textStart = at + open.text.size();
+  const char* const textEnd = SkipClass(textStart, end, kText);
+  if (const Match match = MatchTag(textEnd, end, close); match != Match::kYes)
     return match == Match::kNo ? RowScanner::Plain::kOther : RowScanner::Plain::kShort;
   text = std::string_view(textStart, static_cast<std::size_t>(textEnd - textStart));
   present = true;
-  at = textEnd + close.size();
+  at = textEnd + close.text.size();
   return RowScanner::Plain::kTaken;
 }
 
@@ -294,15 +328,16 @@ void RowScanner::TakeNames(const std::string& sheetDataName) {
   rowName_ = prefix + "row";
   rowEnd_ = "</" + rowName_ + ">";
   cell_.name = prefix + "c";
-  cellEnd_ = "</" + cell_.name + ">";
+  SetTag(cellOpen_, "<" + cell_.name);
+  SetTag(cellEnd_, "</" + cell_.name + ">");
   cell_.formulaName = prefix + "f";
   cell_.valueName = prefix + "v";
   inlineName_ = prefix + "is";
   extensionName_ = prefix + "extLst";
-  formulaOpen_ = "<" + cell_.formulaName + ">";
-  formulaClose_ = "</" + cell_.formulaName + ">";
-  valueOpen_ = "<" + cell_.valueName + ">";
-  valueClose_ = "</" + cell_.valueName + ">";
+  SetTag(formulaOpen_, "<" + cell_.formulaName + ">");
+  SetTag(formulaClose_, "</" + cell_.formulaName + ">");
+  SetTag(valueOpen_, "<" + cell_.valueName + ">");
+  SetTag(valueClose_, "</" + cell_.valueName + ">");
 }
 
 void RowScanner::ScanRows(bool last) {
@@ -333,6 +368,7 @@ void RowScanner::ScanRows(bool last) {
     if (text_[startEnd - 1] == '/') {
       out_.append(startTag);
       host_.StylesIn(startTag);
+      host_.RowStarted(rowAttributes_);
       at = startEnd + 1;
       continue;
     }
@@ -353,13 +389,22 @@ void RowScanner::ScanRows(bool last) {
     }
     // Written straight to the output, and taken back if a cell turns out to need expat.
     const std::size_t rowStart = out_.size();
-    out_.append(startTag);
     host_.StylesIn(startTag);
-    if (!TakePlainCells() || !ScanCells(stop, close)) {
+    host_.RowStarted(rowAttributes_);
+    const char* run = startTag.data();
+    bool taken = TakePlainCells(run);
+    if (taken && plain == Plain::kRowEnd) {
+      out_.append(run, static_cast<std::size_t>(text_.data() + close + rowEnd_.size() - run));
+    } else if (taken) {
+      out_.append(run, static_cast<std::size_t>(text_.data() + stop - run));
+      taken = ScanCells(stop, close);
+      out_ += rowEnd_;
+    }
+    if (!taken) {
       out_.resize(rowStart);
+      host_.RowTakenBack();
       return HandToExpat(at, last);
     }
-    out_ += rowEnd_;
     at = close + rowEnd_.size();
     if (out_.size() > kFlushBytes) host_.RowWritten();
   }
@@ -481,7 +526,6 @@ RowScanner::Plain RowScanner::ScanPlainCells(std::size_t from, std::size_t& stop
     if (plainCount_ == plainCells_.size()) plainCells_.emplace_back();
     PlainCell& cell = plainCells_[plainCount_];
     if (const Plain read = ReadPlainCell(at, end, cell); read != Plain::kTaken) return read;
-    cell.gap = std::string_view(gap, static_cast<std::size_t>(cell.raw.data() - gap));
     ++plainCount_;
   }
 }
@@ -489,13 +533,16 @@ RowScanner::Plain RowScanner::ScanPlainCells(std::size_t from, std::size_t& stop
 // One plain cell at `at` (a '<'), which moves past it when it is read.
 RowScanner::Plain RowScanner::ReadPlainCell(const char*& at, const char* end, PlainCell& cell) const {
   constexpr int kMostAttributes = 8;  // a cell has r, s, t and the metadata ones
-  if (const Match match = MatchAt(at + 1, end, cell_.name); match != Match::kYes)
+  if (const Match match = MatchTag(at, end, cellOpen_); match != Match::kYes)
     return match == Match::kNo ? Plain::kOther : Plain::kShort;
-  const char* p = at + 1 + cell_.name.size();
+  const char* p = at + cellOpen_.text.size();
+  // Repeats, which expat refuses, are caught by a bit for each name of one letter (two letters
+  // may share one, and such a cell is then read whole) and by comparing the longer names.
   // Left uninitialised: clearing them for every cell costs more than reading the cell.
   const char* nameStarts[kMostAttributes];
   std::size_t nameSizes[kMostAttributes];
-  int count = 0;
+  int count = 0, longNames = 0;
+  std::uint64_t letters = 0;
   // Each cleared on its own: a chained assignment reads each view back just after writing
   // it, and the processor stalls on that for every cell.
   cell.reference = {};
@@ -503,22 +550,48 @@ RowScanner::Plain RowScanner::ReadPlainCell(const char*& at, const char* end, Pl
   cell.style = {};
   cell.hasMetadata = false;
   cell.otherAttributes = false;
+  // The usual attributes, r="A1" s="3" t="s", in that order, are read without their names'
+  // checks; the loop below reads the rest, and these too when they look otherwise.
+  const auto usual = [&](char name, std::string_view& value) {
+    if (end - p < 5 || p[0] != ' ' || p[1] != name || p[2] != '=' || p[3] != '"') return;
+    const char* const valueStart = p + 4;
+    const char* const valueEnd = SkipClass(valueStart, end, kAttributeValue);
+    if (valueEnd == end || *valueEnd != '"') return;
+    value = std::string_view(valueStart, static_cast<std::size_t>(valueEnd - valueStart));
+    letters |= std::uint64_t{1} << (name & 63);
+    ++count;
+    p = valueEnd + 1;
+  };
+  usual('r', cell.reference);
+  usual('s', cell.style);
+  usual('t', cell.type);
   while (p < end && *p == ' ') {
     const char* const nameStart = ++p;
-    while (p < end && Is(*p, kName)) ++p;
-    if (end - p < 2) return Plain::kShort;
-    if (p == nameStart || !Is(*nameStart, kNameStart) || p[0] != '=' || p[1] != '"') return Plain::kOther;
+    if (end - p >= 3 && p[1] == '=' && p[2] == '"') {
+      p += 1;  // a name of one letter, as r, s and t are
+    } else {
+      while (p < end && Is(*p, kName)) ++p;
+      if (end - p < 2) return Plain::kShort;
+      if (p == nameStart || p[0] != '=' || p[1] != '"') return Plain::kOther;
+    }
+    if (!Is(*nameStart, kNameStart) || count++ == kMostAttributes) return Plain::kOther;
     const std::string_view name(nameStart, static_cast<std::size_t>(p - nameStart));
-    const char* const valueStart = p += 2;
-    while (p < end && Is(*p, kAttributeValue)) ++p;
+    if (name.size() == 1) {
+      const std::uint64_t bit = std::uint64_t{1} << (name[0] & 63);
+      if ((letters & bit) != 0) return Plain::kOther;
+      letters |= bit;
+    } else {
+      // Compared in place: a call to memcmp costs more than these names of a letter or two.
+      for (int k = 0; k < longNames; ++k)
+        if (nameSizes[k] == name.size() && HasAt(name, 0, std::string_view(nameStarts[k], nameSizes[k])))
+          return Plain::kOther;
+      nameStarts[longNames] = nameStart;
+      nameSizes[longNames++] = name.size();
+    }
+    const char* const valueStart = p + 2;
+    p = SkipClass(valueStart, end, kAttributeValue);
     if (p == end) return Plain::kShort;
-    if (*p++ != '"' || count == kMostAttributes) return Plain::kOther;
-    // Compared in place: a call to memcmp costs more than these names of a letter or two.
-    for (int k = 0; k < count; ++k)
-      if (nameSizes[k] == name.size() && HasAt(name, 0, std::string_view(nameStarts[k], nameSizes[k])))
-        return Plain::kOther;  // expat refuses a repeat
-    nameStarts[count] = nameStart;
-    nameSizes[count++] = name.size();
+    if (*p++ != '"') return Plain::kOther;
     const std::string_view value(valueStart, static_cast<std::size_t>(p - 1 - valueStart));
     if (name.size() == 1 && name[0] == 'r') cell.reference = value;
     else if (name.size() == 1 && name[0] == 's') cell.style = value;
@@ -543,20 +616,27 @@ RowScanner::Plain RowScanner::ReadPlainCell(const char*& at, const char* end, Pl
   if (const Plain read = ReadPlainChild(p, end, valueOpen_, valueClose_, cell.value, cell.hasValue);
       read != Plain::kTaken)
     return read;
-  if (const Match match = MatchAt(p, end, cellEnd_); match != Match::kYes)
+  if (const Match match = MatchTag(p, end, cellEnd_); match != Match::kYes)
     return match == Match::kNo ? Plain::kOther : Plain::kShort;
-  p += cellEnd_.size();
+  p += cellEnd_.text.size();
   cell.raw = std::string_view(at, static_cast<std::size_t>(p - at));
   at = p;
   return Plain::kTaken;
 }
 
-// The plain cells read into out_: each as the host writes it, or read whole when it asks.
-bool RowScanner::TakePlainCells() {
+// The plain cells read into out_: the bytes from run on that go on as written are copied at
+// once, up to a cell the host rewrites or has read whole.
+bool RowScanner::TakePlainCells(const char*& run) {
   for (std::size_t i = 0; i < plainCount_; ++i) {
     const PlainCell& cell = plainCells_[i];
-    out_.append(cell.gap);
-    if (host_.TakePlainCell(cell, out_)) continue;
+    const Host::PlainFate fate = host_.TakePlainCell(cell);
+    if (fate == Host::PlainFate::kAsWritten) continue;
+    out_.append(run, static_cast<std::size_t>(cell.raw.data() - run));
+    run = cell.raw.data() + cell.raw.size();
+    if (fate == Host::PlainFate::kRewritten) {
+      host_.WritePlainCell(cell, out_);
+      continue;
+    }
     std::size_t at = static_cast<std::size_t>(cell.raw.data() - text_.data());
     if (!ScanCell(at, at + cell.raw.size())) return false;
   }
@@ -589,8 +669,8 @@ bool RowScanner::ScanCell(std::size_t& at, std::size_t limit) {
   while (!empty) {
     while (cursor < limit && IsSpace(text_[cursor])) ++cursor;
     if (cursor >= limit) return false;
-    if (HasAt(text_, cursor, cellEnd_)) {
-      cursor += cellEnd_.size();
+    if (HasAt(text_, cursor, cellEnd_.text)) {
+      cursor += cellEnd_.text.size();
       break;
     }
     if (StartsTag(cursor, cell_.formulaName, limit) && !cell_.hasFormula) {
@@ -610,7 +690,7 @@ bool RowScanner::ScanCell(std::size_t& at, std::size_t limit) {
   cell_.raw.clear();
   cell_.raw.append(text_, at, cursor - at);
   const std::size_t written = out_.size();
-  host_.FinishCell(out_);
+  if (!host_.FinishCell(out_)) return false;
   host_.StylesIn(std::string_view(out_).substr(written));
   at = cursor;
   return true;

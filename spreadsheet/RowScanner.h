@@ -1,14 +1,17 @@
-// The fast path of the sheet copy: the rows of <sheetData>, which hold nearly all of a sheet's
-// bytes, follow a regular shape that this scanner reads several times faster than expat.
-// Everything before the rows goes to expat; so does everything from the first row the scanner
-// does not recognise (comments, unknown elements, odd entities, malformed markup), from that
-// row on. Either way each cell reaches the same FinishCell with the same CellRecord, so the
-// output does not depend on which path read it.
+// The fast path of reading a worksheet part: the rows of <sheetData>, which hold nearly all of
+// a sheet's bytes, follow a regular shape that this scanner reads several times faster than
+// expat. It serves two hosts: the sheet copy (SheetStream), which writes the rows it reads, and
+// the CSV writer, which shows their cells. Everything before the rows goes to the host's expat
+// parser; so does everything from the first row the scanner or its host does not take
+// (comments, unknown elements, odd entities, malformed markup), from that row on. Either way
+// the host treats each cell by the same rules, so the output does not depend on which path
+// read it.
 #pragma once
 
 #include <expat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +26,6 @@ namespace tabrend::spreadsheet {
 // changes, so the cell written back from its parts gives its own bytes. Nearly every cell of
 // a real sheet has this shape.
 struct PlainCell {
-  std::string_view gap;              // the blanks before it
   std::string_view raw;              // the whole element
   std::string_view startTag;         // "<c ...>", or the whole element when it is empty
   std::string_view reference, type, style;  // the values of r, t and s; empty when absent
@@ -42,10 +44,18 @@ class RowScanner {
     virtual void Parse(const char* data, std::size_t length, bool last) = 0;
     // Whether rows the scanner may take follow the <sheetData> start tag expat has just read.
     virtual bool RowsMayFollow() const = 0;
-    // Writes the cell in `cell` to out.
-    virtual void FinishCell(std::string& out) = 0;
-    // Writes a plain cell to out; false to have it read whole and given to FinishCell.
-    virtual bool TakePlainCell(const PlainCell& cell, std::string& out) = 0;
+    // A row the scanner takes, with its attributes, before its cells.
+    virtual void RowStarted(const Attributes& attributes) = 0;
+    // The row last started goes to expat after all, from its start tag: what the host did
+    // for it will be done again.
+    virtual void RowTakenBack() = 0;
+    // Writes the cell in `cell` to out; false to have expat read the row instead.
+    virtual bool FinishCell(std::string& out) = 0;
+    // How a plain cell goes on: as it is written (the scanner copies it, with the bytes around
+    // it, in one run), rewritten by WritePlainCell, or read whole and given to FinishCell.
+    enum class PlainFate { kAsWritten, kRewritten, kReadWhole };
+    virtual PlainFate TakePlainCell(const PlainCell& cell) = 0;
+    virtual void WritePlainCell(const PlainCell& cell, std::string& out) = 0;
     // A row was appended to the output: a chance to pass it on.
     virtual void RowWritten() = 0;
     // The scanner takes the rows from here, or hands them back to expat. While it takes them,
@@ -91,7 +101,7 @@ class RowScanner {
   bool ScanCell(std::size_t& at, std::size_t limit);
   Plain ScanPlainCells(std::size_t from, std::size_t& stop);
   Plain ReadPlainCell(const char*& at, const char* end, PlainCell& cell) const;
-  bool TakePlainCells();
+  bool TakePlainCells(const char*& run);
 
   Host& host_;
   CellRecord& cell_;
@@ -100,8 +110,14 @@ class RowScanner {
   std::string pending_;     // bytes held from earlier pieces, not yet handled
   std::string_view text_;   // what is being read: pending_, or the piece as it was given
   std::size_t searchFrom_ = 0;
-  std::string sheetDataEnd_, rowName_, rowEnd_, cellEnd_, inlineName_, extensionName_;
-  std::string formulaOpen_, formulaClose_, valueOpen_, valueClose_;  // "<f>", "</f>", ...
+  // A tag plain cells are matched against ("<c", "<v>", "</c>"), with its bytes as one word
+  // when it has at most eight: eight bytes loaded at once compare it in one step.
+  struct Tag {
+    std::string text;
+    std::uint64_t word = 0, mask = 0;
+  };
+  std::string sheetDataEnd_, rowName_, rowEnd_, inlineName_, extensionName_;
+  Tag cellOpen_, cellEnd_, formulaOpen_, formulaClose_, valueOpen_, valueClose_;
   std::vector<PlainCell> plainCells_;  // the plain cells of the row being read
   std::size_t plainCount_ = 0;
   Attributes rowAttributes_;

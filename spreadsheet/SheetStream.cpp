@@ -310,7 +310,7 @@ void SheetStream::End(const XML_Char* name) {
 void SheetStream::EndInCell() {
   Raw();
   if (depth_ == cellDepth_) {
-    FinishCell(captures_.empty() ? main_ : captures_.back().buffer);
+    CompleteCell(captures_.empty() ? main_ : captures_.back().buffer);
     inCell_ = false;
   } else if (collect_ != nullptr && depth_ == cellDepth_ + 1) {
     collect_ = nullptr;
@@ -371,7 +371,7 @@ void SheetStream::FinishCapture() {
 
 // Every cell is one of three cases: nothing in it changes, a shared string whose index
 // changes, or a formula that is kept (renamed) or replaced by its value.
-void SheetStream::FinishCell(std::string& sink) {
+void SheetStream::CompleteCell(std::string& sink) {
   if (const std::string* reference = FindAttribute(cell_.attributes, "r"); reference != nullptr && CellOutsideGrid(*reference))
     Refuse(OutsideGridMessage("cell " + *reference));
   const std::string* cellType = FindAttribute(cell_.attributes, "t");
@@ -399,37 +399,37 @@ bool ReadSmallIndex(std::string_view digits, std::uint32_t& index) {
 
 }  // namespace
 
-// FinishCell for a plain cell, where it can be written from its own bytes: a value that stays,
+// CompleteCell for a plain cell, where it can be written from its own bytes: a value that stays,
 // a string whose index alone changes, a formula that stays as it is. Everything else (a cell
 // outside the grid, a string cell without a usable index, a formula that changes or goes)
 // takes the long way.
-bool SheetStream::TakePlainCell(const PlainCell& cell, std::string& sink) {
-  if (!cell.reference.empty() && CellOutsideGrid(cell.reference)) return false;
+SheetStream::PlainFate SheetStream::TakePlainCell(const PlainCell& cell) {
+  std::uint32_t column = 0, row = 0;
+  if (!cell.reference.empty() && !ReadGridReference(cell.reference, column, row) && CellOutsideGrid(cell.reference))
+    return PlainFate::kReadWhole;
   const bool sharedString = cell.type.size() == 1 && cell.type[0] == 's';
-  if (cell.hasFormula) {
-    if (sharedString) return false;
-    const auto rewritten = RewriteFormula(cell.formula, *options_.context);
-    if (!rewritten || *rewritten != cell.formula) return false;
-  }
+  if (cell.hasFormula && (sharedString || !FormulaStaysAsWritten(cell.formula, *options_.context)))
+    return PlainFate::kReadWhole;
   // From here a string cell has no formula: only its index changes.
   std::uint32_t index = 0;
-  if (sharedString && (!cell.hasValue || !ReadSmallIndex(cell.value, index))) return false;
-  if (sharedString) index = UseString(index, cell.value, cell.reference);
+  if (sharedString && (!cell.hasValue || !ReadSmallIndex(cell.value, index))) return PlainFate::kReadWhole;
+  if (sharedString) plainIndex_ = UseString(index, cell.value, cell.reference);
   if (cell.hasMetadata) result_.usesMetadata = true;
   NoteStyle(cell);
-  if (!sharedString) {
-    sink += cell.raw;
-    return true;
+  return sharedString ? PlainFate::kRewritten : PlainFate::kAsWritten;
+}
+
+// A string cell taken last, with its new index.
+void SheetStream::WritePlainCell(const PlainCell& cell, std::string& sink) {
+  if (valueOpen_.empty()) {
+    valueOpen_ = "<" + cell_.valueName + ">";
+    valueAndCellClose_ = "</" + cell_.valueName + "></" + cell_.name + ">";
   }
   sink += cell.startTag;
-  sink += '<';
-  sink += cell_.valueName;
-  sink += '>';
+  sink += valueOpen_;
   char digits[16];
-  sink.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, index).ptr - digits));
-  AppendEndTag(sink, cell_.valueName);
-  AppendEndTag(sink, cell_.name);
-  return true;
+  sink.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, plainIndex_).ptr - digits));
+  sink += valueAndCellClose_;
 }
 
 void SheetStream::NoteStyle(const PlainCell& cell) {

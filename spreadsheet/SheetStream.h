@@ -44,8 +44,15 @@ class SheetStream : private RowScanner::Host, private XmlReader::Handler {
   // RowScanner::Host
   void Parse(const char* data, std::size_t length, bool last) override;
   bool RowsMayFollow() const override { return sawSheetData_ && captures_.empty() && skipDepth_ == 0; }
-  void FinishCell(std::string& sink) override;
-  bool TakePlainCell(const PlainCell& cell, std::string& sink) override;
+  void RowStarted(const Attributes&) override {}
+  void RowTakenBack() override {}
+  // The copy takes every cell: a row is never handed back.
+  bool FinishCell(std::string& sink) override {
+    CompleteCell(sink);
+    return true;
+  }
+  PlainFate TakePlainCell(const PlainCell& cell) override;
+  void WritePlainCell(const PlainCell& cell, std::string& sink) override;
   void NoteStyle(const PlainCell& cell);
   void RowWritten() override { Flush(); }
   void RowsTaken(bool taken) override;
@@ -78,7 +85,8 @@ class SheetStream : private RowScanner::Host, private XmlReader::Handler {
   void MarkRuleDropped();
   void FinishCapture();
 
-  // The three cases of FinishCell.
+  // Every cell, read by either path, is written here: three cases.
+  void CompleteCell(std::string& sink);
   void KeepCell(std::string& sink);
   void RenumberString(std::string& sink);
   void FinishFormulaCell(std::string& sink);
@@ -129,6 +137,8 @@ class SheetStream : private RowScanner::Host, private XmlReader::Handler {
   int cellDepth_ = 0;
   int cellRawDepth_ = 0;
   CellRecord cell_;
+  std::uint32_t plainIndex_ = 0;  // the new index of the plain string cell taken last
+  std::string valueOpen_, valueAndCellClose_;  // "<v>" and "</v></c>", as the part names them
   std::unordered_set<std::string> droppedSharedGroups_;
   RowScanner scanner_{*this, cell_, main_};
 };

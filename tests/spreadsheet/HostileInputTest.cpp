@@ -219,25 +219,26 @@ INSTANTIATE_TEST_SUITE_P(
               "not allowed)"}),
     [](const testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
 
+const Limit kGridLimits[] = {
+    Limit{"column", [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>")}}); },
+          "'Book.xlsx': sheet 'Other Sheet': cell XFE1 lies outside the grid of 1048576 rows and 16384 columns"},
+    Limit{"row", [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<row r=\"1\"/><row r=\"1048577\"><c r=\"A1048577\"/></row>")}}); },
+          "'Book.xlsx': sheet 'Other Sheet': row 1048577 lies outside the grid of 1048576 rows and 16384 columns"},
+    Limit{"cell_below_its_row", [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<row r=\"9\"><c r=\"A1048577\"/></row>")}}); },
+          "'Book.xlsx': sheet 'Other Sheet': cell A1048577 lies outside the grid of 1048576 rows and 16384 columns"},
+    Limit{"empty_row_read_by_expat",
+          [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<!-- --><row r=\"99999999999999999999\"/>")}}); },
+          "'Book.xlsx': sheet 'Other Sheet': row 99999999999999999999 lies outside the grid of 1048576 rows and 16384 columns"},
+    Limit{"row_zero", [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<row><c r=\"B0\" t=\"s\"><v>0</v></c></row>")}}); },
+          "'Book.xlsx': sheet 'Other Sheet': cell B0 lies outside the grid of 1048576 rows and 16384 columns"},
+    // A comment hands the rows to expat: the same check there.
+    Limit{"column_read_by_expat",
+          [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<!-- --><row r=\"1\"><c r=\"AAAAAAAAAAAAAAAAAAAAA1\"><f>1</f></c></row>")}}); },
+          "'Book.xlsx': sheet 'Other Sheet': cell AAAAAAAAAAAAAAAAAAAAA1 lies outside the grid of 1048576 rows and "
+          "16384 columns"}};
+
 INSTANTIATE_TEST_SUITE_P(
-    Grid, LimitTest,
-    testing::Values(
-        Limit{"column", [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>")}}); },
-              "'Book.xlsx': sheet 'Other Sheet': cell XFE1 lies outside the grid of 1048576 rows and 16384 columns"},
-        Limit{"row", [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<row r=\"1\"/><row r=\"1048577\"><c r=\"A1048577\"/></row>")}}); },
-              "'Book.xlsx': sheet 'Other Sheet': row 1048577 lies outside the grid of 1048576 rows and 16384 columns"},
-        Limit{"cell_below_its_row", [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<row r=\"9\"><c r=\"A1048577\"/></row>")}}); },
-              "'Book.xlsx': sheet 'Other Sheet': cell A1048577 lies outside the grid of 1048576 rows and 16384 columns"},
-        Limit{"empty_row_read_by_expat",
-              [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<!-- --><row r=\"99999999999999999999\"/>")}}); },
-              "'Book.xlsx': sheet 'Other Sheet': row 99999999999999999999 lies outside the grid of 1048576 rows and 16384 columns"},
-        Limit{"row_zero", [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<row><c r=\"B0\" t=\"s\"><v>0</v></c></row>")}}); },
-              "'Book.xlsx': sheet 'Other Sheet': cell B0 lies outside the grid of 1048576 rows and 16384 columns"},
-        // A comment hands the rows to expat: the same check there.
-        Limit{"column_read_by_expat",
-              [] { return Package({{"xl/worksheets/sheet2.xml", Sheet("<!-- --><row r=\"1\"><c r=\"AAAAAAAAAAAAAAAAAAAAA1\"><f>1</f></c></row>")}}); },
-              "'Book.xlsx': sheet 'Other Sheet': cell AAAAAAAAAAAAAAAAAAAAA1 lies outside the grid of 1048576 rows and "
-              "16384 columns"}),
+    Grid, LimitTest, testing::ValuesIn(kGridLimits),
     [](const testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
 
 // Packages that readers would see differently are refused rather than guessed at.
@@ -316,6 +317,26 @@ TEST(GridTest, KeepsTheLastRowAndColumn) {
       {{"xl/worksheets/sheet2.xml", Sheet("<row r=\"1048576\"><c r=\"XFD1048576\"><v>1</v></c><c r=\"$A$1\"/></row>")}}));
   EXPECT_TRUE(result.errors.empty()) << testing::PrintToString(result.errors);
   EXPECT_EQ(result.outputs, (std::set<std::string>{"Data.xlsx", "Other Sheet.xlsx"}));
+}
+
+// The CSV text reads the cells through the same scanner: what the copy refuses, it refuses
+// with the same words, rather than writing rows and columns the grid does not have.
+TEST(GridTest, CsvRefusesWhatTheCopyRefuses) {
+  for (const Limit& limit : kGridLimits) {
+    Sandbox sandbox;
+    WriteFile(sandbox.Input("Book.xlsx"), limit.bytes());
+    auto app = automation::CreateObject("Excel.Application");
+    automation::Workbook& book = app->Workbooks().Open(sandbox.Input("Book.xlsx"));
+    try {
+      WriteSheetFile(*app, book.Worksheets()(2), sandbox.Out(), "Other.csv", "Other", Placement::kReplace,
+                     OutputFormat::kCsv);
+      ADD_FAILURE() << limit.name << ": written";
+    } catch (const automation::AutomationError& error) {
+      EXPECT_EQ(error.Description(), limit.error) << limit.name;
+    }
+    app->Quit();
+    EXPECT_FALSE(std::filesystem::exists(sandbox.Out() + "/Other.csv")) << limit.name;
+  }
 }
 
 // Sheet names come from the file: none may lead the output out of its folder, and each

@@ -2,6 +2,9 @@
 // for the same code and value.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 #include "spreadsheet/NumberFormat.h"
 
 namespace tabrend::spreadsheet {
@@ -112,6 +115,39 @@ TEST(NumberFormat, ShowsEachCodeAndValueAsLibreOfficeDoes) {
   EXPECT_EQ(NumberFormat("0.00").FormatText("pears"), "pears");
   EXPECT_EQ(BuiltInNumberFormat(14), "m/d/yyyy");
   EXPECT_EQ(BuiltInNumberFormat(23), "General");
+}
+
+// The common codes and General have a path of their own that reads the digits a cell's text
+// writes. It must give the general path's text for every value: a code with an empty literal
+// added shows the same text but takes the general path, from the double alone.
+TEST(NumberFormat, CommonCodesShowWhatTheGeneralPathShows) {
+  std::vector<std::string> texts = {"0",     "-0",     "0.5",   "-0.5",   "2.675", "1.005",  "-0.005", "0.0049",
+                                    "999.995", "0.125", "1234.5", "99999.5", "-0.0000001", "100", "000123.4500",
+                                    "123456789012345", "0.000000000000001234", "98765.4321098765", "1e5", "-2.5E-3"};
+  std::mt19937_64 random(29);
+  for (int i = 0; i < 4000; ++i) {
+    std::string text = random() % 2 ? "-" : "";
+    const int whole = static_cast<int>(random() % 10), places = static_cast<int>(random() % 12);
+    for (int d = 0; d < whole; ++d) text += static_cast<char>('0' + random() % 10);
+    if (whole == 0) text += '0';
+    if (places > 0) text += '.';
+    for (int d = 0; d < places; ++d) text += random() % 4 == 0 ? '5' : static_cast<char>('0' + random() % 10);
+    texts.push_back(text);
+  }
+  for (const char* code : {"0", "0.00", "#,##0", "#,##0.00", "0%", "0.00%", "#,##0.000", "0.0"}) {
+    const NumberFormat fast(code), general(std::string(code) + "\"\"");
+    for (const std::string& text : texts) {
+      WrittenNumber number;
+      ASSERT_TRUE(ReadWrittenNumber(text, number)) << text;
+      std::string shown;
+      fast.Append(shown, number);
+      ASSERT_EQ(shown, general.Format(number.value)) << code << " " << text;
+      if (code[0] != '0' || code[1] != '\0') continue;
+      shown.clear();
+      AppendGeneral(shown, number);
+      ASSERT_EQ(shown, FormatGeneral(number.value)) << text;
+    }
+  }
 }
 
 }  // namespace
