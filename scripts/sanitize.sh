@@ -46,26 +46,31 @@ tsan_runs() {
 }
 # The splits whose outputs LibreOffice and openpyxl judge in the plain build, here under the
 # sanitizers, which judge the program: every fixture into workbooks and into CSV, and the
-# corpus into CSV. Bad inputs make a split fail (status 1); a sanitizer ends it otherwise.
+# corpus into both. Bad inputs make a split fail (status 1), so a sanitizer's report is given
+# a status of its own, and each run must have written outputs.
 sanitized_splits() {
   local work status
   work=$(mktemp -d)
   /usr/bin/python3 tests/tools/make_fixtures.py --no-lo "$work/in" >/dev/null
-  find ../shared/corpus -type f \( -name '*.xlsx' -o -name '*.xlsm' \) 2>/dev/null | sort >"$work/corpus.txt"
+  find "$PWD/../shared/corpus" -type f \( -name '*.xlsx' -o -name '*.xlsm' \) 2>/dev/null | sort >"$work/corpus.txt"
   local runs=("$work/in xlsx" "$work/in csv")
-  [ -s "$work/corpus.txt" ] && runs+=("@$work/corpus.txt csv")
+  [ -s "$work/corpus.txt" ] && runs+=("@$work/corpus.txt xlsx" "@$work/corpus.txt csv")
   local n=0
   for run in "${runs[@]}"; do
     set -- $run
     n=$((n + 1))
+    mkdir "$work/out$n"
     status=0
-    "$build/bin/tabrendcli" "$1" "$work/out$n" "/format=$2" >"$work/log$n" 2>&1 || status=$?
-    if [ "$status" -gt 1 ]; then
+    ASAN_OPTIONS="exitcode=86${ASAN_OPTIONS:+:$ASAN_OPTIONS}" UBSAN_OPTIONS="exitcode=86${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}" \
+      "$build/bin/tabrendcli" "$1" "$work/out$n" "/format=$2" >"$work/log$n" 2>&1 || status=$?
+    if [ "$status" -gt 1 ] || grep -qE 'Sanitizer|runtime error:' "$work/log$n" ||
+       [ -z "$(find "$work/out$n" -type f -print -quit)" ]; then
       tail -n 40 "$work/log$n" >&2
       echo "Sanitizers: tabrendcli $1 /format=$2 ended with status $status" >&2
       rm -rf "$work"
       return 1
     fi
+    echo "Sanitizers: $(find "$work/out$n" -type f | wc -l) outputs of $1 as $2"
   done
   rm -rf "$work"
   echo "Sanitizers: ${#runs[@]} splits of the fixtures and the corpus, no reports"
