@@ -17,7 +17,6 @@ Prints, for the same generated workbooks (5 sheets x 200 rows x 8 columns each):
 """
 import argparse
 import importlib.machinery
-import importlib.util
 import logging
 import os
 import shutil
@@ -25,6 +24,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -36,8 +36,8 @@ RECIPE = os.path.join(HERE, "..", "CMD", "tabrend-dask")
 
 def load_recipe():
     loader = importlib.machinery.SourceFileLoader("tabrend_dask", RECIPE)
-    spec = importlib.util.spec_from_loader("tabrend_dask", loader)
-    module = importlib.util.module_from_spec(spec)
+    module = types.ModuleType("tabrend_dask")
+    module.__file__ = RECIPE
     loader.exec_module(module)
     return module
 

@@ -51,51 +51,48 @@ class RangeReader : XmlReader::Handler {
 
  private:
   void OnStart(const XML_Char* name, const XML_Char** attributes) override {
-    RangeReader& reader = *this;
     const std::string_view local = LocalName(name);
     if (local == "row") {
-      ++reader.row_;
+      ++row_;
       for (int i = 0; attributes[i] != nullptr; i += 2)
-        if (std::strcmp(attributes[i], "r") == 0) reader.row_ = static_cast<std::uint32_t>(std::strtoul(attributes[i + 1], nullptr, 10));
-      reader.column_ = 0;
-      if (reader.row_ > reader.range_.lastRow) reader.xml_.Stop();
+        if (std::strcmp(attributes[i], "r") == 0) row_ = static_cast<std::uint32_t>(std::strtoul(attributes[i + 1], nullptr, 10));
+      column_ = 0;
+      if (row_ > range_.lastRow) xml_.Stop();
     } else if (local == "c") {
-      ++reader.column_;
-      reader.type_.clear();
+      ++column_;
+      type_.clear();
       for (int i = 0; attributes[i] != nullptr; i += 2) {
-        if (std::strcmp(attributes[i], "t") == 0) reader.type_ = attributes[i + 1];
+        if (std::strcmp(attributes[i], "t") == 0) type_ = attributes[i + 1];
         if (std::strcmp(attributes[i], "r") == 0) {
-          ReadColumn(attributes[i + 1], reader.column_);
+          ReadColumn(attributes[i + 1], column_);
         }
       }
-      reader.value_.clear();
-    } else if (local == "v" || (local == "t" && reader.type_ == "inlineStr")) {
-      reader.collecting_ = true;
+      value_.clear();
+    } else if (local == "v" || (local == "t" && type_ == "inlineStr")) {
+      collecting_ = true;
     }
   }
 
   void OnEnd(const XML_Char* name) override {
-    RangeReader& reader = *this;
     const std::string_view local = LocalName(name);
-    if (local == "v" || local == "t") reader.collecting_ = false;
+    if (local == "v" || local == "t") collecting_ = false;
     if (local != "c") return;
-    const SheetRange& range = reader.range_;
-    if (reader.row_ < range.firstRow || reader.column_ < range.firstColumn || reader.column_ > range.lastColumn) return;
-    std::string text = reader.value_;
-    if (reader.type_ == "s") {
-      const auto& items = reader.source_.Strings().items;
+    const SheetRange& range = range_;
+    if (row_ < range.firstRow || column_ < range.firstColumn || column_ > range.lastColumn) return;
+    std::string text = value_;
+    if (type_ == "s") {
+      const auto& items = source_.Strings().items;
       const auto index = std::strtoul(text.c_str(), nullptr, 10);
       text = index < items.size() ? SharedStringText(items[index]) : std::string();
-    } else if (reader.type_ == "b") {
+    } else if (type_ == "b") {
       text = text == "1" ? "TRUE" : "FALSE";
     }
-    reader.texts_[static_cast<std::size_t>(reader.row_ - range.firstRow) * (range.lastColumn - range.firstColumn + 1) +
-                  (reader.column_ - range.firstColumn)] = std::move(text);
+    texts_[static_cast<std::size_t>(row_ - range.firstRow) * (range.lastColumn - range.firstColumn + 1) +
+           (column_ - range.firstColumn)] = std::move(text);
   }
 
   void OnText(const XML_Char* text, int length) override {
-    RangeReader& reader = *this;
-    if (reader.collecting_) reader.value_.append(text, static_cast<std::size_t>(length));
+    if (collecting_) value_.append(text, static_cast<std::size_t>(length));
   }
 
   const SourceWorkbook& source_;
@@ -130,38 +127,37 @@ class CellScanner : XmlReader::Handler {
   void Stop() { xml_.Stop(); }
 
   void OnStart(const XML_Char* name, const XML_Char** attributes) override {
-    CellScanner& scanner = *this;
     const std::string_view local = LocalName(name);
-    ScannedCell& cell = scanner.cell_;
-    if (scanner.inCell_) {
-      ++scanner.cellDepth_;
-      if (scanner.cellDepth_ == 1 && local == "f") {
+    ScannedCell& cell = cell_;
+    if (inCell_) {
+      ++cellDepth_;
+      if (cellDepth_ == 1 && local == "f") {
         cell.hasFormula = true;
         for (int i = 0; attributes[i] != nullptr; i += 2) {
           if (std::strcmp(attributes[i], "t") == 0) cell.formulaKind = attributes[i + 1];
           if (std::strcmp(attributes[i], "si") == 0) cell.sharedGroup = attributes[i + 1];
         }
-        scanner.collect_ = &cell.formula;
-      } else if (scanner.cellDepth_ == 1 && local == "v") {
+        collect_ = &cell.formula;
+      } else if (cellDepth_ == 1 && local == "v") {
         cell.hasValue = true;
-        scanner.collect_ = &cell.value;
+        collect_ = &cell.value;
       } else if (local == "rPh") {
-        ++scanner.phonetic_;
-      } else if (local == "t" && scanner.phonetic_ == 0) {
+        ++phonetic_;
+      } else if (local == "t" && phonetic_ == 0) {
         cell.hasValue = true;  // inline text
-        scanner.collect_ = &cell.value;
+        collect_ = &cell.value;
       }
       return;
     }
     if (local == "row") {
-      ++scanner.row_;
+      ++row_;
       for (int i = 0; attributes[i] != nullptr; i += 2)
-        if (std::strcmp(attributes[i], "r") == 0) scanner.row_ = static_cast<std::uint32_t>(std::strtoul(attributes[i + 1], nullptr, 10));
-      if (!scanner.onRow_(scanner.row_)) scanner.Stop();
+        if (std::strcmp(attributes[i], "r") == 0) row_ = static_cast<std::uint32_t>(std::strtoul(attributes[i + 1], nullptr, 10));
+      if (!onRow_(row_)) Stop();
     } else if (local == "c") {
-      scanner.inCell_ = true;
-      scanner.cellDepth_ = 0;
-      scanner.phonetic_ = 0;
+      inCell_ = true;
+      cellDepth_ = 0;
+      phonetic_ = 0;
       cell = ScannedCell();
       for (int i = 0; attributes[i] != nullptr; i += 2) {
         if (std::strcmp(attributes[i], "t") == 0) cell.type = attributes[i + 1];
@@ -171,20 +167,18 @@ class CellScanner : XmlReader::Handler {
   }
 
   void OnEnd(const XML_Char* name) override {
-    CellScanner& scanner = *this;
-    if (!scanner.inCell_) return;
-    scanner.collect_ = nullptr;
-    if (scanner.cellDepth_-- > 0) {
-      if (LocalName(name) == "rPh") --scanner.phonetic_;
+    if (!inCell_) return;
+    collect_ = nullptr;
+    if (cellDepth_-- > 0) {
+      if (LocalName(name) == "rPh") --phonetic_;
       return;
     }
-    scanner.inCell_ = false;
-    if (!scanner.onCell_(scanner.cell_)) scanner.Stop();
+    inCell_ = false;
+    if (!onCell_(cell_)) Stop();
   }
 
   void OnText(const XML_Char* text, int length) override {
-    CellScanner& scanner = *this;
-    if (scanner.collect_ != nullptr) scanner.collect_->append(text, static_cast<std::size_t>(length));
+    if (collect_ != nullptr) collect_->append(text, static_cast<std::size_t>(length));
   }
 
   const SourceWorkbook& source_;

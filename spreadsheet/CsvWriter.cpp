@@ -252,81 +252,78 @@ class Scanner : private RowScanner::Host, private XmlReader::Handler {
   void Stop(const std::string& problem) { xml_.Abort(ErrorReason::kDamaged, where_ + ": " + problem); }
 
   void OnStart(const XML_Char* name, const XML_Char** attributes) override {
-    Scanner& s = *this;
     const std::string_view local = LocalName(name);
-    if (s.inCell_) {
-      ++s.depth_;
-      if (local == "rPh") ++s.phonetic_;
-      if (s.depth_ == 1 && local == "f") {
-        s.cell_.hasFormula = true;
+    if (inCell_) {
+      ++depth_;
+      if (local == "rPh") ++phonetic_;
+      if (depth_ == 1 && local == "f") {
+        cell_.hasFormula = true;
         bool array = false;
         for (int i = 0; attributes[i] != nullptr; i += 2) {
           if (std::strcmp(attributes[i], "t") == 0) array = std::strcmp(attributes[i + 1], "array") == 0;
-          if (std::strcmp(attributes[i], "ref") == 0) s.arrayText_ = attributes[i + 1];
+          if (std::strcmp(attributes[i], "ref") == 0) arrayText_ = attributes[i + 1];
         }
-        s.cell_.arrayRange = array ? std::string_view(s.arrayText_) : std::string_view();
+        cell_.arrayRange = array ? std::string_view(arrayText_) : std::string_view();
       }
-      if ((s.depth_ == 1 && local == "v") || (local == "t" && s.phonetic_ == 0 && s.cell_.type == "inlineStr")) {
-        s.collecting_ = true;
-        s.cell_.hasValue = true;
+      if ((depth_ == 1 && local == "v") || (local == "t" && phonetic_ == 0 && cell_.type == "inlineStr")) {
+        collecting_ = true;
+        cell_.hasValue = true;
       }
       return;
     }
     if (local == "sheetData") {
-      s.sawSheetData_ = true;
+      sawSheetData_ = true;
     } else if (local == "row") {
       const char* number = nullptr;
       for (int i = 0; attributes[i] != nullptr; i += 2)
         if (std::strcmp(attributes[i], "r") == 0) number = attributes[i + 1];
-      if (number != nullptr && RowOutsideGrid(number)) return s.Stop(OutsideGridMessage(std::string("row ") + number));
-      s.StartRow(number != nullptr ? std::string_view(number) : std::string_view());
+      if (number != nullptr && RowOutsideGrid(number)) return Stop(OutsideGridMessage(std::string("row ") + number));
+      StartRow(number != nullptr ? std::string_view(number) : std::string_view());
     } else if (local == "c") {
-      s.inCell_ = true;
-      s.depth_ = s.phonetic_ = 0;
-      s.typeText_.clear();
-      s.valueText_.clear();
-      s.arrayText_.clear();
-      s.cell_.style = 0;
-      s.cell_.hasValue = s.cell_.hasFormula = false;
+      inCell_ = true;
+      depth_ = phonetic_ = 0;
+      typeText_.clear();
+      valueText_.clear();
+      arrayText_.clear();
+      cell_.style = 0;
+      cell_.hasValue = cell_.hasFormula = false;
       const char* reference = "";
       for (int i = 0; attributes[i] != nullptr; i += 2) {
         const char* key = attributes[i];
         const char* value = attributes[i + 1];
-        if (std::strcmp(key, "t") == 0) s.typeText_ = value;
-        else if (std::strcmp(key, "s") == 0) s.cell_.style = std::strtoul(value, nullptr, 10);
+        if (std::strcmp(key, "t") == 0) typeText_ = value;
+        else if (std::strcmp(key, "s") == 0) cell_.style = std::strtoul(value, nullptr, 10);
         else if (std::strcmp(key, "r") == 0) reference = value;
       }
-      if (!s.StartCell(reference)) return s.Stop(OutsideGridMessage(std::string("cell ") + reference));
-      s.cell_.type = s.typeText_;
+      if (!StartCell(reference)) return Stop(OutsideGridMessage(std::string("cell ") + reference));
+      cell_.type = typeText_;
     } else if (local == "sparkline") {
-      s.inSparkline_ = true;
-    } else if (local == "sqref" && s.inSparkline_) {
-      s.collecting_ = true;
-      s.sqref_.clear();
+      inSparkline_ = true;
+    } else if (local == "sqref" && inSparkline_) {
+      collecting_ = true;
+      sqref_.clear();
     }
   }
 
   void OnEnd(const XML_Char* name) override {
-    Scanner& s = *this;
-    s.collecting_ = false;
-    if (!s.inCell_) {
+    collecting_ = false;
+    if (!inCell_) {
       const std::string_view local = LocalName(name);
-      if (local == "sparkline") s.inSparkline_ = false;
-      else if (local == "sqref" && s.inSparkline_) s.listener_.OnSparkline(s.sqref_);
+      if (local == "sparkline") inSparkline_ = false;
+      else if (local == "sqref" && inSparkline_) listener_.OnSparkline(sqref_);
       return;
     }
-    if (s.depth_-- > 0) {
-      if (LocalName(name) == "rPh") --s.phonetic_;
+    if (depth_-- > 0) {
+      if (LocalName(name) == "rPh") --phonetic_;
       return;
     }
-    s.inCell_ = false;
-    s.cell_.value = s.valueText_;
-    s.EndCell();
+    inCell_ = false;
+    cell_.value = valueText_;
+    EndCell();
   }
 
   void OnText(const XML_Char* text, int length) override {
-    Scanner& s = *this;
-    if (s.collecting_) (s.inCell_ ? s.valueText_ : s.sqref_).append(text, static_cast<std::size_t>(length));
+    if (collecting_) (inCell_ ? valueText_ : sqref_).append(text, static_cast<std::size_t>(length));
   }
 
   const SourceWorkbook& source_;
