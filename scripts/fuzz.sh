@@ -28,7 +28,7 @@ rm -rf "$seeds" "$build/fixtures"
 corpus_dir=../shared/corpus
 mapfile -t picked < <( (find "$build/fixtures" -type f -size -64k | sort
   find "$corpus_dir" -type f \( -name '*.xlsx' -o -name '*.xlsm' -o -name '*.xltx' \) -size -24k 2>/dev/null |
-    sort | head -n 60) )
+    sort | sed -n 1,60p) )
 /usr/bin/python3 fuzz/make_seeds.py "$seeds" samples/*.xlsx "${picked[@]}"
 
 declare -A seed_of=([fuzz_open]=package [fuzz_split]=package [fuzz_parts]=parts [fuzz_formula]=formula

@@ -9,15 +9,20 @@ source scripts/steps.sh
 
 export TABREND_STEP_TIMES
 TABREND_STEP_TIMES=$(mktemp)
+# The summary never changes the run's status: it runs with errexit off and exits with the status
+# the run had (a pipe into head once turned a green run into 141).
 report() {
+  local status=$?
+  set +e
   echo "== Where the time went"
   cat "$TABREND_STEP_TIMES"
   printf '%6d s  in all\n' "$SECONDS"
   rm -f "$TABREND_STEP_TIMES"
   if [ -f build/Testing/Temporary/CTestCostData.txt ]; then
     echo "== The slowest tests of the plain build"
-    awk 'NF == 3 { printf "%6.0f s  %s\n", $3, $1 }' build/Testing/Temporary/CTestCostData.txt | sort -rn | head -n 12
+    awk 'NF == 3 { printf "%6.0f s  %s\n", $3, $1 }' build/Testing/Temporary/CTestCostData.txt | sort -rn | sed -n 1,12p
   fi
+  exit "$status"
 }
 trap report EXIT
 
