@@ -33,13 +33,13 @@ failed". Exit 0 when nothing failed, 77 when there is no corpus.
 import argparse
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
+import list_run  # noqa: E402
 import lo_cells  # noqa: E402
 import split_looks  # noqa: E402
 import xlsx_pkg  # noqa: E402
@@ -135,15 +135,17 @@ def conform(cli, sources, root, work, show=40, exported=None):
     # that differs.
     identical, compared, differing, stale = 0, 0, {}, []
     skipped_sources = pivots = 0
+    # Every source LibreOffice could open, in one run.
+    splits = list_run.split_list(cli, [copies[s] for s in sources if not lo[copies[s]].error],
+                                 os.path.join(work, "out"), work, "/format=csv", "/name=3")
     for source in sources:
         label = os.path.relpath(source, root)
         theirs = lo[copies[source]]
         if theirs.error:
             skipped_sources += 1
             continue
-        out = os.path.join(work, "out", "%05d" % sources.index(source))
-        os.makedirs(out, exist_ok=True)
-        done = subprocess.run([cli, copies[source], out, "/format=csv", "/name=3"], capture_output=True, text=True)
+        split = splits[os.path.abspath(copies[source])]
+        written = {line["index"]: line["output"] for line in split.sheets if line["status"] == "written"}
         try:
             sheets = worksheets(copies[source])
         except Exception as exc:  # a package the checker cannot read is LibreOffice's alone
@@ -157,11 +159,10 @@ def conform(cli, sources, root, work, show=40, exported=None):
                 pivots += 1
                 continue
             compared += 1
-            path = os.path.join(out, "%d.csv" % k)
-            if not os.path.exists(path):
-                ours, why = None, "no output: exit %d %s" % (done.returncode, done.stderr.strip()[:200])
+            if k not in written:
+                ours, why = None, "no output: %s" % "; ".join(split.failures)[:200]
             else:
-                with open(path, "rb") as fh:
+                with open(written[k], "rb") as fh:
                     ours = fh.read()
                 reference = crlf_rows(theirs.sheets[sheet])
                 if ours == reference:
