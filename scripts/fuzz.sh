@@ -34,30 +34,44 @@ mapfile -t picked < <( (find "$build/fixtures" -type f -size -64k | sort
 declare -A seed_of=([fuzz_open]=package [fuzz_split]=package [fuzz_parts]=parts [fuzz_formula]=formula
                     [fuzz_command_line]=command_line)
 declare -A dict_of=([fuzz_parts]=fuzz/xml.dict [fuzz_split]=fuzz/xml.dict [fuzz_open]=fuzz/xml.dict)
-status=0
-for target in "${targets[@]}"; do
-  corpus="$build/corpus/$target"
-  findings="$build/findings/$target"
+# Each target on its own core, two at a time; each says what it found when all are done.
+fuzz_one() {
+  local target=$1 status=0
+  local corpus="$build/corpus/$target" findings="$build/findings/$target"
   mkdir -p "$corpus" "$findings"
   # A hang is an input over 20 s; runaway memory, a process over 2.5 GB or one allocation
   # over 512 MB (no input here is large enough to need one).
-  options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -malloc_limit_mb=512 -max_len=262144
-           -print_final_stats=1 -artifact_prefix="$findings/")
+  local options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -malloc_limit_mb=512 -max_len=262144
+                 -print_final_stats=1 -artifact_prefix="$findings/")
   [ -n "${dict_of[$target]:-}" ] && options+=(-dict="${dict_of[$target]}")
   # Regressions first: every input that once failed must pass now.
-  regressions=tests/spreadsheet/regressions/${seed_of[$target]}
+  local regressions=tests/spreadsheet/regressions/${seed_of[$target]}
   if [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ]; then
     if ! "$build/fuzz/$target" "${options[@]:1}" "$regressions"/* >"$findings/regressions.log" 2>&1; then
-      echo "$target: a regression input fails again (see $findings/regressions.log)" >&2
+      echo "$target: a regression input fails again (see $findings/regressions.log)"
       status=1
     fi
   fi
   echo "== $target: ${seconds}s"
   if ! "$build/fuzz/$target" "${options[@]}" "$corpus" "$seeds/${seed_of[$target]}" >"$findings/run.log" 2>&1; then
-    echo "$target: FOUND a problem; input and log in $findings" >&2
-    tail -n 30 "$findings/run.log" >&2
+    echo "$target: FOUND a problem; input and log in $findings"
+    tail -n 30 "$findings/run.log"
     status=1
   fi
   grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$findings/run.log" | sed "s/^/  /" || true
+  return $status
+}
+said=$(mktemp -d)
+declare -A pid_of=()
+for target in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge 2 ]; do wait -n || true; done
+  fuzz_one "$target" >"$said/$target" 2>&1 &
+  pid_of[$target]=$!
 done
+status=0
+for target in "${targets[@]}"; do
+  wait "${pid_of[$target]}" || status=1
+  cat "$said/$target"
+done
+rm -rf "$said"
 exit $status
