@@ -175,14 +175,14 @@ TEST_F(ZipTest, InPlaceCommitWritesThePathsOwnFileOnly) {
   struct stat before {};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
   {
-    ZipWriter abandoned(path, ZipCommit::kInPlace);
+    ZipWriter abandoned(path);
     abandoned.AddBytes("a.xml", "<a/>");
   }
   EXPECT_EQ(Slurp(path), "earlier bytes");
 
   const std::string big = SheetLike(40'000) + Incompressible(1 << 19);
   {
-    ZipWriter writer(path, ZipCommit::kInPlace);
+    ZipWriter writer(path);
     writer.AddBytes("xl/worksheets/sheet1.xml", big);
     writer.AddBytes("b.xml", "<b/>");
     writer.Commit();
