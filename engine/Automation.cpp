@@ -170,7 +170,9 @@ class WorkbookImpl : public Workbook {
   }
 
  private:
+  // A save's file at path, made as the mode of the last SaveAs says.
   void Write(const std::string& path);
+  // The writers' output, written straight into path.
   void WriteFile(const std::string& path);
 
   ApplicationImpl& app_;

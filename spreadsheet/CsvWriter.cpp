@@ -989,8 +989,7 @@ namespace {
 // emptied from the first byte on: a caller who needs it complete or absent under its final
 // name writes it in a folder of its own and renames it (engine/SheetOutput.h).
 void WriteToFile(const std::string& path, const std::function<void(const CsvSink&)>& produce) {
-  const auto slash = path.find_last_of('/');
-  const std::string label = "'" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "'";
+  const std::string label = Quoted(path);
   std::FILE* file = std::fopen(path.c_str(), "wbe");
   if (file == nullptr) Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + std::strerror(errno));
   bool failed = false;

@@ -167,9 +167,9 @@ TEST_F(ZipTest, DamagedDeflateStreamIsRefused) {
   EXPECT_EQ(StreamError(Path("cut.zip")), "'cut.zip' is damaged: part sheet.xml cannot be read (Premature end of file)");
 }
 
-// Written in place, a package goes into the path's own file, with no file beside it, only at
-// Commit; parts larger than the writer's buffer come out whole.
-TEST_F(ZipTest, InPlaceCommitWritesThePathsOwnFileOnly) {
+// A package goes into the path's own file, with no file beside it, only at Commit; parts
+// larger than the writer's buffer come out whole.
+TEST_F(ZipTest, CommitWritesThePathsOwnFileOnly) {
   const std::string path = Path("book.xlsx");
   Spill(path, "earlier bytes");
   struct stat before {};
