@@ -4,8 +4,12 @@
 #include "engine/Automation.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include "engine/Conversion.h"
 #include "engine/PathKind.h"
@@ -28,8 +32,6 @@ class ApplicationImpl;
 
 // Set while a worker of a parallel split opens workbooks on this thread.
 thread_local bool tCalculationRefused = false;
-// Set while workbooks are saved into a staging folder on this thread.
-thread_local bool tSavedInPlace = false;
 
 // Refuses every calculation: the copy fails, and the split writes that sheet itself.
 class RefusingCalculator : public spreadsheet::ResultCalculator {
@@ -136,7 +138,7 @@ class WorkbookImpl : public Workbook {
     return allSheets_;
   }
 
-  void SaveAs(const std::string& path, XlFileFormat format) override;
+  void SaveAs(const std::string& path, XlFileFormat format, SaveMode mode) override;
   void Save() override;
   void Close() override;
   std::string Name() const override { return name_; }
@@ -168,7 +170,10 @@ class WorkbookImpl : public Workbook {
   }
 
  private:
+  // A save's file at path, made as the mode of the last SaveAs says.
   void Write(const std::string& path);
+  // The writers' output, written straight into path.
+  void WriteFile(const std::string& path);
 
   ApplicationImpl& app_;
   std::string name_;
@@ -182,6 +187,7 @@ class WorkbookImpl : public Workbook {
   Collection allSheets_{*this, false};
   std::vector<std::string> lossReport_;
   XlFileFormat format_ = xlOpenXMLWorkbook;  // of the last SaveAs
+  SaveMode mode_ = SaveMode::kReplace;       // of the last SaveAs
   bool closed_ = false;
 };
 
@@ -341,7 +347,7 @@ bool WorkbookImpl::IsSourceFile(const std::string& path) const {
          a.st_ino == b.st_ino;
 }
 
-void WorkbookImpl::SaveAs(const std::string& path, XlFileFormat format) {
+void WorkbookImpl::SaveAs(const std::string& path, XlFileFormat format, SaveMode mode) {
   CheckOpen();
   const std::string file = FileNameOf(path);
   const std::string label = "'" + file + "'";
@@ -364,7 +370,8 @@ void WorkbookImpl::SaveAs(const std::string& path, XlFileFormat format) {
     Fail(ErrorReason::kNotWritten,
          label + " cannot be saved: file format " + std::to_string(format) + " is not available");
   format_ = format;
-  Write(path);
+  mode_ = mode;
+  if (mode == SaveMode::kReplace) Write(path);
   savedPath_ = path;
   name_ = file;
 }
@@ -380,6 +387,33 @@ void WorkbookImpl::Save() {
 }
 
 void WorkbookImpl::Write(const std::string& path) {
+  if (mode_ == SaveMode::kStaged) {
+    WriteFile(path);
+    return;
+  }
+  // Built under its own name in a new folder beside it, so the writers' messages name it.
+  const std::string file = FileNameOf(path);
+  std::string folder = FolderWithSlash(ParentFolderOf(path)) + ".tabrend-save-XXXXXX";
+  if (::mkdtemp(folder.data()) == nullptr)
+    Fail(ErrorReason::kNotWritten, "'" + file + "' cannot be saved: " + std::strerror(errno));
+  const std::string built = folder + "/" + file;
+  const auto removeFolder = [&] {
+    ::unlink(built.c_str());
+    ::rmdir(folder.c_str());
+  };
+  try {
+    WriteFile(built);
+  } catch (...) {
+    removeFolder();
+    throw;
+  }
+  const bool placed = ::rename(built.c_str(), path.c_str()) == 0;
+  const int error = errno;
+  removeFolder();
+  if (!placed) Fail(ErrorReason::kNotWritten, "'" + file + "' cannot be saved: " + std::strerror(error));
+}
+
+void WorkbookImpl::WriteFile(const std::string& path) {
   if (format_ == xlCSVUTF8) {
     // The text of the first worksheet; a blank one is a single empty line.
     lossReport_.clear();
@@ -399,9 +433,7 @@ void WorkbookImpl::Write(const std::string& path) {
     if (sheet->Kind() != SheetKind::kWorksheet) continue;  // chart sheets are not written by this engine
     sheets.push_back({sheet->CurrentName(), sheet->Source().get(), sheet->SourceIndex()});
   }
-  lossReport_ = spreadsheet::WriteWorkbook(sheets, 0, path, spreadsheet::NewScratchFile,
-                                           tSavedInPlace ? spreadsheet::ZipCommit::kInPlace
-                                                         : spreadsheet::ZipCommit::kReplace);
+  lossReport_ = spreadsheet::WriteWorkbook(sheets, 0, path);
   const std::size_t charts = sheets_.size() - sheets.size();
   if (charts > 0) lossReport_.push_back(std::to_string(charts) + " chart sheets were not written");
 }
@@ -451,9 +483,6 @@ bool IsNativeApplication(const Application& app) { return dynamic_cast<const App
 
 WithoutCalculation::WithoutCalculation() : before_(tCalculationRefused) { tCalculationRefused = true; }
 WithoutCalculation::~WithoutCalculation() { tCalculationRefused = before_; }
-
-SavesInPlace::SavesInPlace() : before_(tSavedInPlace) { tSavedInPlace = true; }
-SavesInPlace::~SavesInPlace() { tSavedInPlace = before_; }
 
 std::unique_ptr<Application> GetObject(const std::string& className) {
   Fail(kCannotCreateObject, "ActiveX component can't create object: no running instance of '" +

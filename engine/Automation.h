@@ -34,6 +34,19 @@ enum XlFileFormat : int {
   xlCSVUTF8 = 62,          // the first worksheet as CSV text, UTF-8
 };
 
+// How a workbook's saves make its file: chosen with SaveAs, kept by the Saves after it.
+enum class SaveMode {
+  // As the application saves: SaveAs writes the file at once, and every save builds the file
+  // beside its name and renames it over the name in one step, so the name holds the earlier
+  // file or the complete new one, whatever happens.
+  kReplace,
+  // For a file in a staging folder of the caller's own, which no one else reads and whose
+  // complete file the caller puts in place itself (engine/SheetOutput.h): SaveAs checks and
+  // names the file without writing it, and each Save writes straight into it. A failed Save
+  // leaves no file there.
+  kStaged,
+};
+
 // Values of Sheet.Visible, as the application numbers them.
 inline constexpr long kSheetVisible = -1;
 inline constexpr long kSheetHidden = 0;
@@ -81,11 +94,13 @@ class Workbook {
   virtual SheetCollection& Sheets() = 0;
   // Writes the workbook in format (by default .xlsx, never carrying macros) to path and
   // makes path the workbook's file. xlCSVUTF8 writes only the first worksheet, as CSV text
-  // (spreadsheet/CsvWriter.h). The write is atomic: a failure leaves what was there.
+  // (spreadsheet/CsvWriter.h). The file is made as `mode` says (by default in one step: a
+  // failure leaves what was there).
   // Refuses a file name holding "/", "\" or a control character, a missing folder, and a
   // path that names a folder. A workbook opened from a file can never be written over it.
-  virtual void SaveAs(const std::string& path, XlFileFormat format = xlOpenXMLWorkbook) = 0;
-  // Writes the workbook again to the file of its last SaveAs, in the format of that SaveAs.
+  virtual void SaveAs(const std::string& path, XlFileFormat format = xlOpenXMLWorkbook,
+                      SaveMode mode = SaveMode::kReplace) = 0;
+  // Writes the workbook again to the file of its last SaveAs, in the format and mode of that SaveAs.
   virtual void Save() = 0;
   // Closes without a prompt. The workbook's objects throw from then on.
   virtual void Close() = 0;
@@ -144,21 +159,6 @@ class WithoutCalculation {
   ~WithoutCalculation();
   WithoutCalculation(const WithoutCalculation&) = delete;
   WithoutCalculation& operator=(const WithoutCalculation&) = delete;
-
- private:
-  bool before_;
-};
-
-// While it lives, SaveAs and Save on this thread write a workbook straight into its file,
-// with no temporary file beside it and no rename: for files in a staging folder of the
-// caller's own, which no one else reads and whose complete file the caller puts in place in
-// one step. A failed write then leaves a partial file there, which the caller removes.
-class SavesInPlace {
- public:
-  SavesInPlace();
-  ~SavesInPlace();
-  SavesInPlace(const SavesInPlace&) = delete;
-  SavesInPlace& operator=(const SavesInPlace&) = delete;
 
  private:
   bool before_;

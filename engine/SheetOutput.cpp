@@ -202,13 +202,13 @@ std::string CheckedTarget(automation::Sheet& sheet, const std::string& folder, c
 std::vector<std::string> BuildSheetFile(automation::Application& app, automation::Sheet& sheet,
                                         const std::string& stagedFile, const std::string& name,
                                         OutputFormat format) {
-  // The staging folder makes the output appear complete: its saves need no file of their own.
-  const automation::SavesInPlace stagedFilesArePrivate;
   automation::Workbook* output = nullptr;
   bool closeCalled = false;
   try {
     output = &app.Workbooks().Add();
-    output->SaveAs(stagedFile, format == OutputFormat::kCsv ? automation::xlCSVUTF8 : automation::xlOpenXMLWorkbook);
+    // The staged file is the output's own: the one Save writes it, and placing it is ours.
+    output->SaveAs(stagedFile, format == OutputFormat::kCsv ? automation::xlCSVUTF8 : automation::xlOpenXMLWorkbook,
+                   automation::SaveMode::kStaged);
     sheet.Copy(output->Sheets()(1));
     for (long k = output->Sheets().Count(); k >= 2; --k) output->Sheets()(k).Delete();
     output->Sheets()(1).name(name);

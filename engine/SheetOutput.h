@@ -39,6 +39,8 @@ struct SheetFileResult {
 // and puts it at folder + "/" + file. The calls are made in the application's order:
 // Workbooks.Add, SaveAs (into the staging folder), sheet.Copy(Before := Sheets(1)),
 // Sheets(k).Delete for k from Sheets.Count down to 2, Sheets(1).name = name, Save, Close.
+// SaveAs names the staged file (SaveMode::kStaged) and Save writes it, so each output is
+// written once, into one new file, and renamed once, to its final name.
 //
 // `folder` is the caller's and taken as it is; `file` is a name the program made from sheet
 // and workbook names, and is refused (AutomationError, before anything is written) when it

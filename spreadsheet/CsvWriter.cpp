@@ -1,7 +1,6 @@
 // A worksheet part streamed into CSV text, cell by cell, through the styles' number formats.
 #include "spreadsheet/CsvWriter.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -986,21 +985,13 @@ std::vector<std::string> WriteCsv(const SourceWorkbook& source, std::size_t shee
 
 namespace {
 
-// Builds the file beside path through produce, then renames it into place.
-void WriteInOneStep(const std::string& path, const std::function<void(const CsvSink&)>& produce) {
-  const auto slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-  const std::string label = "'" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "'";
-  std::string scratch = folder + "/.tabrend-csv-XXXXXX";
-  const int fd = ::mkstemp(scratch.data());
-  if (fd < 0) Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + std::strerror(errno));
-  ::fchmod(fd, 0644);  // as a workbook's save leaves it; a split sets the source's mode after
-  std::FILE* file = ::fdopen(fd, "wb");
-  if (file == nullptr) {
-    ::close(fd);
-    ::unlink(scratch.c_str());
-    Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + std::strerror(errno));
-  }
+// Writes path's own file through produce; a failed write removes it. The file is new or
+// emptied from the first byte on: a caller who needs it complete or absent under its final
+// name writes it in a folder of its own and renames it (engine/SheetOutput.h).
+void WriteToFile(const std::string& path, const std::function<void(const CsvSink&)>& produce) {
+  const std::string label = Quoted(path);
+  std::FILE* file = std::fopen(path.c_str(), "wbe");
+  if (file == nullptr) Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + std::strerror(errno));
   bool failed = false;
   try {
     produce([&](std::string_view text) {
@@ -1008,13 +999,13 @@ void WriteInOneStep(const std::string& path, const std::function<void(const CsvS
     });
   } catch (...) {
     std::fclose(file);
-    ::unlink(scratch.c_str());
+    ::unlink(path.c_str());
     throw;
   }
   if (std::fclose(file) != 0) failed = true;
-  if (failed || ::rename(scratch.c_str(), path.c_str()) != 0) {
+  if (failed) {
     const std::string why = std::strerror(errno);
-    ::unlink(scratch.c_str());
+    ::unlink(path.c_str());
     Fail(ErrorReason::kNotWritten, label + " cannot be saved: " + why);
   }
 }
@@ -1023,12 +1014,12 @@ void WriteInOneStep(const std::string& path, const std::function<void(const CsvS
 
 std::vector<std::string> WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path) {
   std::vector<std::string> losses;
-  WriteInOneStep(path, [&](const CsvSink& sink) { losses = WriteCsv(source, sheetIndex, sink); });
+  WriteToFile(path, [&](const CsvSink& sink) { losses = WriteCsv(source, sheetIndex, sink); });
   return losses;
 }
 
 void WriteBlankCsvFile(const std::string& path) {
-  WriteInOneStep(path, [](const CsvSink& sink) { sink("\r\n"); });
+  WriteToFile(path, [](const CsvSink& sink) { sink("\r\n"); });
 }
 
 }  // namespace tabrend::spreadsheet

@@ -33,9 +33,9 @@ using CsvSink = std::function<void(std::string_view)>;
 // not well-formed, as the copy does.
 std::vector<std::string> WriteCsv(const SourceWorkbook& source, std::size_t sheetIndex, const CsvSink& sink);
 
-// Writes the text to path in one step: built beside it and renamed into place, so path
-// holds the earlier file or the complete new one; returns what WriteCsv returns. Throws
-// AutomationError naming the file.
+// Writes the text into path's own file (created, or emptied when it stands), with nothing beside
+// it; a failed write removes it. Returns what WriteCsv returns. Throws AutomationError naming
+// the file.
 std::vector<std::string> WriteCsvFile(const SourceWorkbook& source, std::size_t sheetIndex, const std::string& path);
 
 // Writes the text of a blank sheet (one empty line) to path in the same way.

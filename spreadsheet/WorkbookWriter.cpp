@@ -82,8 +82,8 @@ std::optional<std::string> RuleLiteral(const SourceWorkbook& source, std::string
 class Writer {
  public:
   Writer(const std::vector<OutputSheet>& sheets, std::size_t activeSheet, const std::string& path,
-         const ScratchFactory& scratch, ZipCommit commit)
-      : sheets_(sheets), activeSheet_(activeSheet), scratch_(scratch), zip_(path, commit), source_(SourceOf(sheets, path)),
+         const ScratchFactory& scratch)
+      : sheets_(sheets), activeSheet_(activeSheet), scratch_(scratch), zip_(path), source_(SourceOf(sheets, path)),
         names_(source_, sheets),
         contentTypes_(source_ != nullptr ? &source_->Pkg().DefaultContentTypes() : nullptr) {
     taken_ = {"xl/workbook.xml", "xl/styles.xml", "xl/sharedstrings.xml", "xl/theme/theme1.xml",
@@ -424,9 +424,9 @@ class Writer {
 }  // namespace
 
 std::vector<std::string> WriteWorkbook(const std::vector<OutputSheet>& sheets, std::size_t activeSheet,
-                                       const std::string& path, const ScratchFactory& scratch, ZipCommit commit) {
+                                       const std::string& path, const ScratchFactory& scratch) {
   if (sheets.empty()) Fail(Quoted(path) + " cannot be written: a workbook needs at least one sheet");
-  return Writer(sheets, activeSheet, path, scratch, commit).Write();
+  return Writer(sheets, activeSheet, path, scratch).Write();
 }
 
 }  // namespace tabrend::spreadsheet

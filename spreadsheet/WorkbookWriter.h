@@ -24,13 +24,12 @@ struct OutputSheet {
   std::size_t sourceIndex = 0;            // position in source->Sheets()
 };
 
-// Writes sheets (at least one; all copies from the same source) to path, made as `commit`
-// says (by default in one step: the file appears complete or not at all). The copied sheets
-// and the shared strings are streamed to scratch files made by `scratch` before they are
-// packed. Returns what the copies could not keep, one line per kind of loss. Throws
-// AutomationError.
+// Writes sheets (at least one; all copies from the same source) into path's own file, as
+// ZipWriter does: path is touched only once every part is ready, and a failure while packing
+// them removes the file. The copied sheets and the shared strings are streamed to scratch files
+// made by `scratch` before they are packed. Returns what the copies could not keep, one line
+// per kind of loss. Throws AutomationError.
 std::vector<std::string> WriteWorkbook(const std::vector<OutputSheet>& sheets, std::size_t activeSheet,
-                                       const std::string& path, const ScratchFactory& scratch = NewScratchFile,
-                                       ZipCommit commit = ZipCommit::kReplace);
+                                       const std::string& path, const ScratchFactory& scratch = NewScratchFile);
 
 }  // namespace tabrend::spreadsheet

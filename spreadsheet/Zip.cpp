@@ -350,21 +350,21 @@ void ZipReader::StreamWhile(std::uint64_t index,
 
 namespace {
 
-// The package file of ZipCommit::kInPlace, as libzip's archive source: nothing of the path is
-// read (the package is new), and the file is created or truncated only when libzip starts
-// writing. Writes go through a buffer: libzip writes headers a few bytes at a time.
-class InPlaceFile {
+// The package file, as libzip's archive source: nothing of the path is read (the package is
+// new), and the file is created or truncated only when libzip starts writing; a write libzip
+// rolls back removes it. Writes go through a buffer: libzip writes headers a few bytes at a time.
+class PackageFile {
  public:
   static zip_source_t* Make(const std::string& path, zip_error_t* error) {
-    auto* self = new InPlaceFile(path);
-    zip_source_t* source = zip_source_function_create(&InPlaceFile::Call, self, error);
+    auto* self = new PackageFile(path);
+    zip_source_t* source = zip_source_function_create(&PackageFile::Call, self, error);
     if (source == nullptr) delete self;
     return source;
   }
 
  private:
-  explicit InPlaceFile(std::string path) : path_(std::move(path)) { zip_error_init(&error_); }
-  ~InPlaceFile() {
+  explicit PackageFile(std::string path) : path_(std::move(path)) { zip_error_init(&error_); }
+  ~PackageFile() {
     if (descriptor_ >= 0) ::close(descriptor_);
     zip_error_fini(&error_);
   }
@@ -372,7 +372,7 @@ class InPlaceFile {
   static constexpr std::size_t kBuffered = std::size_t{1} << 18;
 
   static zip_int64_t Call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-    return static_cast<InPlaceFile*>(self)->Handle(data, length, command);
+    return static_cast<PackageFile*>(self)->Handle(data, length, command);
   }
 
   zip_int64_t Handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
@@ -416,7 +416,10 @@ class InPlaceFile {
         return closed == 0 ? 0 : Failed(ZIP_ER_WRITE);
       }
       case ZIP_SOURCE_ROLLBACK_WRITE:
-        if (descriptor_ >= 0) ::close(std::exchange(descriptor_, -1));
+        if (descriptor_ >= 0) {
+          ::close(std::exchange(descriptor_, -1));
+          ::unlink(path_.c_str());  // a partial package
+        }
         return 0;
       case ZIP_SOURCE_REMOVE:
         return ::unlink(path_.c_str()) == 0 || errno == ENOENT ? 0 : Failed(ZIP_ER_REMOVE);
@@ -473,21 +476,12 @@ class InPlaceFile {
 
 }  // namespace
 
-ZipWriter::ZipWriter(const std::string& path, ZipCommit commit) : path_(path), label_(Quoted(path)) {
+ZipWriter::ZipWriter(const std::string& path) : path_(path), label_(Quoted(path)) {
   zip_error_t error;
   zip_error_init(&error);
-  if (commit == ZipCommit::kInPlace) {
-    if (zip_source_t* source = InPlaceFile::Make(path, &error)) {
-      archive_ = zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &error);
-      if (archive_ == nullptr) zip_source_free(source);
-    }
-  } else {
-    int code = 0;
-    archive_ = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    if (archive_ == nullptr) {
-      zip_error_fini(&error);
-      zip_error_init_with_code(&error, code);
-    }
+  if (zip_source_t* source = PackageFile::Make(path, &error)) {
+    archive_ = zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (archive_ == nullptr) zip_source_free(source);
   }
   if (archive_ == nullptr) {
     const std::string reason = zip_error_strerror(&error);

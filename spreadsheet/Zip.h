@@ -1,5 +1,5 @@
 // ZIP containers of workbook packages: a read-only reader that enforces the resource limits,
-// and a writer that makes its file appear only when it is complete.
+// and a writer that writes a new package at a path.
 #pragma once
 
 #include <zip.h>
@@ -53,22 +53,14 @@ class ZipReader {
   std::unordered_map<std::string, std::uint64_t> byLowerName_;
 };
 
-// How ZipWriter::Commit makes its file.
-enum class ZipCommit {
-  // In a new file beside the path, renamed over it in one step: the path holds what it held
-  // or the complete package, whatever happens.
-  kReplace,
-  // Straight into the path's own file, created or truncated, with no other file: for a path
-  // in a folder no one else reads, whose owner puts the complete file in place itself. A
-  // failed or interrupted Commit leaves a partial file there.
-  kInPlace,
-};
-
-// A new package at a path. Nothing is written before Commit; a writer destroyed without
-// Commit leaves the path untouched.
+// A new package written into the path's own file, created (or truncated) only at Commit and
+// with no other file beside it: the caller that needs the file complete or absent under its
+// final name writes it in a folder of its own and renames it (engine/SheetOutput.h). Nothing
+// is written before Commit; a writer destroyed without Commit leaves the path untouched, and
+// a failed Commit removes the file it began.
 class ZipWriter {
  public:
-  explicit ZipWriter(const std::string& path, ZipCommit commit = ZipCommit::kReplace);
+  explicit ZipWriter(const std::string& path);
   ~ZipWriter();
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;

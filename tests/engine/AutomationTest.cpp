@@ -191,6 +191,22 @@ TEST(WorkbookTest, SaveAsRefusesUnsafeOrImpossiblePathsAndWritesNothing) {
   EXPECT_TRUE(std::filesystem::is_regular_file(dir / "tab\tand\\slash/x.xlsx"));
 }
 
+// A staged file is written once, by Save, straight into its own file: SaveAs only names it.
+TEST(WorkbookTest, StagedSaveAsWritesNothingUntilSave) {
+  TempDir dir;
+  auto app = NewApp();
+  Workbook& book = app->Workbooks().Add();
+  for (const auto& [file, format] : {std::pair{"a.xlsx", xlOpenXMLWorkbook}, std::pair{"a.csv", xlCSVUTF8}}) {
+    book.SaveAs(dir / file, format, SaveMode::kStaged);
+    EXPECT_FALSE(std::filesystem::exists(dir / file));
+    EXPECT_EQ(book.Name(), file);
+    book.Save();
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / file));
+  }
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"a.csv", "a.xlsx"}));
+  EXPECT_EQ(ReadFile(dir / "a.csv"), "\r\n");
+}
+
 TEST(WorkbookTest, SplittingNeverTouchesTheSource) {
   TempDir dir;
   MakeWorkbook(dir / "src.xlsx", {"One", "Two"});
@@ -341,6 +357,10 @@ TEST_P(BadInputTest, FailsWithItsDescriptionAndLeavesNothing) {
   EXPECT_EQ(error, expected);
   if (GetParam().failsAtOpen) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "out"));
+  } else {
+    // The failed Save leaves the file SaveAs wrote, whole, and nothing beside it.
+    EXPECT_EQ(test::Listing(dir.path() / "out"), std::vector<std::string>{"x.xlsx"});
+    EXPECT_EQ(ReadSheets(dir / "out/x.xlsx"), (std::vector<std::pair<std::string, std::string>>{{"Sheet1", ""}}));
   }
 }
 

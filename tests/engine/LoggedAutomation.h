@@ -100,9 +100,9 @@ class LoggedWorkbook : public automation::Workbook {
         sheets_(inner.Sheets(), *this, "Sheets", log) {}
   automation::SheetCollection& Worksheets() override { return worksheets_; }
   automation::SheetCollection& Sheets() override { return sheets_; }
-  void SaveAs(const std::string& path, automation::XlFileFormat format) override {
+  void SaveAs(const std::string& path, automation::XlFileFormat format, automation::SaveMode mode) override {
     log_.Enter("SaveAs", path.substr(path.find_last_of('/') + 1));
-    inner_.SaveAs(path, format);
+    inner_.SaveAs(path, format, mode);
   }
   void Save() override {
     log_.Enter("Save");

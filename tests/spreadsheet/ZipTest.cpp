@@ -167,22 +167,22 @@ TEST_F(ZipTest, DamagedDeflateStreamIsRefused) {
   EXPECT_EQ(StreamError(Path("cut.zip")), "'cut.zip' is damaged: part sheet.xml cannot be read (Premature end of file)");
 }
 
-// Written in place, a package goes into the path's own file, with no file beside it, only at
-// Commit; parts larger than the writer's buffer come out whole.
-TEST_F(ZipTest, InPlaceCommitWritesThePathsOwnFileOnly) {
+// A package goes into the path's own file, with no file beside it, only at Commit; parts
+// larger than the writer's buffer come out whole.
+TEST_F(ZipTest, CommitWritesThePathsOwnFileOnly) {
   const std::string path = Path("book.xlsx");
   Spill(path, "earlier bytes");
   struct stat before {};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
   {
-    ZipWriter abandoned(path, ZipCommit::kInPlace);
+    ZipWriter abandoned(path);
     abandoned.AddBytes("a.xml", "<a/>");
   }
   EXPECT_EQ(Slurp(path), "earlier bytes");
 
   const std::string big = SheetLike(40'000) + Incompressible(1 << 19);
   {
-    ZipWriter writer(path, ZipCommit::kInPlace);
+    ZipWriter writer(path);
     writer.AddBytes("xl/worksheets/sheet1.xml", big);
     writer.AddBytes("b.xml", "<b/>");
     writer.Commit();
