@@ -212,9 +212,6 @@ bool DecodeXmlText(std::string_view text, std::string& out, bool attribute) {
   return true;
 }
 
-RowScanner::~RowScanner() {
-  if (fragment_ != nullptr) XML_ParserFree(fragment_);
-}
 
 void RowScanner::Feed(const char* data, std::size_t length, bool last) {
   switch (mode_) {
@@ -478,20 +475,7 @@ bool RowScanner::TextChild(std::size_t& at, std::size_t limit, const std::string
 
 // Whether a child kept as it stands is well-formed and not nested too deeply: the scanner
 // does not look inside it, so expat does, on the child alone.
-bool RowScanner::WellFormed(std::string_view body) {
-  if (fragment_ == nullptr) fragment_ = XML_ParserCreate(nullptr);
-  else XML_ParserReset(fragment_, nullptr);
-  fragmentDepth_ = 0;
-  XML_SetUserData(fragment_, this);
-  XML_SetElementHandler(
-      fragment_,
-      [](void* self, const XML_Char*, const XML_Char**) {
-        auto& scanner = *static_cast<RowScanner*>(self);
-        if (++scanner.fragmentDepth_ > limits::kMaxXmlDepth) XML_StopParser(scanner.fragment_, XML_FALSE);
-      },
-      [](void* self, const XML_Char*) { --static_cast<RowScanner*>(self)->fragmentDepth_; });
-  return XML_Parse(fragment_, body.data(), static_cast<int>(body.size()), XML_TRUE) == XML_STATUS_OK;
-}
+bool RowScanner::WellFormed(std::string_view body) { return pieces_.WellFormed(body.data(), body.size()); }
 
 // A child kept as it stands: <is>...</is>, <extLst>...</extLst>.
 bool RowScanner::RawChild(std::size_t& at, std::size_t limit, const std::string& name) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "spreadsheet/CellRecord.h"
+#include "spreadsheet/XmlReader.h"
 
 namespace tabrend::spreadsheet {
 
@@ -72,7 +73,6 @@ class RowScanner {
 
   // Scanned cells go to cell, the scanned rows' output to out.
   RowScanner(Host& host, CellRecord& cell, std::string& out) : host_(host), cell_(cell), out_(out) {}
-  ~RowScanner();
   RowScanner(const RowScanner&) = delete;
   RowScanner& operator=(const RowScanner&) = delete;
 
@@ -121,8 +121,7 @@ class RowScanner {
   std::vector<PlainCell> plainCells_;  // the plain cells of the row being read
   std::size_t plainCount_ = 0;
   Attributes rowAttributes_;
-  XML_Parser fragment_ = nullptr;  // checks children the scanner copies whole
-  int fragmentDepth_ = 0;
+  XmlPieceCheck pieces_;  // checks children the scanner copies whole
 };
 
 // Decodes the predefined and numeric entities as expat does; false for anything else (expat

@@ -99,4 +99,33 @@ void XMLCALL XmlReader::Doctype(void* self, const XML_Char*, const XML_Char*, co
   reader.Refuse("declares a document type (entities are not allowed)");
 }
 
+XmlPieceCheck::~XmlPieceCheck() {
+  if (parser_ != nullptr) XML_ParserFree(parser_);
+}
+
+bool XmlPieceCheck::WellFormed(const char* data, std::size_t length) {
+  if (parser_ == nullptr) {
+    parser_ = XML_ParserCreate(nullptr);
+    if (parser_ == nullptr) return false;  // the slow way says it
+  } else {
+    XML_ParserReset(parser_, nullptr);
+  }
+  depth_ = 0;
+  XML_SetUserData(parser_, this);
+  XML_SetElementHandler(parser_, &XmlPieceCheck::Start, &XmlPieceCheck::End);
+  XML_SetStartDoctypeDeclHandler(parser_, &XmlPieceCheck::Doctype);
+  return XML_Parse(parser_, data, static_cast<int>(length), XML_TRUE) == XML_STATUS_OK;
+}
+
+void XMLCALL XmlPieceCheck::Start(void* self, const XML_Char*, const XML_Char**) {
+  auto& check = *static_cast<XmlPieceCheck*>(self);
+  if (++check.depth_ > limits::kMaxXmlDepth) XML_StopParser(check.parser_, XML_FALSE);
+}
+
+void XMLCALL XmlPieceCheck::End(void* self, const XML_Char*) { --static_cast<XmlPieceCheck*>(self)->depth_; }
+
+void XMLCALL XmlPieceCheck::Doctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  XML_StopParser(static_cast<XmlPieceCheck*>(self)->parser_, XML_FALSE);
+}
+
 }  // namespace tabrend::spreadsheet

@@ -86,4 +86,26 @@ class XmlReader {
   std::string description_;
 };
 
+// Whether a piece of a part that its reader copies without reading it (a cell's inline
+// string, an extension block) is well-formed XML on its own, with no document type and
+// elements nested no deeper than limits::kMaxXmlDepth. One parser, set up once, serves every
+// piece; a piece that fails is read again the slow way, whose XmlReader says what is wrong.
+class XmlPieceCheck {
+ public:
+  XmlPieceCheck() = default;
+  ~XmlPieceCheck();
+  XmlPieceCheck(const XmlPieceCheck&) = delete;
+  XmlPieceCheck& operator=(const XmlPieceCheck&) = delete;
+
+  bool WellFormed(const char* data, std::size_t length);
+
+ private:
+  static void XMLCALL Start(void* self, const XML_Char*, const XML_Char**);
+  static void XMLCALL End(void* self, const XML_Char*);
+  static void XMLCALL Doctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int);
+
+  XML_Parser parser_ = nullptr;
+  int depth_ = 0;
+};
+
 }  // namespace tabrend::spreadsheet
