@@ -39,7 +39,11 @@ step "plain build" cmake --build build -j2
 # written and read back): the sanitizer builds take that time, at the lowest priority, and
 # their steps below find them built (a build that failed there fails again in its own step,
 # where its messages are shown).
-TABREND_STEP_TIMES="" setsid nice -n 19 bash scripts/sanitize.sh --builds-only >build/sanitizer-builds.log 2>&1 &
+# A session of their own lets them be stopped as one; where the kernel groups a session's
+# processes for scheduling (autogroup), that group is given the lowest priority too, or nice
+# would count only within it.
+TABREND_STEP_TIMES="" setsid bash -c '{ echo 19 >/proc/self/autogroup; } 2>/dev/null
+  exec nice -n 19 bash scripts/sanitize.sh --builds-only' >build/sanitizer-builds.log 2>&1 &
 sanitizer_builds=$!
 step "plain tests" bash -c 'cd build && ctest --output-on-failure -j2 --timeout 1800'
 step "the rest of the sanitizer builds" wait "$sanitizer_builds" || true
