@@ -7,8 +7,6 @@
 # thread's split is checked against four's.
 #   scripts/sanitize.sh [FUZZ_SECONDS]     (default 15 per target; 0 skips fuzzing)
 #   scripts/sanitize.sh --tsan-only        (the ThreadSanitizer part alone)
-#   scripts/sanitize.sh --builds-only      (both builds, nothing run: the test command starts
-#                                           them beside the plain tests)
 # A longer fuzzing run on its own: scripts/fuzz.sh 3600
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -96,11 +94,6 @@ asan_build() {
     -DTABREND_SANITIZE=ON -DTABREND_FUZZ=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=ON >/dev/null
   step "sanitizer build" cmake --build "$build" -j2
 }
-if [ "$fuzz_seconds" = --builds-only ]; then
-  asan_build
-  tsan_build
-  exit
-fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

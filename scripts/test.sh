@@ -14,7 +14,6 @@ TABREND_STEP_TIMES=$(mktemp)
 report() {
   local status=$?
   set +e
-  [ -n "${sanitizer_builds:-}" ] && kill -- -"$sanitizer_builds" 2>/dev/null  # its whole group, if still building
   echo "== Where the time went"
   cat "$TABREND_STEP_TIMES"
   printf '%6d s  in all\n' "$SECONDS"
@@ -35,16 +34,5 @@ step "setup" bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 step "plain build" cmake --build build -j2
-# The plain tests leave a core idle for much of their time (LibreOffice starting, files
-# written and read back): the sanitizer builds take that time, at the lowest priority, and
-# their steps below find them built (a build that failed there fails again in its own step,
-# where its messages are shown).
-# A session of their own lets them be stopped as one; where the kernel groups a session's
-# processes for scheduling (autogroup), that group is given the lowest priority too, or nice
-# would count only within it.
-TABREND_STEP_TIMES="" setsid bash -c '{ echo 19 >/proc/self/autogroup; } 2>/dev/null
-  exec nice -n 19 bash scripts/sanitize.sh --builds-only' >build/sanitizer-builds.log 2>&1 &
-sanitizer_builds=$!
 step "plain tests" bash -c 'cd build && ctest --output-on-failure -j2 --timeout 1800'
-step "the rest of the sanitizer builds" wait "$sanitizer_builds" || true
 bash scripts/sanitize.sh 10
