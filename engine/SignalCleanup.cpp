@@ -25,6 +25,8 @@ namespace {
 
 // Deeper trees than this are not ours: nothing the program makes nests that far.
 constexpr int kMaxRemovalDepth = 64;
+// Times a folder is emptied while other threads may still be writing into it.
+constexpr int kMaxRemovalPasses = 100;
 
 bool RemoveEntry(int parent, const char* name, int depth);
 
@@ -53,9 +55,16 @@ bool RemoveEntry(int parent, const char* name, int depth) {
   if ((errno != EISDIR && errno != EPERM) || depth > kMaxRemovalDepth) return false;
   const int folder = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (folder < 0) return false;
-  EmptyFolder(folder, depth);
+  // The handler runs on one thread while the others go on: one of them may make a file in
+  // the folder after it was emptied, and the removal fails. It is emptied again then.
+  bool removed = false;
+  for (int pass = 0; pass < kMaxRemovalPasses && !removed; ++pass) {
+    EmptyFolder(folder, depth);
+    removed = ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+    if (!removed && errno != ENOTEMPTY && errno != EEXIST) break;
+  }
   ::close(folder);
-  return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+  return removed;
 }
 
 // A slot is free (0), being filled or emptied (1), or live (2): the handler reads live ones.
