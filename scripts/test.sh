@@ -9,6 +9,7 @@ source scripts/steps.sh
 
 export TABREND_STEP_TIMES
 TABREND_STEP_TIMES=$(mktemp)
+plain_tests_log=""
 # The summary never changes the run's status: it runs with errexit off and exits with the status
 # the run had (a pipe into head once turned a green run into 141).
 report() {
@@ -17,13 +18,11 @@ report() {
   echo "== Where the time went"
   cat "$TABREND_STEP_TIMES"
   printf '%6d s  in all\n' "$SECONDS"
-  if [ -f build/Testing/Temporary/CTestCostData.txt ]; then
+  if [ -f "$plain_tests_log" ]; then
     echo "== The slowest tests of the plain build"
-    # The cost file keeps tests that no longer exist: only today's are listed.
-    (cd build && ctest -N) | awk '$2 ~ /^#/ { print $3 }' >"$TABREND_STEP_TIMES.names"
-    awk 'NR == FNR { today[$1] = 1; next } NF == 3 && ($1 in today) { printf "%6.0f s  %s\n", $3, $1 }' \
-      "$TABREND_STEP_TIMES.names" build/Testing/Temporary/CTestCostData.txt | sort -rn | sed -n 1,12p
-    rm -f "$TABREND_STEP_TIMES.names"
+    # "  4/429 Test   #3: outputs_corpus_2of2 .....   Passed  365.15 sec"
+    awk '$2 == "Test" && $3 ~ /^#/ && $NF == "sec" { printf "%6.0f s  %s\n", $(NF - 1), $4 }' "$plain_tests_log" |
+      sort -rn | sed -n 1,12p
   fi
   rm -f "$TABREND_STEP_TIMES"
   exit "$status"
@@ -34,5 +33,6 @@ step "setup" bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 step "plain build" cmake --build build -j2
-step "plain tests" bash -c 'cd build && ctest --output-on-failure -j2 --timeout 1800'
+plain_tests_log=build/Testing/plain-tests.log
+step "plain tests" bash -c "set -o pipefail; cd build && mkdir -p Testing && ctest --output-on-failure -j2 --timeout 1800 | tee ${plain_tests_log#build/}"
 bash scripts/sanitize.sh 10
