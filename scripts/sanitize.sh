@@ -19,15 +19,12 @@ sanitized_flags="-O1 -gline-tables-only -DNDEBUG"
 
 # The parallel split under ThreadSanitizer. Bad inputs make the split itself fail (status 1);
 # a data race makes TSan end it with status 66 and a report.
-tsan=build-tsan
-tsan_build() {
+tsan_split() {
+  local tsan=build-tsan
   CC=clang CXX=clang++ cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitized_flags" \
     -DTABREND_TSAN=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=OFF >/dev/null
   step "ThreadSanitizer build" cmake --build "$tsan" -j2 --target tabrendcli
-}
-tsan_split() {
-  tsan_build
   step "ThreadSanitizer splits" tsan_runs "$tsan"
 }
 tsan_runs() {
@@ -84,21 +81,18 @@ if [ "$fuzz_seconds" = --tsan-only ]; then
   tsan_split
   exit
 fi
-asan_build() {
-  # libFuzzer comes with clang: a build dir configured for another compiler starts again.
-  if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang' "$build/CMakeCache.txt"; then
-    rm -rf "$build"
-  fi
-  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitized_flags" \
-    -DTABREND_SANITIZE=ON -DTABREND_FUZZ=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=ON >/dev/null
-  step "sanitizer build" cmake --build "$build" -j2
-}
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-asan_build
+# libFuzzer comes with clang: a build dir configured for another compiler starts again.
+if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang' "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitized_flags" \
+  -DTABREND_SANITIZE=ON -DTABREND_FUZZ=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=ON >/dev/null
+step "sanitizer build" cmake --build "$build" -j2
 # Without the desktop program this build holds the engine, spreadsheet and command-line
 # tests. The checks that judge outputs by LibreOffice and openpyxl (outputs_*, placeholder_*,
 # split_threads) need no sanitizer and take minutes: the plain build runs them, and the

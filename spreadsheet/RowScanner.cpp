@@ -473,10 +473,6 @@ bool RowScanner::TextChild(std::size_t& at, std::size_t limit, const std::string
   return true;
 }
 
-// Whether a child kept as it stands is well-formed and not nested too deeply: the scanner
-// does not look inside it, so expat does, on the child alone.
-bool RowScanner::WellFormed(std::string_view body) { return pieces_.WellFormed(body.data(), body.size()); }
-
 // A child kept as it stands: <is>...</is>, <extLst>...</extLst>.
 bool RowScanner::RawChild(std::size_t& at, std::size_t limit, const std::string& name) {
   const std::string close = "</" + name + ">";
@@ -484,7 +480,8 @@ bool RowScanner::RawChild(std::size_t& at, std::size_t limit, const std::string&
   if (end == std::string::npos || end + close.size() > limit) return false;
   const std::string_view body = std::string_view(text_).substr(at, end + close.size() - at);
   if (body.find("<!") != std::string_view::npos || body.find("<?") != std::string_view::npos) return false;
-  if (!WellFormed(body)) return false;
+  // The scanner does not look inside it, so expat does, on the child alone.
+  if (!pieces_.WellFormed(body.data(), body.size())) return false;
   cell_.extra.append(body);
   at = end + close.size();
   return true;

@@ -95,7 +95,6 @@ class RowScanner {
   void ScanRows(bool last);
   bool ParseAttributes(std::size_t from, std::size_t end, Attributes& into);
   bool TextChild(std::size_t& at, std::size_t limit, const std::string& name, Attributes& attributes, std::string& text);
-  bool WellFormed(std::string_view body);
   bool RawChild(std::size_t& at, std::size_t limit, const std::string& name);
   bool ScanCells(std::size_t from, std::size_t limit);
   bool ScanCell(std::size_t& at, std::size_t limit);
