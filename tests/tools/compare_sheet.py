@@ -39,6 +39,7 @@ import xml.etree.ElementTree as ET
 warnings.filterwarnings("ignore")
 
 import openpyxl  # noqa: E402
+import openpyxl_merges  # noqa: E402,F401  (merged cells styled once per style, not per cell)
 from openpyxl.cell.cell import Cell  # noqa: E402
 
 import xlsx_pkg  # noqa: E402

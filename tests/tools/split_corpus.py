@@ -42,6 +42,7 @@ import schema_check  # noqa: E402
 import xlsx_pkg  # noqa: E402
 
 import openpyxl  # noqa: E402
+import openpyxl_merges  # noqa: E402,F401  (merged cells styled once per style, not per cell)
 
 # Files that are not sound workbooks, and what the split must say about them.
 EXPECTED_FAILURES = {
