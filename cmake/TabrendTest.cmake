@@ -1,7 +1,9 @@
 # tabrend_add_gtest(name SOURCES ... LIBS ...): one GoogleTest executable, registered with CTest.
 # Tests find the shared corpus, the tools and the python with openpyxl through compile definitions.
-find_package(GTest REQUIRED)
-include(GoogleTest)
+if(TABREND_GTESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
 
 set(TABREND_PYTHON /usr/bin/python3 CACHE FILEPATH "Python with openpyxl (Debian's, not a virtual environment)")
 get_filename_component(TABREND_CORPUS_DIR ${PROJECT_SOURCE_DIR}/../shared/corpus ABSOLUTE)
@@ -14,6 +16,8 @@ function(tabrend_add_gtest name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   target_compile_options(${name} PRIVATE ${TABREND_TEST_COMPILE_OPTIONS})
+  # Every test file starts with GoogleTest's header, a second or more of each one's compile.
+  target_precompile_headers(${name} PRIVATE <gtest/gtest.h>)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     TABREND_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

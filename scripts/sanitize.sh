@@ -91,7 +91,7 @@ if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang' "$b
 fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitized_flags" \
-  -DTABREND_SANITIZE=ON -DTABREND_FUZZ=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=ON >/dev/null
+  -DTABREND_SANITIZE=ON -DTABREND_FUZZ=ON -DTABREND_BUILD_GUI=OFF -DTABREND_BUILD_TESTS=ON -DTABREND_GTESTS=ON >/dev/null
 step "sanitizer build" cmake --build "$build" -j2
 # Without the desktop program this build holds the engine, spreadsheet and command-line
 # tests. The checks that judge outputs by LibreOffice and openpyxl (outputs_*, placeholder_*,
