@@ -18,15 +18,24 @@ namespace tabrend {
 
 namespace {
 
-// Our environment with TMPDIR set to folder/tmp, and TMP and TEMP dropped.
+// LibreOffice allocates and fills blocks of 64 MB for every sheet it loads. Faulted in 4 KB at
+// a time they took three quarters of a start on a virtual machine (4.6 s for a small workbook);
+// with malloc asking for transparent huge pages the same start took 1.2 s.
+constexpr char kHugePagesTunable[] = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
+
+// Our environment with TMPDIR set to folder/tmp, TMP and TEMP dropped, and malloc's huge pages
+// asked for unless the user tuned glibc already.
 std::vector<std::string> ChildEnvironment(const std::string& folder) {
   std::vector<std::string> environment;
+  bool tuned = false;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
     if (text.rfind("TMPDIR=", 0) == 0 || text.rfind("TMP=", 0) == 0 || text.rfind("TEMP=", 0) == 0) continue;
+    tuned = tuned || text.rfind("GLIBC_TUNABLES=", 0) == 0;
     environment.emplace_back(text);
   }
   environment.push_back("TMPDIR=" + folder + "/tmp");
+  if (!tuned) environment.push_back(kHugePagesTunable);
   return environment;
 }
 
