@@ -807,7 +807,7 @@ using Position = std::pair<std::uint32_t, std::uint32_t>;  // row, column from 1
 
 // The cells of a sheet, each as it shows, laid out in rows, with the area that holds values.
 // With calculated, the cells it holds show those results instead.
-class SheetRows : private ScanListener {
+class SheetRows final : private ScanListener {
  public:
   SheetRows(const SourceWorkbook& source, std::size_t sheetIndex, const std::map<Position, CellResult>* calculated)
       : formats_(source), strings_(source), calculated_(calculated), placeholders_(source.ResultsArePlaceholders()) {
