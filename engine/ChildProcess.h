@@ -21,8 +21,9 @@ struct RunResult {
 
 // Runs arguments[0] (a full path) with arguments in folder, with folder/tmp as its TMPDIR
 // (TMP and TEMP dropped), glibc's malloc on transparent huge pages (unless GLIBC_TUNABLES is
-// set) and /dev/null as its input and output, in a process group of its own. When limit runs out the whole group is killed; when the child ends, whatever it left
-// running in its group is killed too.
+// set) and /dev/null as its input and output, in a process group of its own. When limit runs
+// out the whole group is killed; when the child ends, whatever it left running in its group
+// is killed too.
 RunResult RunChild(const std::vector<std::string>& arguments, const std::string& folder,
                    std::chrono::milliseconds limit);
 

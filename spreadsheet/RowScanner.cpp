@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "spreadsheet/CellReference.h"
-#include "spreadsheet/Limits.h"
 #include "spreadsheet/Text.h"
 #include "spreadsheet/Xml.h"
 
@@ -211,7 +210,6 @@ bool DecodeXmlText(std::string_view text, std::string& out, bool attribute) {
   }
   return true;
 }
-
 
 void RowScanner::Feed(const char* data, std::size_t length, bool last) {
   switch (mode_) {

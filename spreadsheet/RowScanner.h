@@ -8,8 +8,6 @@
 // read it.
 #pragma once
 
-#include <expat.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
