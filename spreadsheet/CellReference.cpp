@@ -39,10 +39,13 @@ bool RowOutsideGrid(std::string_view number) {
 bool CellOutsideGrid(std::string_view reference) {
   // The common case at a glance: one or two letters and up to six digits, the first not 0,
   // lie inside the grid.
-  if (reference.size() >= 2 && reference.size() <= 8 && IsAsciiLetter(reference[0])) {
-    const std::size_t letters = IsAsciiLetter(reference[1]) ? 2 : 1;
-    const std::string_view row = reference.substr(letters);
-    if (!row.empty() && row.size() <= 6 && row[0] != '0' && AllDigits(row)) return false;
+  const std::size_t size = reference.size();
+  if (size >= 2 && size <= 8 && IsAsciiLetter(reference[0])) {
+    std::size_t at = IsAsciiLetter(reference[1]) ? 2 : 1;
+    if (at < size && size - at <= 6 && reference[at] != '0') {
+      while (at < size && IsAsciiDigit(reference[at])) ++at;
+      if (at == size) return false;
+    }
   }
   std::uint32_t column = 0;
   const std::size_t letters = ReadColumn(reference, column);

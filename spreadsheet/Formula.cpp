@@ -271,6 +271,42 @@ class Rewriter {
   std::size_t openErrorLiteralEnd_ = std::string::npos;  // where out_ ended after "#..." without "!"
 };
 
+// Whether the formula holds only numbers, operators, cell, column and row references and
+// function names ("B3*2", "SUM($A1:A9)/2"): such a formula stays as written whatever the output
+// holds. One pass without the rewriter, for the formulas of nearly every cell; false leaves the
+// judgement to the rewriter, which reads numbers and words the same way.
+bool OnlyCellsAndFunctions(std::string_view formula) {
+  const std::size_t size = formula.size();
+  std::size_t at = 0;
+  while (at < size) {
+    const char c = formula[at];
+    if (IsAsciiDigit(c)) {
+      while (at < size && (IsAsciiDigit(formula[at]) || formula[at] == '.')) ++at;
+      if (at + 1 < size && (formula[at] == 'E' || formula[at] == 'e') &&
+          (IsAsciiDigit(formula[at + 1]) || formula[at + 1] == '+' || formula[at + 1] == '-')) {
+        at += 2;
+        while (at < size && IsAsciiDigit(formula[at])) ++at;
+      }
+    } else if (IsAsciiLetter(c) || c == '$') {
+      const std::size_t start = at;
+      while (at < size && (IsAsciiAlnum(formula[at]) || formula[at] == '$' || formula[at] == '.')) ++at;
+      const std::string_view word = formula.substr(start, at - start);
+      const bool function = at < size && formula[at] == '(';
+      if (!function && !IsCell(word) && !IsColumn(word) && !IsRow(word)) return false;
+    } else {
+      switch (c) {
+        case ' ': case '+': case '-': case '*': case '/': case '^': case '&': case '=':
+        case '<': case '>': case ',': case ';': case ':': case '(': case ')': case '%':
+          ++at;
+          break;
+        default:
+          return false;  // strings, sheet names, brackets, errors and anything else
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<std::string> RewriteFormula(std::string_view formula, const ReferenceContext& context) {
@@ -278,6 +314,7 @@ std::optional<std::string> RewriteFormula(std::string_view formula, const Refere
 }
 
 bool FormulaStaysAsWritten(std::string_view formula, const ReferenceContext& context) {
+  if (OnlyCellsAndFunctions(formula)) return true;
   // Everything but a sheet prefix goes on as written, or makes the formula go.
   Rewriter check(formula, context, false);
   if (check.Run()) return true;

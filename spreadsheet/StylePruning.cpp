@@ -3,7 +3,6 @@
 
 #include <pugixml.hpp>
 
-#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -54,10 +53,10 @@ void AddNumber(std::set<std::uint32_t>& into, std::string_view text) {
 // cell): numbers under 64 already added are remembered in `seen` and skip the set.
 void AddNumberOnce(std::set<std::uint32_t>& into, std::string_view text, std::uint64_t& seen) {
   if (text.size() <= 2 && !text.empty()) {
-    unsigned value = 0;
-    for (const char c : text) value = value * 10 + static_cast<unsigned>(c - '0');
-    const bool digits = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (digits && value < 64) {
+    const auto first = static_cast<unsigned>(text[0] - '0');
+    const auto second = text.size() == 2 ? static_cast<unsigned>(text[1] - '0') : 0u;
+    const unsigned value = text.size() == 2 ? first * 10 + second : first;
+    if (first <= 9 && second <= 9 && value < 64) {
       if ((seen >> value & 1u) != 0) return;
       seen |= std::uint64_t{1} << value;
     }
