@@ -82,7 +82,8 @@ def main():
         print(f"openpyxl:   {theirs:.2f} s wall, {theirs_cpu:.2f} s CPU, peak {theirs_mb:.0f} MB (values only)")
         print(f"ratio: {theirs / ours:.1f} times faster by wall time, {theirs_cpu / ours_cpu:.1f} by CPU time "
               "(target: at least 60)")
-        floors = codec_floors(os.path.join(os.path.dirname(arguments.tabrendcli), "codec_floor"), source)
+        codec_floor = os.path.join(os.path.dirname(arguments.tabrendcli), "codec_floor")
+        floors = codec_floors(codec_floor, source)
         for name, (inflate, deflate, deflated) in floors.items():
             print(f"codec floor {name}: inflate {inflate:.3f} s + deflate {deflate:.3f} s = {inflate + deflate:.3f} s CPU, "
                   f"sheet parts deflated to {deflated / 1e6:.2f} MB")
@@ -94,7 +95,7 @@ def main():
         # floor measured once and splits measured later would take for the split's own cost.
         rounds = []
         for _ in range(arguments.runs):
-            isal = codec_floors(os.path.join(os.path.dirname(arguments.tabrendcli), "codec_floor"), source)["isa-l-1"]
+            isal = codec_floors(codec_floor, source)["isa-l-1"]
             (_, one, _), = runs_of(1, [arguments.tabrendcli, source, ours_out], threads=1)
             (_, two, _), = runs_of(1, [arguments.tabrendcli, source, ours_out], threads=2)
             rounds.append((isal[0] + isal[1], one, two))

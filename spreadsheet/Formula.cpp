@@ -74,6 +74,17 @@ bool IsR1C1(std::string_view word) {
   return i == word.size() && !word.empty();
 }
 
+// Where the number starting at `at` (a digit) ends: "12", "2.5", "1E+5", "2.5e-3".
+std::size_t NumberEnd(std::string_view formula, std::size_t at) {
+  while (at < formula.size() && (IsAsciiDigit(formula[at]) || formula[at] == '.')) ++at;
+  if (at + 1 < formula.size() && (formula[at] == 'E' || formula[at] == 'e') &&
+      (IsAsciiDigit(formula[at + 1]) || formula[at + 1] == '+' || formula[at + 1] == '-')) {
+    at += 2;
+    while (at < formula.size() && IsAsciiDigit(formula[at])) ++at;
+  }
+  return at;
+}
+
 class Rewriter {
  public:
   // With writing false, it only tells whether the formula stays as written and stops, undecided,
@@ -128,12 +139,7 @@ class Rewriter {
 
   void Number() {
     const std::size_t start = at_;
-    while (at_ < in_.size() && (IsAsciiDigit(in_[at_]) || in_[at_] == '.')) ++at_;
-    if (at_ + 1 < in_.size() && (in_[at_] == 'E' || in_[at_] == 'e') &&
-        (IsAsciiDigit(in_[at_ + 1]) || in_[at_ + 1] == '+' || in_[at_ + 1] == '-')) {
-      at_ += 2;
-      while (at_ < in_.size() && IsAsciiDigit(in_[at_])) ++at_;
-    }
+    at_ = NumberEnd(in_, at_);
     Put(in_.substr(start, at_ - start));
   }
 
@@ -281,12 +287,7 @@ bool OnlyCellsAndFunctions(std::string_view formula) {
   while (at < size) {
     const char c = formula[at];
     if (IsAsciiDigit(c)) {
-      while (at < size && (IsAsciiDigit(formula[at]) || formula[at] == '.')) ++at;
-      if (at + 1 < size && (formula[at] == 'E' || formula[at] == 'e') &&
-          (IsAsciiDigit(formula[at + 1]) || formula[at + 1] == '+' || formula[at + 1] == '-')) {
-        at += 2;
-        while (at < size && IsAsciiDigit(formula[at])) ++at;
-      }
+      at = NumberEnd(formula, at);
     } else if (IsAsciiLetter(c) || c == '$') {
       const std::size_t start = at;
       while (at < size && (IsAsciiAlnum(formula[at]) || formula[at] == '$' || formula[at] == '.')) ++at;

@@ -423,21 +423,11 @@ void SheetStream::WritePlainCell(const PlainCell& cell, std::string& sink) {
     valueOpen_ = "<" + cell_.valueName + ">";
     valueAndCellClose_ = "</" + cell_.valueName + "></" + cell_.name + ">";
   }
-  // Put together here and appended at once: four appends cost more than the cell's few bytes.
-  constexpr std::size_t kMostDigits = 10;
-  char cellBytes[256];
-  if (cell.startTag.size() + valueOpen_.size() + kMostDigits + valueAndCellClose_.size() > sizeof cellBytes) {
-    sink += cell.startTag;
-    sink += valueOpen_;
-    sink += std::to_string(plainIndex_);
-    sink += valueAndCellClose_;
-    return;
-  }
-  char* p = std::copy(cell.startTag.begin(), cell.startTag.end(), cellBytes);
-  p = std::copy(valueOpen_.begin(), valueOpen_.end(), p);
-  p = std::to_chars(p, p + kMostDigits, plainIndex_).ptr;
-  p = std::copy(valueAndCellClose_.begin(), valueAndCellClose_.end(), p);
-  sink.append(cellBytes, static_cast<std::size_t>(p - cellBytes));
+  sink += cell.startTag;
+  sink += valueOpen_;
+  char digits[16];
+  sink.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, plainIndex_).ptr - digits));
+  sink += valueAndCellClose_;
 }
 
 void SheetStream::NoteStyle(const PlainCell& cell) {
