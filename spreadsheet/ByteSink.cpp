@@ -38,35 +38,32 @@ ScratchFile::~ScratchFile() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-bool ScratchFile::Keep(const std::string& deflated) {
-  if (file_ == nullptr && held_.size() + deflated.size() <= kHeldBytes) {
+// While there is no file the deflater writes onto the held bytes themselves, so nothing is
+// copied there afterwards and no second buffer is touched: on a virtual machine every page a
+// thread touches for the first time costs microseconds.
+bool ScratchFile::Deflate(const void* data, std::size_t size, bool last) {
+  if (file_ == nullptr) {
     // Room for all it may hold, taken once: growing it step by step copies it each time, and
     // pages not written to cost no memory.
     if (held_.capacity() < kHeldBytes) held_.reserve(kHeldBytes);
-    held_ += deflated;
-    return true;
-  }
-  if (file_ == nullptr) {
+    deflater_->Write(data, size, last, held_);
+    if (held_.size() <= kHeldBytes) return true;
     file_ = UnnamedTemporaryFile("the copy");
     const bool moved = std::fwrite(held_.data(), 1, held_.size(), file_) == held_.size();
     held_ = std::string();
-    if (!moved) return false;
+    return moved;
   }
-  return std::fwrite(deflated.data(), 1, deflated.size(), file_) == deflated.size();
+  deflated_.clear();
+  deflater_->Write(data, size, last, deflated_);
+  return std::fwrite(deflated_.data(), 1, deflated_.size(), file_) == deflated_.size();
 }
 
-bool ScratchFile::Write(std::string_view bytes) {
-  deflated_.clear();
-  deflater_->Write(bytes.data(), bytes.size(), false, deflated_);
-  return Keep(deflated_);
-}
+bool ScratchFile::Write(std::string_view bytes) { return Deflate(bytes.data(), bytes.size(), false); }
 
 bool ScratchFile::Finish() {
   if (!finished_) {
     finished_ = true;
-    deflated_.clear();
-    deflater_->Write(nullptr, 0, true, deflated_);
-    if (!Keep(deflated_)) return false;
+    if (!Deflate(nullptr, 0, true)) return false;
     deflated_ = std::string();
   }
   return file_ == nullptr || (std::fflush(file_) == 0 && !std::ferror(file_));

@@ -56,13 +56,14 @@ class ScratchFile : public ByteSink {
   Deflated Release();
 
  private:
-  // Appends to the held bytes or the file; the first bytes past kHeldBytes make the file.
-  bool Keep(const std::string& deflated);
+  // Deflates onto the held bytes or into the file; the held bytes past kHeldBytes make the
+  // file. last ends the stream.
+  bool Deflate(const void* data, std::size_t size, bool last);
 
   std::FILE* file_ = nullptr;
   std::string held_;  // everything deflated so far, while there is no file
   std::unique_ptr<Deflater> deflater_;
-  std::string deflated_;  // output of one Write, kept for its capacity
+  std::string deflated_;  // output of one Write once there is a file, kept for its capacity
   bool finished_ = false;
 };
 
