@@ -41,11 +41,9 @@ bool CellOutsideGrid(std::string_view reference) {
   // lie inside the grid.
   const std::size_t size = reference.size();
   if (size >= 2 && size <= 8 && IsAsciiLetter(reference[0])) {
-    std::size_t at = IsAsciiLetter(reference[1]) ? 2 : 1;
-    if (at < size && size - at <= 6 && reference[at] != '0') {
-      while (at < size && IsAsciiDigit(reference[at])) ++at;
-      if (at == size) return false;
-    }
+    const std::size_t rowStart = IsAsciiLetter(reference[1]) ? 2 : 1;
+    if (rowStart < size && size - rowStart <= 6 && reference[rowStart] != '0' && AllDigits(reference.substr(rowStart)))
+      return false;
   }
   std::uint32_t column = 0;
   const std::size_t letters = ReadColumn(reference, column);
