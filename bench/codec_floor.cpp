@@ -1,9 +1,10 @@
 // The codec floor of a split: the CPU time that inflating a workbook's sheet parts and
 // deflating them again takes in one thread, with the codec and level the split uses (and,
 // for comparison, zlib's level 1), and nothing else.
-//     codec_floor WORKBOOK.xlsx
+//     codec_floor WORKBOOK.xlsx [--isa-l-only]
 // Prints one line per codec: "NAME inflate S deflate S floor S deflated BYTES"; the sheet
-// parts are held in memory first, so no disk time is counted.
+// parts are held in memory first, so no disk time is counted. --isa-l-only leaves zlib out,
+// for rounds that judge the split against its own codec alone.
 #include <zip.h>
 #include <zlib.h>
 
@@ -102,8 +103,9 @@ void Zlib(const std::vector<Part>& parts) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: codec_floor WORKBOOK.xlsx\n");
+  const bool isalOnly = argc == 3 && std::string(argv[2]) == "--isa-l-only";
+  if (argc != 2 && !isalOnly) {
+    std::fprintf(stderr, "usage: codec_floor WORKBOOK.xlsx [--isa-l-only]\n");
     return 2;
   }
   try {
@@ -124,7 +126,7 @@ int main(int argc, char** argv) {
       parts.push_back(std::move(part));
     }
     Isal(parts);
-    Zlib(parts);
+    if (!isalOnly) Zlib(parts);
   } catch (const tabrend::AutomationError& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 1;

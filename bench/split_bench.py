@@ -37,10 +37,10 @@ import thread_bench  # noqa: E402
 from timing import best_of, median_of, run, runs_of  # noqa: E402
 
 
-def codec_floors(program, source):
+def codec_floors(program, source, *switches):
     """{codec: (inflate CPU seconds, deflate CPU seconds, deflated bytes)} from codec_floor."""
     result = {}
-    for line in subprocess.run([program, source], check=True, capture_output=True, text=True).stdout.splitlines():
+    for line in subprocess.run([program, source, *switches], check=True, capture_output=True, text=True).stdout.splitlines():
         name, _, inflate, _, deflate, _, _, _, deflated = line.split()
         result[name] = (float(inflate), float(deflate), int(deflated))
     return result
@@ -95,7 +95,7 @@ def main():
         # floor measured once and splits measured later would take for the split's own cost.
         rounds = []
         for _ in range(arguments.runs):
-            isal = codec_floors(codec_floor, source)["isa-l-1"]
+            isal = codec_floors(codec_floor, source, "--isa-l-only")["isa-l-1"]
             (_, one, _), = runs_of(1, [arguments.tabrendcli, source, ours_out], threads=1)
             (_, two, _), = runs_of(1, [arguments.tabrendcli, source, ours_out], threads=2)
             rounds.append((isal[0] + isal[1], one, two))
